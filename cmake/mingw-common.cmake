@@ -1,0 +1,18 @@
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${VANTOR_TRIPLE})
+# The posix thread model gives std::thread and std::mutex; everything is linked statically.
+set(CMAKE_C_COMPILER ${VANTOR_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VANTOR_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VANTOR_TRIPLE}-windres)
+if(DEFINED ENV{VANTOR_DEPS})
+  set(VANTOR_DEPS $ENV{VANTOR_DEPS})
+else()
+  set(VANTOR_DEPS /opt/vantor-deps)
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/${VANTOR_TRIPLE} ${VANTOR_DEPS}/${VANTOR_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Test programs (and test discovery) run under wine64 on the display that scripts/test.sh starts.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from Debian's packages only.
+# Idempotent: a second run checks and returns in seconds.
+set -euo pipefail
+
+DEPS=${VANTOR_DEPS:-/opt/vantor-deps}
+STAMP=$DEPS/.packages-v1
+PACKAGES=(
+  cmake ninja-build g++ make pkg-config python3
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+  libz-mingw-w64-dev zlib1g-dev libpng-dev libgtest-dev
+  wine wine64 xvfb xauth imagemagick xdotool x11-utils
+  fp-utils-3.2.2 nsis zip unzip p7zip-full pigz dpkg-dev
+)
+
+need_packages() {
+  [ -f "$STAMP" ] || return 0
+  dpkg-query -W -f='${Status}\n' "${PACKAGES[@]}" 2>/dev/null | grep -qv '^install ok installed' && return 0
+  return 1
+}
+
+if need_packages; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
+  mkdir -p "$DEPS" && touch "$STAMP"
+fi
+
+# libpng is not packaged for MinGW: cross-build Debian's own source package.
+fetch_libpng_source() {
+  local src=$DEPS/src
+  mkdir -p "$src"
+  if ! ls "$src"/libpng1.6_*.orig.tar.* >/dev/null 2>&1; then
+    if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > /etc/apt/sources.list.d/vantor-src.sources
+      apt-get update -qq
+    fi
+    (cd "$src" && apt-get source --download-only -qq libpng1.6 >/dev/null 2>&1) || true
+  fi
+  ls "$src"/libpng1.6_*.orig.tar.* 2>/dev/null | head -n 1 | grep . || { echo "setup: could not fetch the libpng source package" >&2; exit 1; }
+}
+
+build_for() {
+  local triple=$1 prefix=$DEPS/$1
+  local cc=$triple-gcc-posix cxx=$triple-g++-posix
+  local tc=$DEPS/$triple.cmake
+  cat > "$tc" <<TC
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER $cc)
+set(CMAKE_CXX_COMPILER $cxx)
+set(CMAKE_RC_COMPILER $triple-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/$triple $prefix)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+TC
+  if [ ! -f "$prefix/lib/libpng16.a" ]; then
+    local tarball work
+    tarball=$(fetch_libpng_source)
+    work=$(mktemp -d)
+    tar -xf "$tarball" -C "$work"
+    cmake -S "$work"/libpng-* -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
+      -DZLIB_ROOT=/usr/$triple -DCMAKE_POLICY_DEFAULT_CMP0074=NEW >/dev/null
+    cmake --build "$work/build" >/dev/null
+    cmake --install "$work/build" >/dev/null
+    rm -rf "$work"
+  fi
+  if [ ! -f "$prefix/lib/libgtest.a" ]; then
+    local work
+    work=$(mktemp -d)
+    cmake -S /usr/src/googletest -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -Dgtest_disable_pthreads=OFF >/dev/null
+    cmake --build "$work" >/dev/null
+    cmake --install "$work" >/dev/null
+    rm -rf "$work"
+  fi
+}
+
+build_for i686-w64-mingw32
+build_for x86_64-w64-mingw32
+echo "setup: dependencies ready in $DEPS"

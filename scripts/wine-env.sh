@@ -1,0 +1,45 @@
+# Sourced by the scripts: a private Xvfb display and a warm Wine prefix, stopped by wine_env_stop.
+VANTOR_ROOT=${VANTOR_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export WINEPREFIX=${WINEPREFIX:-$VANTOR_ROOT/build/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+VANTOR_XVFB_PID=
+
+wine_env_start() {
+  local n
+  for n in $(seq 91 140); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    VANTOR_XVFB_PID=$!
+    local i
+    for i in $(seq 1 50); do
+      [ -e /tmp/.X11-unix/X$n ] && break
+      sleep 0.1
+    done
+    if [ -e /tmp/.X11-unix/X$n ] && kill -0 $VANTOR_XVFB_PID 2>/dev/null; then
+      export DISPLAY=:$n
+      break
+    fi
+    VANTOR_XVFB_PID=
+  done
+  if [ -z "$VANTOR_XVFB_PID" ]; then
+    echo "wine-env: could not start Xvfb" >&2
+    return 1
+  fi
+  mkdir -p "$WINEPREFIX"
+  # The first Wine start spawns services that inherit stdout/stderr; keep them off the test output.
+  wineserver -p >/dev/null 2>&1 </dev/null
+  if ! /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null; then
+    echo "wine-env: wineboot failed in $WINEPREFIX" >&2
+    return 1
+  fi
+  wineserver -w >/dev/null 2>&1 & disown || true
+}
+
+wine_env_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$VANTOR_XVFB_PID" ]; then
+    kill "$VANTOR_XVFB_PID" 2>/dev/null || true
+    wait "$VANTOR_XVFB_PID" 2>/dev/null || true
+  fi
+}
