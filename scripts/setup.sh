@@ -10,7 +10,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   libz-mingw-w64-dev zlib1g-dev libpng-dev libgtest-dev
   wine wine64 xvfb xauth imagemagick xdotool x11-utils
-  fp-utils-3.2.2 nsis zip unzip p7zip-full pigz dpkg-dev
+  fp-utils-3.2.2 nsis zip unzip p7zip-full pigz dpkg-dev clang
 )
 
 need_packages() {

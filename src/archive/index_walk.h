@@ -1,0 +1,98 @@
+// The archive index: a chain of entries, each found by the length of the one before it.
+// Portable: the walk runs over a byte source, so it is tested natively and fuzzed.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr int64_t INDEX_STUB_SIZE = 155648;  // the self-extracting stub in front of the index
+constexpr int INDEX_ENTRY_LIMIT = 512000;    // the entry table's capacity
+constexpr int64_t INDEX_FIXED_HEADER = 23;   // header bytes besides the name and folder
+
+// Random access to the bytes of an archive. Reads never fail loudly: they return the count read.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual int64_t size() = 0;
+  virtual size_t read_at(int64_t offset, void* buffer, size_t n) = 0;
+  // Only sources opened for writing accept bytes; the others return false.
+  virtual bool write_at(int64_t offset, uint8_t byte) {
+    (void)offset;
+    (void)byte;
+    return false;
+  }
+};
+
+// Bytes held in memory (tests, fuzzing); writable.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  int64_t size() override { return static_cast<int64_t>(bytes_.size()); }
+  size_t read_at(int64_t offset, void* buffer, size_t n) override;
+  bool write_at(int64_t offset, uint8_t byte) override;
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// A file on disk: read-only and shared for reading, or read-write for the marking pass.
+// nullptr when the file cannot be opened.
+std::unique_ptr<ByteSource> open_file_source(const std::string& path, bool writable);
+
+struct IndexEntry {
+  std::string name;      // up to the first zero byte of the name field
+  std::string folder;    // "\" as separator; empty for a member in the root
+  int64_t size = 0;      // signed: a set top bit is a negative size
+  int64_t position = 0;  // first byte of the entry
+  int64_t mark_offset = 0;
+};
+
+// Why the walk ended.
+enum class IndexEnd {
+  end_of_file,    // the last entry reached exactly the end of the file
+  past_end,       // the last entry's length reaches beyond the end of the file
+  bad_entry,      // an entry that cannot be right; the entries before it are kept
+  entry_limit,    // INDEX_ENTRY_LIMIT entries were walked and more follow
+};
+
+struct IndexWalkResult {
+  int entries = 0;
+  IndexEnd end = IndexEnd::end_of_file;
+  int64_t stop_position = 0;  // where the walk stopped
+  // Every entry of the file was reached through whole entries ending exactly at the end.
+  // Only then may mark bytes be written.
+  bool sound() const { return end == IndexEnd::end_of_file; }
+};
+
+using IndexStep = std::function<void(const IndexEntry&)>;
+using IndexPoll = std::function<void()>;
+
+// 155,648 when the extension of the path's last component is exactly "exe" or "EXE", else 0.
+int64_t index_start(const std::string& archive_path);
+
+// Walks the chain from start. poll runs before each entry (the window layer drops one pending
+// event there); step receives each entry. Either may be empty.
+IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& step,
+                           const IndexPoll& poll = {});
+
+// Opens the archive read-only and walks it from its index start. An archive that cannot be
+// opened yields no entries and a bad_entry result at position 0.
+IndexWalkResult index_walk_file(const std::string& archive_path, const IndexStep& step,
+                                const IndexPoll& poll = {});
+
+// Decides the new mark of one entry (0 or 1).
+using IndexMarkRule = std::function<uint8_t(const IndexEntry&)>;
+
+// The marking pass's use of the walk: walks the whole chain first and writes the mark bytes only
+// when it is sound, so a damaged archive is never written to. Returns the walk's result; false in
+// *written when nothing (or not everything) could be written.
+IndexWalkResult index_mark(ByteSource& source, int64_t start, const IndexMarkRule& rule,
+                           bool* written, const IndexPoll& poll = {});
+
+// The same on the archive file, opened for reading and writing from its index start.
+IndexWalkResult index_mark_file(const std::string& archive_path, const IndexMarkRule& rule,
+                                bool* written, const IndexPoll& poll = {});
