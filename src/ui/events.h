@@ -37,9 +37,9 @@ constexpr int GADGET_FOLDER_TREE = 24;
 constexpr int GADGET_LOCATION_COMBO = 25;
 
 // Colour kinds of gadget_set_color; colours are 0xBBGGRR, -1 the control's default.
-constexpr int COLOR_TEXT = 1;
-constexpr int COLOR_BACKGROUND = 2;
-constexpr int COLOR_LINE = 3;
-constexpr int COLOR_DEFAULT = -1;
+constexpr int GADGET_COLOR_TEXT = 1;
+constexpr int GADGET_COLOR_BACKGROUND = 2;
+constexpr int GADGET_COLOR_LINE = 3;
+constexpr int GADGET_COLOR_DEFAULT = -1;
 
 constexpr int rgb(int r, int g, int b) { return r + g * 256 + b * 65536; }

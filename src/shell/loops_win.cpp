@@ -1,0 +1,206 @@
+// The disk loop and the archive loop: one event per pass, dispatched through the tables of
+// dispatch.cpp, then the memory text and the window size are refreshed.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "archive/open_archive.h"
+#include "operations/compression_window.h"
+#include "operations/extraction_window.h"
+#include "operations/member_launch.h"
+#include "runtime/text.h"
+#include "shell/browsing.h"
+#include "shell/dispatch.h"
+#include "shell/globals.h"
+#include "shell/shell.h"
+#include "shell/startup.h"
+#include "ui/ui.h"
+
+void destroy_list_icon_copy();
+
+namespace {
+
+constexpr int MAIN_WINDOW = 0;
+
+std::string list_folder() { return gadget_get_text(FILE_LIST); }
+
+void open_archive_from_requester() {
+  shell.archive_path = open_file_requester("Select and open existing archive", shell.program_folder, "", 0);
+  if (!shell.archive_path.empty()) open_archive(shell.archive_path);
+}
+
+void add_files(const Note& nothing_selected) {
+  selection_scan();
+  if (shell.selection_count == 0)
+    show_note(nothing_selected);
+  else
+    compression_window();
+}
+
+// The entry the list reports as its state (its first selected entry), joined to the list's folder.
+std::string activated_entry_path() {
+  return list_folder() + gadget_get_item_text(FILE_LIST, gadget_get_state(FILE_LIST), 0);
+}
+
+void disk_list_event(int type) {
+  if (type == EVENT_TYPE_LEFT_DOUBLE_CLICK) {
+    shell.item_path = activated_entry_path();
+    if (is_archive_name(shell.item_path)) {
+      shell.archive_path = shell.item_path;
+      open_archive(shell.archive_path);
+    } else {
+      shell_open(shell.item_path);
+    }
+  }
+  clear_select_all(FILE_LIST);
+}
+
+// Extracts the first selected file of the archive view to the launch folder and opens it.
+void launch_member() {
+  shell.selection_count = 0;
+  int count = gadget_count_items(FILE_LIST);
+  for (int i = 1; i < count; ++i) {
+    if (gadget_get_item_state(FILE_LIST, i) == 5) {
+      shell.item_path = list_folder() + gadget_get_item_text(FILE_LIST, i, 0);
+      selection_append(shell, shell.item_path);
+      break;
+    }
+  }
+  bool program = file_extension(shell.item_path) == "exe";
+  if (!prepare_member_launch(program)) return;
+  window_set_topmost(MAIN_WINDOW, 0);
+  if (program)
+    shell_open(shell.launch_target, path_part(shell.launch_target));
+  else
+    shell_open(shell.launch_target);
+}
+
+void archive_list_event(int type) {
+  if (type == EVENT_TYPE_LEFT_DOUBLE_CLICK) launch_member();
+  clear_select_all(FILE_LIST);
+}
+
+void extract_from_archive() {
+  selection_scan();
+  if (!shell.archive_path.empty() && shell.selection_count > 0) {
+    if (marking_pass()) extraction_window(shell.archive_path);
+  } else if (shell.archive_path.empty()) {
+    show_note(NOTE_NO_ARCHIVE);
+  } else {
+    show_note(NOTE_NOTHING_TO_EXTRACT);
+  }
+}
+
+void go_to_parent() { gadget_set_text(FILE_LIST, parent_path(list_folder())); }
+
+void go_to_location() { gadget_set_text(FILE_LIST, gadget_get_text(LOCATION_COMBO)); }
+
+void close_main_window_in_archive() {
+  destroy_list_icon_copy();
+  end_program_now();
+}
+
+}  // namespace
+
+void show_note(const Note& note) { message_box(note.title, note.text, note.flags); }
+
+void shell_open(const std::string& path, const std::string& folder) {
+  ShellExecuteA(nullptr, "open", path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+}
+
+void refresh_memory_text() { gadget_set_text(MEMORY_TEXT, memory_text(free_physical_memory())); }
+
+void follow_window_size() {
+  int w = window_inner_width(MAIN_WINDOW), h = window_inner_height(MAIN_WINDOW);
+  if (w == shell.inner_width && h == shell.inner_height) return;
+  shell.inner_width = w;
+  shell.inner_height = h;
+  gadget_resize(FILE_LIST, 1, 95, w - 5, h - 135);
+  gadget_resize(LOCATION_COMBO, 30, 66, w - 40, 25);
+  gadget_resize(MEMORY_TEXT, w - 140, h - 40, 140, 20);
+}
+
+void run_disk_loop() {
+  do {
+    int code = wait_event(-1);
+    int type = event_type();
+    switch (disk_loop_action(code, event_gadget_number(), type)) {
+      case Action::OPEN_ARCHIVE: open_archive_from_requester(); break;
+      case Action::ADD_FROM_MENU: add_files(NOTE_NOTHING_TO_ADD_MENU); break;
+      case Action::ADD_FROM_BUTTON: add_files(NOTE_NOTHING_TO_ADD_BUTTON); break;
+      case Action::SELECT_ALL: select_all_entries(FILE_LIST); break;
+      case Action::QUIT: shell.quit_requested = 1; break;
+      case Action::OPEN_HELP: shell_open(shell.program_folder + "data\\Help.chm"); break;
+      case Action::LIST_EVENT: disk_list_event(type); break;
+      case Action::EXTRACT_WITHOUT_ARCHIVE: show_note(NOTE_NO_ARCHIVE); break;
+      case Action::SHOW_ABOUT: show_note(NOTE_ABOUT); break;
+      case Action::LOCATION_CHOSEN: go_to_location(); break;
+      case Action::PARENT_FOLDER: go_to_parent(); break;
+      case Action::CLOSE_WINDOW:
+        destroy_list_icon_copy();
+        shell.quit_requested = 1;
+        break;
+      default: break;
+    }
+    refresh_memory_text();
+    follow_window_size();
+    if (is_archive_name(shell.startup_document)) {
+      shell.archive_path = shell.startup_document;
+      shell.startup_document.clear();
+      open_archive(shell.archive_path);
+    }
+  } while (shell.quit_requested != 1);
+}
+
+namespace {
+
+void run_archive_action(Action action, int type, int& leave_archive) {
+  switch (action) {
+    case Action::OPEN_ARCHIVE: open_archive_from_requester(); break;
+    case Action::ADD_REFUSED: show_note(NOTE_LEAVE_ARCHIVE_TO_ADD); break;
+    case Action::SELECT_ALL: select_all_entries(FILE_LIST); break;
+    case Action::LEAVE_ARCHIVE: leave_archive = 1; break;
+    case Action::LIST_EVENT: archive_list_event(type); break;
+    case Action::EXTRACT: extract_from_archive(); break;
+    case Action::SHOW_ABOUT: show_note(NOTE_ABOUT); break;
+    case Action::LOCATION_CHOSEN:
+      gadget_hide(FILE_LIST, 1);
+      reset_temp_folders();
+      go_to_location();
+      gadget_hide(FILE_LIST, 0);
+      break;
+    case Action::PARENT_FOLDER: go_to_parent(); break;
+    case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+// Menu commands and the close box act before the folder check, gadget commands after it.
+void run_archive_loop() {
+  std::string shown_folder = list_folder();
+  int leave_archive = 0;
+  for (;;) {
+    int code = wait_event(-1);
+    int type = event_type();
+    Action action = archive_loop_action(code, event_gadget_number(), type);
+    if (code != EVENT_GADGET) run_archive_action(action, type, leave_archive);
+
+    std::string folder = list_folder();
+    if (folder.size() < shell.temp_root.size()) {
+      gadget_set_text(FILE_LIST, parent_path(folder));
+      break;
+    }
+    if (folder != shown_folder) {
+      listing_step();
+      shown_folder = list_folder();
+    }
+    if (code == EVENT_GADGET) run_archive_action(action, type, leave_archive);
+    refresh_memory_text();
+    follow_window_size();
+    if (leave_archive == 1) break;
+  }
+  shell.archive_path.clear();
+  shell.selection_count = 0;
+  clear_select_all(FILE_LIST);
+}

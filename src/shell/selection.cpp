@@ -1,0 +1,22 @@
+#include "shell/selection.h"
+
+#include "archive/folder_scan.h"
+
+bool scan_selection(RowsView& rows, ShellState& s, const FolderEnumerator& enumerate) {
+  s.selection_count = 0;
+  bool room = true;
+  std::string folder = rows.folder();
+  for (int i = 1; i <= rows.count() - 1 && room; ++i) {
+    int state = rows.state(i);
+    std::string name = rows.text(i, 0);
+    s.item_path = folder + name;
+    bool all = s.select_all_active == 1;
+    bool file = state == 5 || (all && state == 1);
+    bool chosen_folder = state == 6 || (all && state == 2);
+    if (file)
+      room = selection_append(s, s.item_path);
+    else if (chosen_folder && name != "..")
+      room = folder_scan(s.item_path + "\\", "*", "*", 0, s, enumerate);
+  }
+  return room;
+}

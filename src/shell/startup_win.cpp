@@ -1,0 +1,223 @@
+// Start-up, the main window with its gadgets, menu and buttons, and the end sequence.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "runtime/text.h"
+#include "shell/browsing.h"
+#include "shell/dispatch.h"
+#include "shell/globals.h"
+#include "shell/shell.h"
+#include "shell/startup.h"
+#include "ui/ui.h"
+
+#if __has_include("ui/menu.h")
+#include "ui/menu.h"
+#define VANTOR_HAVE_MENU 1
+#endif
+#if __has_include("ui/image.h") && __has_include("ui/image_button.h")
+#include "ui/image.h"
+#include "ui/image_button.h"
+#define VANTOR_HAVE_IMAGE_BUTTONS 1
+#endif
+#if __has_include("explorer/explorer_list.h")
+#include "explorer/explorer_list.h"
+#define VANTOR_HAVE_EXPLORER_LIST 1
+#endif
+#if __has_include("explorer/location_combo.h")
+#include "explorer/location_combo.h"
+#define VANTOR_HAVE_LOCATION_COMBO 1
+#endif
+
+namespace {
+
+constexpr int MAIN_WINDOW = 0;
+constexpr uint32_t MAIN_WINDOW_STYLE = 0xCF0000;
+
+HIMAGELIST system_small_icons = nullptr;
+HIMAGELIST list_icon_copy = nullptr;
+
+struct ButtonSpec {
+  int gadget;
+  int image;
+  const char* file;
+  int x, y, size;
+};
+
+// Creation order of the icon row.
+const ButtonSpec BUTTONS[] = {
+    {PARENT_BUTTON, 6, "data\\return.png", 1, 65, 28},   {ADD_BUTTON, 0, "data\\Add.png", 0, 1, 64},
+    {EXTRACT_BUTTON, 1, "data\\Extract.png", 64, 1, 64}, {VERIFY_BUTTON, 2, "data\\Verify.png", 128, 1, 64},
+    {DELETE_BUTTON, 3, "data\\Delete.png", 192, 1, 64},  {FIND_BUTTON, 5, "data\\Find.png", 256, 1, 64},
+    {SELECT_ALL_BUTTON, 7, "data\\SelectAll.png", 320, 1, 64}, {INFO_BUTTON, 4, "data\\Info.png", 384, 1, 64},
+};
+
+struct TooltipSpec {
+  int gadget;
+  const char* text;
+};
+
+const TooltipSpec TOOLTIPS[] = {
+    {ADD_BUTTON, "Add files or folders into archive"},
+    {EXTRACT_BUTTON, "Extract opened archive"},
+    {VERIFY_BUTTON, "Verify archive "},
+    {DELETE_BUTTON, "Delete file or folder in archive "},
+    {INFO_BUTTON, "Info author"},
+    {FIND_BUTTON, "Find file"},
+    {LOCATION_COMBO, "Change drive"},
+    {PARENT_BUTTON, "return to parent directory"},
+};
+
+std::string module_file_name() {
+  char name[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(nullptr, name, MAX_PATH);
+  return std::string(name, n);
+}
+
+std::string current_directory() {
+  char dir[MAX_PATH + 1] = {};
+  DWORD n = GetCurrentDirectoryA(MAX_PATH, dir);
+  return n > 0 && n <= MAX_PATH ? std::string(dir, n) : std::string();
+}
+
+std::string long_temp_folder() {
+  char temp[MAX_PATH + 1] = {};
+  char long_form[MAX_PATH + 1] = {};
+  DWORD n = GetTempPathA(MAX_PATH, temp);
+  if (n == 0 || n > MAX_PATH) return std::string();
+  DWORD m = GetLongPathNameA(temp, long_form, MAX_PATH);
+  return with_trailing_backslash(m > 0 && m <= MAX_PATH ? std::string(long_form, m) : std::string(temp, n));
+}
+
+void create_file_list(int w, int h) {
+#ifdef VANTOR_HAVE_EXPLORER_LIST
+  explorer_list_create(FILE_LIST, 1, 95, w - 5, h - 135, "*.*", 0x200000);
+#else
+  text_gadget(FILE_LIST, 1, 95, w - 5, h - 135, "(file list)");
+#endif
+}
+
+void create_location_combo(int w) {
+#ifdef VANTOR_HAVE_LOCATION_COMBO
+  location_combo_create(LOCATION_COMBO, 30, 66, w - 40, 25, "C:\\", 0);
+#else
+  string_gadget(LOCATION_COMBO, 30, 66, w - 40, 25, "C:\\");
+#endif
+}
+
+void create_main_menu() {
+#ifdef VANTOR_HAVE_MENU
+  if (!create_menu(0, window_handle(MAIN_WINDOW))) return;
+  menu_title("File");
+  menu_item(MENU_OPEN_ARCHIVE, "Open archive");
+  menu_item(MENU_ADD, "Add to archive");
+  menu_item(MENU_DELETE, "Delete");
+  menu_item(MENU_SELECT_ALL, "Select all");
+  menu_item(5, "-----");
+  menu_item(6, "-----");
+  menu_item(7, "-----");
+  menu_bar_separator();
+  menu_item(MENU_EXIT, "Exit");
+  menu_title("?");
+  menu_item(MENU_CONTENTS, "Contents");
+  menu_bar_separator();
+#endif
+}
+
+void create_buttons() {
+  for (const ButtonSpec& b : BUTTONS) {
+#ifdef VANTOR_HAVE_IMAGE_BUTTONS
+    load_image(b.image, shell.program_folder + b.file);
+    image_button_gadget(b.gadget, b.x, b.y, b.size, b.size, image_handle(b.image));
+#else
+    button_gadget(b.gadget, b.x, b.y, b.size, b.size, std::to_string(b.image));
+#endif
+  }
+}
+
+// Gives the list a private copy of the system icons on the chosen background.
+void setup_list_colours(int gadget, int background, int text) {
+  HWND list = gadget_handle(gadget);
+  if (system_small_icons && list) {
+    list_icon_copy = ImageList_Duplicate(system_small_icons);
+    if (list_icon_copy) {
+      ImageList_SetBkColor(list_icon_copy, static_cast<COLORREF>(background));
+      SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(list_icon_copy));
+    }
+  }
+  gadget_set_color(gadget, GADGET_COLOR_TEXT, text);
+  gadget_set_color(gadget, GADGET_COLOR_BACKGROUND, background);
+}
+
+void query_system_small_icons() {
+  SHFILEINFOA info = {};
+  system_small_icons = reinterpret_cast<HIMAGELIST>(
+      SHGetFileInfoA("", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_SMALLICON));
+  if (info.hIcon) DestroyIcon(info.hIcon);
+}
+
+// Runs when the disk loop has ended (or the window could not be opened).
+int end_sequence() {
+  if (!shell.archive_path.empty() || shell.selection_count > 0) reset_temp_folders();
+  window_close(MAIN_WINDOW);
+  end_program_now();
+}
+
+}  // namespace
+
+void destroy_list_icon_copy() {
+  if (list_icon_copy) ImageList_Destroy(list_icon_copy);
+  list_icon_copy = nullptr;
+}
+
+void end_program_now() {
+  ui_shutdown();
+#ifdef VANTOR_HAVE_IMAGE_BUTTONS
+  free_images();
+#endif
+  ExitProcess(0);
+}
+
+int vantor_main() {
+  ui_init();
+  query_system_small_icons();
+  allocate_shell_tables(shell);
+  shell.solid_switch.clear();
+  shell.self_extracting_index_start = SELF_EXTRACTING_INDEX_START;
+  shell.task_count = 1;
+  shell.select_all_active = 0;
+  shell.program_folder = path_part(module_file_name());
+  shell.command_line = GetCommandLineA();
+  shell.startup_document = startup_document_from(current_directory(), shell.command_line);
+
+  if (!window_open(MAIN_WINDOW, 0, 0, 800, 600, "Vantor Archiver", MAIN_WINDOW_STYLE) ||
+      !create_gadget_list(window_handle(MAIN_WINDOW)))
+    return end_sequence();
+  shell.inner_height = window_inner_height(MAIN_WINDOW);
+  shell.inner_width = window_inner_width(MAIN_WINDOW);
+  int w = shell.inner_width, h = shell.inner_height;
+
+  create_file_list(w, h);
+  create_location_combo(w);
+  text_gadget(MEMORY_TEXT, w - 140, h - 40, 140, 20, memory_text(free_physical_memory()));
+  create_main_menu();
+  setup_list_colours(FILE_LIST, 0xFFFFFF, 0x000000);
+  window_show(MAIN_WINDOW, 1);
+  create_buttons();
+  shell.task_count = 1;
+  shell.buffer_position = 4;
+  shell.compression_method = 3;
+  shell.dictionary_position = 7;
+  if (gadget_count_items(FILE_LIST) >= 2) {
+    gadget_set_item_attribute(FILE_LIST, 0, 1, w - 345, 0);
+    gadget_set_item_attribute(FILE_LIST, 0, 1, 120, 1);
+  }
+  for (const TooltipSpec& t : TOOLTIPS) gadget_set_tooltip(t.gadget, t.text);
+  shell.start_folder = gadget_get_text(FILE_LIST);
+  std::string temp = long_temp_folder();
+  shell.temp_root = temp + "tempvantor\\";
+  shell.launch_root = temp + "launchvantor\\";
+
+  run_disk_loop();
+  return end_sequence();
+}
