@@ -1,0 +1,105 @@
+#include "archive_format.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int64_t OWN_FIELDS_SIZE = 8 + 4 + 8 + 4 + 4 + 1;
+
+void put(std::vector<uint8_t>& out, uint64_t value, int width) {
+  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint64_t get(const uint8_t* p, int width) {
+  uint64_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+}  // namespace
+
+int64_t header_size(size_t name_length, size_t folder_length) {
+  return 23 + static_cast<int64_t>(name_length) + static_cast<int64_t>(folder_length) +
+         OWN_FIELDS_SIZE;
+}
+
+int64_t mark_offset(const EntryHeader& h) {
+  return 22 + static_cast<int64_t>(h.name.size()) + static_cast<int64_t>(h.folder.size());
+}
+
+std::vector<uint8_t> encode_header(const EntryHeader& h) {
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(header_size(h.name.size(), h.folder.size())));
+  put(out, static_cast<uint64_t>(h.entry_length), 8);
+  out.push_back(h.signature);
+  out.push_back(h.flags);
+  put(out, h.name.size(), 2);
+  out.insert(out.end(), h.name.begin(), h.name.end());
+  put(out, h.folder.size(), 2);
+  out.insert(out.end(), h.folder.begin(), h.folder.end());
+  put(out, static_cast<uint64_t>(h.size), 8);
+  out.push_back(h.mark);
+  put(out, h.compressed_size, 8);
+  put(out, h.crc, 4);
+  put(out, static_cast<uint64_t>(h.mtime_ns), 8);
+  put(out, h.attributes, 4);
+  put(out, h.unix_mode, 4);
+  out.push_back(h.method);
+  return out;
+}
+
+DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
+                           std::string& problem) {
+  needed = 12;
+  if (size < needed) return DecodeStatus::NEED_MORE;
+  int16_t n = static_cast<int16_t>(get(data + 10, 2));
+  if (n < 0) { problem = "name length is negative"; return DecodeStatus::BAD; }
+  needed = 14 + static_cast<size_t>(n);
+  if (size < needed) return DecodeStatus::NEED_MORE;
+  int16_t m = static_cast<int16_t>(get(data + 12 + n, 2));
+  if (m < 0) { problem = "folder length is negative"; return DecodeStatus::BAD; }
+  needed = static_cast<size_t>(header_size(static_cast<size_t>(n), static_cast<size_t>(m)));
+  if (size < needed) return DecodeStatus::NEED_MORE;
+
+  out.entry_length = static_cast<int64_t>(get(data, 8));
+  out.signature = data[8];
+  out.flags = data[9];
+  out.name.assign(reinterpret_cast<const char*>(data + 12), static_cast<size_t>(n));
+  out.folder.assign(reinterpret_cast<const char*>(data + 14 + n), static_cast<size_t>(m));
+  const uint8_t* p = data + 14 + n + m;
+  out.size = static_cast<int64_t>(get(p, 8));
+  out.mark = p[8];
+  p += 9;
+  out.compressed_size = get(p, 8);
+  out.crc = static_cast<uint32_t>(get(p + 8, 4));
+  out.mtime_ns = static_cast<int64_t>(get(p + 12, 8));
+  out.attributes = static_cast<uint32_t>(get(p + 20, 4));
+  out.unix_mode = static_cast<uint32_t>(get(p + 24, 4));
+  out.method = p[28];
+
+  if (out.signature != ENTRY_SIGNATURE) { problem = "not a vantor entry"; return DecodeStatus::BAD; }
+  if (out.size < 0) { problem = "negative member size"; return DecodeStatus::BAD; }
+  if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE) {
+    problem = "unknown compression method";
+    return DecodeStatus::BAD;
+  }
+  if (out.method == METHOD_STORE && out.compressed_size != static_cast<uint64_t>(out.size)) {
+    problem = "stored member with mismatched sizes";
+    return DecodeStatus::BAD;
+  }
+  if (out.compressed_size > static_cast<uint64_t>(INT64_MAX) - needed ||
+      out.entry_length != static_cast<int64_t>(needed + out.compressed_size)) {
+    problem = "entry length does not match its contents";
+    return DecodeStatus::BAD;
+  }
+  return DecodeStatus::OK;
+}
+
+int64_t index_start_for(const std::string& archive_path) {
+  size_t start = archive_path.find_last_of("\\/");
+  start = start == std::string::npos ? 0 : start + 1;
+  size_t dot = archive_path.rfind('.');
+  if (dot == std::string::npos || dot < start) return 0;
+  std::string ext = archive_path.substr(dot + 1);
+  return (ext == "exe" || ext == "EXE") ? SFX_STUB_SIZE : 0;
+}

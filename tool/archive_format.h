@@ -1,0 +1,52 @@
+// The on-disk entry of a vantor archive. The front end reads the fields up to the mark byte
+// itself (and rewrites the mark), so that part of the layout is frozen; everything after the
+// mark byte is ours.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int64_t SFX_STUB_SIZE = 155648;   // index start of a self-extracting archive
+constexpr uint8_t ENTRY_SIGNATURE = 0x56;   // byte 8 of every entry we write
+constexpr uint8_t ENTRY_FLAG_SOLID_NEXT = 1;  // byte 9: data continues the previous entry's stream
+
+constexpr uint8_t METHOD_STORE = 0;
+constexpr uint8_t METHOD_DEFLATE = 8;       // raw deflate, no zlib or gzip wrapper
+
+constexpr int32_t MAX_TEXT_FIELD = 32767;
+
+struct EntryHeader {
+  int64_t entry_length = 0;      // header + data, the link to the next entry
+  uint8_t signature = ENTRY_SIGNATURE;
+  uint8_t flags = 0;
+  std::string name;              // file name without folder
+  std::string folder;            // "docs/sub/" or "" for the root
+  int64_t size = 0;              // uncompressed bytes
+  uint8_t mark = 0;
+  // Our own fields.
+  uint64_t compressed_size = 0;
+  uint32_t crc = 0;
+  int64_t mtime_ns = 0;          // nanoseconds since 1970-01-01 UTC
+  uint32_t attributes = 0;       // FILE_ATTRIBUTE_* bits
+  uint32_t unix_mode = 0;        // permission bits, 0 when unknown
+  uint8_t method = METHOD_DEFLATE;
+
+  std::string path() const { return folder + name; }
+};
+
+// Bytes of the encoded header, given the text lengths.
+int64_t header_size(size_t name_length, size_t folder_length);
+// Offset of the mark byte from the entry's first byte.
+int64_t mark_offset(const EntryHeader& h);
+
+// Encodes a header; entry_length must already be header_size + compressed_size.
+std::vector<uint8_t> encode_header(const EntryHeader& h);
+
+enum class DecodeStatus { OK, NEED_MORE, BAD };
+// Decodes a header from the bytes available at an entry's start. NEED_MORE when `size`
+// is too short to hold it (with `needed` set); BAD when the fields contradict each other.
+DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
+                           std::string& problem);
+
+// 155,648 for a path ending in ".exe" or ".EXE" (exact case), else 0: the front end's own rule.
+int64_t index_start_for(const std::string& archive_path);

@@ -1,0 +1,519 @@
+// Writing an archive. Work is cut into units (one file, or one solid block of files); worker
+// threads compress units in any order into sinks, and the calling thread writes finished
+// units in their order. Sinks hold output in memory up to a shared budget and spill the rest to
+// temporary files, so memory stays bounded whatever the member sizes.
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+#include "archive_format.h"
+#include "engine.h"
+#include "file_io.h"
+#include "member_names.h"
+#include "path_safety.h"
+
+namespace {
+
+constexpr size_t READ_CHUNK = 1 << 20;
+constexpr size_t DEFLATE_CHUNK = 256 << 10;
+constexpr size_t WRITE_CHUNK = 1 << 20;
+constexpr size_t MAX_UNITS_AHEAD = 4096;
+
+struct Source {
+  std::string path;
+  StoredName stored;
+  FileInfo info;
+};
+
+struct Budget {
+  std::atomic<int64_t> in_memory{0};
+  int64_t limit = 0;
+  bool take(size_t n) {
+    int64_t before = in_memory.fetch_add(static_cast<int64_t>(n));
+    if (before + static_cast<int64_t>(n) <= limit) return true;
+    in_memory.fetch_sub(static_cast<int64_t>(n));
+    return false;
+  }
+};
+
+// Compressed bytes of one unit: a memory part followed by an optional spill file.
+class Sink {
+ public:
+  Sink(Budget& budget, std::string spill_path) : budget_(budget), spill_path_(std::move(spill_path)) {}
+  ~Sink() { release(); }
+
+  bool write(const uint8_t* data, size_t size) {
+    total_ += size;
+    if (!spilling_ && budget_.take(size)) {
+      memory_.insert(memory_.end(), data, data + size);
+      return true;
+    }
+    if (!spilling_) {
+      spilling_ = true;
+      if (!spill_.create(spill_path_)) return false;
+    }
+    return spill_.write(data, size);
+  }
+
+  bool finish() { return spill_.close(); }
+  uint64_t total() const { return total_; }
+
+  // Copies `size` bytes from the current read position to `out`.
+  template <class Out>
+  bool copy_to(Out& out, uint64_t size) {
+    while (size > 0 && read_pos_ < memory_.size()) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(size, memory_.size() - read_pos_));
+      if (!out.write(memory_.data() + read_pos_, n)) return false;
+      read_pos_ += n;
+      size -= n;
+    }
+    if (size == 0) return true;
+    if (!spill_.is_open() && !spill_.open_read(spill_path_)) return false;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, WRITE_CHUNK)));
+    while (size > 0) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(size, buffer.size()));
+      int64_t got = spill_.read(buffer.data(), n);
+      if (got <= 0 || !out.write(buffer.data(), static_cast<size_t>(got))) return false;
+      size -= static_cast<uint64_t>(got);
+    }
+    return true;
+  }
+
+  void release() {
+    budget_.in_memory.fetch_sub(static_cast<int64_t>(memory_.size()));
+    std::vector<uint8_t>().swap(memory_);
+    spill_.close();
+    if (spilling_) remove_file(spill_path_);
+    spilling_ = false;
+  }
+
+ private:
+  Budget& budget_;
+  std::string spill_path_;
+  std::vector<uint8_t> memory_;
+  File spill_;
+  bool spilling_ = false;
+  uint64_t total_ = 0;
+  size_t read_pos_ = 0;
+};
+
+struct Unit {
+  size_t first = 0;   // index into sources
+  size_t count = 0;
+  std::vector<EntryHeader> entries;
+  std::unique_ptr<Sink> sink;
+  std::string problem;
+  bool done = false;
+};
+
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(File& file) : file_(file) { buffer_.reserve(WRITE_CHUNK); }
+  bool write(const void* data, size_t size) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    if (buffer_.size() + size > WRITE_CHUNK && !flush()) return false;
+    if (size >= WRITE_CHUNK) {
+      written_ += size;
+      return file_.write(p, size);
+    }
+    buffer_.insert(buffer_.end(), p, p + size);
+    written_ += size;
+    return true;
+  }
+  bool flush() {
+    bool ok = buffer_.empty() || file_.write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
+  int64_t written() const { return static_cast<int64_t>(written_); }
+
+ private:
+  File& file_;
+  std::vector<uint8_t> buffer_;
+  uint64_t written_ = 0;
+};
+
+class Compressor {
+ public:
+  explicit Compressor(const DeflateSettings& s) : settings_(s) {
+    in_.resize(READ_CHUNK);
+    out_.resize(DEFLATE_CHUNK);
+    if (s.level > 0)
+      ready_ = deflateInit2(&z_, s.level, Z_DEFLATED, -s.window_bits, s.mem_level,
+                            Z_DEFAULT_STRATEGY) == Z_OK;
+  }
+  ~Compressor() {
+    if (ready_) deflateEnd(&z_);
+  }
+
+  void run(Unit& unit, const std::vector<Source>& sources) {
+    if (settings_.level > 0 && !ready_) {
+      unit.problem = "out of memory for the compressor";
+      return;
+    }
+    if (settings_.level > 0) deflateReset(&z_);
+    uint64_t chunk_start = 0;
+    for (size_t i = 0; i < unit.count; ++i) {
+      const Source& source = sources[unit.first + i];
+      EntryHeader h;
+      h.name = source.stored.name;
+      h.folder = source.stored.folder;
+      h.mtime_ns = source.info.mtime_ns;
+      h.attributes = source.info.attributes;
+      h.unix_mode = source.info.unix_mode;
+      h.method = settings_.level > 0 ? METHOD_DEFLATE : METHOD_STORE;
+      h.flags = i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0;
+      bool last = i + 1 == unit.count;
+      if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
+      h.compressed_size = unit.sink->total() - chunk_start;
+      chunk_start = unit.sink->total();
+      unit.entries.push_back(h);
+    }
+    if (!unit.sink->finish()) unit.problem = "cannot write a temporary file beside the archive";
+  }
+
+ private:
+  bool add_file(const std::string& path, EntryHeader& h, Sink& sink, bool last, std::string& problem) {
+    File file;
+    if (!file.open_read(path)) {
+      problem = "cannot open " + path;
+      return false;
+    }
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t size = 0;
+    bool first_read = true;
+    for (;;) {
+      int64_t got = file.read(in_.data(), in_.size());
+      if (got < 0) {
+        problem = "cannot read " + path;
+        return false;
+      }
+      crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
+      size += got;
+      bool end = got == 0;
+      if (first_read && settings_.level > 0 && static_cast<size_t>(got) < in_.size() &&
+          h.flags == 0 && last) {
+        // A file that fits one read: store it when deflate would not make it smaller.
+        int64_t more = end ? 0 : file.read(in_.data() + got, 1);
+        if (more == 0) return add_small(in_.data(), static_cast<size_t>(got), crc, h, sink, problem);
+        if (more < 0) {
+          problem = "cannot read " + path;
+          return false;
+        }
+        crc = crc32_z(crc, in_.data() + got, 1);
+        size += 1;
+        got += 1;
+      }
+      first_read = false;
+      if (!emit(in_.data(), static_cast<size_t>(got), end && last, sink, problem)) return false;
+      if (end) break;
+    }
+    h.size = size;
+    h.crc = crc;
+    return true;
+  }
+
+  bool add_small(const uint8_t* data, size_t size, uint32_t crc, EntryHeader& h, Sink& sink,
+                 std::string& problem) {
+    h.size = static_cast<int64_t>(size);
+    h.crc = crc;
+    uLong bound = deflateBound(&z_, static_cast<uLong>(size));
+    if (small_.size() < bound) small_.resize(bound);
+    z_.next_in = const_cast<Bytef*>(data);
+    z_.avail_in = static_cast<uInt>(size);
+    z_.next_out = small_.data();
+    z_.avail_out = static_cast<uInt>(small_.size());
+    if (deflate(&z_, Z_FINISH) != Z_STREAM_END) {
+      problem = "compression failed";
+      return false;
+    }
+    size_t packed = small_.size() - z_.avail_out;
+    if (packed >= size) {
+      h.method = METHOD_STORE;
+      return write_sink(sink, data, size, problem);
+    }
+    return write_sink(sink, small_.data(), packed, problem);
+  }
+
+  bool emit(const uint8_t* data, size_t size, bool finish, Sink& sink, std::string& problem) {
+    if (settings_.level == 0) return write_sink(sink, data, size, problem);
+    z_.next_in = const_cast<Bytef*>(data);
+    z_.avail_in = static_cast<uInt>(size);
+    int flush = finish ? Z_FINISH : Z_NO_FLUSH;
+    for (;;) {
+      z_.next_out = out_.data();
+      z_.avail_out = static_cast<uInt>(out_.size());
+      int rc = deflate(&z_, flush);
+      if (rc == Z_STREAM_ERROR) {
+        problem = "compression failed";
+        return false;
+      }
+      size_t produced = out_.size() - z_.avail_out;
+      if (produced && !write_sink(sink, out_.data(), produced, problem)) return false;
+      if (finish ? rc == Z_STREAM_END : (z_.avail_in == 0 && z_.avail_out != 0)) return true;
+    }
+  }
+
+  static bool write_sink(Sink& sink, const uint8_t* data, size_t size, std::string& problem) {
+    if (sink.write(data, size)) return true;
+    problem = "cannot write a temporary file beside the archive";
+    return false;
+  }
+
+  DeflateSettings settings_;
+  z_stream z_{};
+  bool ready_ = false;
+  std::vector<uint8_t> in_, out_, small_;
+};
+
+bool expand_source(const std::string& path, std::vector<std::string>& files, std::string& problem) {
+  FileInfo info = source_info(path);
+  if (!info.exists) {
+    problem = "cannot find " + path;
+    return false;
+  }
+  if (!info.is_directory) {
+    files.push_back(path);
+    return true;
+  }
+  std::vector<std::string> names;
+  if (!list_directory(path, names)) {
+    problem = "cannot read folder " + path;
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  std::string prefix = path;
+  if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
+  for (const std::string& name : names) {
+    std::string child = prefix + name;
+    // Links to folders are not followed: they could loop or leave the chosen tree.
+    if (file_info(child).is_link && source_info(child).is_directory) continue;
+    if (!expand_source(child, files, problem)) return false;
+  }
+  return true;
+}
+
+std::string absolute(const std::string& path) {
+  if (is_absolute_path(path)) return path;
+  return current_directory() + native_separator() + path;
+}
+
+bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::string& problem) {
+  std::vector<std::string> files;
+  for (const std::string& source : job.sources)
+    if (!expand_source(source, files, problem)) return false;
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> unique;
+  for (const std::string& f : files)
+    if (seen.insert(absolute(f)).second) unique.push_back(f);
+  std::vector<std::string> full;
+  for (const std::string& f : unique) full.push_back(absolute(f));
+  std::vector<StoredName> names;
+  if (!stored_names(full, job.keep_folders, names, problem)) return false;
+  out.clear();
+  for (size_t i = 0; i < unique.size(); ++i) {
+    Source s{unique[i], names[i], source_info(unique[i])};
+    MemberPathCheck check = check_member_path(s.stored.folder, s.stored.name);
+    if (!check.ok) {
+      problem = "cannot store " + unique[i] + ": " + check.reason;
+      return false;
+    }
+    if (s.stored.folder.size() > MAX_TEXT_FIELD || s.stored.name.size() > MAX_TEXT_FIELD) {
+      problem = "path too long to store: " + unique[i];
+      return false;
+    }
+    out.push_back(std::move(s));
+  }
+  return true;
+}
+
+std::vector<Unit> plan_units(const std::vector<Source>& sources, const CompressJob& job, int threads) {
+  std::vector<Unit> units;
+  bool solid = job.solid && job.deflate.level > 0;
+  int64_t total = 0;
+  for (const Source& s : sources) total += s.info.size;
+  // Solid blocks small enough that every thread gets several, large enough to share context.
+  int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
+  int64_t in_block = 0;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (solid && !units.empty() && in_block < block) {
+      units.back().count++;
+    } else {
+      Unit u;
+      u.first = i;
+      u.count = 1;
+      units.push_back(std::move(u));
+      in_block = 0;
+    }
+    in_block += sources[i].info.size;
+  }
+  return units;
+}
+
+struct Schedule {
+  std::mutex lock;
+  std::condition_variable changed;
+  size_t next_unit = 0;
+  size_t next_write = 0;
+  bool stop = false;
+};
+
+void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
+            const DeflateSettings& deflate, Schedule& schedule) {
+  Compressor compressor(deflate);
+  for (;;) {
+    size_t index;
+    {
+      std::unique_lock<std::mutex> guard(schedule.lock);
+      schedule.changed.wait(guard, [&] {
+        return schedule.stop || schedule.next_unit >= units.size() ||
+               schedule.next_unit < schedule.next_write + MAX_UNITS_AHEAD;
+      });
+      if (schedule.stop || schedule.next_unit >= units.size()) return;
+      index = schedule.next_unit++;
+    }
+    compressor.run(units[index], sources);
+    {
+      std::lock_guard<std::mutex> guard(schedule.lock);
+      units[index].done = true;
+    }
+    schedule.changed.notify_all();
+  }
+}
+
+bool write_stub(BufferedWriter& out, const CompressJob& job, std::string& problem) {
+  if (job.stub_size > static_cast<size_t>(SFX_STUB_SIZE)) {
+    problem = "self-extracting stub is larger than its slot";
+    return false;
+  }
+  std::vector<uint8_t> image(static_cast<size_t>(SFX_STUB_SIZE), 0);
+  if (job.stub_size) std::copy(job.stub, job.stub + job.stub_size, image.begin());
+  if (!out.write(image.data(), image.size())) {
+    problem = "cannot write the archive";
+    return false;
+  }
+  return true;
+}
+
+bool write_units(std::vector<Unit>& units, Schedule& schedule, BufferedWriter& out, RunResult& result) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    Unit& unit = units[i];
+    {
+      std::unique_lock<std::mutex> guard(schedule.lock);
+      schedule.changed.wait(guard, [&] { return unit.done; });
+    }
+    if (!unit.problem.empty()) {
+      result.problems.push_back(unit.problem);
+      return false;
+    }
+    for (EntryHeader& h : unit.entries) {
+      h.entry_length = header_size(h.name.size(), h.folder.size()) +
+                       static_cast<int64_t>(h.compressed_size);
+      std::vector<uint8_t> bytes = encode_header(h);
+      if (!out.write(bytes.data(), bytes.size()) || !unit.sink->copy_to(out, h.compressed_size)) {
+        result.problems.push_back("cannot write the archive");
+        return false;
+      }
+      result.members++;
+      result.bytes_in += h.size;
+    }
+    unit.sink.reset();
+    {
+      std::lock_guard<std::mutex> guard(schedule.lock);
+      schedule.next_write = i + 1;
+    }
+    schedule.changed.notify_all();
+  }
+  return true;
+}
+
+}  // namespace
+
+int resolve_thread_count(int requested) {
+  if (requested > 0) return requested;
+  unsigned n = std::thread::hardware_concurrency();
+  return n ? static_cast<int>(std::min(n, 64u)) : 1;
+}
+
+DeflateSettings deflate_settings(int method, bool ultra, int window_position) {
+  static const int normal[] = {0, 1, 4, 6};
+  static const int strong[] = {0, 5, 8, 9};
+  DeflateSettings s;
+  method = std::clamp(method, 0, 3);
+  s.level = ultra ? strong[method] : normal[method];
+  s.window_bits = std::clamp(window_position + 8, 9, 15);
+  s.mem_level = ultra ? 9 : 8;
+  return s;
+}
+
+std::string self_extracting_path(const std::string& archive_path) {
+  size_t start = archive_path.find_last_of("\\/");
+  start = start == std::string::npos ? 0 : start + 1;
+  size_t dot = archive_path.rfind('.');
+  std::string stem = (dot == std::string::npos || dot <= start) ? archive_path : archive_path.substr(0, dot);
+  return stem + ".exe";
+}
+
+RunResult compress_archive(const CompressJob& job) {
+  RunResult result;
+  std::string problem;
+  std::vector<Source> sources;
+  if (!collect_sources(job, sources, problem)) {
+    result.ok = false;
+    result.problems.push_back(problem);
+    return result;
+  }
+  int threads = resolve_thread_count(job.threads);
+  std::vector<Unit> units = plan_units(sources, job, threads);
+
+  std::string temp = job.archive_path + ".vantor-" + std::to_string(process_id()) + ".tmp";
+  Budget budget;
+  budget.limit = std::max<int64_t>(job.memory_budget, 1 << 20);
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i].sink = std::make_unique<Sink>(budget, temp + "." + std::to_string(i));
+
+  File file;
+  if (!file.create(temp)) {
+    result.ok = false;
+    result.problems.push_back("cannot create " + temp);
+    return result;
+  }
+  BufferedWriter out(file);
+  bool ok = !job.self_extracting || write_stub(out, job, problem);
+  if (!ok) result.problems.push_back(problem);
+
+  Schedule schedule;
+  std::vector<std::thread> pool;
+  if (ok)
+    for (int t = 0; t < std::min<int>(threads, static_cast<int>(units.size())); ++t)
+      pool.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(job.deflate),
+                        std::ref(schedule));
+  ok = ok && write_units(units, schedule, out, result);
+  {
+    std::lock_guard<std::mutex> guard(schedule.lock);
+    schedule.stop = true;
+  }
+  schedule.changed.notify_all();
+  for (std::thread& t : pool) t.join();
+  units.clear();
+
+  if (ok && (!out.flush() || !file.close())) {
+    ok = false;
+    result.problems.push_back("cannot write the archive");
+  }
+  result.bytes_out = out.written();
+  file.close();
+  if (ok && !replace_file(temp, job.archive_path)) {
+    ok = false;
+    result.problems.push_back("cannot rename the finished archive to " + job.archive_path);
+  }
+  if (!ok) remove_file(temp);
+  result.ok = ok;
+  return result;
+}

@@ -1,0 +1,59 @@
+// The archiver's two engines: writing an archive from files, and reading one back
+// (extract, test, list). Both report problems as text; neither touches the console.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct DeflateSettings {
+  int level = 6;        // 0 = store
+  int window_bits = 15;
+  int mem_level = 8;
+};
+
+// Maps the method (0..3), the ultra flag and the window position (0..7) to zlib settings.
+DeflateSettings deflate_settings(int method, bool ultra, int window_position);
+
+struct CompressJob {
+  std::string archive_path;
+  std::vector<std::string> sources;   // files or folders (folders are taken whole)
+  bool keep_folders = true;
+  bool solid = false;
+  DeflateSettings deflate;
+  int threads = 1;                    // 0 = one per processor
+  int64_t memory_budget = 16 << 20;   // bytes of compressed output held in memory
+  bool self_extracting = false;
+  const uint8_t* stub = nullptr;      // program image put in front; padded with zeros
+  size_t stub_size = 0;
+};
+
+struct RunResult {
+  bool ok = true;
+  std::vector<std::string> problems;  // one line each
+  int64_t members = 0;
+  int64_t bytes_in = 0;
+  int64_t bytes_out = 0;
+};
+
+RunResult compress_archive(const CompressJob& job);
+
+// The archive path a self-extracting run writes: the extension replaced by ".exe".
+std::string self_extracting_path(const std::string& archive_path);
+
+enum class ReadMode { EXTRACT, TEST, LIST };
+
+struct ReadJob {
+  ReadMode mode = ReadMode::EXTRACT;
+  std::string archive_path;
+  std::string destination;            // for EXTRACT; "" = current folder
+  bool marked_only = false;
+  int threads = 1;
+  int64_t index_start = -1;           // -1: decided by the archive's extension
+  // LIST receives one line per member.
+  std::function<void(const std::string&)> on_line;
+};
+
+RunResult read_archive(const ReadJob& job);
+
+int resolve_thread_count(int requested);

@@ -1,0 +1,476 @@
+// Reading an archive: the index is walked once on the calling thread, then blocks (a member,
+// or the members of one solid stream) are decoded by worker threads, each with its own handle.
+// Every member is written to a temporary file beside its target and renamed into place only
+// after its size and CRC-32 have been checked.
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "archive_format.h"
+#include "engine.h"
+#include "file_io.h"
+#include "path_safety.h"
+
+namespace {
+
+constexpr size_t IN_CHUNK = 1 << 20;
+constexpr size_t OUT_CHUNK = 1 << 20;
+constexpr size_t FIRST_HEADER_READ = 512;
+
+struct Entry {
+  EntryHeader header;
+  int64_t data_offset = 0;
+};
+
+struct Block {
+  size_t first = 0;
+  size_t count = 0;
+};
+
+bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::string& problem) {
+  int64_t length = archive.length();
+  if (length < 0) {
+    problem = "cannot read the archive";
+    return false;
+  }
+  if (length < start) {
+    problem = "archive is shorter than a self-extracting program";
+    return false;
+  }
+  std::vector<uint8_t> buffer(FIRST_HEADER_READ);
+  for (int64_t pos = start; pos < length;) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(FIRST_HEADER_READ, length - pos));
+    EntryHeader h;
+    size_t needed = 0;
+    std::string why;
+    DecodeStatus status = DecodeStatus::NEED_MORE;
+    while (status == DecodeStatus::NEED_MORE) {
+      if (buffer.size() < want) buffer.resize(want);
+      if (!archive.read_at(pos, buffer.data(), want)) {
+        problem = "cannot read the archive";
+        return false;
+      }
+      status = decode_header(buffer.data(), want, h, needed, why);
+      if (status == DecodeStatus::NEED_MORE) {
+        if (static_cast<int64_t>(needed) > length - pos) {
+          why = "archive ends inside an entry header";
+          status = DecodeStatus::BAD;
+        }
+        want = needed;
+      }
+    }
+    if (status == DecodeStatus::BAD) {
+      problem = "damaged archive at offset " + std::to_string(pos) + ": " + why;
+      return false;
+    }
+    if (h.entry_length > length - pos) {
+      problem = "damaged archive: member " + h.path() + " runs past the end of the file";
+      return false;
+    }
+    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed)});
+    pos += h.entry_length;
+  }
+  return true;
+}
+
+bool group_blocks(const std::vector<Entry>& entries, std::vector<Block>& blocks, std::string& problem) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryHeader& h = entries[i].header;
+    if (h.flags & ENTRY_FLAG_SOLID_NEXT) {
+      if (blocks.empty() || h.method != METHOD_DEFLATE ||
+          entries[i - 1].header.method != METHOD_DEFLATE) {
+        problem = "damaged archive: " + h.path() + " continues a stream that does not exist";
+        return false;
+      }
+      blocks.back().count++;
+    } else {
+      blocks.push_back(Block{i, 1});
+    }
+  }
+  return true;
+}
+
+std::string join_path(const std::string& base, const std::vector<std::string>& parts, size_t count) {
+  std::string path = base;
+  for (size_t i = 0; i < count; ++i) {
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += native_separator();
+    path += parts[i];
+  }
+  return path;
+}
+
+// The destination as typed, without trailing separators ("C:\out\" -> "C:\out").
+std::string destination_root(const std::string& destination) {
+  std::string root = destination.empty() ? current_directory() : destination;
+  while (root.size() > 1 && (root.back() == '/' || root.back() == '\\') &&
+         !(root.size() == 3 && root[1] == ':'))
+    root.pop_back();
+  return root;
+}
+
+bool make_destination(const std::string& root) {
+  for (size_t i = 1; i <= root.size(); ++i) {
+    if (i == root.size() || root[i] == '/' || root[i] == '\\') {
+      std::string prefix = root.substr(0, i);
+      if (prefix.empty() || (prefix.size() == 2 && prefix[1] == ':')) continue;
+      make_directory(prefix);
+    }
+  }
+  FileInfo info = source_info(root);
+  return info.exists && info.is_directory;
+}
+
+// Where a member goes, folders created; never through a link inside the destination.
+bool prepare_target(const std::string& root, const EntryHeader& h, std::string& target,
+                    std::string& problem) {
+  MemberPathCheck check = check_member_path(h.folder, h.name);
+  if (!check.ok) {
+    problem = "refused " + h.path() + ": " + check.reason;
+    return false;
+  }
+  const std::vector<std::string>& parts = check.components;
+  for (size_t i = 1; i < parts.size(); ++i) {
+    std::string folder = join_path(root, parts, i);
+    FileInfo info = file_info(folder);
+    if (info.exists && info.is_link) {
+      problem = "refused " + h.path() + ": " + folder + " is a link";
+      return false;
+    }
+    if (!info.exists && !make_directory(folder)) {
+      problem = "cannot create folder " + folder;
+      return false;
+    }
+    if (info.exists && !info.is_directory) {
+      problem = "cannot create folder " + folder + ": a file is in the way";
+      return false;
+    }
+  }
+  target = join_path(root, parts, parts.size());
+  if (!path_within(root, target)) {
+    problem = "refused " + h.path() + ": outside the destination";
+    return false;
+  }
+  FileInfo existing = file_info(target);
+  if (existing.exists && existing.is_directory && !existing.is_link) {
+    problem = "cannot extract " + h.path() + ": a folder is in the way";
+    return false;
+  }
+  return true;
+}
+
+// Reads a block's compressed bytes across its entries, skipping the headers in between.
+class BlockInput {
+ public:
+  BlockInput(File& file, const std::vector<Entry>& entries, Block block)
+      : file_(file), entries_(entries), block_(block), buffer_(IN_CHUNK) {
+    next_entry_ = block.first;
+  }
+  // Next stretch of compressed bytes; size 0 at the end of the block; false on read error.
+  bool next(const uint8_t*& data, size_t& size) {
+    while (left_ == 0 && next_entry_ < block_.first + block_.count) {
+      const Entry& e = entries_[next_entry_++];
+      offset_ = e.data_offset;
+      left_ = e.header.compressed_size;
+    }
+    size = static_cast<size_t>(std::min<uint64_t>(left_, buffer_.size()));
+    data = buffer_.data();
+    if (size == 0) return true;
+    if (!file_.read_at(offset_, buffer_.data(), size)) return false;
+    offset_ += static_cast<int64_t>(size);
+    left_ -= size;
+    return true;
+  }
+
+ private:
+  File& file_;
+  const std::vector<Entry>& entries_;
+  Block block_;
+  std::vector<uint8_t> buffer_;
+  size_t next_entry_ = 0;
+  int64_t offset_ = 0;
+  uint64_t left_ = 0;
+};
+
+struct Shared {
+  const ReadJob& job;
+  std::string root;
+  const std::vector<Entry>& entries;
+  const std::vector<Block>& blocks;
+  std::atomic<size_t> next_block{0};
+  std::mutex lock;
+  RunResult& result;
+
+  void fail(const std::string& line) {
+    std::lock_guard<std::mutex> guard(lock);
+    result.ok = false;
+    result.problems.push_back(line);
+  }
+  void done(int64_t bytes) {
+    std::lock_guard<std::mutex> guard(lock);
+    result.members++;
+    result.bytes_in += bytes;
+  }
+};
+
+// One member's output: a temporary file (or nothing, for a test or a skipped member).
+struct MemberOutput {
+  std::string target, temp;
+  File file;
+  bool active = false;
+  bool failed = false;
+};
+
+class Decoder {
+ public:
+  explicit Decoder(Shared& shared) : shared_(shared), out_(OUT_CHUNK) {
+    ready_ = inflateInit2(&z_, -15) == Z_OK;
+  }
+  ~Decoder() {
+    if (ready_) inflateEnd(&z_);
+  }
+
+  void run(Block block, File& archive) {
+    bool wanted = false;
+    for (size_t i = block.first; i < block.first + block.count; ++i)
+      wanted = wanted || selected(shared_.entries[i].header);
+    if (!wanted) return;
+    if (!ready_) {
+      shared_.fail("out of memory for the decompressor");
+      return;
+    }
+    inflateReset(&z_);
+    z_.avail_in = 0;
+    ended_ = false;
+    input_done_ = false;
+    BlockInput input(archive, shared_.entries, block);
+    std::string stream_problem;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      bool last = i + 1 == block.first + block.count;
+      if (!stream_problem.empty()) {
+        if (selected(h)) shared_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        continue;
+      }
+      member(h, input, last, stream_problem);
+    }
+  }
+
+ private:
+  bool selected(const EntryHeader& h) const { return !shared_.job.marked_only || h.mark == 1; }
+
+  void member(const EntryHeader& h, BlockInput& input, bool last, std::string& stream_problem) {
+    MemberOutput out;
+    std::string refusal;  // a whole sentence: the member cannot be written here
+    bool wanted = selected(h);
+    if (wanted && shared_.job.mode == ReadMode::EXTRACT) open_output(h, out, refusal);
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t produced = 0;
+    bool stream_ok = h.method == METHOD_STORE
+                         ? copy_stored(input, out, crc, produced, stream_problem)
+                         : inflate_member(h, input, last, out, crc, produced, stream_problem);
+    std::string problem;  // about the member's data
+    if (!stream_ok) problem = stream_problem;
+    else if (produced != h.size) problem = "data size differs from the recorded size";
+    else if (crc != h.crc) problem = "CRC-32 mismatch, data is damaged";
+    if (!wanted) return;
+    if (problem.empty() && refusal.empty() && out.active) {
+      if (out.failed) refusal = "cannot write " + out.temp;
+      else refusal = finish_output(h, out);
+    }
+    if (out.active && (!problem.empty() || !refusal.empty())) {
+      out.file.close();
+      remove_file(out.temp);
+    }
+    if (!refusal.empty()) shared_.fail(refusal);
+    else if (!problem.empty()) shared_.fail(h.path() + ": " + problem);
+    else shared_.done(h.size);
+  }
+
+  void open_output(const EntryHeader& h, MemberOutput& out, std::string& problem) {
+    if (!prepare_target(shared_.root, h, out.target, problem)) return;
+    static std::atomic<unsigned> counter{0};
+    size_t cut = out.target.find_last_of("/\\");
+    std::string folder = cut == std::string::npos ? std::string() : out.target.substr(0, cut + 1);
+    out.temp = folder + ".vantor-" + std::to_string(process_id()) + "-" + std::to_string(counter++) + ".part";
+    if (!out.file.create(out.temp)) {
+      problem = "cannot create " + out.temp;
+      return;
+    }
+    out.active = true;
+  }
+
+  std::string finish_output(const EntryHeader& h, MemberOutput& out) {
+    if (!out.file.close()) return "cannot write " + out.temp;
+    apply_file_metadata(out.temp, h.mtime_ns, h.attributes, h.unix_mode);
+    if (!replace_file(out.temp, out.target)) return "cannot replace " + out.target;
+    return std::string();
+  }
+
+  void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
+    crc = crc32_z(crc, data, size);
+    produced += static_cast<int64_t>(size);
+    if (out.active && !out.failed && !out.file.write(data, size)) out.failed = true;
+  }
+
+  bool copy_stored(BlockInput& input, MemberOutput& out, uint32_t& crc, int64_t& produced,
+                   std::string& problem) {
+    for (;;) {
+      const uint8_t* data;
+      size_t size;
+      if (!input.next(data, size)) {
+        problem = "cannot read the archive";
+        return false;
+      }
+      if (size == 0) return true;
+      deliver(out, data, size, crc, produced);
+    }
+  }
+
+  // Produces exactly h.size bytes from the block's stream; the last member must end it, and
+  // nothing may follow the end.
+  bool inflate_member(const EntryHeader& h, BlockInput& input, bool last, MemberOutput& out,
+                      uint32_t& crc, int64_t& produced, std::string& problem) {
+    for (;;) {
+      uint64_t want = static_cast<uint64_t>(h.size - produced);
+      if (ended_) {
+        if (want > 0) {
+          problem = "data is shorter than the recorded size";
+          return false;
+        }
+        if (last && !input_exhausted(input)) {
+          problem = "data is longer than the recorded size";
+          return false;
+        }
+        return true;
+      }
+      if (want == 0 && !last) return true;
+      if (z_.avail_in == 0 && !input_done_) {
+        const uint8_t* data;
+        size_t size;
+        if (!input.next(data, size)) {
+          problem = "cannot read the archive";
+          return false;
+        }
+        z_.next_in = const_cast<Bytef*>(data);
+        z_.avail_in = static_cast<uInt>(size);
+        input_done_ = size == 0;
+      }
+      // Inside a solid block the next member's bytes follow; after the last member one byte
+      // of room past its size catches data longer than recorded.
+      z_.next_out = out_.data();
+      z_.avail_out = static_cast<uInt>(std::min<uint64_t>(out_.size(), last ? want + 1 : want));
+      int rc = inflate(&z_, Z_NO_FLUSH);
+      size_t got = static_cast<size_t>(z_.next_out - out_.data());
+      if (got > want) {
+        problem = "data is longer than the recorded size";
+        return false;
+      }
+      deliver(out, out_.data(), got, crc, produced);
+      if (rc == Z_STREAM_END) {
+        ended_ = true;
+      } else if (rc == Z_BUF_ERROR && z_.avail_in == 0 && input_done_) {
+        problem = "data is shorter than the recorded size";
+        return false;
+      } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+        problem = "compressed data is damaged";
+        return false;
+      }
+    }
+  }
+
+  bool input_exhausted(BlockInput& input) {
+    if (z_.avail_in != 0) return false;
+    const uint8_t* data;
+    size_t size;
+    return input.next(data, size) && size == 0;
+  }
+
+  Shared& shared_;
+  z_stream z_{};
+  bool ready_ = false;
+  bool ended_ = false;
+  bool input_done_ = false;
+  std::vector<uint8_t> out_;
+};
+
+void decode_worker(Shared& shared) {
+  File archive;
+  if (!archive.open_read(shared.job.archive_path)) {
+    shared.fail("cannot open " + shared.job.archive_path);
+    return;
+  }
+  Decoder decoder(shared);
+  for (;;) {
+    size_t index = shared.next_block++;
+    if (index >= shared.blocks.size()) return;
+    decoder.run(shared.blocks[index], archive);
+  }
+}
+
+std::string listing_line(const EntryHeader& h) {
+  char when[32] = "";
+  time_t seconds = static_cast<time_t>(h.mtime_ns / 1000000000);
+  struct tm parts;
+#ifdef _WIN32
+  bool have = gmtime_s(&parts, &seconds) == 0;
+#else
+  bool have = gmtime_r(&seconds, &parts) != nullptr;
+#endif
+  if (have) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &parts);
+  char line[160];
+  std::snprintf(line, sizeof line, "%14lld %14llu %08x %-16s %c%c ",
+                static_cast<long long>(h.size), static_cast<unsigned long long>(h.compressed_size),
+                h.crc, when, h.mark == 1 ? 'm' : '-', (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
+  return line + h.path();
+}
+
+}  // namespace
+
+RunResult read_archive(const ReadJob& job) {
+  RunResult result;
+  File archive;
+  if (!archive.open_read(job.archive_path)) {
+    result.ok = false;
+    result.problems.push_back("cannot open " + job.archive_path);
+    return result;
+  }
+  int64_t start = job.index_start >= 0 ? job.index_start : index_start_for(job.archive_path);
+  std::vector<Entry> entries;
+  std::vector<Block> blocks;
+  std::string problem;
+  if (!walk_index(archive, start, entries, problem) || !group_blocks(entries, blocks, problem)) {
+    result.ok = false;
+    result.problems.push_back(problem);
+    return result;
+  }
+  archive.close();
+  if (job.mode == ReadMode::LIST) {
+    for (const Entry& e : entries) {
+      if (job.on_line) job.on_line(listing_line(e.header));
+      result.members++;
+      result.bytes_in += e.header.size;
+      result.bytes_out += static_cast<int64_t>(e.header.compressed_size);
+    }
+    return result;
+  }
+  Shared shared{job, std::string(), entries, blocks, {}, {}, result};
+  if (job.mode == ReadMode::EXTRACT) {
+    shared.root = destination_root(job.destination);
+    if (!make_destination(shared.root)) {
+      result.ok = false;
+      result.problems.push_back("cannot create the destination folder " + shared.root);
+      return result;
+    }
+  }
+  int threads = std::min<int>(resolve_thread_count(job.threads), static_cast<int>(blocks.size()));
+  std::vector<std::thread> pool;
+  for (int t = 1; t < threads; ++t) pool.emplace_back(decode_worker, std::ref(shared));
+  decode_worker(shared);
+  for (std::thread& t : pool) t.join();
+  return result;
+}

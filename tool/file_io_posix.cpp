@@ -1,0 +1,169 @@
+#include "file_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() { close(); }
+
+bool File::open_read(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool File::create(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd_ >= 0;
+}
+
+bool File::open_read_write(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool File::is_open() const { return fd_ >= 0; }
+
+int64_t File::read(void* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool File::read_at(int64_t offset, void* buffer, size_t size) {
+  char* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    ssize_t n = ::pread(fd_, p, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    offset += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::write(const void* buffer, size_t size) {
+  const char* p = static_cast<const char*>(buffer);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::seek(int64_t offset) { return ::lseek(fd_, offset, SEEK_SET) == offset; }
+
+int64_t File::length() {
+  struct stat st;
+  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+bool File::close() {
+  if (fd_ < 0) return true;
+  int rc = ::close(fd_);
+  fd_ = -1;
+  return rc == 0;
+}
+
+FileInfo file_info(const std::string& path) {
+  FileInfo info;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return info;
+  info.exists = true;
+  info.is_link = S_ISLNK(st.st_mode);
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.size = static_cast<int64_t>(st.st_size);
+  info.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.unix_mode = st.st_mode & 07777;
+  info.attributes = (st.st_mode & S_IWUSR) ? ATTRIBUTE_ARCHIVE : ATTRIBUTE_READONLY;
+  return info;
+}
+
+bool make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  struct stat st;
+  return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool replace_file(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t attributes,
+                         uint32_t unix_mode) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(mtime_ns / 1000000000);
+  times[1].tv_nsec = static_cast<long>(mtime_ns % 1000000000);
+  if (times[1].tv_nsec < 0) {
+    times[1].tv_nsec += 1000000000;
+    times[1].tv_sec -= 1;
+  }
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  // Only permission bits: set-id bits from an archive are never restored.
+  mode_t mode = unix_mode ? (unix_mode & 0777) : 0666 & ~0022;
+  if (attributes & ATTRIBUTE_READONLY) mode &= ~0222;
+  ::chmod(path.c_str(), mode);
+}
+
+bool list_directory(const std::string& path, std::vector<std::string>& names) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return false;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+std::string current_directory() {
+  char buffer[PATH_MAX];
+  return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
+}
+
+bool is_absolute_path(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+int process_id() { return static_cast<int>(::getpid()); }
+
+char native_separator() { return '/'; }
+
+FileInfo source_info(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return FileInfo();
+  FileInfo info = file_info(path);
+  info.is_link = false;
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.size = static_cast<int64_t>(st.st_size);
+  info.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.unix_mode = st.st_mode & 07777;
+  info.attributes = (st.st_mode & S_IWUSR) ? ATTRIBUTE_ARCHIVE : ATTRIBUTE_READONLY;
+  return info;
+}

@@ -1,0 +1,99 @@
+// vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
+#include <cstdio>
+
+#include "engine.h"
+#include "file_io.h"
+#include "list_file.h"
+#include "options.h"
+#include "sfx_image.h"
+
+namespace {
+
+int report(const RunResult& result) {
+  for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", line.c_str());
+  return result.ok ? 0 : 1;
+}
+
+bool read_whole_file(const std::string& path, std::vector<uint8_t>& bytes) {
+  File file;
+  if (!file.open_read(path)) return false;
+  int64_t length = file.length();
+  if (length < 0 || length > (1LL << 31)) return false;
+  bytes.resize(static_cast<size_t>(length));
+  return length == 0 || file.read_at(0, bytes.data(), bytes.size());
+}
+
+int add(const Options& o) {
+  CompressJob job;
+  job.archive_path = o.archive;
+  job.sources = o.sources;
+  if (!o.list_file.empty()) {
+    std::vector<uint8_t> bytes;
+    ListFile list;
+    std::string problem;
+    if (!read_whole_file(o.list_file, bytes)) {
+      std::fprintf(stderr, "vantor: cannot read the list file %s\n", o.list_file.c_str());
+      return 1;
+    }
+    if (!parse_list_file(bytes, list, problem)) {
+      std::fprintf(stderr, "vantor: %s: %s\n", o.list_file.c_str(), problem.c_str());
+      return 1;
+    }
+    job.archive_path = list.archive_path;
+    job.sources = list.paths;
+  }
+  if (o.self_extracting) {
+    job.archive_path = self_extracting_path(job.archive_path);
+    job.stub = SFX_STUB_IMAGE;
+    job.stub_size = SFX_STUB_IMAGE_SIZE;
+  }
+  job.self_extracting = o.self_extracting;
+  job.keep_folders = o.keep_folders;
+  job.solid = o.solid;
+  job.deflate = deflate_settings(o.method, o.ultra, o.window_position);
+  job.threads = o.threads;
+  job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
+  RunResult result = compress_archive(job);
+  if (result.ok)
+    std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", job.archive_path.c_str(),
+                static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
+                static_cast<long long>(result.bytes_out));
+  return report(result);
+}
+
+int read(const Options& o, ReadMode mode) {
+  ReadJob job;
+  job.mode = mode;
+  job.archive_path = o.archive;
+  job.destination = o.destination;
+  job.marked_only = o.marked_only;
+  job.threads = o.threads;
+  job.on_line = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+  RunResult result = read_archive(job);
+  if (result.ok && mode != ReadMode::LIST)
+    std::printf("vantor: %lld files, %lld bytes %s\n", static_cast<long long>(result.members),
+                static_cast<long long>(result.bytes_in), mode == ReadMode::TEST ? "tested, all correct" : "extracted");
+  return report(result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args = command_arguments(argc, argv);
+  if (args.empty()) {
+    std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  Options options;
+  std::string problem;
+  if (!parse_options(args, options, problem)) {
+    std::fprintf(stderr, "vantor: %s (run vantor without arguments for help)\n", problem.c_str());
+    return 2;
+  }
+  switch (options.command) {
+    case Command::ADD: return add(options);
+    case Command::EXTRACT: return read(options, ReadMode::EXTRACT);
+    case Command::LIST: return read(options, ReadMode::LIST);
+    default: return read(options, ReadMode::TEST);
+  }
+}

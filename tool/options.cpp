@@ -1,0 +1,175 @@
+#include "options.h"
+
+#include <cstdlib>
+
+std::vector<std::string> split_parameters(const std::string& text) {
+  std::vector<std::string> args;
+  std::string current;
+  bool in_argument = false;
+  bool quoted = false;
+  for (char c : text) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_argument = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (in_argument) args.push_back(current);
+      current.clear();
+      in_argument = false;
+    } else {
+      current += c;
+      in_argument = true;
+    }
+  }
+  if (in_argument) args.push_back(current);
+  return args;
+}
+
+std::string parameters_after_program(const std::string& command_line) {
+  size_t i = 0;
+  if (!command_line.empty() && command_line[0] == '"') {
+    size_t close = command_line.find('"', 1);
+    i = close == std::string::npos ? command_line.size() : close + 1;
+  }
+  while (i < command_line.size() && command_line[i] != ' ' && command_line[i] != '\t') ++i;
+  return i < command_line.size() ? command_line.substr(i) : std::string();
+}
+
+namespace {
+
+bool parse_number(const std::string& text, int low, int high, int& out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  int value = std::atoi(text.c_str());
+  if (value < low || value > high) return false;
+  out = value;
+  return true;
+}
+
+bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
+  std::string rest = arg.substr(2);
+  switch (arg[1]) {
+    case 'y': return rest.empty();
+    case 'e': o.self_extracting = o.marked_only = true; return rest.empty();
+    case 'r': o.keep_folders = true; return rest.empty();
+    case 's': o.solid = true; return rest.empty();
+    case 'b': return parse_number(rest, 1, 4096, o.buffer_mb);
+    case 'k': return parse_number(rest, 0, 7, o.window_position);
+    case 't': return parse_number(rest, 0, 64, o.threads);
+    case 'm':
+      if (!rest.empty() && rest[0] == 'x') {
+        o.ultra = true;
+        rest = rest.substr(1);
+      }
+      return parse_number(rest, 0, 3, o.method);
+    default:
+      problem = "unknown switch " + arg;
+      return false;
+  }
+}
+
+bool take_positionals(const std::vector<std::string>& pos, Options& o, std::string& problem) {
+  switch (o.command) {
+    case Command::ADD:
+      if (pos.size() == 2 && pos[0] == "x") {
+        o.list_file = pos[1];
+        return true;
+      }
+      if (pos.size() >= 2 && pos[0] != "x") {
+        o.archive = pos[0];
+        o.sources.assign(pos.begin() + 1, pos.end());
+        return true;
+      }
+      problem = "a needs \"x <list file>\" or an archive and the files to add";
+      return false;
+    case Command::EXTRACT:
+      if (pos.size() == 1 || pos.size() == 2) {
+        o.archive = pos[0];
+        o.destination = pos.size() == 2 ? pos[1] : std::string();
+        return true;
+      }
+      problem = "x needs an archive and at most one destination folder";
+      return false;
+    default:
+      if (pos.size() == 1) {
+        o.archive = pos[0];
+        return true;
+      }
+      problem = "this command needs exactly one archive";
+      return false;
+  }
+}
+
+}  // namespace
+
+bool parse_options(const std::vector<std::string>& args, Options& out, std::string& problem) {
+  Options o;
+  std::vector<std::string> positionals;
+  for (const std::string& arg : args) {
+    if (o.command == Command::NONE) {
+      if (arg == "a") o.command = Command::ADD;
+      else if (arg == "x") o.command = Command::EXTRACT;
+      else if (arg == "l") o.command = Command::LIST;
+      else if (arg == "t") o.command = Command::TEST;
+      else {
+        problem = "unknown command \"" + arg + "\" (expected a, x, l or t)";
+        return false;
+      }
+      continue;
+    }
+    if (arg.size() >= 2 && arg[0] == '-') {
+      std::string why;
+      if (!parse_switch(arg, o, why)) {
+        problem = why.empty() ? "bad value in switch " + arg : why;
+        return false;
+      }
+      continue;
+    }
+    positionals.push_back(arg);
+  }
+  if (o.command == Command::NONE) {
+    problem = "no command given";
+    return false;
+  }
+  if (!take_positionals(positionals, o, problem)) return false;
+  if (o.command != Command::ADD) o.self_extracting = false;
+  if (o.command != Command::EXTRACT) o.marked_only = false;
+  out = o;
+  return true;
+}
+
+const char* usage_text() {
+  return
+      "vantor - archiver of Vantor Archiver\n"
+      "\n"
+      "usage:\n"
+      "  vantor a [switches] x <list file>          add the files named in a list file\n"
+      "  vantor a [switches] <archive> <path>...    add files and folders (folders whole)\n"
+      "  vantor x [-e] [-t<n>] <archive> [<folder>] extract into a folder (default: here)\n"
+      "  vantor l <archive>                         list the members\n"
+      "  vantor t <archive>                         test every member's CRC-32\n"
+      "\n"
+      "switches:\n"
+      "  -y        answer yes to everything (vantor never asks; accepted for scripts)\n"
+      "  -e        with a: write a self-extracting program; the archive gets the extension\n"
+      "            .exe. With x: extract only the members whose mark byte is 1\n"
+      "  -r        keep the folder structure below the deepest folder common to all files;\n"
+      "            without it every file is stored under its name alone\n"
+      "  -s        solid: consecutive members share one deflate stream, so similar files\n"
+      "            compress better; members are cut into blocks so threads still help\n"
+      "  -m<n>     method: 0 store, 1 fast deflate, 2 normal, 3 good (default)\n"
+      "  -mx<n>    ultra: the same methods with more effort (slower, a little smaller)\n"
+      "  -k<n>     deflate window 0..7: 512 bytes (0 and 1) doubling up to 32 KB (7, default)\n"
+      "  -b<n>     memory budget in MB for buffered output while threads wait their turn\n"
+      "            (default 16); more data goes to temporary files beside the archive\n"
+      "  -t<n>     threads compressing or extracting in parallel; 0 = one per processor\n"
+      "            (default 1)\n"
+      "\n"
+      "list file (little-endian): count (64-bit), count (64-bit), archive path length\n"
+      "(32-bit) and bytes, count (32-bit), then per file a 32-bit length and the path bytes.\n"
+      "\n"
+      "Archives are written to a temporary file and renamed into place. Extraction refuses\n"
+      "member names that could leave the destination folder and never follows links in it.\n"
+      "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
+      "command line.\n";
+}

@@ -1,0 +1,107 @@
+#include "path_safety.h"
+
+#include <cstring>
+
+namespace {
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+std::vector<std::string> split_components(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : path) {
+    if (is_separator(c)) {
+      parts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  parts.push_back(current);
+  return parts;
+}
+
+std::string upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return s;
+}
+
+// Returns the reason a single component is unusable, or "" when it is fine.
+std::string component_problem(const std::string& part) {
+  if (part.empty()) return "empty path component";
+  if (part == "." || part == "..") return "relative component \"" + part + "\"";
+  if (part.size() > 255) return "path component longer than 255 bytes";
+  for (unsigned char c : part) {
+    if (c < 0x20 || c == 0x7F) return "control character in name";
+    if (c == ':') return "colon in name (drive or alternate stream)";
+    if (std::strchr("<>\"|?*", c)) return "character not allowed in Windows names";
+  }
+  char last = part.back();
+  if (last == '.' || last == ' ') return "name ends in a dot or a blank";
+  if (is_device_name(part)) return "reserved device name \"" + part + "\"";
+  return std::string();
+}
+
+}  // namespace
+
+bool is_device_name(const std::string& component) {
+  // Windows ignores everything from the first dot and trailing blanks when matching devices.
+  std::string base = component.substr(0, component.find('.'));
+  while (!base.empty() && (base.back() == ' ')) base.pop_back();
+  base = upper(base);
+  static const char* const plain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : plain)
+    if (base == device) return true;
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+    unsigned char digit = static_cast<unsigned char>(base[3]);
+    // 0xB9, 0xB2, 0xB3 are the superscript digits 1, 2, 3 of code page 1252.
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  return false;
+}
+
+MemberPathCheck check_member_path(const std::string& folder, const std::string& name) {
+  MemberPathCheck result;
+  std::string path = folder + name;
+  if (name.empty()) {
+    result.reason = "member has no name";
+    return result;
+  }
+  if (path.find('\0') != std::string::npos) {
+    result.reason = "zero byte in name";
+    return result;
+  }
+  if (is_separator(path[0])) {
+    result.reason = "absolute or network path";
+    return result;
+  }
+  if (is_separator(name.back())) {
+    result.reason = "member name ends in a separator";
+    return result;
+  }
+  for (const std::string& part : split_components(path)) {
+    std::string problem = component_problem(part);
+    if (!problem.empty()) {
+      result.reason = problem;
+      result.components.clear();
+      return result;
+    }
+    result.components.push_back(part);
+  }
+  result.ok = true;
+  return result;
+}
+
+bool path_within(const std::string& root, const std::string& candidate) {
+  std::vector<std::string> r = split_components(root);
+  std::vector<std::string> c = split_components(candidate);
+  while (r.size() > 1 && r.back().empty()) r.pop_back();
+  while (c.size() > 1 && c.back().empty()) c.pop_back();
+  if (c.size() < r.size()) return false;
+  for (size_t i = 0; i < r.size(); ++i)
+    if (r[i] != c[i]) return false;
+  for (size_t i = r.size(); i < c.size(); ++i)
+    if (c[i] == ".." || c[i] == "." || c[i].empty()) return false;
+  return true;
+}
