@@ -4,6 +4,7 @@
 #include <string>
 
 int vantor_main();             // start-up, the disk loop, the end sequence; returns the exit code
+bool open_main_window();       // start-up up to the disk loop: globals, window 0, gadgets, menu
 void run_disk_loop();
 void run_archive_loop();       // returns when the archive is left
 [[noreturn]] void end_program_now();  // the end sequence from its runtime shutdown on

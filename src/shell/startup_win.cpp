@@ -179,6 +179,12 @@ void end_program_now() {
 }
 
 int vantor_main() {
+  if (!open_main_window()) return end_sequence();
+  run_disk_loop();
+  return end_sequence();
+}
+
+bool open_main_window() {
   ui_init();
   query_system_small_icons();
   allocate_shell_tables(shell);
@@ -192,7 +198,7 @@ int vantor_main() {
 
   if (!window_open(MAIN_WINDOW, 0, 0, 800, 600, "Vantor Archiver", MAIN_WINDOW_STYLE) ||
       !create_gadget_list(window_handle(MAIN_WINDOW)))
-    return end_sequence();
+    return false;
   shell.inner_height = window_inner_height(MAIN_WINDOW);
   shell.inner_width = window_inner_width(MAIN_WINDOW);
   int w = shell.inner_width, h = shell.inner_height;
@@ -217,7 +223,5 @@ int vantor_main() {
   std::string temp = long_temp_folder();
   shell.temp_root = temp + "tempvantor\\";
   shell.launch_root = temp + "launchvantor\\";
-
-  run_disk_loop();
-  return end_sequence();
+  return true;
 }

@@ -1,0 +1,97 @@
+// The shell's window-free rules: the command-line document, the memory text, parent folders and
+// what every menu item and gadget means in each loop.
+#include <gtest/gtest.h>
+
+#include "shell/browsing.h"
+#include "shell/dispatch.h"
+#include "shell/startup.h"
+#include "ui/events.h"
+
+TEST(StartupDocument, TakesTheFilePartOfTheCommandLine) {
+  EXPECT_EQ(startup_document_from("C:\\prog", "\"C:\\prog\\WinVantor.exe\""), "C:\\prog\\WinVantor.exe");
+  EXPECT_EQ(startup_document_from("C:\\data\\", "\"C:\\prog\\WinVantor.exe\" \"C:\\data\\backup.vnr\""),
+            "C:\\data\\backup.vnr");
+  // Another folder in the argument: only its file part counts, looked for in the current directory.
+  EXPECT_EQ(startup_document_from("C:\\work", "\"C:\\prog\\WinVantor.exe\" D:\\other\\x.vnr"), "C:\\work\\x.vnr");
+  // A bare file name after a quoted program path: the part after the last separator is the program's.
+  EXPECT_EQ(startup_document_from("C:\\work", "\"C:\\prog\\WinVantor.exe\" x.vnr"), "C:\\work\\WinVantor.exe");
+  EXPECT_EQ(startup_document_from("C:\\work", "\"WinVantor.exe\""), "C:\\work\\WinVantor.exe");
+}
+
+TEST(StartupDocument, OnlyLowerCaseVnrOpensAnArchive) {
+  EXPECT_TRUE(is_archive_name("C:\\a\\b.vnr"));
+  EXPECT_FALSE(is_archive_name("C:\\a\\b.VNR"));
+  EXPECT_FALSE(is_archive_name("C:\\a\\b.Vnr"));
+  EXPECT_FALSE(is_archive_name("C:\\a.vnr\\b"));
+  EXPECT_FALSE(is_archive_name("C:\\prog\\WinVantor.exe"));
+}
+
+TEST(MemoryText, MegabytesWithOneDecimal) {
+  EXPECT_EQ(memory_text(1048576), "System free Mem:1.0 MB ");
+  EXPECT_EQ(memory_text(1100000), "System free Mem:1.0 MB ");
+  EXPECT_EQ(memory_text(2147483648ULL), "System free Mem:2048.0 MB ");
+  EXPECT_EQ(memory_text(6442450944ULL), "System free Mem:6144.0 MB ");
+  EXPECT_EQ(memory_text(0), "System free Mem:0.0 MB ");
+}
+
+TEST(ParentPath, GoesUpOneFolderOrToTheDriveLevel) {
+  EXPECT_EQ(parent_path("C:\\a\\b\\"), "C:\\a\\*.*");
+  EXPECT_EQ(parent_path("C:\\a\\"), "C:\\*.*");
+  EXPECT_EQ(parent_path("C:\\a"), "C:\\*.*");
+  EXPECT_EQ(parent_path("C:\\"), "");
+  EXPECT_EQ(parent_path(""), "");
+  EXPECT_EQ(parent_path("C:\\T\\tempvantor\\"), "C:\\T\\*.*");
+}
+
+TEST(Dispatch, DiskLoopMenu) {
+  EXPECT_EQ(disk_loop_action(EVENT_MENU, 1, -1), Action::OPEN_ARCHIVE);
+  EXPECT_EQ(disk_loop_action(EVENT_MENU, 2, -1), Action::ADD_FROM_MENU);
+  EXPECT_EQ(disk_loop_action(EVENT_MENU, 4, -1), Action::SELECT_ALL);
+  EXPECT_EQ(disk_loop_action(EVENT_MENU, 8, -1), Action::QUIT);
+  EXPECT_EQ(disk_loop_action(EVENT_MENU, 9, -1), Action::OPEN_HELP);
+  for (int inert : {3, 5, 6, 7}) EXPECT_EQ(disk_loop_action(EVENT_MENU, inert, -1), Action::NONE) << inert;
+}
+
+TEST(Dispatch, DiskLoopGadgets) {
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 1, EVENT_TYPE_RIGHT_CLICK), Action::LIST_EVENT);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 2, 0), Action::ADD_FROM_BUTTON);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 3, 0), Action::EXTRACT_WITHOUT_ARCHIVE);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 6, 0), Action::SHOW_ABOUT);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 31, 0), Action::PARENT_FOLDER);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
+  for (int inert : {4, 5, 23, 30}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_CLICK), Action::LOCATION_CHOSEN);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_DOUBLE_CLICK), Action::LOCATION_CHOSEN);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, 1), Action::NONE);  // combo notices such as selection change
+  EXPECT_EQ(disk_loop_action(EVENT_CLOSE_WINDOW, 0, 0), Action::CLOSE_WINDOW);
+  EXPECT_EQ(disk_loop_action(0x200, 0, -1), Action::NONE);  // a raw window message
+}
+
+TEST(Dispatch, ArchiveLoop) {
+  EXPECT_EQ(archive_loop_action(EVENT_MENU, 1, -1), Action::OPEN_ARCHIVE);
+  EXPECT_EQ(archive_loop_action(EVENT_MENU, 2, -1), Action::ADD_REFUSED);
+  EXPECT_EQ(archive_loop_action(EVENT_MENU, 4, -1), Action::SELECT_ALL);
+  EXPECT_EQ(archive_loop_action(EVENT_MENU, 8, -1), Action::LEAVE_ARCHIVE);
+  for (int inert : {3, 5, 6, 7, 9}) EXPECT_EQ(archive_loop_action(EVENT_MENU, inert, -1), Action::NONE) << inert;
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 1, 2), Action::LIST_EVENT);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 2, 0), Action::ADD_REFUSED);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 3, 0), Action::EXTRACT);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 6, 0), Action::SHOW_ABOUT);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 24, 0), Action::LOCATION_CHOSEN);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 24, 768), Action::NONE);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 31, 0), Action::PARENT_FOLDER);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
+  for (int inert : {4, 5, 23}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  EXPECT_EQ(archive_loop_action(EVENT_CLOSE_WINDOW, 0, 0), Action::CLOSE_WINDOW);
+}
+
+TEST(Dispatch, NotesCarryTheirExactTextsAndIcons) {
+  EXPECT_STREQ(NOTE_NOTHING_TO_ADD_MENU.text, "Please select one file or one folder");
+  EXPECT_EQ(NOTE_NOTHING_TO_ADD_MENU.flags, 0u);
+  EXPECT_EQ(NOTE_NOTHING_TO_ADD_BUTTON.flags, 0x30u);
+  EXPECT_STREQ(NOTE_NO_ARCHIVE.text, "Please select and open existing archive ");
+  EXPECT_STREQ(NOTE_NOTHING_TO_EXTRACT.text, "Please select file or folder ");
+  EXPECT_STREQ(NOTE_LEAVE_ARCHIVE_TO_ADD.title, "Info:");
+  EXPECT_EQ(std::string(NOTE_ABOUT.text).rfind("Win Vantor Version 1.1.3", 0), 0u);
+  EXPECT_EQ(NOTE_ABOUT.flags, 0x40u);
+}

@@ -1,0 +1,57 @@
+// The main window as start-up leaves it: every gadget under its number, where it belongs.
+#include <gtest/gtest.h>
+
+#include "shell/dispatch.h"
+#include "shell/globals.h"
+#include "shell/shell.h"
+#include "ui/ui.h"
+
+namespace {
+
+RECT place(int gadget) {
+  RECT r = {};
+  HWND h = gadget_handle(gadget);
+  GetWindowRect(h, &r);
+  MapWindowPoints(HWND_DESKTOP, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+void expect_place(int gadget, int x, int y, int w, int h) {
+  ASSERT_NE(gadget_handle(gadget), nullptr) << "gadget " << gadget;
+  RECT r = place(gadget);
+  EXPECT_EQ(r.left, x) << "gadget " << gadget;
+  EXPECT_EQ(r.top, y) << "gadget " << gadget;
+  EXPECT_EQ(r.right - r.left, w) << "gadget " << gadget;
+  if (gadget != LOCATION_COMBO) EXPECT_EQ(r.bottom - r.top, h) << "gadget " << gadget;
+}
+
+TEST(MainWindow, GadgetsStandUnderTheirNumbers) {
+  ASSERT_TRUE(open_main_window());
+  char title[64] = {};
+  GetWindowTextA(window_handle(0), title, sizeof(title));
+  EXPECT_STREQ(title, "Vantor Archiver");
+  int w = shell.inner_width, h = shell.inner_height;
+  EXPECT_EQ(w, 800);
+  EXPECT_GE(h, 600);
+  expect_place(FILE_LIST, 1, 95, w - 5, h - 135);
+  expect_place(LOCATION_COMBO, 30, 66, w - 40, 25);
+  expect_place(MEMORY_TEXT, w - 140, h - 40, 140, 20);
+  expect_place(PARENT_BUTTON, 1, 65, 28, 28);
+  const int row[] = {ADD_BUTTON, EXTRACT_BUTTON, VERIFY_BUTTON, DELETE_BUTTON, FIND_BUTTON, SELECT_ALL_BUTTON, INFO_BUTTON};
+  for (int i = 0; i < 7; ++i) expect_place(row[i], 64 * i, 1, 64, 64);
+  EXPECT_EQ(gadget_get_text(MEMORY_TEXT).rfind("System free Mem:", 0), 0u);
+  EXPECT_EQ(shell.start_folder, "");
+  EXPECT_NE(shell.temp_root.find("tempvantor\\"), std::string::npos);
+  EXPECT_EQ(shell.program_folder.back(), '\\');
+
+  // Only the list, the combo and the memory text follow the size; the buttons stay.
+  SetWindowPos(window_handle(0), nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
+  follow_window_size();
+  int w2 = window_inner_width(0), h2 = window_inner_height(0);
+  expect_place(FILE_LIST, 1, 95, w2 - 5, h2 - 135);
+  expect_place(MEMORY_TEXT, w2 - 140, h2 - 40, 140, 20);
+  expect_place(ADD_BUTTON, 0, 1, 64, 64);
+  window_close(0);
+}
+
+}  // namespace
