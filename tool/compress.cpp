@@ -292,8 +292,12 @@ bool expand_source(const std::string& path, std::vector<std::string>& files, std
   if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
   for (const std::string& name : names) {
     std::string child = prefix + name;
-    // Links to folders are not followed: they could loop or leave the chosen tree.
-    if (file_info(child).is_link && source_info(child).is_directory) continue;
+    // Links to folders are not followed (they could loop or leave the chosen tree), and a
+    // link that leads nowhere has no data to store.
+    if (file_info(child).is_link) {
+      FileInfo target = source_info(child);
+      if (!target.exists || target.is_directory) continue;
+    }
     if (!expand_source(child, files, problem)) return false;
   }
   return true;
@@ -354,6 +358,22 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const CompressJ
     in_block += sources[i].info.size;
   }
   return units;
+}
+
+std::string extension_of(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+// Files of one kind and one name compress best next to each other in a shared stream.
+void order_for_solid(std::vector<Source>& sources) {
+  std::stable_sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) {
+    int by_kind = extension_of(a.stored.name).compare(extension_of(b.stored.name));
+    if (by_kind != 0) return by_kind < 0;
+    int by_name = a.stored.name.compare(b.stored.name);
+    if (by_name != 0) return by_name < 0;
+    return a.stored.folder < b.stored.folder;
+  });
 }
 
 struct Schedule {
@@ -435,12 +455,6 @@ bool write_units(std::vector<Unit>& units, Schedule& schedule, BufferedWriter& o
 
 }  // namespace
 
-int resolve_thread_count(int requested) {
-  if (requested > 0) return requested;
-  unsigned n = std::thread::hardware_concurrency();
-  return n ? static_cast<int>(std::min(n, 64u)) : 1;
-}
-
 DeflateSettings deflate_settings(int method, bool ultra, int window_position) {
   static const int normal[] = {0, 1, 4, 6};
   static const int strong[] = {0, 5, 8, 9};
@@ -469,6 +483,7 @@ RunResult compress_archive(const CompressJob& job) {
     result.problems.push_back(problem);
     return result;
   }
+  if (job.solid) order_for_solid(sources);
   int threads = resolve_thread_count(job.threads);
   std::vector<Unit> units = plan_units(sources, job, threads);
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "archive_format.h"
+
 struct DeflateSettings {
   int level = 6;        // 0 = store
   int window_bits = 15;
@@ -48,12 +50,21 @@ struct ReadJob {
   std::string archive_path;
   std::string destination;            // for EXTRACT; "" = current folder
   bool marked_only = false;
-  int threads = 1;
+  int threads = 1;                    // 0 = one per processor (read_archive only)
   int64_t index_start = -1;           // -1: decided by the archive's extension
-  // LIST receives one line per member.
-  std::function<void(const std::string&)> on_line;
+  // LIST hands every entry's header here.
+  std::function<void(const EntryHeader&)> on_entry;
 };
 
-RunResult read_archive(const ReadJob& job);
+// Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),
+// and returns when all have finished.
+using ParallelRunner = void (*)(int count, void (*work)(void* context, int index), void* context);
 
+// Reads with as many threads as the job asks for.
+RunResult read_archive(const ReadJob& job);
+// The same with a given runner; nullptr reads on the calling thread alone (the self-extracting
+// stub does that to stay free of the thread library).
+RunResult read_archive_with(const ReadJob& job, ParallelRunner runner);
+
+// 0 means one per processor.
 int resolve_thread_count(int requested);

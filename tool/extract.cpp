@@ -6,10 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <ctime>
-#include <mutex>
-#include <thread>
+#include <string>
 
 #include "archive_format.h"
 #include "engine.h"
@@ -202,16 +199,18 @@ struct Shared {
   const std::vector<Entry>& entries;
   const std::vector<Block>& blocks;
   std::atomic<size_t> next_block{0};
-  std::mutex lock;
-  RunResult& result;
+  std::vector<RunResult> results;  // one per worker, merged when all have finished
+};
 
+// What one worker learns; nothing here is shared between threads.
+struct WorkerState {
+  Shared& shared;
+  RunResult& result;
   void fail(const std::string& line) {
-    std::lock_guard<std::mutex> guard(lock);
     result.ok = false;
     result.problems.push_back(line);
   }
   void done(int64_t bytes) {
-    std::lock_guard<std::mutex> guard(lock);
     result.members++;
     result.bytes_in += bytes;
   }
@@ -227,7 +226,7 @@ struct MemberOutput {
 
 class Decoder {
  public:
-  explicit Decoder(Shared& shared) : shared_(shared), out_(OUT_CHUNK) {
+  explicit Decoder(WorkerState& state) : shared_(state.shared), state_(state), out_(OUT_CHUNK) {
     ready_ = inflateInit2(&z_, -15) == Z_OK;
   }
   ~Decoder() {
@@ -240,7 +239,7 @@ class Decoder {
       wanted = wanted || selected(shared_.entries[i].header);
     if (!wanted) return;
     if (!ready_) {
-      shared_.fail("out of memory for the decompressor");
+      state_.fail("out of memory for the decompressor");
       return;
     }
     inflateReset(&z_);
@@ -253,7 +252,7 @@ class Decoder {
       const EntryHeader& h = shared_.entries[i].header;
       bool last = i + 1 == block.first + block.count;
       if (!stream_problem.empty()) {
-        if (selected(h)) shared_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        if (selected(h)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
         continue;
       }
       member(h, input, last, stream_problem);
@@ -286,9 +285,9 @@ class Decoder {
       out.file.close();
       remove_file(out.temp);
     }
-    if (!refusal.empty()) shared_.fail(refusal);
-    else if (!problem.empty()) shared_.fail(h.path() + ": " + problem);
-    else shared_.done(h.size);
+    if (!refusal.empty()) state_.fail(refusal);
+    else if (!problem.empty()) state_.fail(h.path() + ": " + problem);
+    else state_.done(h.size);
   }
 
   void open_output(const EntryHeader& h, MemberOutput& out, std::string& problem) {
@@ -391,6 +390,7 @@ class Decoder {
   }
 
   Shared& shared_;
+  WorkerState& state_;
   z_stream z_{};
   bool ready_ = false;
   bool ended_ = false;
@@ -398,40 +398,25 @@ class Decoder {
   std::vector<uint8_t> out_;
 };
 
-void decode_worker(Shared& shared) {
+void decode_worker(void* context, int index) {
+  Shared& shared = *static_cast<Shared*>(context);
+  WorkerState state{shared, shared.results[static_cast<size_t>(index)]};
   File archive;
   if (!archive.open_read(shared.job.archive_path)) {
-    shared.fail("cannot open " + shared.job.archive_path);
+    state.fail("cannot open " + shared.job.archive_path);
     return;
   }
-  Decoder decoder(shared);
+  Decoder decoder(state);
   for (;;) {
-    size_t index = shared.next_block++;
-    if (index >= shared.blocks.size()) return;
-    decoder.run(shared.blocks[index], archive);
+    size_t next = shared.next_block++;
+    if (next >= shared.blocks.size()) return;
+    decoder.run(shared.blocks[next], archive);
   }
-}
-
-std::string listing_line(const EntryHeader& h) {
-  char when[32] = "";
-  time_t seconds = static_cast<time_t>(h.mtime_ns / 1000000000);
-  struct tm parts;
-#ifdef _WIN32
-  bool have = gmtime_s(&parts, &seconds) == 0;
-#else
-  bool have = gmtime_r(&seconds, &parts) != nullptr;
-#endif
-  if (have) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &parts);
-  char line[160];
-  std::snprintf(line, sizeof line, "%14lld %14llu %08x %-16s %c%c ",
-                static_cast<long long>(h.size), static_cast<unsigned long long>(h.compressed_size),
-                h.crc, when, h.mark == 1 ? 'm' : '-', (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
-  return line + h.path();
 }
 
 }  // namespace
 
-RunResult read_archive(const ReadJob& job) {
+RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
   RunResult result;
   File archive;
   if (!archive.open_read(job.archive_path)) {
@@ -451,14 +436,14 @@ RunResult read_archive(const ReadJob& job) {
   archive.close();
   if (job.mode == ReadMode::LIST) {
     for (const Entry& e : entries) {
-      if (job.on_line) job.on_line(listing_line(e.header));
+      if (job.on_entry) job.on_entry(e.header);
       result.members++;
       result.bytes_in += e.header.size;
       result.bytes_out += static_cast<int64_t>(e.header.compressed_size);
     }
     return result;
   }
-  Shared shared{job, std::string(), entries, blocks, {}, {}, result};
+  Shared shared{job, std::string(), entries, blocks, {}, {}};
   if (job.mode == ReadMode::EXTRACT) {
     shared.root = destination_root(job.destination);
     if (!make_destination(shared.root)) {
@@ -467,10 +452,16 @@ RunResult read_archive(const ReadJob& job) {
       return result;
     }
   }
-  int threads = std::min<int>(resolve_thread_count(job.threads), static_cast<int>(blocks.size()));
-  std::vector<std::thread> pool;
-  for (int t = 1; t < threads; ++t) pool.emplace_back(decode_worker, std::ref(shared));
-  decode_worker(shared);
-  for (std::thread& t : pool) t.join();
+  int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;
+  threads = std::max(threads, 1);
+  shared.results.resize(static_cast<size_t>(threads));
+  if (runner) runner(threads, decode_worker, &shared);
+  else decode_worker(&shared, 0);
+  for (const RunResult& part : shared.results) {
+    result.ok = result.ok && part.ok;
+    result.problems.insert(result.problems.end(), part.problems.begin(), part.problems.end());
+    result.members += part.members;
+    result.bytes_in += part.bytes_in;
+  }
   return result;
 }

@@ -1,5 +1,6 @@
 // vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
 #include <cstdio>
+#include <ctime>
 
 #include "engine.h"
 #include "file_io.h"
@@ -8,6 +9,18 @@
 #include "sfx_image.h"
 
 namespace {
+
+std::string listing_line(const EntryHeader& h) {
+  char when[32] = "";
+  time_t seconds = static_cast<time_t>(h.mtime_ns / 1000000000);
+  if (const struct tm* parts = std::gmtime(&seconds)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", parts);
+  char line[160];
+  std::snprintf(line, sizeof line, "%14lld %14llu %08x %-16s %c%c ",
+                static_cast<long long>(h.size), static_cast<unsigned long long>(h.compressed_size),
+                static_cast<unsigned>(h.crc), when, h.mark == 1 ? 'm' : '-',
+                (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
+  return line + h.path();
+}
 
 int report(const RunResult& result) {
   for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", line.c_str());
@@ -68,7 +81,7 @@ int read(const Options& o, ReadMode mode) {
   job.destination = o.destination;
   job.marked_only = o.marked_only;
   job.threads = o.threads;
-  job.on_line = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+  job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
   RunResult result = read_archive(job);
   if (result.ok && mode != ReadMode::LIST)
     std::printf("vantor: %lld files, %lld bytes %s\n", static_cast<long long>(result.members),

@@ -38,7 +38,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ReadJob job;
   job.archive_path = own_path();
   job.index_start = SFX_STUB_SIZE;
-  job.threads = 0;
   if (silent) {
     job.destination = args[1];
   } else {
@@ -46,7 +45,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     job.destination = ask_folder();
     if (job.destination.empty()) return 1;
   }
-  RunResult result = read_archive(job);
+  RunResult result = read_archive_with(job, nullptr);
   if (!silent) {
     std::string text;
     if (result.ok) {
@@ -61,3 +60,4 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   return result.ok ? 0 : 1;
 }
+

@@ -1,0 +1,20 @@
+// Size trims for the self-extracting stub, which must fit a 155,648-byte slot. The C++ runtime's
+// own versions of these pull in exception classes, copy-on-write strings and the demangler
+// (tens of kilobytes). The stub has no handler for any of these failures, so ending the process
+// loses nothing.
+#include <cstdlib>
+
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
+namespace std {
+void __throw_bad_alloc() { std::abort(); }
+void __throw_bad_array_new_length() { std::abort(); }
+void __throw_bad_function_call() { std::abort(); }
+void __throw_length_error(const char*) { std::abort(); }
+void __throw_logic_error(const char*) { std::abort(); }
+void __throw_out_of_range(const char*) { std::abort(); }
+void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
+void __throw_invalid_argument(const char*) { std::abort(); }
+}  // namespace std
