@@ -131,6 +131,44 @@ int parent_entry_kind(const std::string& path, const std::string& my_documents_p
   return my_documents ? ENTRY_PARENT_TO_DRIVES : ENTRY_PARENT;
 }
 
+bool file_type_key(const std::string& path, std::string* key) {
+  size_t dot = path.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
+  if (extension.size() > 4) return false;
+  for (char& c : extension)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  if (extension == "EXE" || extension == "ICO" || extension == "LNK" || extension == "ICL") return false;
+  *key = extension;
+  return true;
+}
+
+FileTypeCache::FileTypeCache() : pool_(1, '\0') {
+  records_.reserve(100);
+  pool_.reserve(500);
+}
+
+const FileTypeRecord* FileTypeCache::find(const std::string& key) const {
+  for (const FileTypeRecord& r : records_)
+    if (r.key == key) return &r;
+  return nullptr;
+}
+
+const FileTypeRecord& FileTypeCache::add(const std::string& key, const std::string& type_name, int icon) {
+  if (records_.size() == records_.capacity()) records_.reserve(records_.size() + 100);
+  FileTypeRecord record;
+  record.key = key;
+  record.icon = icon;
+  std::string name = type_name.substr(0, type_name.find('\0'));
+  if (!name.empty()) {
+    if (pool_.size() + name.size() + 1 > pool_.capacity()) pool_.reserve(pool_.capacity() + name.size() + 500);
+    record.name_offset = pool_.size();
+    pool_.append(name);
+    pool_.push_back('\0');
+  }
+  records_.push_back(record);
+  return records_.back();
+}
+
 uint64_t size_sort_value(const std::string& cell) {
   if (cell.size() < 2) return UINT64_MAX;
   size_t i = 0;

@@ -64,6 +64,32 @@ std::string parent_of_path(const std::string& path);
 int parent_entry_kind(const std::string& path, const std::string& my_documents_path,
                       bool my_documents_present, uint32_t flags);
 
+// Key under which a file's type name and icon are cached: its extension (the text after the last
+// "." of the full path) upper-cased. False when the file must be asked for itself: an extension
+// longer than four characters, or one of the files that carry their own icon.
+bool file_type_key(const std::string& path, std::string* key);
+
+struct FileTypeRecord {
+  std::string key;
+  size_t name_offset = 0;  // into the string pool; 0 is the empty name
+  int icon = 0;
+};
+
+// Process-wide table of type names and icons by extension; nothing is ever removed.
+// Not locked: the caller holds the cache's lock.
+class FileTypeCache {
+ public:
+  FileTypeCache();
+  const FileTypeRecord* find(const std::string& key) const;
+  const FileTypeRecord& add(const std::string& key, const std::string& type_name, int icon);
+  const char* type_name(const FileTypeRecord& record) const { return pool_.c_str() + record.name_offset; }
+  size_t size() const { return records_.size(); }
+
+ private:
+  std::vector<FileTypeRecord> records_;
+  std::string pool_;
+};
+
 // One item as the sort sees it.
 struct SortRecord {
   int kind = ENTRY_FILE;

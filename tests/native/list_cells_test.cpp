@@ -178,3 +178,40 @@ TEST(SortByTime, GroupsThenTimesDrivesEqual) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FileTypeKey, UpperCasedShortExtensionsOnly) {
+  std::string key;
+  ASSERT_TRUE(file_type_key("C:\\a\\notes.txt", &key));
+  EXPECT_EQ(key, "TXT");
+  ASSERT_TRUE(file_type_key("C:\\a\\page.html", &key));
+  EXPECT_EQ(key, "HTML");
+  ASSERT_TRUE(file_type_key("C:\\a\\README", &key));
+  EXPECT_EQ(key, "");
+  EXPECT_FALSE(file_type_key("C:\\a\\data.json5", &key));  // five characters: asked per file
+  for (const char* own_icon : {"x.exe", "x.EXE", "x.Ico", "x.lnk", "x.icl"})
+    EXPECT_FALSE(file_type_key(own_icon, &key)) << own_icon;
+  EXPECT_TRUE(file_type_key("x.exe.txt", &key));
+}
+
+TEST(FileTypeCache, FindsWhatWasAddedEmptyNamesShareOffsetZero) {
+  FileTypeCache cache;
+  EXPECT_EQ(cache.find("TXT"), nullptr);
+  cache.add("TXT", "Text Document", 7);
+  cache.add("", "", 3);
+  for (int i = 0; i < 250; ++i) cache.add("K" + std::to_string(i), "Type " + std::to_string(i), i);
+  const FileTypeRecord* txt = cache.find("TXT");
+  ASSERT_NE(txt, nullptr);
+  EXPECT_STREQ(cache.type_name(*txt), "Text Document");
+  EXPECT_EQ(txt->icon, 7);
+  const FileTypeRecord* none = cache.find("");
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(none->name_offset, 0u);
+  EXPECT_STREQ(cache.type_name(*none), "");
+  ASSERT_NE(cache.find("K249"), nullptr);
+  EXPECT_STREQ(cache.type_name(*cache.find("K249")), "Type 249");
+  EXPECT_EQ(cache.find("TX"), nullptr);  // keys compare in full
+}
+
+}  // namespace

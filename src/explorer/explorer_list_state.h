@@ -1,0 +1,43 @@
+// The explorer list's state and the steps its files share (Windows only).
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "explorer/list_cells.h"
+
+struct ExplorerList {
+  HWND list = nullptr;
+  int number = -1;
+  uint32_t flags = 0;
+  std::string path;  // "" = drive level; otherwise ends with "\"
+  std::string pattern = "*.*";
+  HWND requester = nullptr;
+  int requester_drive = -1;
+  HICON requester_icon = nullptr;
+  std::vector<uint8_t> column_kinds;  // at most LIST_COLUMN_LIMIT
+  int sort_direction = 0;             // 0 never sorted, 1 ascending, -1 descending
+  int sort_column = 0;
+  int colors[3] = {-1, -1, -1};
+};
+
+constexpr size_t LIST_COLUMN_LIMIT = 200;
+
+// Every list alive, for device changes.
+std::vector<ExplorerList*>& explorer_lists();
+ExplorerList* explorer_list_of(HWND list);
+
+// Listing (explorer_listing_win.cpp)
+void list_navigate(ExplorerList& l, const std::string& text);  // gadget_set_text
+void list_sort(ExplorerList& l);  // by the remembered column and direction, if any
+int list_item_kind(const ExplorerList& l, int item);
+std::string list_cell(const ExplorerList& l, int item, int column);
+// Activation of the first selected item; returns the event type to report.
+int list_activate(ExplorerList& l);
+
+// Drive requester and device changes (drive_requester_win.cpp)
+void requester_open(ExplorerList& l, int drive);
+void requester_close(ExplorerList& l);
+void watch_device_changes(HWND list);  // subclasses the list's top-level window once
