@@ -1,0 +1,29 @@
+// Starting another program, optionally with its standard streams on pipes, and following it:
+// waiting, polling, reading its output line by line, its exit code.
+#pragma once
+#include <cstdint>
+#include <string>
+
+constexpr int PROGRAM_WAIT = 1;    // wait until the process has ended
+constexpr int PROGRAM_HIDE = 2;    // hidden, and without a console unless a pipe is made
+constexpr int PROGRAM_OPEN = 4;    // keep the process: the result is a program record
+constexpr int PROGRAM_READ = 8;    // with PROGRAM_OPEN: pipe for the child's standard output
+constexpr int PROGRAM_WRITE = 16;  // with PROGRAM_OPEN: pipe for the child's standard input
+constexpr int PROGRAM_ERROR = 32;  // with PROGRAM_OPEN: pipe for the child's standard error
+
+// A program record, or 0 (failure) and 1 (started, not kept) from run_program. The operations
+// below do nothing on a value that is not a live record.
+using ProgramId = intptr_t;
+
+ProgramId run_program(const std::string& program_path, const std::string& parameters,
+                      const std::string& working_folder, int flags);
+// 1 until the process has ended and all of its output has been read.
+int program_running(ProgramId program);
+// Bytes that can be read without waiting.
+int64_t program_output_available(ProgramId program);
+// The next output line without its line end; blocks until a line or the end of the output.
+std::string read_program_line(ProgramId program);
+// The exit code (259 while running), 0 when it cannot be read.
+uint32_t program_exit_code(ProgramId program);
+// Releases the record; a program that still runs goes on running.
+void close_program(ProgramId program);
