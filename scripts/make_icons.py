@@ -183,9 +183,9 @@ def archive_box(dx=0.0, dy=0.0, lid_open=False):
         (INK, 1.0, outline(*body, 3, LINE)),
     ]
     if lid_open:
-        lid_shape = polygon([(8 + dx, 8 + dy), (44 + dx, 2 + dy), (46 + dx, 10 + dy), (10 + dx, 17 + dy)])
-        lid_edge = stroke([(8 + dx, 8 + dy), (44 + dx, 2 + dy), (46 + dx, 10 + dy), (10 + dx, 17 + dy),
-                           (8 + dx, 8 + dy)], LINE)
+        corners = [(8 + dx, 12 + dy), (44 + dx, 6 + dy), (46 + dx, 13 + dy), (10 + dx, 19 + dy)]
+        lid_shape = polygon(corners)
+        lid_edge = stroke(corners + corners[:1], LINE)
         layers += [(AMBER_DARK, 1.0, lid_shape), (INK, 1.0, lid_edge)]
     else:
         layers += [(AMBER_DARK, 1.0, rounded_rect(*lid, 3)), (INK, 1.0, outline(*lid, 3, LINE))]
