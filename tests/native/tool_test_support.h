@@ -1,0 +1,89 @@
+// Helpers for the archiver's tests: scratch folders, whole-file reads and writes, hand-made
+// entries in the archive layout, and running the built vantor program.
+#pragma once
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "archive_format.h"
+
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
+    char pattern[] = "/tmp/vantor-test-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~ScratchFolder() { std::system(("chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'").c_str()); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+  std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Text that compresses but not trivially.
+inline std::string sample_text(size_t size, unsigned seed) {
+  std::string s;
+  unsigned x = seed * 2654435761u + 1;
+  while (s.size() < size) {
+    x = x * 1103515245u + 12345u;
+    s += "line " + std::to_string((x >> 8) % 1000) + " of the sample text\n";
+  }
+  s.resize(size);
+  return s;
+}
+
+// One stored entry built by hand, as a hostile archive would carry it.
+inline std::string stored_entry(const std::string& folder, const std::string& name,
+                                const std::string& data, uint8_t mark = 0) {
+  EntryHeader h;
+  h.folder = folder;
+  h.name = name;
+  h.size = static_cast<int64_t>(data.size());
+  h.mark = mark;
+  h.method = METHOD_STORE;
+  h.compressed_size = data.size();
+  h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                      static_cast<uInt>(data.size())));
+  h.entry_length = header_size(name.size(), folder.size()) + static_cast<int64_t>(data.size());
+  std::vector<uint8_t> bytes = encode_header(h);
+  return std::string(bytes.begin(), bytes.end()) + data;
+}
+
+struct ToolRun {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+// Runs the built vantor with arguments already quoted for the shell.
+inline ToolRun run_tool(const std::string& arguments) {
+  ScratchFolder logs;
+  std::string command = std::string("'") + VANTOR_TOOL_EXE + "' " + arguments + " >'" + (logs / "out") +
+                        "' 2>'" + (logs / "err") + "'";
+  ToolRun run;
+  int status = std::system(command.c_str());
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = read_file(logs / "out");
+  run.err = read_file(logs / "err");
+  return run;
+}
