@@ -1,0 +1,153 @@
+// Archives that lie: damaged data, wrong sizes, hostile names and links. Every failure must be
+// reported with a non-zero exit and leave nothing half-written behind.
+#include <gtest/gtest.h>
+
+#include "engine.h"
+#include "tool_test_support.h"
+
+namespace {
+
+std::string shell_quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string make_archive(ScratchFolder& dir, const std::string& name, const std::string& content,
+                         const std::string& extra_switches = "") {
+  write_file(dir / "src/a.txt", content);
+  write_file(dir / "src/b.txt", "second member");
+  std::string archive = dir / name;
+  ToolRun run = run_tool("a -r " + extra_switches + " " + shell_quoted(archive) + " " + shell_quoted(dir / "src/a.txt") + " " +
+                         shell_quoted(dir / "src/b.txt"));
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  return archive;
+}
+
+TEST(DamagedData, FlippedByteFailsTheCrcAndLeavesNoFile) {
+  for (const char* method : {"-m0", "-m3"}) {
+    ScratchFolder dir;
+    std::string archive = make_archive(dir, "a.vnr", sample_text(50000, 3), method);
+    std::string bytes = read_file(archive);
+    bytes[bytes.size() / 4] ^= 0x20;  // inside a.txt's data
+    write_file(archive, bytes);
+    ToolRun run = run_tool("x " + shell_quoted(archive) + " " + shell_quoted(dir / "out"));
+    EXPECT_EQ(run.exit_code, 1) << method;
+    EXPECT_NE(run.err.find("a.txt"), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(dir / "out/a.txt")) << method;
+    EXPECT_EQ(read_file(dir / "out/b.txt"), "second member") << "undamaged members still come out";
+    EXPECT_NE(std::system(("ls -a " + shell_quoted(dir / "out") + " | grep -q part").c_str()), 0) << "no temporary left";
+    EXPECT_EQ(run_tool("t " + shell_quoted(archive)).exit_code, 1);
+  }
+}
+
+TEST(DamagedData, ExistingFileIsReplacedOnlyByACompleteMember) {
+  ScratchFolder dir;
+  std::string archive = make_archive(dir, "a.vnr", sample_text(50000, 4));
+  std::string bytes = read_file(archive);
+  bytes[bytes.size() / 4] ^= 0x01;
+  write_file(archive, bytes);
+  write_file(dir / "out/a.txt", "precious old contents");
+  EXPECT_EQ(run_tool("x " + shell_quoted(archive) + " " + shell_quoted(dir / "out")).exit_code, 1);
+  EXPECT_EQ(read_file(dir / "out/a.txt"), "precious old contents");
+}
+
+TEST(DamagedData, RecordedSizeLargerOrSmallerThanTheDataIsAnError) {
+  for (int delta : {+1, -1}) {
+    ScratchFolder dir;
+    std::string archive = make_archive(dir, "a.vnr", sample_text(5000, 5));
+    std::string bytes = read_file(archive);
+    // The size field of the first entry: 12 + "a.txt" + 2 + "" .
+    size_t size_at = 12 + 5 + 2;
+    uint8_t low = static_cast<uint8_t>(bytes[size_at]);
+    bytes[size_at] = static_cast<char>(low + delta);
+    write_file(archive, bytes);
+    ToolRun run = run_tool("x " + shell_quoted(archive) + " " + shell_quoted(dir / "out"));
+    EXPECT_EQ(run.exit_code, 1) << delta;
+    EXPECT_NE(run.err.find("size"), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(dir / "out/a.txt"));
+  }
+}
+
+TEST(DamagedData, TruncatedArchiveAndBrokenChainsAreRefused) {
+  ScratchFolder dir;
+  std::string archive = make_archive(dir, "a.vnr", sample_text(5000, 6));
+  std::string bytes = read_file(archive);
+  write_file(dir / "cut.vnr", bytes.substr(0, bytes.size() - 3));
+  EXPECT_EQ(run_tool("t " + shell_quoted(dir / "cut.vnr")).exit_code, 1);
+  std::string zero_length = bytes;
+  for (int i = 0; i < 8; ++i) zero_length[static_cast<size_t>(i)] = 0;
+  write_file(dir / "zero.vnr", zero_length);
+  ToolRun run = run_tool("t " + shell_quoted(dir / "zero.vnr"));
+  EXPECT_EQ(run.exit_code, 1) << "an entry length of zero must not loop";
+  write_file(dir / "junk.vnr", "this is not an archive at all, just text");
+  EXPECT_EQ(run_tool("l " + shell_quoted(dir / "junk.vnr")).exit_code, 1);
+  write_file(dir / "short.exe", "MZ");
+  EXPECT_EQ(run_tool("t " + shell_quoted(dir / "short.exe")).exit_code, 1);
+}
+
+TEST(HostileNames, NothingIsWrittenOutsideTheDestination) {
+  ScratchFolder dir;
+  std::string archive = stored_entry("../", "escaped.txt", "1") + stored_entry("", "/tmp/absolute.txt", "2") +
+                        stored_entry("", "C:evil.txt", "3") + stored_entry("sub/", "CON.txt", "4") +
+                        stored_entry("a/../../", "up.txt", "5") + stored_entry("", "good.txt", "ok") +
+                        stored_entry("dots./", "x", "6") + stored_entry("", "..\\win.txt", "7");
+  write_file(dir / "evil.vnr", archive);
+  ToolRun run = run_tool("x " + shell_quoted(dir / "evil.vnr") + " " + shell_quoted(dir / "out/inner"));
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(read_file(dir / "out/inner/good.txt"), "ok");
+  EXPECT_FALSE(exists(dir / "out/escaped.txt"));
+  EXPECT_FALSE(exists(dir / "up.txt"));
+  EXPECT_FALSE(exists(dir / "out/up.txt"));
+  EXPECT_FALSE(exists(dir / "out/win.txt"));
+  EXPECT_FALSE(exists(dir / "out/inner/sub/CON.txt"));
+  EXPECT_FALSE(exists(dir / "out/inner/C:evil.txt"));
+  int refusals = 0;
+  for (size_t at = run.err.find("refused"); at != std::string::npos; at = run.err.find("refused", at + 1)) ++refusals;
+  EXPECT_EQ(refusals, 7) << run.err;
+}
+
+TEST(HostileNames, LinkInsideTheDestinationIsNotFollowed) {
+  ScratchFolder dir;
+  std::system(("mkdir -p " + shell_quoted(dir / "out") + " " + shell_quoted(dir / "elsewhere")).c_str());
+  ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (dir / "out/link").c_str()), 0);
+  write_file(dir / "link.vnr", stored_entry("link/", "planted.txt", "x"));
+  ToolRun run = run_tool("x " + shell_quoted(dir / "link.vnr") + " " + shell_quoted(dir / "out"));
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_FALSE(exists(dir / "elsewhere/planted.txt"));
+}
+
+TEST(HostileNames, ExistingFileLinkIsReplacedNotWrittenThrough) {
+  ScratchFolder dir;
+  write_file(dir / "target.txt", "outside");
+  std::system(("mkdir -p " + shell_quoted(dir / "out")).c_str());
+  ASSERT_EQ(symlink((dir / "target.txt").c_str(), (dir / "out/a.txt").c_str()), 0);
+  write_file(dir / "a.vnr", stored_entry("", "a.txt", "inside"));
+  EXPECT_EQ(run_tool("x " + shell_quoted(dir / "a.vnr") + " " + shell_quoted(dir / "out")).exit_code, 0);
+  EXPECT_EQ(read_file(dir / "target.txt"), "outside");
+  EXPECT_EQ(read_file(dir / "out/a.txt"), "inside");
+}
+
+TEST(FailedWrite, OldArchiveSurvivesAndNoTemporaryRemains) {
+  ScratchFolder dir;
+  std::string archive = make_archive(dir, "keep.vnr", "version one");
+  std::string before = read_file(archive);
+  ToolRun run = run_tool("a -r " + shell_quoted(archive) + " " + shell_quoted(dir / "src/a.txt") + " " + shell_quoted(dir / "missing.txt"));
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("missing.txt"), std::string::npos) << run.err;
+  EXPECT_EQ(read_file(archive), before);
+  EXPECT_NE(std::system(("ls -a " + shell_quoted(dir.path) + " | grep -q tmp").c_str()), 0);
+}
+
+TEST(FailedWrite, ListFileNamingAnUnwritableFolderFails) {
+  ScratchFolder dir;
+  write_file(dir / "src/a.txt", "a");
+  std::vector<std::string> slots;
+  std::string list;
+  auto put = [&list](uint64_t v, int w) { for (int i = 0; i < w; ++i) list += static_cast<char>(v >> (8 * i)); };
+  std::string archive = dir / "no/such/folder/x.vnr";
+  std::string member = dir / "src/a.txt";
+  put(1, 8); put(1, 8); put(archive.size(), 4); list += archive; put(1, 4); put(member.size(), 4); list += member;
+  write_file(dir / "master.lis", list);
+  ToolRun run = run_tool("a -y   -r  -b16 -k7 -t1   -m3 x " + shell_quoted(dir / "master.lis"));
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("cannot create"), std::string::npos) << run.err;
+}
+
+}  // namespace
