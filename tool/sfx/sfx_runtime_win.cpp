@@ -18,3 +18,8 @@ void __throw_out_of_range(const char*) { std::abort(); }
 void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
 void __throw_invalid_argument(const char*) { std::abort(); }
 }  // namespace std
+
+// The library's prebuilt std::string instantiation comes as one block; instantiated here, in
+// function sections, only the members the stub calls are kept.
+#include <string>
+template class std::basic_string<char>;
