@@ -28,12 +28,16 @@ wine_env_start() {
   fi
   mkdir -p "$WINEPREFIX"
   # The first Wine start spawns services that inherit stdout/stderr; keep them off the test output.
-  wineserver -p >/dev/null 2>&1 </dev/null
+  wineserver -p >/dev/null 2>&1 </dev/null || true
   if ! /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null; then
     echo "wine-env: wineboot failed in $WINEPREFIX" >&2
     return 1
   fi
-  wineserver -w >/dev/null 2>&1 & disown || true
+  # Every window opens inside one virtual desktop: no window manager is needed, and windows
+  # appear at once instead of waiting for the X server to map them.
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+    >/dev/null 2>&1 </dev/null
 }
 
 wine_env_stop() {
