@@ -23,6 +23,8 @@ int program_running(ProgramId program);
 int64_t program_output_available(ProgramId program);
 // The next output line without its line end; blocks until a line or the end of the output.
 std::string read_program_line(ProgramId program);
+// What the child has written to its standard error so far (PROGRAM_ERROR), without waiting.
+std::string read_program_errors(ProgramId program);
 // The exit code (259 while running), 0 when it cannot be read.
 uint32_t program_exit_code(ProgramId program);
 // Releases the record; a program that still runs goes on running.

@@ -193,6 +193,21 @@ std::string read_program_line(ProgramId program) {
   });
 }
 
+std::string read_program_errors(ProgramId program) {
+  ProgramRecord* r = find_record(program);
+  std::string text;
+  if (!r || !r->error_read) return text;
+  for (DWORD available = bytes_in_pipe(r->error_read); available > 0; available = bytes_in_pipe(r->error_read)) {
+    size_t old = text.size();
+    text.resize(old + available);
+    DWORD got = 0;
+    if (!ReadFile(r->error_read, &text[old], available, &got, nullptr)) got = 0;
+    text.resize(old + got);
+    if (got == 0) break;
+  }
+  return text;
+}
+
 uint32_t program_exit_code(ProgramId program) {
   ProgramRecord* r = find_record(program);
   DWORD code = 0;
