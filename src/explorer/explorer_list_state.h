@@ -32,7 +32,8 @@ ExplorerList* explorer_list_of(HWND list);
 // Listing (explorer_listing_win.cpp)
 void list_navigate(ExplorerList& l, const std::string& text);  // gadget_set_text
 void list_sort(ExplorerList& l);  // by the remembered column and direction, if any
-int list_item_kind(const ExplorerList& l, int item);
+int list_item_kind(const ExplorerList& l, int item);        // -1 for no such item
+long long list_item_value(const ExplorerList& l, int item);  // see item_value; -1 for no such item
 std::string list_cell(const ExplorerList& l, int item, int column);
 // Activation of the first selected item; returns the event type to report.
 int list_activate(ExplorerList& l);

@@ -67,7 +67,7 @@ void append_item(ExplorerList& l, int index, const ListedEntry& e) {
   item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
   item.iItem = index;
   item.iImage = e.icon;
-  item.lParam = e.kind;
+  item.lParam = static_cast<LPARAM>(item_value(index, e.kind));
   item.pszText = &first[0];
   int at = static_cast<int>(SendMessageA(l.list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
   if (at < 0) return;
@@ -180,14 +180,6 @@ std::string item_name(const ExplorerList& l, int item) {
   return list_cell(l, item, column < 0 ? 0 : column);
 }
 
-void set_item_param(HWND list, int item, LPARAM value) {
-  LVITEMA it = {};
-  it.mask = LVIF_PARAM;
-  it.iItem = item;
-  it.lParam = value;
-  SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&it));
-}
-
 // File time of the column's kind, read again from the disk.
 uint64_t disk_time(const std::string& path, int column_kind) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -207,8 +199,9 @@ struct SortContext {
 
 int CALLBACK compare_items(LPARAM a, LPARAM b, LPARAM context) {
   const SortContext& c = *reinterpret_cast<const SortContext*>(context);
-  return compare_sort_records((*c.records)[static_cast<size_t>(a)], (*c.records)[static_cast<size_t>(b)],
-                              c.column_kind, c.direction, c.drive_level);
+  const SortRecord& first = (*c.records)[static_cast<size_t>(item_value_ordinal(a))];
+  const SortRecord& second = (*c.records)[static_cast<size_t>(item_value_ordinal(b))];
+  return compare_sort_records(first, second, c.column_kind, c.direction, c.drive_level);
 }
 
 SortRecord sort_record(const ExplorerList& l, int item, int column, int column_kind) {
@@ -228,11 +221,16 @@ SortRecord sort_record(const ExplorerList& l, int item, int column, int column_k
 }  // namespace
 
 int list_item_kind(const ExplorerList& l, int item) {
+  long long value = list_item_value(l, item);
+  return value < 0 ? -1 : item_value_kind(value);
+}
+
+long long list_item_value(const ExplorerList& l, int item) {
   LVITEMA it = {};
   it.mask = LVIF_PARAM;
   it.iItem = item;
   if (!SendMessageA(l.list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it))) return -1;
-  return static_cast<int>(it.lParam);
+  return it.lParam;
 }
 
 std::string list_cell(const ExplorerList& l, int item, int column) {
@@ -264,18 +262,14 @@ void list_sort(ExplorerList& l) {
   int column_kind = l.column_kinds[static_cast<size_t>(l.sort_column)];
   if (is_time_column(column_kind) && find_column(l, COLUMN_NAME) < 0) return;
   int count = static_cast<int>(SendMessageA(l.list, LVM_GETITEMCOUNT, 0, 0));
-  std::vector<SortRecord> records;
-  records.reserve(static_cast<size_t>(count));
+  std::vector<SortRecord> records(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
-    records.push_back(sort_record(l, i, l.sort_column, column_kind));
-    set_item_param(l.list, i, i);  // the comparison sees record numbers
+    int ordinal = item_value_ordinal(list_item_value(l, i));
+    if (ordinal < 0 || ordinal >= count) return;  // not one of our listings
+    records[static_cast<size_t>(ordinal)] = sort_record(l, i, l.sort_column, column_kind);
   }
   SortContext context = {&records, column_kind, l.sort_direction, l.path.empty()};
   SendMessageA(l.list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(compare_items));
-  for (int i = 0; i < count; ++i) {
-    int record = list_item_kind(l, i);
-    if (record >= 0 && record < count) set_item_param(l.list, i, records[static_cast<size_t>(record)].kind);
-  }
 }
 
 namespace {

@@ -14,6 +14,12 @@ constexpr int ENTRY_FOLDER = 252;
 constexpr int ENTRY_MY_DOCUMENTS = 253;
 constexpr int ENTRY_FILE = 255;
 
+// An item's value: its entry kind in the low byte and, above it, the order in which the listing
+// inserted it - the sort's record number, so sorting never rewrites item values.
+inline long long item_value(int ordinal, int kind) { return (static_cast<long long>(ordinal) << 8) | (kind & 0xFF); }
+inline int item_value_kind(long long value) { return static_cast<int>(value & 0xFF); }
+inline int item_value_ordinal(long long value) { return static_cast<int>(value >> 8); }
+
 inline bool is_parent_entry(int kind) { return kind == ENTRY_PARENT_TO_DRIVES || kind == ENTRY_PARENT; }
 inline bool is_drive_entry(int kind) { return kind >= 0 && kind <= ENTRY_LAST_DRIVE; }
 

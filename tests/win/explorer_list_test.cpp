@@ -102,7 +102,7 @@ class ExplorerListTest : public ::testing::Test {
     it.mask = LVIF_PARAM;
     it.iItem = item;
     SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it));
-    return it.lParam;
+    return item_value_kind(it.lParam);
   }
   void select_only(int item) const {
     LVITEMA none = {};
