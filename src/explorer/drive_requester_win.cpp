@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "explorer/explorer_list_state.h"
+#include "explorer/explorer_shared_win.h"
 
 namespace {
 
@@ -135,21 +136,28 @@ LRESULT CALLBACK top_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-void requester_open(ExplorerList& l, int drive) {
-  requester_close(l);
+HWND drive_requester_dialog(HWND control, int drive, DLGPROC proc, HICON* icon) {
   DialogTemplate t;
   t.header(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 3, 230, 70,
            "Drive not ready");
   t.item(SS_ICON, 10, 10, 21, 20, REQUESTER_ICON_ID, STATIC_ATOM, "");
   t.item(SS_LEFT, 40, 10, 180, 30, REQUESTER_MESSAGE_ID, STATIC_ATOM, drive_text(drive).c_str());
   t.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 170, 48, 50, 14, IDCANCEL, BUTTON_ATOM, "Cancel");
-  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.get(), GetAncestor(l.list, GA_ROOT),
-                                           requester_proc, reinterpret_cast<LPARAM>(l.list));
-  if (!dialog) return;
+  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.get(), GetAncestor(control, GA_ROOT), proc,
+                                           reinterpret_cast<LPARAM>(control));
+  if (!dialog) return nullptr;
   std::string root = std::string(1, static_cast<char>('A' + drive)) + ":\\";
   SHFILEINFOA info = {};
-  if (SHGetFileInfoA(root.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) l.requester_icon = info.hIcon;
-  SendDlgItemMessageA(dialog, REQUESTER_ICON_ID, STM_SETICON, reinterpret_cast<WPARAM>(l.requester_icon), 0);
+  *icon = nullptr;
+  if (SHGetFileInfoA(root.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) *icon = info.hIcon;
+  SendDlgItemMessageA(dialog, REQUESTER_ICON_ID, STM_SETICON, reinterpret_cast<WPARAM>(*icon), 0);
+  return dialog;
+}
+
+void requester_open(ExplorerList& l, int drive) {
+  requester_close(l);
+  HWND dialog = drive_requester_dialog(l.list, drive, requester_proc, &l.requester_icon);
+  if (!dialog) return;
   l.requester = dialog;
   l.requester_drive = drive;
   EnableWindow(l.list, FALSE);

@@ -31,6 +31,11 @@ ExplorerShared& explorer_shared();
 // Display name and small icon the shell gives a file, folder or drive root.
 bool shell_display_info(const std::string& path, std::string* name, int* icon);
 
+// The drive requester of the list and the tree: a modeless dialog asking for a disk in drive,
+// owned by control's top-level window, with proc as its procedure and control as its parameter.
+// *icon receives the drive icon it shows; the caller destroys it when the dialog goes.
+HWND drive_requester_dialog(HWND control, int drive, DLGPROC proc, HICON* icon);
+
 // Sets up the file type cache and starts the directory watcher, once for whichever of a list or a
 // folder tree comes first.
 void explorer_types_setup();

@@ -3,11 +3,10 @@
 #include "explorer/location_combo.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
-#include <shlobj.h>
 
 #include "explorer/explorer_shared_win.h"
 #include "explorer/location_entries.h"
+#include "explorer/my_computer_win.h"
 #include "ui/ui.h"
 
 namespace {
@@ -18,7 +17,6 @@ constexpr int MEASURE_ITEM_HEIGHT = 15;
 // finished its own handling of the notice, as refilling inside the notice pulls items from under it.
 constexpr UINT WM_LOCATION_CHOSEN = WM_APP + 0x125;
 constexpr UINT WM_LOCATION_TYPED = WM_APP + 0x126;
-const char* const MY_COMPUTER_CLASS = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
 
 struct LocationCombo {
   HWND combo = nullptr;
@@ -27,37 +25,6 @@ struct LocationCombo {
   int frame_height = 0;  // closed height minus the selection field's item height
   std::string typed;     // the edit field's text when Enter was pressed
 };
-
-struct MyComputer {
-  std::string name = "My Computer";
-  int icon = 0;
-};
-
-// By the computer folder's item identifier, or failing that its class identifier.
-MyComputer load_my_computer() {
-  MyComputer mc;
-  SHFILEINFOA info = {};
-  LPITEMIDLIST pidl = nullptr;
-  bool found = false;
-  if (SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &pidl) == S_OK && pidl) {
-    found = SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &info, sizeof info,
-                           SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON) != 0;
-    CoTaskMemFree(pidl);
-  }
-  if (!found)
-    found = SHGetFileInfoA(MY_COMPUTER_CLASS, 0, &info, sizeof info,
-                           SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON) != 0;
-  if (found) {
-    if (info.szDisplayName[0]) mc.name = info.szDisplayName;
-    mc.icon = info.iIcon;
-  }
-  return mc;
-}
-
-const MyComputer& my_computer() {
-  static const MyComputer mc = load_my_computer();
-  return mc;
-}
 
 LocationCombo* state_of(Gadget& g) { return static_cast<LocationCombo*>(g.state); }
 
