@@ -22,7 +22,9 @@ void expect_place(int gadget, int x, int y, int w, int h) {
   EXPECT_EQ(r.left, x) << "gadget " << gadget;
   EXPECT_EQ(r.top, y) << "gadget " << gadget;
   EXPECT_EQ(r.right - r.left, w) << "gadget " << gadget;
-  if (gadget != LOCATION_COMBO) EXPECT_EQ(r.bottom - r.top, h) << "gadget " << gadget;
+  if (gadget != LOCATION_COMBO) {
+    EXPECT_EQ(r.bottom - r.top, h) << "gadget " << gadget;
+  }
 }
 
 TEST(MainWindow, GadgetsStandUnderTheirNumbers) {
