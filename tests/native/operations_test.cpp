@@ -77,8 +77,11 @@ TEST(MarkingPass, MarksChosenMembersAndNamesTheLaunchTarget) {
   EXPECT_EQ(source.bytes()[first_mark], 1);
   EXPECT_EQ(source.bytes()[second_mark], 0);
   // Nothing but the mark bytes changed.
-  for (size_t i = 0; i < before.size(); ++i)
-    if (i != first_mark && i != second_mark) ASSERT_EQ(source.bytes()[i], before[i]) << i;
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i != first_mark && i != second_mark) {
+      ASSERT_EQ(source.bytes()[i], before[i]) << i;
+    }
+  }
 
   // A second pass with nothing chosen clears every mark and names no target.
   MarkingResult cleared = mark_entries(source, 0, {}, ROOT, LAUNCH);

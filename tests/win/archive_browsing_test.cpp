@@ -1,0 +1,294 @@
+// Opening archives in the real main window and browsing them, driven by a script of steps that
+// a timer runs while the program's own loops wait for events.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "archive/open_archive.h"
+#include "shell/browsing.h"
+#include "shell/dispatch.h"
+#include "shell/globals.h"
+#include "shell/shell.h"
+#include "ui/ui.h"
+
+namespace {
+
+// Steps run one per timer tick inside whatever loop is waiting at that moment.
+std::vector<std::function<void()>> script;
+size_t next_step = 0;
+
+void CALLBACK run_next_step(HWND, UINT, UINT_PTR, DWORD) {
+  if (next_step < script.size()) script[next_step++]();
+}
+
+void run_script(std::vector<std::function<void()>> steps, const std::function<void()>& start) {
+  script = std::move(steps);
+  next_step = 0;
+  UINT_PTR timer = SetTimer(nullptr, 0, 60, run_next_step);
+  start();
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(next_step, script.size()) << "the loops ended before the script did";
+}
+
+void put(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+struct Member {
+  std::string folder, name;
+  int64_t size;
+};
+
+void write_archive(const std::string& path, const std::vector<Member>& members) {
+  std::string bytes;
+  for (const Member& m : members) {
+    std::string e;
+    put(e, 0, 8);
+    e += "\x01\x02";
+    put(e, m.name.size(), 2);
+    e += m.name;
+    put(e, m.folder.size(), 2);
+    e += m.folder;
+    put(e, static_cast<uint64_t>(m.size), 8);
+    e.push_back('\0');
+    e += "payload";
+    uint64_t length = e.size();
+    for (int i = 0; i < 8; ++i) e[i] = static_cast<char>(length >> (8 * i));
+    bytes += e;
+  }
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+int row_of(const std::string& name) {
+  for (int i = 0; i < gadget_count_items(FILE_LIST); ++i)
+    if (gadget_get_item_text(FILE_LIST, i, 0) == name) return i;
+  return -1;
+}
+
+std::string size_of(const std::string& name) {
+  int row = row_of(name);
+  return row < 0 ? "(no row)" : gadget_get_item_text(FILE_LIST, row, 1);
+}
+
+void select_row(const std::string& name) {
+  LVITEMA item = {};
+  item.state = item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageA(gadget_handle(FILE_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row_of(name)),
+               reinterpret_cast<LPARAM>(&item));
+}
+
+class ArchiveBrowsing : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(open_main_window()); }
+
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    work_ = std::string(temp) + "vantor_browse_test\\";
+    delete_tree(work_);
+    CreateDirectoryA(work_.c_str(), nullptr);
+    archive_ = work_ + "backup.vnr";
+    write_archive(archive_, {{"docs/", "a.txt", 5000}, {"", "b.txt", 1023}, {"docs/sub/", "c.txt", 1024}});
+    shell.archive_path.clear();
+    shell.selection_count = 0;
+    shell.quit_requested = 0;
+    shell.destination_folder.clear();
+  }
+
+  void TearDown() override {
+    gadget_set_text(FILE_LIST, "");
+    delete_tree(work_);
+  }
+
+  static void delete_tree(const std::string& folder);
+  std::string work_, archive_;
+};
+
+void ArchiveBrowsing::delete_tree(const std::string& folder) {
+  reset_temp_folders();
+  std::string pattern = folder + "*";
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        delete_tree(folder + name + "\\");
+      else
+        DeleteFileA((folder + name).c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+TEST_F(ArchiveBrowsing, CommandLineArchiveOpensAtTheEndOfTheFirstPass) {
+  shell.startup_document = archive_;
+  std::string root_folder, a_size, b_size, sub_state;
+  run_script(
+      {[&] {
+         root_folder = gadget_get_text(FILE_LIST);
+         b_size = size_of("b.txt");
+         gadget_set_text(FILE_LIST, shell.temp_root + "docs\\");
+       },
+       [&] { a_size = size_of("a.txt"); },
+       [&] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); },
+       [&] {
+         sub_state = gadget_get_text(FILE_LIST);
+         queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+       }},
+      [] { run_disk_loop(); });
+  EXPECT_EQ(root_folder, shell.temp_root);
+  EXPECT_EQ(b_size, "1 KB");
+  EXPECT_EQ(a_size, "5 KB");
+  // "Exit" leaves the archive but the list stays inside the mirror tree.
+  EXPECT_EQ(sub_state, shell.temp_root + "docs\\");
+  EXPECT_EQ(shell.archive_path, "");
+  EXPECT_EQ(shell.startup_document, "");
+  EXPECT_TRUE(exists(shell.temp_root + "docs\\sub\\c.txt"));
+}
+
+TEST_F(ArchiveBrowsing, DoubleClickOpensAndTheParentButtonLeavesTwoLevelsUp) {
+  gadget_set_text(FILE_LIST, work_);
+  select_row("backup.vnr");
+  std::string inside, sub_size, parent_of_temp;
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  run_script(
+      {[&] {
+         inside = gadget_get_text(FILE_LIST);
+         gadget_set_text(FILE_LIST, shell.temp_root + "docs\\sub\\");
+       },
+       [&] {
+         sub_size = size_of("c.txt");
+         queue_event(EVENT_GADGET, PARENT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
+       },
+       [&] { queue_event(EVENT_GADGET, PARENT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
+       [&] { queue_event(EVENT_GADGET, PARENT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
+       [&] {
+         parent_of_temp = gadget_get_text(FILE_LIST);
+         queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+       }},
+      [] {
+        queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK);
+        run_disk_loop();
+      });
+  EXPECT_EQ(inside, shell.temp_root);
+  EXPECT_EQ(sub_size, "2 KB");
+  // Up from temp_root: the list shows the temporary folder's parent, two levels above the mirror.
+  std::string temp_dir = temp;
+  std::string expected = temp_dir.substr(0, temp_dir.find_last_of('\\', temp_dir.size() - 2) + 1);
+  EXPECT_EQ(parent_of_temp, expected);
+}
+
+TEST_F(ArchiveBrowsing, OpeningASecondArchiveReplacesTheFirstMirror) {
+  std::string second = work_ + "other.vnr";
+  write_archive(second, {{"", "only.txt", 10}});
+  bool first_gone = false, second_there = false;
+  run_script(
+      {[&] {
+         // Inside the first archive's loop: open the second one, as the menu would.
+         shell.archive_path = second;
+         script.push_back([&] {
+           first_gone = !exists(shell.temp_root + "docs");
+           second_there = exists(shell.temp_root + "only.txt");
+           queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+         });
+         script.push_back([&] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); });
+         open_archive(second);
+       }},
+      [&] {
+        shell.archive_path = archive_;
+        open_archive(archive_);
+      });
+  EXPECT_TRUE(first_gone);
+  EXPECT_TRUE(second_there);
+}
+
+TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedShowsTheEmptyMirrorRoot) {
+  int rows = -1;
+  std::string folder;
+  run_script({[&] {
+               rows = gadget_count_items(FILE_LIST);
+               folder = gadget_get_text(FILE_LIST);
+               queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+             }},
+             [&] {
+               shell.archive_path = work_ + "missing.vnr";
+               open_archive(shell.archive_path);
+             });
+  EXPECT_EQ(folder, shell.temp_root);
+  EXPECT_EQ(rows, 1);  // only ".."
+}
+
+TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
+  std::string sentinel = work_ + "sentinel.txt";
+  FILE* f = std::fopen(sentinel.c_str(), "wb");
+  std::fputs("keep me", f);
+  std::fclose(f);
+  // Relative climbs from the mirror root to the sentinel, and absolute forms of its path.
+  std::string climb;
+  for (size_t i = shell.temp_root.find('\\'); i != std::string::npos; i = shell.temp_root.find('\\', i + 1))
+    climb += "../";
+  std::string target = sentinel.substr(3);  // without "C:\"
+  for (char& c : target)
+    if (c == '\\') c = '/';
+  std::string evil = work_ + "evil.vnr";
+  write_archive(evil, {{climb + target.substr(0, target.rfind('/') + 1), "sentinel.txt", 1},
+                       {"", climb + target, 1},
+                       {sentinel.substr(0, sentinel.rfind('\\') + 1), "sentinel.txt", 1},
+                       {"C:" + target.substr(0, target.rfind('/') + 1), "sentinel.txt", 1},
+                       {"docs/", "con.txt", 1},
+                       {"docs/", "a.txt:stream", 1},
+                       {"", "fine.txt", 1}});
+  int rows = 0;
+  run_script({[&] {
+               rows = gadget_count_items(FILE_LIST);
+               queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+             }},
+             [&] {
+               shell.archive_path = evil;
+               open_archive(evil);
+             });
+  FILE* check = std::fopen(sentinel.c_str(), "rb");
+  ASSERT_NE(check, nullptr);
+  char text[16] = {};
+  std::fread(text, 1, sizeof(text) - 1, check);
+  std::fclose(check);
+  EXPECT_STREQ(text, "keep me");
+  EXPECT_EQ(shell.entry_count, 7);  // every entry stays in the table
+  EXPECT_EQ(rows, 2);               // "..", fine.txt
+  EXPECT_TRUE(exists(shell.temp_root + "fine.txt"));
+}
+
+TEST_F(ArchiveBrowsing, SelectAllTakesEveryMemberBelowTheMirrorRoot) {
+  std::vector<std::string> taken;
+  run_script({[&] {
+               queue_event(EVENT_MENU, MENU_SELECT_ALL, 0, EVENT_TYPE_NONE);
+             },
+             [&] {
+               selection_scan();
+               taken.assign(shell.selection_list.begin() + 1, shell.selection_list.begin() + 1 + shell.selection_count);
+               queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+             }},
+             [&] {
+               shell.archive_path = archive_;
+               open_archive(archive_);
+             });
+  ASSERT_EQ(taken.size(), 3u);
+  for (const std::string& path : taken) EXPECT_EQ(path.rfind(shell.temp_root, 0), 0u) << path;
+  EXPECT_EQ(shell.select_all_active, 0);  // leaving the archive clears the highlight
+}
+
+}  // namespace
