@@ -24,6 +24,8 @@ constexpr size_t READ_CHUNK = 1 << 20;
 constexpr size_t DEFLATE_CHUNK = 256 << 10;
 constexpr size_t WRITE_CHUNK = 1 << 20;
 constexpr size_t MAX_UNITS_AHEAD = 4096;
+// Files above twice this size are cut into pieces that threads compress side by side.
+constexpr int64_t PIECE_SIZE = 1 << 20;
 
 struct Source {
   std::string path;
@@ -106,6 +108,13 @@ class Sink {
 struct Unit {
   size_t first = 0;   // index into sources
   size_t count = 0;
+  // A piece of one large file: its offset, its length (the last piece reads to the end), and
+  // what compressing it found.
+  int64_t piece_offset = -1;
+  int64_t piece_length = 0;
+  bool last_piece = false;
+  uint32_t piece_crc = 0;
+  int64_t piece_size = 0;
   std::vector<EntryHeader> entries;
   std::unique_ptr<Sink> sink;
   std::string problem;
@@ -132,6 +141,11 @@ class BufferedWriter {
     return ok;
   }
   int64_t written() const { return static_cast<int64_t>(written_); }
+  // Overwrites bytes already written (a header whose sizes are known only at the end).
+  bool patch(int64_t position, const std::vector<uint8_t>& bytes) {
+    return flush() && file_.seek(position) && file_.write(bytes.data(), bytes.size()) &&
+           file_.seek(static_cast<int64_t>(written_));
+  }
 
  private:
   File& file_;
@@ -157,6 +171,12 @@ class Compressor {
       unit.problem = "out of memory for the compressor";
       return;
     }
+    if (unit.piece_offset >= 0) {
+      run_piece(unit, sources[unit.first].path);
+      if (unit.problem.empty() && !unit.sink->finish())
+        unit.problem = "cannot write a temporary file beside the archive";
+      return;
+    }
     if (settings_.level > 0) deflateReset(&z_);
     uint64_t chunk_start = 0;
     for (size_t i = 0; i < unit.count; ++i) {
@@ -179,6 +199,53 @@ class Compressor {
   }
 
  private:
+  // A piece is primed with the window of data before it and ends on a sync flush (the last on
+  // the stream's end), so the pieces in order form one ordinary deflate stream.
+  void run_piece(Unit& unit, const std::string& path) {
+    File file;
+    if (!file.open_read(path)) {
+      unit.problem = "cannot open " + path;
+      return;
+    }
+    if (settings_.level > 0) {
+      deflateReset(&z_);
+      if (unit.piece_offset > 0) {
+        size_t window = std::min<size_t>(size_t(1) << settings_.window_bits, static_cast<size_t>(unit.piece_offset));
+        if (!file.read_at(unit.piece_offset - static_cast<int64_t>(window), in_.data(), window) ||
+            deflateSetDictionary(&z_, in_.data(), static_cast<uInt>(window)) != Z_OK) {
+          unit.problem = "cannot read " + path;
+          return;
+        }
+      }
+    }
+    if (!file.seek(unit.piece_offset)) {
+      unit.problem = "cannot read " + path;
+      return;
+    }
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t left = unit.piece_length;
+    for (;;) {
+      size_t want = unit.last_piece ? in_.size() : static_cast<size_t>(std::min<int64_t>(left, in_.size()));
+      int64_t got = want ? file.read(in_.data(), want) : 0;
+      if (got < 0) {
+        unit.problem = "cannot read " + path;
+        return;
+      }
+      if (got == 0 && !unit.last_piece && left > 0) {
+        unit.problem = path + " changed while it was read";
+        return;
+      }
+      crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
+      unit.piece_size += got;
+      left -= got;
+      bool end = got == 0;
+      int flush = !end ? Z_NO_FLUSH : unit.last_piece ? Z_FINISH : Z_SYNC_FLUSH;
+      if (!emit(in_.data(), static_cast<size_t>(got), flush, *unit.sink, unit.problem)) return;
+      if (end) break;
+    }
+    unit.piece_crc = crc;
+  }
+
   bool add_file(const std::string& path, EntryHeader& h, Sink& sink, bool last, std::string& problem) {
     File file;
     if (!file.open_read(path)) {
@@ -211,7 +278,8 @@ class Compressor {
         got += 1;
       }
       first_read = false;
-      if (!emit(in_.data(), static_cast<size_t>(got), end && last, sink, problem)) return false;
+      if (!emit(in_.data(), static_cast<size_t>(got), end && last ? Z_FINISH : Z_NO_FLUSH, sink, problem))
+        return false;
       if (end) break;
     }
     h.size = size;
@@ -241,11 +309,10 @@ class Compressor {
     return write_sink(sink, small_.data(), packed, problem);
   }
 
-  bool emit(const uint8_t* data, size_t size, bool finish, Sink& sink, std::string& problem) {
+  bool emit(const uint8_t* data, size_t size, int flush, Sink& sink, std::string& problem) {
     if (settings_.level == 0) return write_sink(sink, data, size, problem);
     z_.next_in = const_cast<Bytef*>(data);
     z_.avail_in = static_cast<uInt>(size);
-    int flush = finish ? Z_FINISH : Z_NO_FLUSH;
     for (;;) {
       z_.next_out = out_.data();
       z_.avail_out = static_cast<uInt>(out_.size());
@@ -256,7 +323,7 @@ class Compressor {
       }
       size_t produced = out_.size() - z_.avail_out;
       if (produced && !write_sink(sink, out_.data(), produced, problem)) return false;
-      if (finish ? rc == Z_STREAM_END : (z_.avail_in == 0 && z_.avail_out != 0)) return true;
+      if (flush == Z_FINISH ? rc == Z_STREAM_END : (z_.avail_in == 0 && z_.avail_out != 0)) return true;
     }
   }
 
@@ -338,6 +405,7 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
 }
 
 std::vector<Unit> plan_units(const std::vector<Source>& sources, const CompressJob& job, int threads) {
+  // Units are written in order: a large file's pieces follow one another.
   std::vector<Unit> units;
   bool solid = job.solid && job.deflate.level > 0;
   int64_t total = 0;
@@ -346,7 +414,21 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const CompressJ
   int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
   int64_t in_block = 0;
   for (size_t i = 0; i < sources.size(); ++i) {
-    if (solid && !units.empty() && in_block < block) {
+    int64_t size = sources[i].info.size;
+    if (!solid && threads > 1 && size > 2 * PIECE_SIZE) {
+      for (int64_t offset = 0; offset < size; offset += PIECE_SIZE) {
+        Unit u;
+        u.first = i;
+        u.count = 1;
+        u.piece_offset = offset;
+        u.piece_length = std::min(PIECE_SIZE, size - offset);
+        u.last_piece = offset + PIECE_SIZE >= size;
+        units.push_back(std::move(u));
+      }
+      in_block = block;
+      continue;
+    }
+    if (solid && !units.empty() && in_block < block && units.back().piece_offset < 0) {
       units.back().count++;
     } else {
       Unit u;
@@ -421,7 +503,44 @@ bool write_stub(BufferedWriter& out, const CompressJob& job, std::string& proble
   return true;
 }
 
-bool write_units(std::vector<Unit>& units, Schedule& schedule, BufferedWriter& out, RunResult& result) {
+// The entry of a file cut into pieces: its header goes first with sizes still unknown and is
+// rewritten once the last piece is in.
+struct PieceEntry {
+  EntryHeader header;
+  int64_t header_position = -1;
+};
+
+bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& entry, BufferedWriter& out,
+                 RunResult& result) {
+  EntryHeader& h = entry.header;
+  if (unit.piece_offset == 0) {
+    h = EntryHeader();
+    h.name = source.stored.name;
+    h.folder = source.stored.folder;
+    h.mtime_ns = source.info.mtime_ns;
+    h.attributes = source.info.attributes;
+    h.unix_mode = source.info.unix_mode;
+    h.method = method;
+    h.crc = crc32(0, nullptr, 0);
+    entry.header_position = out.written();
+    std::vector<uint8_t> placeholder = encode_header(h);
+    if (!out.write(placeholder.data(), placeholder.size())) return false;
+  }
+  h.crc = static_cast<uint32_t>(crc32_combine(h.crc, unit.piece_crc, unit.piece_size));
+  h.size += unit.piece_size;
+  h.compressed_size += unit.sink->total();
+  if (!unit.sink->copy_to(out, unit.sink->total())) return false;
+  if (!unit.last_piece) return true;
+  h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
+  result.members++;
+  result.bytes_in += h.size;
+  return out.patch(entry.header_position, encode_header(h));
+}
+
+bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, const DeflateSettings& deflate,
+                 Schedule& schedule, BufferedWriter& out, RunResult& result) {
+  PieceEntry piece_entry;
+  uint8_t piece_method = deflate.level > 0 ? METHOD_DEFLATE : METHOD_STORE;
   for (size_t i = 0; i < units.size(); ++i) {
     Unit& unit = units[i];
     {
@@ -432,16 +551,21 @@ bool write_units(std::vector<Unit>& units, Schedule& schedule, BufferedWriter& o
       result.problems.push_back(unit.problem);
       return false;
     }
-    for (EntryHeader& h : unit.entries) {
-      h.entry_length = header_size(h.name.size(), h.folder.size()) +
-                       static_cast<int64_t>(h.compressed_size);
-      std::vector<uint8_t> bytes = encode_header(h);
-      if (!out.write(bytes.data(), bytes.size()) || !unit.sink->copy_to(out, h.compressed_size)) {
-        result.problems.push_back("cannot write the archive");
-        return false;
+    bool written = true;
+    if (unit.piece_offset >= 0) {
+      written = write_piece(unit, sources[unit.first], piece_method, piece_entry, out, result);
+    } else {
+      for (EntryHeader& h : unit.entries) {
+        h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
+        std::vector<uint8_t> bytes = encode_header(h);
+        written = written && out.write(bytes.data(), bytes.size()) && unit.sink->copy_to(out, h.compressed_size);
+        result.members++;
+        result.bytes_in += h.size;
       }
-      result.members++;
-      result.bytes_in += h.size;
+    }
+    if (!written) {
+      result.problems.push_back("cannot write the archive");
+      return false;
     }
     unit.sink.reset();
     {
@@ -509,7 +633,7 @@ RunResult compress_archive(const CompressJob& job) {
     for (int t = 0; t < std::min<int>(threads, static_cast<int>(units.size())); ++t)
       pool.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(job.deflate),
                         std::ref(schedule));
-  ok = ok && write_units(units, schedule, out, result);
+  ok = ok && write_units(units, sources, job.deflate, schedule, out, result);
   {
     std::lock_guard<std::mutex> guard(schedule.lock);
     schedule.stop = true;

@@ -253,6 +253,24 @@ TEST(LargeMember, StreamsThroughASmallMemoryBudget) {
   EXPECT_NE(std::system(("ls -a '" + t.dir.path + "' | grep -q vantor-").c_str()), 0) << "no spill file left";
 }
 
+TEST(LargeMember, PiecesCompressedByThreadsJoinIntoOneMember) {
+  Tree t;
+  std::string five = sample_text(5 << 20, 5);  // exactly five pieces
+  t.add("five.txt", five);
+  t.add("odd.txt", sample_text((3 << 20) + 12345, 6));
+  for (int method : {0, 3}) {
+    std::string name = "pieces" + std::to_string(method);
+    ASSERT_TRUE(compress(t, t.dir / (name + ".vnr"), deflate_settings(method, false, 7), false, 3).ok);
+    std::vector<Walked> entries = walk(t.dir / (name + ".vnr"), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].header.size, 5 << 20) << "the patched header carries the whole size";
+    RunResult r = extract(t.dir / (name + ".vnr"), t.dir / name);
+    ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems[0]);
+    EXPECT_TRUE(read_file(t.dir / (name + "/five.txt")) == five);
+    EXPECT_TRUE(read_file(t.dir / (name + "/odd.txt")) == read_file(t.src("odd.txt")));
+  }
+}
+
 TEST(EmptyArchive, NoFilesGiveAnEmptyArchiveThatReadsBack) {
   ScratchFolder dir;
   CompressJob job;
