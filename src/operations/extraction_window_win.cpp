@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "archive/open_archive.h"
+#include "explorer/folder_tree.h"
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "operations/extraction_window.h"
@@ -12,10 +13,6 @@
 #include "shell/globals.h"
 #include "ui/ui.h"
 
-#if __has_include("explorer/folder_tree.h")
-#include "explorer/folder_tree.h"
-#define VANTOR_HAVE_FOLDER_TREE 1
-#endif
 
 namespace {
 
@@ -31,9 +28,7 @@ void create_gadgets() {
   button_gadget(EXIT_BUTTON, 440, 435, 50, 30, "Retry");
   text_gadget(TASK_LABEL, 50, 420, 230, 20, "use " + task_label(shell.task_count), TEXT_CENTER);
   trackbar_gadget(TASK_SLIDER, 20, 400, 260, 20, 0, 8);
-#ifdef VANTOR_HAVE_FOLDER_TREE
   folder_tree_create(DESTINATION_TREE, 5, 86, 490, 290, "C:\\", 1);
-#endif
   gadget_set_state(TASK_SLIDER, shell.task_count);
   gadget_set_tooltip(OK_BUTTON, "Start extraction ");
   gadget_set_tooltip(EXIT_BUTTON, "Exit");

@@ -11,23 +11,11 @@
 #include "shell/startup.h"
 #include "ui/ui.h"
 
-#if __has_include("ui/menu.h")
-#include "ui/menu.h"
-#define VANTOR_HAVE_MENU 1
-#endif
-#if __has_include("ui/image.h") && __has_include("ui/image_button.h")
+#include "explorer/explorer_list.h"
+#include "explorer/location_combo.h"
 #include "ui/image.h"
 #include "ui/image_button.h"
-#define VANTOR_HAVE_IMAGE_BUTTONS 1
-#endif
-#if __has_include("explorer/explorer_list.h")
-#include "explorer/explorer_list.h"
-#define VANTOR_HAVE_EXPLORER_LIST 1
-#endif
-#if __has_include("explorer/location_combo.h")
-#include "explorer/location_combo.h"
-#define VANTOR_HAVE_LOCATION_COMBO 1
-#endif
+#include "ui/menu.h"
 
 namespace {
 
@@ -90,23 +78,14 @@ std::string long_temp_folder() {
 }
 
 void create_file_list(int w, int h) {
-#ifdef VANTOR_HAVE_EXPLORER_LIST
   explorer_list_create(FILE_LIST, 1, 95, w - 5, h - 135, "*.*", 0x200000);
-#else
-  text_gadget(FILE_LIST, 1, 95, w - 5, h - 135, "(file list)");
-#endif
 }
 
 void create_location_combo(int w) {
-#ifdef VANTOR_HAVE_LOCATION_COMBO
   location_combo_create(LOCATION_COMBO, 30, 66, w - 40, 25, "C:\\", 0);
-#else
-  string_gadget(LOCATION_COMBO, 30, 66, w - 40, 25, "C:\\");
-#endif
 }
 
 void create_main_menu() {
-#ifdef VANTOR_HAVE_MENU
   if (!create_menu(0, window_handle(MAIN_WINDOW))) return;
   menu_title("File");
   menu_item(MENU_OPEN_ARCHIVE, "Open archive");
@@ -121,17 +100,12 @@ void create_main_menu() {
   menu_title("?");
   menu_item(MENU_CONTENTS, "Contents");
   menu_bar_separator();
-#endif
 }
 
 void create_buttons() {
   for (const ButtonSpec& b : BUTTONS) {
-#ifdef VANTOR_HAVE_IMAGE_BUTTONS
     load_image(b.image, shell.program_folder + b.file);
     image_button_gadget(b.gadget, b.x, b.y, b.size, b.size, image_handle(b.image));
-#else
-    button_gadget(b.gadget, b.x, b.y, b.size, b.size, std::to_string(b.image));
-#endif
   }
 }
 
@@ -172,9 +146,7 @@ void destroy_list_icon_copy() {
 
 void end_program_now() {
   ui_shutdown();
-#ifdef VANTOR_HAVE_IMAGE_BUTTONS
   free_images();
-#endif
   ExitProcess(0);
 }
 

@@ -1,6 +1,7 @@
 // Numbered windows, the event record and queue, and the common window procedure that turns
 // native messages into events. Gadgets live in gadgets_win.cpp.
 #include "ui/ui.h"
+#include "ui/tooltip.h"
 #include "ui/ui_internal.h"
 
 #include <commctrl.h>
@@ -270,6 +271,7 @@ void ui_init() {
 void ui_shutdown() {
   for (int i = static_cast<int>(windows.size()) - 1; i >= 0; --i)
     if (windows[i].in_use) window_close(i);
+  tooltip_shutdown();
 }
 
 int window_open(int number, int x, int y, int inner_width, int inner_height, const std::string& title,

@@ -1,0 +1,365 @@
+// The compression and extraction windows and the member launch, driven through the real windows
+// with the real vantor.exe; a timer runs the user's steps while the windows wait for events.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "archive/index_walk.h"
+#include "archive/open_archive.h"
+#include "operations/compression_window.h"
+#include "operations/extraction_window.h"
+#include "shell/browsing.h"
+#include "shell/dispatch.h"
+#include "shell/globals.h"
+#include "shell/shell.h"
+#include "ui/ui.h"
+
+namespace {
+
+std::vector<std::function<void()>> script;
+size_t next_step = 0;
+
+void CALLBACK run_next_step(HWND, UINT, UINT_PTR, DWORD) {
+  if (next_step < script.size()) script[next_step++]();
+}
+
+void run_script(std::vector<std::function<void()>> steps, const std::function<void()>& start) {
+  script = std::move(steps);
+  next_step = 0;
+  UINT_PTR timer = SetTimer(nullptr, 0, 80, run_next_step);
+  start();
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(next_step, script.size()) << "the windows closed before the script ended";
+}
+
+// A step that waits for a message box with this title, keeps its text and presses OK.
+std::function<void()> answer_box(const char* title, std::string* text) {
+  return [title, text] {
+    HWND box = FindWindowA("#32770", title);
+    if (!box) {  // not there yet: try again at the next tick
+      --next_step;
+      return;
+    }
+    char buffer[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+    *text = buffer;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  };
+}
+
+void press(int gadget, int window) { queue_event(EVENT_GADGET, gadget, window, EVENT_TYPE_LEFT_CLICK); }
+
+void write_file(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+std::string read_file(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return "(missing)";
+  std::string bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) bytes.append(buffer, n);
+  std::fclose(f);
+  return bytes;
+}
+
+std::string to_upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void delete_tree(const std::string& folder) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        delete_tree(folder + name + "\\");
+      else
+        DeleteFileA((folder + name).c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+std::vector<std::string> members(const std::string& archive) {
+  std::vector<std::string> names;
+  index_walk_file(archive, [&](const IndexEntry& e) { names.push_back(e.folder + e.name); });
+  return names;
+}
+
+int row_of(const std::string& name) {
+  for (int i = 0; i < gadget_count_items(FILE_LIST); ++i)
+    if (gadget_get_item_text(FILE_LIST, i, 0) == name) return i;
+  return -1;
+}
+
+void select_rows(std::initializer_list<const char*> names) {
+  LVITEMA none = {};
+  none.stateMask = LVIS_SELECTED;
+  SendMessageA(gadget_handle(FILE_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+  for (const char* name : names) {
+    LVITEMA item = {};
+    item.state = item.stateMask = LVIS_SELECTED;
+    SendMessageA(gadget_handle(FILE_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row_of(name)),
+                 reinterpret_cast<LPARAM>(&item));
+  }
+}
+
+class Operations : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(open_main_window());
+    // vantor.exe stands in the build folder, one level above the test program.
+    std::string folder = shell.program_folder.substr(0, shell.program_folder.size() - 1);
+    shell.program_folder = folder.substr(0, folder.find_last_of('\\') + 1);
+    ASSERT_TRUE(exists(shell.program_folder + "vantor.exe")) << shell.program_folder;
+  }
+
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    work_ = std::string(temp) + "vantor_operations_test\\";
+    delete_tree(work_);
+    CreateDirectoryA(work_.c_str(), nullptr);
+    CreateDirectoryA((work_ + "data").c_str(), nullptr);
+    CreateDirectoryA((work_ + "data\\docs").c_str(), nullptr);
+    CreateDirectoryA((work_ + "data\\docs\\sub").c_str(), nullptr);
+    write_file(work_ + "data\\docs\\a.txt", "alpha\r\n");
+    write_file(work_ + "data\\docs\\sub\\c.txt", std::string(70000, 'c'));
+    write_file(work_ + "data\\b.txt", "bravo");
+    shell.archive_path.clear();
+    shell.selection_count = 0;
+    shell.quit_requested = 0;
+  }
+
+  void TearDown() override {
+    gadget_set_text(FILE_LIST, "");
+    reset_temp_folders();
+    delete_tree(work_);
+  }
+
+  void choose(std::initializer_list<const char*> files) {
+    shell.selection_count = 0;
+    for (const char* f : files) selection_append(shell, work_ + "data\\" + f);
+  }
+
+  // Compresses the chosen files into `archive` with the settings as they are; returns the box text.
+  std::string compress_into(const std::string& archive, const char* box_title = "Added") {
+    shell.archive_path = archive;
+    std::string box;
+    run_script({[] { press(12, 1); }, answer_box(box_title, &box)}, [] { compression_window(); });
+    return box;
+  }
+
+  std::string work_;
+};
+
+TEST_F(Operations, AddWithDefaultSettingsWritesAnArchiveTheFrontEndLists) {
+  choose({"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"});
+  std::string archive = work_ + "out.vnr";
+  std::string box = compress_into(archive);
+  EXPECT_EQ(box.rfind("archive=" + archive + " in ", 0), 0u) << box;
+  EXPECT_EQ(members(archive), (std::vector<std::string>{"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"}));
+  EXPECT_EQ(shell.selection_count, 0);
+  EXPECT_FALSE(exists(shell.program_folder + "\\master.lis"));
+
+  std::string sizes;
+  run_script({[&] {
+               sizes = gadget_get_item_text(FILE_LIST, row_of("b.txt"), 1);
+               gadget_set_text(FILE_LIST, shell.temp_root + "docs\\sub\\");
+             },
+              [&] {
+                sizes += "|" + gadget_get_item_text(FILE_LIST, row_of("c.txt"), 1);
+                queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+              }},
+             [&] {
+               shell.archive_path = archive;
+               open_archive(archive);
+             });
+  EXPECT_EQ(sizes, "1 KB|69 KB");
+}
+
+TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
+  shell.solid_switch.clear();
+  shell.ultra_switch.clear();
+  int solid = -1, ultra = -1, recursive = -1, self_extracting = -1;
+  std::string method_text;
+  run_script({[] {
+               gadget_set_state(14, 1);
+               press(14, 1);
+               gadget_set_state(15, 1);
+               press(15, 1);
+               gadget_set_state(20, 0);
+               press(20, 1);
+               gadget_set_state(8, 1);
+               press(8, 1);
+             },
+              [] { press(13, 1); }},
+             [] { compression_window(); });
+  EXPECT_EQ(shell.solid_switch, "-s");
+  EXPECT_EQ(shell.ultra_switch, "x");
+  EXPECT_EQ(shell.compression_method, 1);
+  run_script({[&] {
+               solid = gadget_get_state(14);
+               ultra = gadget_get_state(15);
+               recursive = gadget_get_state(20);
+               self_extracting = gadget_get_state(21);
+               method_text = gadget_get_text(7);
+               PostMessageA(window_handle(1), WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+             }},
+             [] { compression_window(); });
+  EXPECT_EQ(solid, 1);
+  EXPECT_EQ(ultra, 1);
+  EXPECT_EQ(recursive, 1);
+  EXPECT_EQ(self_extracting, 0);
+  EXPECT_EQ(method_text, "method 1");
+  EXPECT_EQ(window_handle(1), nullptr);
+  EXPECT_EQ(shell.selection_count, 0);
+  EXPECT_TRUE(IsWindowEnabled(window_handle(0)));
+  shell.solid_switch.clear();
+  shell.ultra_switch.clear();
+  shell.compression_method = 3;
+}
+
+TEST_F(Operations, AFailedCompressionWarnsInsteadOfReportingSuccess) {
+  choose({"b.txt"});
+  std::string box = compress_into(work_ + "no\\such\\folder\\out.vnr", "Note:");
+  EXPECT_NE(box.find("was not written"), std::string::npos) << box;
+  EXPECT_FALSE(exists(work_ + "no\\such\\folder\\out.vnr"));
+}
+
+TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
+  choose({"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"});
+  std::string archive = work_ + "out.vnr";
+  compress_into(archive);
+  std::string dest = work_ + "dest\\deeper\\";
+  std::string box;
+  run_script({[] { select_rows({"docs"}); },
+              [] { queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
+              [&] {
+                gadget_set_text(10, dest);
+                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
+                press(12, 2);
+              },
+              answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
+             [&] {
+               shell.archive_path = archive;
+               open_archive(archive);
+             });
+  EXPECT_EQ(box.rfind("Archive =" + archive + " in ", 0), 0u) << box;
+  // Members keep their folders below the destination; b.txt was not chosen.
+  EXPECT_EQ(read_file(dest + "docs\\a.txt"), "alpha\r\n");
+  EXPECT_TRUE(read_file(dest + "docs\\sub\\c.txt") == std::string(70000, 'c'));
+  EXPECT_FALSE(exists(dest + "b.txt"));
+  EXPECT_FALSE(exists(dest + "a.txt"));
+  EXPECT_EQ(shell.selection_count, 0);
+}
+
+TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
+  choose({"docs\\sub\\c.txt"});
+  std::string archive = work_ + "out.vnr";
+  compress_into(archive);
+  std::string bytes = read_file(archive);
+  bytes[bytes.size() - 40] ^= 0x55;  // inside the member's compressed data
+  bytes[bytes.size() - 41] ^= 0x55;
+  write_file(archive, bytes);
+  std::string dest = work_ + "dest\\";
+  std::string box;
+  run_script({[] { select_rows({"c.txt"}); },
+              [] { queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
+              [&] {
+                gadget_set_text(10, dest);
+                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
+                press(12, 2);
+              },
+              answer_box("Note:", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
+             [&] {
+               shell.archive_path = archive;
+               open_archive(archive);
+             });
+  EXPECT_NE(box.find("were not extracted"), std::string::npos) << box;
+  EXPECT_FALSE(exists(dest + "c.txt"));
+}
+
+TEST_F(Operations, DoubleClickedMembersLandInTheLaunchFolder) {
+  std::string program = read_file(shell.program_folder + "vantor.exe");
+  write_file(work_ + "data\\run.exe", program);
+  choose({"docs\\a.txt", "b.txt", "run.exe"});
+  std::string archive = work_ + "out.vnr";
+  compress_into(archive);
+  bool text_member = false, whole_archive = false;
+  run_script({[] { select_rows({"b.txt"}); },
+              [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
+              [&] {
+                text_member = exists(shell.launch_root + "b.txt") && !exists(shell.launch_root + "docs");
+                // Whatever the shell opened the text with is closed again.
+                if (HWND viewer = FindWindowA("Notepad", nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
+                select_rows({"run.exe"});
+              },
+              [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
+              [&] {
+                whole_archive = exists(shell.launch_root + "run.exe") && exists(shell.launch_root + "docs\\a.txt");
+                queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+              }},
+             [&] {
+               shell.archive_path = archive;
+               open_archive(archive);
+             });
+  EXPECT_TRUE(text_member);
+  EXPECT_TRUE(whole_archive);
+  EXPECT_EQ(shell.launch_target, shell.launch_root + "run.exe");
+}
+
+TEST_F(Operations, TreeClicksFillTheFieldAndTypingOverridesThem) {
+  std::string first_field, after_click, typed;
+  std::string folder = work_ + "data\\";
+  run_script({[&] {
+               first_field = gadget_get_text(10);
+               gadget_set_text(25, folder);  // the tree walks to the folder and selects it
+               queue_event(EVENT_GADGET, 25, 2, EVENT_TYPE_LEFT_CLICK);
+             },
+              [&] {
+                after_click = gadget_get_text(10);
+                gadget_set_text(10, "C:\\typed\\");
+                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
+              },
+              [&] {
+                typed = shell.destination_folder;
+                PostMessageA(window_handle(2), WM_SYSCOMMAND, SC_CLOSE, 0);
+              }},
+             [&] { extraction_window(work_ + "none.vnr"); });
+  EXPECT_EQ(first_field, shell.program_folder);
+  EXPECT_EQ(to_upper(after_click), to_upper(folder));
+  EXPECT_EQ(typed, "C:\\typed\\");
+  EXPECT_EQ(window_handle(2), nullptr);
+  EXPECT_TRUE(IsWindowEnabled(window_handle(0)));
+  EXPECT_EQ(shell.selection_count, 0);
+}
+
+TEST_F(Operations, DestinationFoldersAreCreatedOnePrefixAtATime) {
+  std::string deep = work_ + "made\\one\\two\\";
+  EXPECT_EQ(create_folder_chain(deep), 1);
+  EXPECT_TRUE(exists(deep));
+  EXPECT_EQ(create_folder_chain(deep), 0);  // already there
+  EXPECT_EQ(create_folder_chain("\\vantor_not_made\\x\\"), 0);
+  EXPECT_FALSE(exists("C:\\vantor_not_made"));
+  EXPECT_EQ(create_folder_chain(work_ + "gap\\\\after\\"), 1);
+  EXPECT_FALSE(exists(work_ + "gap\\after"));
+}
+
+}  // namespace
