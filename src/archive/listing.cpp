@@ -38,7 +38,7 @@ void listing_step_rows(RowsView& rows, ShellState& s) {
   // path comparison, and rows that are not plain files keep their empty cell.
   std::vector<bool> filled(static_cast<size_t>(row_count), false);
   for (int j = 1; j <= s.entry_count; ++j) {
-    int r = s.row_index_table[row_key(s.entry_paths[j])];
+    int r = s.row_index_table[s.entry_keys[j]];
     if (r > 0 && r < row_count && plain_file[r] && s.entry_paths[j] == folder + names[r]) {
       rows.set_text(r, 1, std::to_string(s.entry_sizes[j]));
       filled[r] = true;

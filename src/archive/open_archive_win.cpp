@@ -40,9 +40,7 @@ class MirrorBuilder {
       }
       if (!e.name.empty()) create_empty_file(path);
     }
-    ++shell.entry_count;
-    shell.entry_paths[shell.entry_count] = path;
-    shell.entry_sizes[shell.entry_count] = e.size;
+    entry_append(shell, path, e.size);
   }
 
  private:
@@ -72,7 +70,7 @@ void listing_step() {
   listing_step_rows(rows, shell);
 }
 
-void open_archive(const std::string& path) {
+void build_mirror_tree(const std::string& path) {
   reset_temp_folders();
   shell.entry_count = 0;
   shell.created_folder_count = 0;
@@ -84,6 +82,10 @@ void open_archive(const std::string& path) {
     source.reset();
     if (walk.end == IndexEnd::entry_limit) show_note(NOTE_ENTRY_TABLE_FULL);
   }
+}
+
+void open_archive(const std::string& path) {
+  build_mirror_tree(path);
   gadget_set_text(FILE_LIST, shell.temp_root);
   listing_step();
   run_archive_loop();

@@ -32,6 +32,7 @@ struct ShellState {
   int created_folder_count = 0;
   std::vector<std::string> entry_paths;      // 512,001 slots
   std::vector<int64_t> entry_sizes;          // 512,001 slots
+  std::vector<int32_t> entry_keys;           // row_key of each entry path, made when it is added
   int entry_count = 0;
   std::vector<int16_t> row_index_table;      // 8,388,609 slots, never cleared
 
@@ -54,6 +55,9 @@ extern ShellState shell;
 
 // Allocates the tables once, at their full capacity.
 void allocate_shell_tables(ShellState& s);
+
+// Appends an entry of an opened archive; false (and nothing written) when the table is full.
+bool entry_append(ShellState& s, const std::string& mirror_path, int64_t size);
 
 // Appends a path to selection_list; false (and nothing written) when the table is full.
 bool selection_append(ShellState& s, const std::string& path);

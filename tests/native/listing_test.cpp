@@ -49,11 +49,7 @@ ShellState& fresh_state() {
   return s;
 }
 
-void add_entry(ShellState& s, const std::string& path, int64_t size) {
-  ++s.entry_count;
-  s.entry_paths[s.entry_count] = path;
-  s.entry_sizes[s.entry_count] = size;
-}
+void add_entry(ShellState& s, const std::string& path, int64_t size) { ASSERT_TRUE(entry_append(s, path, size)); }
 
 }  // namespace
 
