@@ -8,10 +8,7 @@ const Note NOTE_NO_ARCHIVE = {"Note:", "Please select and open existing archive 
 const Note NOTE_NOTHING_TO_EXTRACT = {"Note:", "Please select file or folder ", NOTE_WARNING};
 const Note NOTE_LEAVE_ARCHIVE_TO_ADD = {"Info:", "Please, add file or folder require exit from the archive",
                                         NOTE_WARNING};
-const Note NOTE_ABOUT = {"INFO",
-                         "Win Vantor Version 1.1.3 - an archive manager: browse the disk, add files and folders "
-                         "to archives, open them and extract what you choose.",
-                         NOTE_INFORMATION};
+const Note NOTE_ABOUT = {"INFO", "Win Vantor Version 1.1.3 - archive manager for Windows", NOTE_INFORMATION};
 
 namespace {
 
