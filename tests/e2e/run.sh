@@ -1,0 +1,402 @@
+#!/usr/bin/env bash
+# End-to-end: the real WinVantor.exe (with vantor.exe and data\ beside it) under Wine's virtual
+# desktop on a private Xvfb display, driven as a user would: mouse and keys through the X server
+# (xdotool), menu commands and field text as window messages from a second Windows program
+# (vantor_e2e_driver.exe). Every step is checked on disk or on screen and leaves a screenshot in
+# build/e2e-artifacts/. Ends with "N passed, M failed"; exits non-zero on any failure.
+#
+# VANTOR_E2E_BUILD and VANTOR_E2E_NATIVE choose other build folders (default build/win64, build/native).
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$(cd "$ROOT/${VANTOR_E2E_BUILD:-build/win64}" 2>/dev/null && pwd) || BUILD=$ROOT/${VANTOR_E2E_BUILD:-build/win64}
+NATIVE_TOOL=$ROOT/${VANTOR_E2E_NATIVE:-build/native}/vantor
+ARTIFACTS=$ROOT/build/e2e-artifacts
+DRIVER=$BUILD/tests/e2e/vantor_e2e_driver.exe
+WINE=/usr/lib/wine/wine64
+MAIN="Vantor Archiver"
+COMPRESSION="Vantor - compression Mode"
+EXTRACTION="Vantor - extraction Mode"
+
+passed=0
+failed=0
+mkdir -p "$ARTIFACTS"
+rm -f "$ARTIFACTS"/*.png "$ARTIFACTS"/*.log
+LOG=$ARTIFACTS/e2e.log
+: >"$LOG"
+
+say() { echo "$*" | tee -a "$LOG"; }
+pass() { passed=$((passed + 1)); say "ok   - $1"; }
+fail() { failed=$((failed + 1)); say "FAIL - $1${2:+: $2}"; }
+
+finish() {
+  say "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+for needed in "$BUILD/WinVantor.exe" "$BUILD/vantor.exe" "$BUILD/data/Add.png" "$DRIVER" "$NATIVE_TOOL"; do
+  [ -e "$needed" ] || fail "missing $needed (build win64 and native first)"
+done
+[ "$failed" -eq 0 ] || finish
+
+# One end-to-end run at a time: runs share the prefix below.
+exec 9>"$ROOT/build/e2e.lock"
+flock -w 300 9 || { fail "another end-to-end run held the lock for 5 minutes"; finish; }
+
+export WINEPREFIX=$ROOT/build/e2e-wineprefix
+export VANTOR_ROOT=$ROOT
+unset DISPLAY
+source "$ROOT/scripts/wine-env.sh"
+trap wine_env_stop EXIT
+wine_env_start || { fail "Wine and Xvfb did not start"; finish; }
+# A text member is opened by the viewer the shell associates with .txt.
+"$WINE" reg add 'HKCR\.txt' /ve /d txtfile /f >/dev/null 2>&1 </dev/null
+
+DRIVE_C=$WINEPREFIX/drive_c
+WORK=$DRIVE_C/e2e
+TEMP_WIN=$(timeout 30 "$WINE" "$DRIVER" temp 2>/dev/null)
+TEMP_UNIX=$DRIVE_C/${TEMP_WIN#C:\\}
+TEMP_UNIX=${TEMP_UNIX//\\//}
+TEMP_UNIX=${TEMP_UNIX%/}
+[ -d "$TEMP_UNIX" ] || { fail "temporary folder $TEMP_WIN not found as $TEMP_UNIX"; finish; }
+
+# --- helpers -------------------------------------------------------------------------------------
+
+drv() { timeout 30 "$WINE" "$DRIVER" "$@" 2>>"$LOG"; }
+
+shot_number=0
+shot() {
+  shot_number=$((shot_number + 1))
+  timeout 20 import -window root "$ARTIFACTS/$(printf %02d "$shot_number")-$1.png" 2>>"$LOG" || true
+}
+
+# Real input through the X server; the virtual desktop sits at the X screen's origin.
+click_at() { xdotool mousemove "$1" "$2" click 1; }
+double_click_at() { xdotool mousemove "$1" "$2" click --repeat 2 --delay 60 1; }
+click_control() {
+  local p
+  p=$(drv center "$1" "$2") || return 1
+  click_at $p
+}
+click_row() {
+  local p
+  p=$(drv row-center "$MAIN" 1 "$1") || return 1
+  click_at $p
+}
+double_click_row() {
+  local p
+  p=$(drv row-center "$MAIN" 1 "$1") || return 1
+  double_click_at $p
+}
+ctrl_click_row() {
+  local p
+  p=$(drv row-center "$MAIN" 1 "$1") || return 1
+  xdotool keydown ctrl
+  click_at $p
+  xdotool keyup ctrl
+}
+node_center() { drv node-center "$EXTRACTION" 25 "My Computer" "~(C:)" "$@"; }
+
+# Name and size cells of the main list, one "name|size" per line, ".." first.
+rows() { drv rows "$MAIN" 1 | cut -f3,4 --output-delimiter='|'; }
+selected_rows() { drv rows "$MAIN" 1 | awk -F'\t' '$2 == 1 {print $3}' | paste -sd' '; }
+
+# Waits up to $2 seconds until the list shows exactly the rows in $1.
+wait_rows() {
+  local want=$1 deadline=$((SECONDS + ${2:-10}))
+  while [ "$(rows)" != "$want" ]; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.3
+  done
+}
+
+wait_for() {  # wait_for <seconds> <command...>: until the command succeeds
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.2
+  done
+}
+
+kb() {  # the list's size cell for a file: whole KB, rounded up
+  local n
+  n=$(stat -c %s "$1")
+  echo "$(((n + 1023) / 1024)) KB"
+}
+
+# check <description> <command...>: one counted check.
+check() {
+  local what=$1
+  shift
+  if "$@" >>"$LOG" 2>&1; then
+    pass "$what"
+  else
+    fail "$what"
+    return 1
+  fi
+}
+
+# check_eq <description> <expected> <actual>
+check_eq() {
+  if [ "$2" == "$3" ]; then
+    pass "$1"
+  else
+    fail "$1" "expected [$2], got [$3]"
+    return 1
+  fi
+}
+
+check_match() {  # check_match <description> <extended regex> <actual>
+  if [[ $3 =~ $2 ]]; then
+    pass "$1"
+  else
+    fail "$1" "[$3] does not match /$2/"
+    return 1
+  fi
+}
+
+program_pid=
+# start_program <windows working folder as unix path> [argument]
+start_program() {
+  (cd "$1" && exec "$WINE" "$BUILD/WinVantor.exe" ${2:+"$2"} >>"$LOG" 2>&1 </dev/null) &
+  program_pid=$!
+  drv wait "$MAIN" 20000 >/dev/null
+}
+
+# Waits up to 20 s for the program to end and sets exit_code (not in a subshell: wait needs the
+# shell that started the program).
+exit_code=
+await_exit() {
+  local deadline=$((SECONDS + 20))
+  exit_code="still running"
+  while kill -0 "$program_pid" 2>/dev/null; do
+    [ $SECONDS -ge $deadline ] && return
+    sleep 0.2
+  done
+  wait "$program_pid"
+  exit_code=$?
+  program_pid=
+}
+
+# Runs the named steps in order; after a failed step the rest of the session is skipped.
+session() {
+  local step i j
+  local steps=("$@")
+  for ((i = 0; i < ${#steps[@]}; i++)); do
+    step=${steps[$i]}
+    say "# $step"
+    if ! "$step"; then
+      shot "$step-failed"
+      for ((j = i + 1; j < ${#steps[@]}; j++)); do fail "${steps[$j]} skipped after the failure above"; done
+      return 1
+    fi
+  done
+}
+
+stop_program() {
+  [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null || return 0
+  drv menu "$MAIN" 8 >/dev/null
+  drv menu "$MAIN" 8 >/dev/null
+  local deadline=$((SECONDS + 10))
+  while kill -0 "$program_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+  kill "$program_pid" 2>/dev/null
+  wait "$program_pid" 2>/dev/null
+  program_pid=
+}
+
+# --- the prepared folders ------------------------------------------------------------------------
+
+rm -rf "$WORK" "$TEMP_UNIX/tempvantor" "$TEMP_UNIX/launchvantor" "$BUILD/master.lis"
+mkdir -p "$WORK/src/docs/sub" "$WORK/dest" "$WORK/broken" "$WORK/damaged"
+printf 'guide line\r\n' >"$WORK/src/docs/guide.txt"
+head -c 70000 /dev/urandom >"$WORK/src/docs/sub/deep.bin"
+for i in $(seq 1 300); do printf 'note %03d\r\n' "$i"; done >"$WORK/src/notes.txt"
+head -c 3000 /dev/urandom >"$WORK/src/photo.bin"
+printf 'not chosen\r\n' >"$WORK/src/extra.txt"
+SRC_BEFORE=$(cd "$WORK/src" && find . | sort)
+PROGRAM_FOLDER_BEFORE=$(ls "$BUILD")
+ARCHIVE="C:\\e2e\\src\\backup.vnr"
+ARCHIVE_UNIX=$WORK/src/backup.vnr
+
+# --- the scenario --------------------------------------------------------------------------------
+
+step1_add() {
+  check "the list starts at the drive level" drv wait-row "$MAIN" 1 "~(C:)" 10000 || return 1
+  shot drive-level
+  double_click_row "~(C:)" && check "double-click on C: enters the drive" drv wait-row "$MAIN" 1 e2e 10000 || return 1
+  double_click_row e2e && check "double-click on e2e enters it" drv wait-row "$MAIN" 1 src 10000 || return 1
+  double_click_row src || return 1
+  check "the prepared folder is listed" wait_rows "..|
+docs|
+extra.txt|$(kb "$WORK/src/extra.txt")
+notes.txt|$(kb "$WORK/src/notes.txt")
+photo.bin|$(kb "$WORK/src/photo.bin")" || return 1
+  click_row docs && ctrl_click_row notes.txt && ctrl_click_row photo.bin || return 1
+  check_eq "a folder and two files are selected" "docs notes.txt photo.bin" "$(selected_rows)" || return 1
+  shot selection
+  click_control "$MAIN" 2 && check "Add opens the compression window" drv wait "$COMPRESSION" 10000 || return 1
+  check_eq "the main window is disabled meanwhile" 0 "$(drv enabled "$MAIN")"
+  drv set-text "$COMPRESSION" 10 "$ARCHIVE" || return 1
+  click_control "$COMPRESSION" 14 || return 1
+  check_eq "Solid archive is ticked" 1 "$(drv checked "$COMPRESSION" 14)" || return 1
+  click_control "$COMPRESSION" 8 && xdotool key Home Right Right || return 1
+  check_eq "the method slider stands at 2" 2 "$(drv position "$COMPRESSION" 8)" || return 1
+  check_eq "the method label follows the slider" "method 2" "$(drv text "$COMPRESSION" 7)" || return 1
+  check_eq "the archive name field holds the typed name" "$ARCHIVE" "$(drv text "$COMPRESSION" 10)" || return 1
+  shot compression-window
+  click_control "$COMPRESSION" 12 && check '"Added" appears' drv wait "#box:Added" 30000 || return 1
+  check_match '"Added" names the archive and the seconds' '^archive=C:\\e2e\\src\\backup\.vnr in [0-9]+ sec\.$' \
+    "$(drv box "#box:Added")"
+  shot added
+  drv ok "#box:Added"
+  check "the box and the compression window close" drv gone "$COMPRESSION" 10000 || return 1
+  check "the archive exists" test -s "$ARCHIVE_UNIX" || return 1
+  local listing
+  listing=$("$NATIVE_TOOL" l "$ARCHIVE_UNIX" 2>&1)
+  echo "$listing" >>"$LOG"
+  check_eq "vantor l lists the chosen folder's files and the two files, nothing else" \
+    "docs/guide.txt docs/sub/deep.bin notes.txt photo.bin" "$(echo "$listing" | awk '{print $NF}' | sort | paste -sd' ')"
+  check_match "the archive was written solid" ' -s ' "$listing"
+  check "the list file was removed from the program folder" test ! -e "$BUILD/master.lis"
+  check "the main window is enabled again" wait_for 5 eval '[ "$(drv enabled "$MAIN")" == 1 ]'
+  return 0
+}
+
+archive_root_rows() {
+  echo "..|
+docs|
+notes.txt|$(kb "$WORK/src/notes.txt")
+photo.bin|$(kb "$WORK/src/photo.bin")"
+}
+
+step2_browse_archive() {
+  check "the new archive appears in the list" drv wait-row "$MAIN" 1 backup.vnr 10000 || return 1
+  double_click_row backup.vnr || return 1
+  check "double-click opens the archive: its root with the KB sizes" wait_rows "$(archive_root_rows)" || return 1
+  check "the mirror tree stands in the temporary folder" test -f "$TEMP_UNIX/tempvantor/docs/sub/deep.bin"
+  shot archive-root
+  double_click_row docs || return 1
+  check "a folder of the archive is entered" wait_rows "..|
+sub|
+guide.txt|$(kb "$WORK/src/docs/guide.txt")" || return 1
+  shot archive-folder
+  double_click_row .. || return 1
+  check "the parent entry leads back to the archive root" wait_rows "$(archive_root_rows)" || return 1
+}
+
+step3_extract() {
+  click_row docs && ctrl_click_row notes.txt || return 1
+  check_eq "a folder and a file of the archive are selected" "docs notes.txt" "$(selected_rows)" || return 1
+  click_control "$MAIN" 3 && check "Extract opens the extraction window" drv wait "$EXTRACTION" 10000 || return 1
+  local p
+  p=$(node_center e2e) && double_click_at $p || { fail "the folder tree shows C:\\e2e"; return 1; }
+  check "double-click opens e2e in the tree" node_center e2e dest || return 1
+  p=$(node_center e2e dest) && click_at $p || return 1
+  check_eq "the picked folder becomes the destination" "C:\\e2e\\dest\\" "$(drv text "$EXTRACTION" 10)" || return 1
+  shot extraction-window
+  click_control "$EXTRACTION" 12 && check '"Notice" appears' drv wait "#box:Notice" 30000 || return 1
+  check_match '"Notice" names the archive and the seconds' '^Archive =C:\\e2e\\src\\backup\.vnr in [0-9]+ sec\.$' \
+    "$(drv box "#box:Notice")"
+  shot notice
+  drv ok "#box:Notice"
+  check "the box and the extraction window close" drv gone "$EXTRACTION" 10000 || return 1
+  check_eq "exactly the chosen members were written" "./docs/guide.txt ./docs/sub/deep.bin ./notes.txt" \
+    "$(cd "$WORK/dest" && find . -type f | sort | paste -sd' ')"
+  check "the extracted files are byte-identical to the originals" \
+    eval 'cmp "$WORK/src/notes.txt" "$WORK/dest/notes.txt" && diff -r "$WORK/src/docs" "$WORK/dest/docs"'
+  check_eq "nothing was written beside the originals" "$(printf '%s\n' "$SRC_BEFORE" ./backup.vnr | sort)" \
+    "$(cd "$WORK/src" && find . | sort)"
+  check_eq "nothing was written into the program folder" "$PROGRAM_FOLDER_BEFORE" "$(ls "$BUILD")"
+  check "the archive view stays on show" wait_rows "$(archive_root_rows)" 5
+  return 0
+}
+
+step4_launch() {
+  double_click_row notes.txt || return 1
+  check "the text member is handed to the shell, which opens it" drv find Notepad notes.txt 20000 || return 1
+  check "the member was extracted to the launch folder" cmp "$WORK/src/notes.txt" "$TEMP_UNIX/launchvantor/notes.txt"
+  check_eq "only that member was extracted there" "./notes.txt" \
+    "$(cd "$TEMP_UNIX/launchvantor" && find . -type f | sort | paste -sd' ')"
+  shot launched
+  drv close Notepad "notes.txt - Notepad"
+  check "the viewer closes" drv gone "notes.txt - Notepad" 10000
+  return 0
+}
+
+step5_leave_and_exit() {
+  check "the list is at the mirror root" wait_rows "$(archive_root_rows)" 5 || return 1
+  click_control "$MAIN" 31 || return 1
+  # The temporary folder's parent, two levels above the mirror root, listed below its "..".
+  local want got deadline=$((SECONDS + 10))
+  want=$(echo ..; cd "$(dirname "$TEMP_UNIX")" && ls -1 | sort)
+  while :; do
+    got=$(rows | cut -d'|' -f1 | { read -r parent; echo "$parent"; sort; })
+    [ "$got" == "$want" ] || [ $SECONDS -ge $deadline ] && break
+    sleep 0.3
+  done
+  check_eq "the parent button leaves the archive two levels above the mirror root" \
+    "$(echo "$want" | paste -sd'/')" "$(echo "$got" | paste -sd'/')" || return 1
+  shot left-archive
+  drv menu "$MAIN" 8
+  await_exit
+  check_eq '"Exit" ends the program with exit code 0' 0 "$exit_code" || return 1
+  check "the main window is gone" drv gone "$MAIN" 5000
+  return 0
+}
+
+damage_archive() {  # flips two bytes in the middle of the first member's data
+  local archive=$1 name_length folder_length entry_length header at byte
+  entry_length=$(od -An -tu8 -j0 -N8 "$archive" | tr -d ' ')
+  name_length=$(od -An -tu2 -j10 -N2 "$archive" | tr -d ' ')
+  folder_length=$(od -An -tu2 -j$((12 + name_length)) -N2 "$archive" | tr -d ' ')
+  header=$((23 + name_length + folder_length))
+  at=$(((header + entry_length) / 2))
+  for offset in $at $((at + 1)); do
+    byte=$(od -An -tu1 -j"$offset" -N1 "$archive" | tr -d ' ')
+    printf "\\x$(printf %02x $((byte ^ 0x55)))" | dd of="$archive" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+  done
+}
+
+damaged_prepare() {
+  local i
+  for i in $(seq 1 6000); do echo "line $i of a long report"; done >"$WORK/damaged/report.txt"
+  (cd "$WORK/damaged" && "$NATIVE_TOOL" a -m2 broken.vnr report.txt) >>"$LOG" 2>&1
+  rm -f "$WORK/damaged/report.txt"
+  check "the archive to damage is sound at first" "$NATIVE_TOOL" t "$WORK/damaged/broken.vnr" || return 1
+  damage_archive "$WORK/damaged/broken.vnr"
+  check "flipped bytes make its member fail the test" eval '! "$NATIVE_TOOL" t "$WORK/damaged/broken.vnr"'
+  return 0
+}
+
+damaged_extract() {
+  # Opened as a document named on the command line, as a double-click in the shell would.
+  start_program "$WORK/damaged" 'C:\e2e\damaged\broken.vnr'
+  check "the damaged archive opens with its member listed" drv wait-row "$MAIN" 1 report.txt 20000 || return 1
+  click_row report.txt || return 1
+  click_control "$MAIN" 3 && check "Extract opens the extraction window" drv wait "$EXTRACTION" 10000 || return 1
+  local p
+  p=$(node_center e2e) && double_click_at $p || return 1
+  p=$(node_center e2e broken) && click_at $p || { fail "the tree shows C:\\e2e\\broken"; return 1; }
+  check_eq "the picked folder becomes the destination" "C:\\e2e\\broken\\" "$(drv text "$EXTRACTION" 10)" || return 1
+  click_control "$EXTRACTION" 12 && check 'a "Note:" warning appears' drv wait "#box:Note:" 30000 || return 1
+  check_match "the warning says the members were not extracted" 'were not extracted' "$(drv box "#box:Note:")"
+  shot damaged-warning
+  drv ok "#box:Note:"
+  check "the box and the extraction window close" drv gone "$EXTRACTION" 10000 || return 1
+  check_eq "no partial file is left in the destination" "" "$(cd "$WORK/broken" && find . -mindepth 1)"
+  drv menu "$MAIN" 8  # leaves the archive
+  drv menu "$MAIN" 8  # ends the program
+  await_exit
+  check_eq "the program ends with exit code 0" 0 "$exit_code" || return 1
+}
+
+say "# display $DISPLAY, prefix $WINEPREFIX, program $BUILD/WinVantor.exe"
+start_program "$DRIVE_C"
+if check "the main window opens" drv wait "$MAIN" 1000; then
+  session step1_add step2_browse_archive step3_extract step4_launch step5_leave_and_exit
+fi
+stop_program
+session damaged_prepare damaged_extract
+stop_program
+finish
