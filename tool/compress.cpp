@@ -415,7 +415,8 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const CompressJ
   int64_t in_block = 0;
   for (size_t i = 0; i < sources.size(); ++i) {
     int64_t size = sources[i].info.size;
-    if (!solid && threads > 1 && size > 2 * PIECE_SIZE) {
+    // A file larger than a solid block gains nothing from sharing a stream; cut it instead.
+    if ((!solid || size > block) && threads > 1 && size > 2 * PIECE_SIZE) {
       for (int64_t offset = 0; offset < size; offset += PIECE_SIZE) {
         Unit u;
         u.first = i;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <unordered_set>
 #include <string>
 
 #include "archive_format.h"
@@ -123,8 +124,9 @@ bool make_destination(const std::string& root) {
 }
 
 // Where a member goes, folders created; never through a link inside the destination.
+// `checked` holds folders this worker has already found to be real folders.
 bool prepare_target(const std::string& root, const EntryHeader& h, std::string& target,
-                    std::string& problem) {
+                    std::string& problem, std::unordered_set<std::string>& checked) {
   MemberPathCheck check = check_member_path(h.folder, h.name);
   if (!check.ok) {
     problem = "refused " + h.path() + ": " + check.reason;
@@ -133,6 +135,7 @@ bool prepare_target(const std::string& root, const EntryHeader& h, std::string& 
   const std::vector<std::string>& parts = check.components;
   for (size_t i = 1; i < parts.size(); ++i) {
     std::string folder = join_path(root, parts, i);
+    if (checked.count(folder)) continue;
     FileInfo info = file_info(folder);
     if (info.exists && info.is_link) {
       problem = "refused " + h.path() + ": " + folder + " is a link";
@@ -146,15 +149,11 @@ bool prepare_target(const std::string& root, const EntryHeader& h, std::string& 
       problem = "cannot create folder " + folder + ": a file is in the way";
       return false;
     }
+    checked.insert(folder);
   }
   target = join_path(root, parts, parts.size());
   if (!path_within(root, target)) {
     problem = "refused " + h.path() + ": outside the destination";
-    return false;
-  }
-  FileInfo existing = file_info(target);
-  if (existing.exists && existing.is_directory && !existing.is_link) {
-    problem = "cannot extract " + h.path() + ": a folder is in the way";
     return false;
   }
   return true;
@@ -163,8 +162,8 @@ bool prepare_target(const std::string& root, const EntryHeader& h, std::string& 
 // Reads a block's compressed bytes across its entries, skipping the headers in between.
 class BlockInput {
  public:
-  BlockInput(File& file, const std::vector<Entry>& entries, Block block)
-      : file_(file), entries_(entries), block_(block), buffer_(IN_CHUNK) {
+  BlockInput(File& file, const std::vector<Entry>& entries, Block block, std::vector<uint8_t>& buffer)
+      : file_(file), entries_(entries), block_(block), buffer_(buffer) {
     next_entry_ = block.first;
   }
   // Next stretch of compressed bytes; size 0 at the end of the block; false on read error.
@@ -187,7 +186,7 @@ class BlockInput {
   File& file_;
   const std::vector<Entry>& entries_;
   Block block_;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t>& buffer_;  // the worker's, reused for every block
   size_t next_entry_ = 0;
   int64_t offset_ = 0;
   uint64_t left_ = 0;
@@ -198,7 +197,9 @@ struct Shared {
   std::string root;
   const std::vector<Entry>& entries;
   const std::vector<Block>& blocks;
-  std::atomic<size_t> next_block{0};
+  // Worker i takes blocks [starts[i], starts[i+1]): contiguous stretches keep the workers in
+  // different folders, where interleaved blocks would have them contend for the same one.
+  std::vector<size_t> starts;
   std::vector<RunResult> results;  // one per worker, merged when all have finished
 };
 
@@ -226,7 +227,7 @@ struct MemberOutput {
 
 class Decoder {
  public:
-  explicit Decoder(WorkerState& state) : shared_(state.shared), state_(state), out_(OUT_CHUNK) {
+  explicit Decoder(WorkerState& state) : shared_(state.shared), state_(state), in_(IN_CHUNK), out_(OUT_CHUNK) {
     ready_ = inflateInit2(&z_, -15) == Z_OK;
   }
   ~Decoder() {
@@ -246,7 +247,7 @@ class Decoder {
     z_.avail_in = 0;
     ended_ = false;
     input_done_ = false;
-    BlockInput input(archive, shared_.entries, block);
+    BlockInput input(archive, shared_.entries, block, in_);
     std::string stream_problem;
     for (size_t i = block.first; i < block.first + block.count; ++i) {
       const EntryHeader& h = shared_.entries[i].header;
@@ -291,12 +292,12 @@ class Decoder {
   }
 
   void open_output(const EntryHeader& h, MemberOutput& out, std::string& problem) {
-    if (!prepare_target(shared_.root, h, out.target, problem)) return;
+    if (!prepare_target(shared_.root, h, out.target, problem, checked_folders_)) return;
     static std::atomic<unsigned> counter{0};
     size_t cut = out.target.find_last_of("/\\");
     std::string folder = cut == std::string::npos ? std::string() : out.target.substr(0, cut + 1);
     out.temp = folder + ".vantor-" + std::to_string(process_id()) + "-" + std::to_string(counter++) + ".part";
-    if (!out.file.create(out.temp)) {
+    if (!out.file.create(out.temp, creation_mode(h.unix_mode, h.attributes))) {
       problem = "cannot create " + out.temp;
       return;
     }
@@ -305,7 +306,9 @@ class Decoder {
 
   std::string finish_output(const EntryHeader& h, MemberOutput& out) {
     if (!out.file.close()) return "cannot write " + out.temp;
-    apply_file_metadata(out.temp, h.mtime_ns, h.attributes, h.unix_mode);
+    apply_file_metadata(out.temp, h.mtime_ns, h.attributes);
+    // rename() replaces a file or a link itself, never what a link points to; a folder in the
+    // way makes it fail.
     if (!replace_file(out.temp, out.target)) return "cannot replace " + out.target;
     return std::string();
   }
@@ -395,7 +398,8 @@ class Decoder {
   bool ready_ = false;
   bool ended_ = false;
   bool input_done_ = false;
-  std::vector<uint8_t> out_;
+  std::vector<uint8_t> in_, out_;
+  std::unordered_set<std::string> checked_folders_;
 };
 
 void decode_worker(void* context, int index) {
@@ -407,11 +411,28 @@ void decode_worker(void* context, int index) {
     return;
   }
   Decoder decoder(state);
-  for (;;) {
-    size_t next = shared.next_block++;
-    if (next >= shared.blocks.size()) return;
-    decoder.run(shared.blocks[next], archive);
+  for (size_t b = shared.starts[static_cast<size_t>(index)]; b < shared.starts[static_cast<size_t>(index) + 1]; ++b)
+    decoder.run(shared.blocks[b], archive);
+}
+
+// Cuts the blocks into `parts` contiguous stretches of about equal compressed size.
+std::vector<size_t> split_blocks(const std::vector<Entry>& entries, const std::vector<Block>& blocks, int parts) {
+  std::vector<uint64_t> weight(blocks.size());
+  uint64_t total = 0;
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    for (size_t i = blocks[b].first; i < blocks[b].first + blocks[b].count; ++i)
+      weight[b] += entries[i].header.compressed_size + 4096;  // a file costs more than its bytes
+    total += weight[b];
   }
+  std::vector<size_t> starts{0};
+  uint64_t running = 0;
+  for (size_t b = 0; b < blocks.size() && starts.size() < static_cast<size_t>(parts); ++b) {
+    running += weight[b];
+    if (running * static_cast<uint64_t>(parts) >= total * starts.size()) starts.push_back(b + 1);
+  }
+  while (starts.size() <= static_cast<size_t>(parts)) starts.push_back(blocks.size());
+  starts.back() = blocks.size();
+  return starts;
 }
 
 }  // namespace
@@ -455,6 +476,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
   int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;
   threads = std::max(threads, 1);
   shared.results.resize(static_cast<size_t>(threads));
+  shared.starts = split_blocks(entries, blocks, threads);
   if (runner) runner(threads, decode_worker, &shared);
   else decode_worker(&shared, 0);
   for (const RunResult& part : shared.results) {

@@ -16,8 +16,9 @@ class File {
   ~File();
 
   bool open_read(const std::string& path);
-  // Creates or truncates; the new file is not inheritable by child processes.
-  bool create(const std::string& path);
+  // Creates or truncates; the new file is not inheritable by child processes. A non-zero
+  // unix_mode gives the new file those permission bits (less the umask) where that applies.
+  bool create(const std::string& path, uint32_t unix_mode = 0);
   bool open_read_write(const std::string& path);
   bool is_open() const;
   // Reads up to `size` bytes; returns bytes read, 0 at the end, -1 on error.
@@ -58,8 +59,10 @@ bool make_directory(const std::string& path);      // true when it exists as a f
 bool remove_file(const std::string& path);
 // Moves `from` over `to`, replacing a finished file in one step.
 bool replace_file(const std::string& from, const std::string& to);
-void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t attributes,
-                         uint32_t unix_mode);
+// Sets the modification time and, on Windows, the attributes (permissions are set at creation).
+void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t attributes);
+// The permission bits a member is created with: stored bits without set-id, read-only honoured.
+uint32_t creation_mode(uint32_t unix_mode, uint32_t attributes);
 // Names in a folder, without "." and "..".
 bool list_directory(const std::string& path, std::vector<std::string>& names);
 std::string current_directory();

@@ -28,9 +28,9 @@ bool File::open_read(const std::string& path) {
   return fd_ >= 0;
 }
 
-bool File::create(const std::string& path) {
+bool File::create(const std::string& path, uint32_t unix_mode) {
   close();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, unix_mode ? unix_mode : 0666);
   return fd_ >= 0;
 }
 
@@ -115,8 +115,7 @@ bool replace_file(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t attributes,
-                         uint32_t unix_mode) {
+void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
@@ -127,10 +126,6 @@ void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t att
     times[1].tv_sec -= 1;
   }
   ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-  // Only permission bits: set-id bits from an archive are never restored.
-  mode_t mode = unix_mode ? (unix_mode & 0777) : 0666 & ~0022;
-  if (attributes & ATTRIBUTE_READONLY) mode &= ~0222;
-  ::chmod(path.c_str(), mode);
 }
 
 bool list_directory(const std::string& path, std::vector<std::string>& names) {
@@ -151,7 +146,10 @@ std::string current_directory() {
 
 bool is_absolute_path(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
-int process_id() { return static_cast<int>(::getpid()); }
+int process_id() {
+  static const int id = static_cast<int>(::getpid());
+  return id;
+}
 
 char native_separator() { return '/'; }
 
@@ -166,4 +164,10 @@ FileInfo source_info(const std::string& path) {
   info.unix_mode = st.st_mode & 07777;
   info.attributes = (st.st_mode & S_IWUSR) ? ATTRIBUTE_ARCHIVE : ATTRIBUTE_READONLY;
   return info;
+}
+
+uint32_t creation_mode(uint32_t unix_mode, uint32_t attributes) {
+  uint32_t mode = unix_mode ? (unix_mode & 0777) : 0666;
+  if (attributes & ATTRIBUTE_READONLY) mode &= ~0222u;
+  return mode ? mode : 0400;
 }

@@ -40,7 +40,7 @@ bool File::open_read(const std::string& path) {
   return handle_ != nullptr;
 }
 
-bool File::create(const std::string& path) {
+bool File::create(const std::string& path, uint32_t) {
   close();
   handle_ = open_handle(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
   return handle_ != nullptr;
@@ -138,8 +138,7 @@ bool replace_file(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t attributes,
-                         uint32_t) {
+void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t attributes) {
   HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
@@ -187,3 +186,5 @@ FileInfo source_info(const std::string& path) {
   info.is_link = false;
   return info;
 }
+
+uint32_t creation_mode(uint32_t, uint32_t) { return 0; }
