@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Checks the Windows packages of the i686 build: the portable zip and the installer hold exactly the
+# shipped files, and the installer's script installs, registers ".vnr" and uninstalls under Wine.
+# The shipped installer has a 32-bit stub, which this kernel cannot run, so the Wine part runs a
+# 64-bit twin made by makensis from the same script and the zip's files.
+# Usage: tests/packages/run.sh [build dir, default build/win32]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+BUILD=$(cd "${1:-build/win32}" && pwd)
+VERSION=$(sed -n 's/^project(Vantor VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+ZIP=$BUILD/VantorArchiver-$VERSION-portable.zip
+SETUP=$BUILD/VantorArchiver-$VERSION-setup.exe
+WORK=$BUILD/package/test
+failures=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+# PE machine field: 14c for i386, 8664 for x86-64.
+pe_machine() {
+  python3 -c 'import struct,sys
+d=open(sys.argv[1],"rb").read(4096); o=struct.unpack("<I",d[60:64])[0]
+print("%x" % struct.unpack("<H",d[o+4:o+6])[0] if d[:2]==b"MZ" and d[o:o+4]==b"PE\0\0" else "none")' "$1"
+}
+
+rm -rf "$WORK" && mkdir -p "$WORK"
+expected=$( { echo WinVantor.exe; echo vantor.exe; echo data/Help.chm
+              for f in data/*.png; do echo "data/${f##*/}"; done; } | sort)
+
+# --- portable zip ---------------------------------------------------------------------------------
+if [ ! -f "$ZIP" ]; then
+  fail "no portable zip at $ZIP"
+else
+  got=$(unzip -Z1 "$ZIP" | grep -v '/$' | sort)
+  [ "$got" = "$expected" ] && pass "zip holds exactly the program, the archiver and data" ||
+    fail "zip members differ:"$'\n'"$(diff <(echo "$expected") <(echo "$got") || true)"
+  unzip -q "$ZIP" -d "$WORK/zip"
+  for exe in WinVantor.exe vantor.exe; do
+    [ "$(pe_machine "$WORK/zip/$exe")" = 14c ] && pass "zip's $exe is 32-bit x86" ||
+      fail "zip's $exe is not a 32-bit x86 program"
+  done
+  for f in data/*.png; do
+    cmp -s "$f" "$WORK/zip/$f" || fail "zip's $f differs from the source icon"
+  done
+  [ "$(head -c 4 "$WORK/zip/data/Help.chm" 2>/dev/null)" = ITSF ] && pass "zip's Help.chm is a compiled help file" ||
+    fail "zip's Help.chm is not a compiled help file"
+fi
+
+# --- installer ------------------------------------------------------------------------------------
+if [ ! -f "$SETUP" ]; then
+  fail "no installer at $SETUP"
+else
+  [ "$(pe_machine "$SETUP")" = 14c ] && pass "installer is 32-bit x86" || fail "installer is not 32-bit x86"
+  7z x -y -bd -o"$WORK/setup" "$SETUP" >/dev/null
+  got=$(cd "$WORK/setup" && find . -type f ! -path './$PLUGINSDIR/*' ! -name Uninstall.exe | sed 's|^\./||' | sort)
+  [ "$got" = "$expected" ] && pass "installer carries the same files as the zip" ||
+    fail "installer files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$got") || true)"
+  [ -d "$WORK/zip" ] && while read -r f; do
+    cmp -s "$WORK/zip/$f" "$WORK/setup/$f" || fail "installer's $f differs from the zip's"
+  done <<<"$expected"
+fi
+
+# --- install and uninstall under Wine -------------------------------------------------------------
+if [ -d "$WORK/zip" ]; then
+  TWIN=$WORK/setup64.exe
+  makensis -V1 -DVERSION="$VERSION" -DSTAGE="$WORK/zip" -DICON="$ROOT/data/WinVantor.ico" -DSTUB=amd64-unicode \
+    -DOUTFILE="$TWIN" "$ROOT/packaging/vantor.nsi"
+  export WINEPREFIX=$WORK/wineprefix
+  source scripts/wine-env.sh
+  trap wine_env_stop EXIT
+  wine_env_start
+  W=/usr/lib/wine/wine64
+  win() { "$W" "$@" 2>/dev/null </dev/null | tr -d '\r'; }
+  # A value of a key (its default value without a name), or nothing when it is missing.
+  reg_value() {
+    if [ $# -gt 1 ]; then set -- "$1" /v "$2"; else set -- "$1" /ve; fi
+    win reg query "$@" | sed -n 's/^ .*REG_[A-Z]* *//p' | head -n 1
+  }
+  key_exists() { "$W" reg query "$1" >/dev/null 2>&1 </dev/null; }
+  # The uninstaller reruns itself from a temporary copy and returns at once: wait for its last step.
+  wait_uninstalled() {
+    local i
+    for i in $(seq 1 100); do key_exists "$UNINSTALL_KEY" || return 0; sleep 0.2; done
+    return 1
+  }
+  CLASSES='HKCU\Software\Classes'
+  UNINSTALL_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VantorArchiver'
+  local_app=$(win cmd /c echo %LOCALAPPDATA%)
+  app_data=$(winepath -u "$(win cmd /c echo %APPDATA%)" 2>/dev/null)
+  SHORTCUT="$app_data/Microsoft/Windows/Start Menu/Programs/Vantor Archiver.lnk"
+  DIR_WIN="$local_app\\Programs\\Vantor Archiver"
+  DIR=$(winepath -u "$DIR_WIN" 2>/dev/null)
+
+  # Default install: every file in place, shortcut, association and Add/Remove entry.
+  "$W" "$TWIN" /S >/dev/null 2>&1 </dev/null || fail "silent install exited with $?"
+  missing=0
+  while read -r f; do cmp -s "$WORK/zip/$f" "$DIR/$f" || { fail "installed $f missing or different"; missing=1; }; done <<<"$expected"
+  [ $missing = 0 ] && pass "silent install put every file into $DIR_WIN"
+  [ -f "$DIR/Uninstall.exe" ] && pass "uninstaller written" || fail "no Uninstall.exe in $DIR_WIN"
+  [ -f "$SHORTCUT" ] && pass "Start menu shortcut created" || fail "no Start menu shortcut at $SHORTCUT"
+  progid=$(reg_value "$CLASSES\\.vnr")
+  command=$(reg_value "$CLASSES\\$progid\\shell\\open\\command")
+  [ -n "$progid" ] && [ "$command" = "\"$DIR_WIN\\WinVantor.exe\" \"%1\"" ] &&
+    pass ".vnr opens with: $command" || fail ".vnr not registered (type '$progid', command '$command')"
+  exe_in_command=$(sed 's/^"\([^"]*\)".*/\1/' <<<"$command")
+  [ -f "$(winepath -u "$exe_in_command" 2>/dev/null)" ] || fail "the open command names no installed program"
+  [ "$(reg_value "$UNINSTALL_KEY" UninstallString)" = "\"$DIR_WIN\\Uninstall.exe\"" ] &&
+    pass "Add/Remove entry points at the uninstaller" || fail "Add/Remove entry missing or wrong"
+
+  # The program writes its list file beside itself; the uninstaller takes it along.
+  echo list >"$DIR/master.lis"
+  "$W" "$DIR/Uninstall.exe" /S >/dev/null 2>&1 </dev/null || true
+  wait_uninstalled || fail "uninstaller did not remove its Add/Remove entry"
+  [ ! -e "$DIR" ] && pass "uninstall removed the program folder" ||
+    fail "uninstall left $(cd "$DIR" && find . | tr '\n' ' ')"
+  before=$failures
+  [ ! -e "$SHORTCUT" ] || fail "uninstall left the Start menu shortcut"
+  for key in "$CLASSES\\.vnr" "$CLASSES\\VantorArchiver.vnr"; do
+    ! key_exists "$key" || fail "uninstall left $key"
+  done
+  [ $failures = "$before" ] && pass "uninstall removed the shortcut and the registry keys"
+
+  # A chosen folder holding the user's own archive, and ".vnr" claimed by another program since:
+  # the uninstaller removes only what it installed.
+  MINE_WIN='C:\users\Public\Mine'
+  MINE=$(winepath -u "$MINE_WIN" 2>/dev/null)
+  mkdir -p "$MINE" && echo archive >"$MINE/Archive.vnr"
+  "$W" "$TWIN" /S "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "silent install into $MINE_WIN exited with $?"
+  [ -f "$MINE/WinVantor.exe" ] || fail "install ignored the chosen folder"
+  "$W" reg add "$CLASSES\\.vnr" /ve /d Other.vnr /f >/dev/null 2>&1 </dev/null
+  "$W" "$MINE/Uninstall.exe" /S >/dev/null 2>&1 </dev/null || true
+  wait_uninstalled || fail "uninstaller did not finish in $MINE_WIN"
+  left=$(cd "$MINE" 2>/dev/null && find . -type f | sort | tr '\n' ' ') || left="(folder gone)"
+  [ "$left" = "./Archive.vnr " ] && pass "uninstall kept the user's archive and removed the rest" ||
+    fail "after uninstall $MINE_WIN holds: $left"
+  [ "$(reg_value "$CLASSES\\.vnr")" = Other.vnr ] && pass "uninstall left another program's .vnr claim alone" ||
+    fail "uninstall removed another program's .vnr claim"
+  ! key_exists "$CLASSES\\VantorArchiver.vnr" || fail "uninstall left the VantorArchiver.vnr type"
+  wine_env_stop
+  trap - EXIT
+  # A fresh prefix weighs hundreds of megabytes: keep it only to look into a failure.
+  [ $failures -ne 0 ] || rm -rf "$WINEPREFIX"
+fi
+
+if [ $failures -ne 0 ]; then
+  echo "packages: $failures failure(s)" >&2
+  exit 1
+fi
+echo "packages: all checks passed"
