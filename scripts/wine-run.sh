@@ -6,4 +6,15 @@ if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
   exit 1
 fi
 export WINEDEBUG=${WINEDEBUG:--all}
-exec /usr/lib/wine/wine64 "$@"
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+# A run that lost its wineserver says so and ran nothing of the program: it is run once more.
+for attempt in 1 2; do
+  /usr/lib/wine/wine64 "$@" 2>&1 | tee "$out"
+  status=${PIPESTATUS[0]}
+  [ "$status" -eq 0 ] && exit 0
+  grep -q '^wine client error' "$out" || exit "$status"
+  echo "wine-run: the wineserver went away; running again" >&2
+  sleep 1
+done
+exit "$status"

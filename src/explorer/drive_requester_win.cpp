@@ -1,12 +1,12 @@
-// The drive requester (a modeless dialog asking for a disk while the list is disabled) and the
-// device-change notices, received by subclassing the list's top-level window.
+// The drive requester shared by the list and the tree (a modeless dialog asking for a disk while
+// the control is disabled), and the volume notices received by subclassing one top-level window.
 #include <windows.h>
 #include <dbt.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <vector>
 
-#include "explorer/explorer_list_state.h"
 #include "explorer/explorer_shared_win.h"
 
 namespace {
@@ -70,24 +70,24 @@ std::string drive_text(int drive) {
 }
 
 INT_PTR CALLBACK requester_proc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
-  ExplorerList* l = explorer_list_of(reinterpret_cast<HWND>(GetWindowLongPtrA(dialog, DWLP_USER)));
+  auto* r = reinterpret_cast<DriveRequester*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (msg) {
     case WM_INITDIALOG:
       SetWindowLongPtrA(dialog, DWLP_USER, lp);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wp) == IDCANCEL && l) requester_close(*l);
+      if (LOWORD(wp) == IDCANCEL && r) drive_requester_close(*r);
       return TRUE;
     case WM_CLOSE:
-      if (l) requester_close(*l);
+      if (r) drive_requester_close(*r);
       return TRUE;
     case WM_DESTROY:
       // Also reached when the owner window goes first and takes the dialog with it.
-      if (l && l->requester == dialog) {
-        l->requester = nullptr;
-        if (l->requester_icon) DestroyIcon(l->requester_icon);
-        l->requester_icon = nullptr;
-        EnableWindow(l->list, TRUE);
+      if (r && r->dialog == dialog) {
+        r->dialog = nullptr;
+        if (r->icon) DestroyIcon(r->icon);
+        r->icon = nullptr;
+        EnableWindow(r->control, TRUE);
       }
       return TRUE;
     default:
@@ -98,11 +98,9 @@ INT_PTR CALLBACK requester_proc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
 HWND top_window = nullptr;
 WNDPROC top_previous_proc = nullptr;
 
-bool drive_in(int drive, DWORD units) { return drive >= 0 && drive < 32 && (units & (1u << drive)); }
-
-int path_drive(const std::string& path) {
-  if (path.size() < 2 || path[1] != ':' || path[0] < 'A' || path[0] > 'Z') return -1;
-  return path[0] - 'A';
+std::vector<VolumeHandler>& volume_handlers() {
+  static std::vector<VolumeHandler> all;
+  return all;
 }
 
 void on_device_change(WPARAM event, LPARAM data) {
@@ -110,17 +108,7 @@ void on_device_change(WPARAM event, LPARAM data) {
   const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
   if (!header || header->dbch_devicetype != DBT_DEVTYP_VOLUME) return;
   DWORD units = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(header)->dbcv_unitmask;
-  std::vector<ExplorerList*> lists = explorer_lists();  // a copy: listing may run user code
-  for (ExplorerList* l : lists) {
-    if (event == DBT_DEVICEARRIVAL) {
-      if (l->requester && drive_in(l->requester_drive, units)) requester_close(*l);
-      if (l->path.empty()) list_navigate(*l, "");
-    } else if (l->path.empty()) {
-      list_navigate(*l, "");
-    } else if (drive_in(path_drive(l->path), units) && !(l->flags & LIST_NO_NAVIGATION)) {
-      list_navigate(*l, "");
-    }
-  }
+  for (VolumeHandler handler : volume_handlers()) handler(event == DBT_DEVICEARRIVAL, units);
 }
 
 LRESULT CALLBACK top_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -136,41 +124,39 @@ LRESULT CALLBACK top_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-HWND drive_requester_dialog(HWND control, int drive, DLGPROC proc, HICON* icon) {
+bool drive_in(int drive, DWORD units) { return drive >= 0 && drive < 32 && (units & (1u << drive)); }
+
+void drive_requester_open(DriveRequester& r, HWND control, int drive) {
+  drive_requester_close(r);
   DialogTemplate t;
   t.header(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 3, 230, 70,
            "Drive not ready");
   t.item(SS_ICON, 10, 10, 21, 20, REQUESTER_ICON_ID, STATIC_ATOM, "");
   t.item(SS_LEFT, 40, 10, 180, 30, REQUESTER_MESSAGE_ID, STATIC_ATOM, drive_text(drive).c_str());
   t.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 170, 48, 50, 14, IDCANCEL, BUTTON_ATOM, "Cancel");
-  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.get(), GetAncestor(control, GA_ROOT), proc,
-                                           reinterpret_cast<LPARAM>(control));
-  if (!dialog) return nullptr;
+  r.control = control;
+  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.get(), GetAncestor(control, GA_ROOT),
+                                           requester_proc, reinterpret_cast<LPARAM>(&r));
+  if (!dialog) return;
   std::string root = std::string(1, static_cast<char>('A' + drive)) + ":\\";
   SHFILEINFOA info = {};
-  *icon = nullptr;
-  if (SHGetFileInfoA(root.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) *icon = info.hIcon;
-  SendDlgItemMessageA(dialog, REQUESTER_ICON_ID, STM_SETICON, reinterpret_cast<WPARAM>(*icon), 0);
-  return dialog;
+  if (SHGetFileInfoA(root.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) r.icon = info.hIcon;
+  SendDlgItemMessageA(dialog, REQUESTER_ICON_ID, STM_SETICON, reinterpret_cast<WPARAM>(r.icon), 0);
+  r.dialog = dialog;
+  r.drive = drive;
+  EnableWindow(control, FALSE);
 }
 
-void requester_open(ExplorerList& l, int drive) {
-  requester_close(l);
-  HWND dialog = drive_requester_dialog(l.list, drive, requester_proc, &l.requester_icon);
-  if (!dialog) return;
-  l.requester = dialog;
-  l.requester_drive = drive;
-  EnableWindow(l.list, FALSE);
+void drive_requester_close(DriveRequester& r) {
+  if (r.dialog && IsWindow(r.dialog)) DestroyWindow(r.dialog);
+  r.dialog = nullptr;
 }
 
-void requester_close(ExplorerList& l) {
-  if (l.requester && IsWindow(l.requester)) DestroyWindow(l.requester);
-  l.requester = nullptr;
-}
-
-void watch_device_changes(HWND list) {
+void watch_volume_changes(HWND control, VolumeHandler handler) {
+  std::vector<VolumeHandler>& all = volume_handlers();
+  if (std::find(all.begin(), all.end(), handler) == all.end()) all.push_back(handler);
   if (top_window) return;
-  HWND top = GetAncestor(list, GA_ROOT);
+  HWND top = GetAncestor(control, GA_ROOT);
   if (!top) return;
   top_previous_proc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrA(top, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(top_window_proc)));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "explorer/explorer_shared_win.h"
 #include "explorer/list_cells.h"
 
 struct ExplorerList {
@@ -14,9 +15,7 @@ struct ExplorerList {
   uint32_t flags = 0;
   std::string path;  // "" = drive level; otherwise ends with "\"
   std::string pattern = "*.*";
-  HWND requester = nullptr;
-  int requester_drive = -1;
-  HICON requester_icon = nullptr;
+  DriveRequester requester;
   std::vector<uint8_t> column_kinds;  // at most LIST_COLUMN_LIMIT
   int sort_direction = 0;             // 0 never sorted, 1 ascending, -1 descending
   int sort_column = 0;
@@ -38,7 +37,5 @@ std::string list_cell(const ExplorerList& l, int item, int column);
 // Activation of the first selected item; returns the event type to report.
 int list_activate(ExplorerList& l);
 
-// Drive requester and device changes (drive_requester_win.cpp)
-void requester_open(ExplorerList& l, int drive);
-void requester_close(ExplorerList& l);
-void watch_device_changes(HWND list);  // subclasses the list's top-level window once
+// Volume arrivals and removals for every list (explorer_list_win.cpp).
+void lists_volumes_changed(bool arrived, DWORD units);

@@ -23,6 +23,31 @@ ExplorerList* explorer_list_of(HWND list) {
 
 namespace {
 
+int path_drive(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':' || path[0] < 'A' || path[0] > 'Z') return -1;
+  return path[0] - 'A';
+}
+
+}  // namespace
+
+// An arrival closes a requester waiting for that drive; lists at the drive level are listed
+// again, and lists on a removed drive go to the drive level.
+void lists_volumes_changed(bool arrived, DWORD units) {
+  std::vector<ExplorerList*> lists = explorer_lists();  // a copy: listing may run user code
+  for (ExplorerList* l : lists) {
+    if (arrived) {
+      if (l->requester.dialog && drive_in(l->requester.drive, units)) drive_requester_close(l->requester);
+      if (l->path.empty()) list_navigate(*l, "");
+    } else if (l->path.empty()) {
+      list_navigate(*l, "");
+    } else if (drive_in(path_drive(l->path), units) && !(l->flags & LIST_NO_NAVIGATION)) {
+      list_navigate(*l, "");
+    }
+  }
+}
+
+namespace {
+
 ExplorerList* state_of(Gadget& g) { return static_cast<ExplorerList*>(g.state); }
 
 int item_count(const ExplorerList& l) { return static_cast<int>(SendMessageA(l.list, LVM_GETITEMCOUNT, 0, 0)); }
@@ -87,7 +112,7 @@ LRESULT list_notify(Gadget& g, UINT msg, WPARAM, LPARAM lp, bool* handled) {
 void list_destroy(Gadget& g) {
   ExplorerList* l = state_of(g);
   if (!l) return;
-  requester_close(*l);
+  drive_requester_close(l->requester);
   stop_watching(l->list);
   std::vector<ExplorerList*>& lists = explorer_lists();
   lists.erase(std::remove(lists.begin(), lists.end(), l), lists.end());
@@ -315,7 +340,7 @@ HWND explorer_list_create(int number, int x, int y, int w, int h, const std::str
     return nullptr;
   }
   explorer_lists().push_back(l);
-  watch_device_changes(list);
+  watch_volume_changes(list, lists_volumes_changed);
   for (int kind : {COLUMN_NAME, COLUMN_SIZE, COLUMN_TYPE, COLUMN_MODIFIED})
     list_add_column(*gadget_record(number), -1, column_kind_id(kind), 100);
   list_navigate(*l, path);

@@ -284,7 +284,7 @@ void enter_drive(ExplorerList& l, int drive) {
   if (ready || (l.flags & LIST_ENTER_UNREADY_DRIVES)) {
     list_navigate(l, root);
   } else {
-    requester_open(l, drive);
+    drive_requester_open(l.requester, l.list, drive);
   }
 }
 

@@ -31,10 +31,24 @@ ExplorerShared& explorer_shared();
 // Display name and small icon the shell gives a file, folder or drive root.
 bool shell_display_info(const std::string& path, std::string* name, int* icon);
 
-// The drive requester of the list and the tree: a modeless dialog asking for a disk in drive,
-// owned by control's top-level window, with proc as its procedure and control as its parameter.
-// *icon receives the drive icon it shows; the caller destroys it when the dialog goes.
-HWND drive_requester_dialog(HWND control, int drive, DLGPROC proc, HICON* icon);
+// The drive requester of a list or a tree: a modeless dialog asking for a disk in a drive that is
+// not ready, owned by the control's top-level window; the control is disabled while it is open.
+struct DriveRequester {
+  HWND dialog = nullptr;
+  HWND control = nullptr;
+  int drive = -1;
+  HICON icon = nullptr;  // the drive icon it shows, destroyed with the dialog
+};
+void drive_requester_open(DriveRequester& r, HWND control, int drive);
+void drive_requester_close(DriveRequester& r);
+
+// Whether a drive (0 = A) is in a unit mask.
+bool drive_in(int drive, DWORD units);
+
+// Volume arrivals and removals, received by subclassing the top-level window of the first control
+// that asks; every registered handler hears each one with the drives concerned.
+using VolumeHandler = void (*)(bool arrived, DWORD units);
+void watch_volume_changes(HWND control, VolumeHandler handler);
 
 // Sets up the file type cache and starts the directory watcher, once for whichever of a list or a
 // folder tree comes first.

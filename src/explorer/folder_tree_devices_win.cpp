@@ -1,5 +1,4 @@
-// The folder tree's drive requester and its device-change notices, received by subclassing the
-// top-level window of the first tree.
+// The folder tree's answer to volume arrivals and removals.
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
@@ -16,37 +15,6 @@ std::vector<FolderTree*>& trees() {
   static std::vector<FolderTree*> all;
   return all;
 }
-
-INT_PTR CALLBACK requester_proc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
-  FolderTree* t = folder_tree_of(reinterpret_cast<HWND>(GetWindowLongPtrA(dialog, DWLP_USER)));
-  switch (msg) {
-    case WM_INITDIALOG:
-      SetWindowLongPtrA(dialog, DWLP_USER, lp);
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wp) == IDCANCEL && t) tree_requester_close(*t);
-      return TRUE;
-    case WM_CLOSE:
-      if (t) tree_requester_close(*t);
-      return TRUE;
-    case WM_DESTROY:
-      // Also reached when the owner window goes first and takes the dialog with it.
-      if (t && t->requester == dialog) {
-        t->requester = nullptr;
-        if (t->requester_icon) DestroyIcon(t->requester_icon);
-        t->requester_icon = nullptr;
-        EnableWindow(t->tree, TRUE);
-      }
-      return TRUE;
-    default:
-      return FALSE;
-  }
-}
-
-HWND top_window = nullptr;
-WNDPROC top_previous_proc = nullptr;
-
-bool drive_in(int drive, DWORD units) { return drive >= 0 && drive < 32 && (units & (1u << drive)); }
 
 HTREEITEM next_node(const FolderTree& t, HTREEITEM node, WPARAM how) {
   return reinterpret_cast<HTREEITEM>(SendMessageA(t.tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(node)));
@@ -89,7 +57,7 @@ void volumes_changed(FolderTree& t, DWORD units, bool arrived) {
   UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS);
   DWORD present = GetLogicalDrives();
   DWORD seen = 0;
-  if (arrived && t.requester && drive_in(t.requester_drive, units)) tree_requester_close(t);
+  if (arrived && t.requester.dialog && drive_in(t.requester.drive, units)) drive_requester_close(t.requester);
   HTREEITEM node = next_node(t, t.root, TVGN_CHILD);
   while (node) {
     HTREEITEM next = next_node(t, node, TVGN_NEXT);
@@ -111,25 +79,10 @@ void volumes_changed(FolderTree& t, DWORD units, bool arrived) {
   SetErrorMode(old_mode);
 }
 
-void on_device_change(WPARAM event, LPARAM data) {
-  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
-  const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-  if (!header || header->dbch_devicetype != DBT_DEVTYP_VOLUME) return;
-  DWORD units = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(header)->dbcv_unitmask;
+void trees_volumes_changed(bool arrived, DWORD units) {
   std::vector<FolderTree*> all = trees();
   for (FolderTree* t : all)
-    if (t->root) volumes_changed(*t, units, event == DBT_DEVICEARRIVAL);
-}
-
-LRESULT CALLBACK top_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  WNDPROC previous = top_previous_proc;
-  if (msg == WM_DEVICECHANGE) on_device_change(wp, lp);
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-    top_window = nullptr;
-    top_previous_proc = nullptr;
-  }
-  return CallWindowProcA(previous, hwnd, msg, wp, lp);
+    if (t->root) volumes_changed(*t, units, arrived);
 }
 
 }  // namespace
@@ -140,28 +93,9 @@ FolderTree* folder_tree_of(HWND tree) {
   return nullptr;
 }
 
-void tree_requester_open(FolderTree& t, int drive) {
-  tree_requester_close(t);
-  HWND dialog = drive_requester_dialog(t.tree, drive, requester_proc, &t.requester_icon);
-  if (!dialog) return;
-  t.requester = dialog;
-  t.requester_drive = drive;
-  EnableWindow(t.tree, FALSE);
-}
-
-void tree_requester_close(FolderTree& t) {
-  if (t.requester && IsWindow(t.requester)) DestroyWindow(t.requester);
-  t.requester = nullptr;
-}
-
 void tree_watch_device_changes(FolderTree& t) {
   trees().push_back(&t);
-  if (top_window) return;
-  HWND top = GetAncestor(t.tree, GA_ROOT);
-  if (!top) return;
-  top_previous_proc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(top, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(top_window_proc)));
-  if (top_previous_proc) top_window = top;
+  watch_volume_changes(t.tree, trees_volumes_changed);
 }
 
 void tree_forget(FolderTree& t) {

@@ -97,7 +97,7 @@ bool folder_may_open(const FolderTree& t, const std::string& folder) {
 bool drive_readable(FolderTree& t, int drive) {
   ULARGE_INTEGER free_bytes, total, total_free;
   if (GetDiskFreeSpaceExA(drive_root(drive).c_str(), &free_bytes, &total, &total_free)) return true;
-  if (GetLastError() == ERROR_NOT_READY && !(t.flags & TREE_NO_DRIVE_REQUESTER)) tree_requester_open(t, drive);
+  if (GetLastError() == ERROR_NOT_READY && !(t.flags & TREE_NO_DRIVE_REQUESTER)) drive_requester_open(t.requester, t.tree, drive);
   return false;
 }
 

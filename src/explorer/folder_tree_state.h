@@ -14,9 +14,7 @@ struct FolderTree {
   uint32_t flags = 0;
   std::string pattern = "*.*";  // ";"-separated parts
   HTREEITEM root = nullptr;
-  HWND requester = nullptr;
-  int requester_drive = -1;
-  HICON requester_icon = nullptr;
+  DriveRequester requester;
   int colors[3] = {-1, -1, -1};
   HIMAGELIST private_images = nullptr;  // copy of the system list on the background colour
   int private_image_count = 0;
@@ -37,7 +35,5 @@ void tree_walk(FolderTree& t, const std::string& location);
 void tree_update_images(FolderTree& t);
 
 // Drive requester and device changes (folder_tree_devices_win.cpp)
-void tree_requester_open(FolderTree& t, int drive);
-void tree_requester_close(FolderTree& t);
 void tree_watch_device_changes(FolderTree& t);  // subclasses the top-level window of the first tree
 void tree_forget(FolderTree& t);

@@ -75,7 +75,7 @@ LRESULT tree_notify(Gadget& g, UINT msg, WPARAM, LPARAM lp, bool* handled) {
 void tree_destroy(Gadget& g) {
   FolderTree* t = state_of(g);
   if (!t) return;
-  tree_requester_close(*t);
+  drive_requester_close(t->requester);
   SendMessageA(t->tree, TVM_SETIMAGELIST, TVSIL_NORMAL, 0);  // the system's list is shared, never ours
   if (t->private_images) ImageList_Destroy(t->private_images);
   tree_forget(*t);
@@ -96,7 +96,7 @@ std::string tree_get_text(Gadget& g) {
 }
 
 void set_text(FolderTree& t, const std::string& text) {
-  tree_requester_close(t);
+  drive_requester_close(t.requester);
   TreeTextTarget target = folder_tree_target(text);
   std::string location = target.location_from_selection ? node_path(t, selected_node(t)) : target.location;
   if (target.new_pattern) t.pattern = target.pattern;

@@ -1,5 +1,7 @@
 // The folder tree against a real tree-view control and real folders under Wine.
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
@@ -83,7 +85,7 @@ class FolderTree : public ::testing::Test {
   static POINT centre(HTREEITEM node) {
     SendMessageA(tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(node));
     RECT r = {};
-    *reinterpret_cast<HTREEITEM*>(&r) = node;
+    std::memcpy(&r, &node, sizeof node);  // the message takes the node in the rectangle's place
     SendMessageA(tree(), TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
     return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   }
