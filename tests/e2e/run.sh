@@ -19,7 +19,14 @@ EXTRACTION="Vantor - extraction Mode"
 
 passed=0
 failed=0
+# One end-to-end run at a time: runs share the prefix and the artefacts folder.
 mkdir -p "$ARTIFACTS"
+exec 9>"$ROOT/build/e2e.lock"
+if ! flock -w 240 9; then
+  echo "FAIL - another end-to-end run held the lock for 4 minutes"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
 rm -f "$ARTIFACTS"/*.png "$ARTIFACTS"/*.log
 LOG=$ARTIFACTS/e2e.log
 : >"$LOG"
@@ -34,14 +41,13 @@ finish() {
   exit
 }
 
+for tool in xdotool import Xvfb "$WINE"; do
+  command -v "$tool" >/dev/null || fail "missing $tool (run scripts/setup.sh)"
+done
 for needed in "$BUILD/WinVantor.exe" "$BUILD/vantor.exe" "$BUILD/data/Add.png" "$DRIVER" "$NATIVE_TOOL"; do
   [ -e "$needed" ] || fail "missing $needed (build win64 and native first)"
 done
 [ "$failed" -eq 0 ] || finish
-
-# One end-to-end run at a time: runs share the prefix below.
-exec 9>"$ROOT/build/e2e.lock"
-flock -w 300 9 || { fail "another end-to-end run held the lock for 5 minutes"; finish; }
 
 export WINEPREFIX=$ROOT/build/e2e-wineprefix
 export VANTOR_ROOT=$ROOT
@@ -71,8 +77,9 @@ shot() {
 }
 
 # Real input through the X server; the virtual desktop sits at the X screen's origin.
-click_at() { xdotool mousemove "$1" "$2" click 1; }
-double_click_at() { xdotool mousemove "$1" "$2" click --repeat 2 --delay 60 1; }
+# The pointer settles before the button goes down, so the press lands on the window under it.
+click_at() { xdotool mousemove --sync "$1" "$2" sleep 0.1 click 1; }
+double_click_at() { xdotool mousemove --sync "$1" "$2" sleep 0.1 click --repeat 2 --delay 60 1; }
 click_control() {
   local p
   p=$(drv center "$1" "$2") || return 1
@@ -321,6 +328,7 @@ step4_launch() {
   shot launched
   drv close Notepad "notes.txt - Notepad"
   check "the viewer closes" drv gone "notes.txt - Notepad" 10000
+  check "the main window is active again" drv foreground "$MAIN" 10000
   return 0
 }
 

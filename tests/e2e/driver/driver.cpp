@@ -235,6 +235,13 @@ int run(const std::vector<std::string>& a) {
     PostMessageA(top, WM_COMMAND, MAKEWPARAM(number(2, 0), 0), 0);
     return 0;
   }
+  if (command == "foreground") {  // foreground <window> [ms]: waits until it is the active window
+    for (int waited = 0, ms = number(2, 10000); GetForegroundWindow() != top; waited += 50) {
+      if (waited >= ms) return fail("not in the foreground", arg(1));
+      Sleep(50);
+    }
+    return 0;
+  }
   if (command == "enabled") {  // enabled <window>: 1 or 0
     std::printf("%d\n", IsWindowEnabled(top) ? 1 : 0);
     return 0;
