@@ -1,6 +1,7 @@
 // The main window as start-up leaves it: every gadget under its number, where it belongs.
 #include <gtest/gtest.h>
 
+#include "runtime/folders.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
 #include "shell/shell.h"
@@ -57,3 +58,29 @@ TEST(MainWindow, GadgetsStandUnderTheirNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+// Removing the temporary folders never follows a link inside them to the user's files.
+TEST(TemporaryFolders, RemovalDeletesLinksNotTheirTargets) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string outside = std::string(temp) + "vantor_link_target\\", tree = std::string(temp) + "vantor_link_tree\\";
+  CreateDirectoryA(outside.c_str(), nullptr);
+  HANDLE f = CreateFileA((outside + "keep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  CloseHandle(f);
+  CreateDirectoryA(tree.c_str(), nullptr);
+  ASSERT_TRUE(CreateSymbolicLinkA((tree + "escape").c_str(), outside.substr(0, outside.size() - 1).c_str(),
+                                  SYMBOLIC_LINK_FLAG_DIRECTORY))
+      << GetLastError();
+  delete_folder_tree(tree);
+  EXPECT_FALSE(exists(tree));
+  EXPECT_TRUE(exists(outside + "keep.txt"));
+  DeleteFileA((outside + "keep.txt").c_str());
+  RemoveDirectoryA(outside.c_str());
+}
