@@ -232,14 +232,29 @@ int wait_event(int timeout_ms) {
     return current.code;
   }
   MSG msg;
-  if (timeout_ms < 0) {
-    if (GetMessageA(&msg, nullptr, 0, 0) <= 0) return 0;
-  } else if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (timeout_ms == 0) return 0;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeout_ms), QS_ALLINPUT);
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return 0;
-  }
   record_set = false;
+  bool got = false;
+  if (timeout_ms < 0) {
+    got = GetMessageA(&msg, nullptr, 0, 0) > 0;
+  } else {
+    got = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0;
+    if (!got && timeout_ms > 0) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeout_ms), QS_ALLINPUT);
+      got = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0;
+    }
+  }
+  // Messages sent from other threads are handled while the queue is read; what they reported
+  // waits in the queue instead of being overwritten by the message just taken.
+  if (record_set) {
+    record_set = false;
+    queue_event(record.code, record.gadget, record.window, record.type, record.data[0], record.data[1]);
+  }
+  if (!got) {
+    if (queue.empty()) return 0;
+    current = queue.front();
+    queue.pop_front();
+    return current.code;
+  }
   HWND active = GetActiveWindow();
   WindowRecord* w = window_record(window_number_of(active));
   if (!w || !w->accelerators || !TranslateAcceleratorA(active, w->accelerators, &msg)) {

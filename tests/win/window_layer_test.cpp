@@ -3,6 +3,8 @@
 
 #include "ui/ui.h"
 
+#include <thread>
+
 namespace {
 
 class WindowLayer : public ::testing::Test {
@@ -149,6 +151,19 @@ TEST_F(WindowLayer, PlainGadgetsReportThroughTheirNotices) {
   for (int i = 0; i < 50 && !saw_change; ++i)
     saw_change = wait_event(10) == EVENT_GADGET && event_gadget_number() == 2 && event_type() == EVENT_TYPE_CHANGE;
   EXPECT_TRUE(saw_change);
+}
+
+TEST_F(WindowLayer, NoticesSentFromAnotherThreadAreNotLost) {
+  string_gadget(2, 0, 30, 100, 20, "text");
+  HWND window = window_handle(5), field = gadget_handle(2);
+  std::thread sender([window, field] {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(2, EN_CHANGE), reinterpret_cast<LPARAM>(field));
+  });
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i)
+    seen = wait_event(20) == EVENT_GADGET && event_gadget_number() == 2 && event_type() == EVENT_TYPE_CHANGE;
+  sender.join();
+  EXPECT_TRUE(seen);
 }
 
 TEST_F(WindowLayer, UnknownNumbersDoNothing) {
