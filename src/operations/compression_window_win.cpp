@@ -11,6 +11,7 @@
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
+#include "tool/engine.h"
 #include "ui/ui.h"
 
 namespace {
@@ -89,14 +90,16 @@ void compress() {
   DeleteFileA(list_file.c_str());
   shell.elapsed_seconds = elapsed_seconds_between(start, end);
   draw_text(10, 250, "compression stopped..", rgb(20, 20, 20));
+  // A self-extracting archive is written as a program: report the name it really got.
+  std::string written = self_extraction_switch.empty() ? shell.archive_path : self_extracting_path(shell.archive_path);
   if (!listed) {
     message_box("Note:", "The archive was not written: the list file " + list_file + " could not be created.",
                 NOTE_WARNING);
   } else if (!result.ok()) {
-    message_box("Note:", archiver_failure_text("The archive " + shell.archive_path + " was not written", result),
+    message_box("Note:", archiver_failure_text("The archive " + written + " was not written", result),
                 NOTE_WARNING);
   } else {
-    message_box("Added", added_text(shell.archive_path, shell.elapsed_seconds), MB_OK);
+    message_box("Added", added_text(written, shell.elapsed_seconds), MB_OK);
   }
 }
 

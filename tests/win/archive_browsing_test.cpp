@@ -235,6 +235,27 @@ TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
   EXPECT_TRUE(exists(shell.temp_root + "fine.txt"));
 }
 
+TEST_F(ArchiveBrowsing, ChoosingADriveInTheComboLeavesTheArchive) {
+  bool mirror_gone_at_once = false;
+  run_script({[&] {
+               if (!archive_on_view()) return retry_step();
+               gadget_set_text(LOCATION_COMBO, "C:\\");
+               queue_event(EVENT_GADGET, LOCATION_COMBO, 0, EVENT_TYPE_LEFT_CLICK);
+             },
+              [&] {
+                mirror_gone_at_once = !exists(shell.temp_root);
+                exit_menu();  // the disk loop's Exit ends the program
+              }},
+             [&] {
+               shell.startup_document = archive_;
+               run_disk_loop();
+             });
+  EXPECT_TRUE(mirror_gone_at_once);
+  // C:\ is shorter than the mirror root: archive mode ended and the list went to its parent.
+  EXPECT_EQ(gadget_get_text(FILE_LIST), "");
+  EXPECT_EQ(shell.archive_path, "");
+}
+
 TEST_F(ArchiveBrowsing, SelectAllTakesEveryMemberBelowTheMirrorRoot) {
   std::vector<std::string> taken;
   run_script({[&] {

@@ -173,6 +173,23 @@ TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
   shell.compression_method = 3;
 }
 
+TEST_F(Operations, ASelfExtractingArchiveIsReportedUnderItsProgramName) {
+  choose({"b.txt"});
+  shell.archive_path = work_ + "setup.vnr";
+  std::string box;
+  run_script({[] {
+               gadget_set_state(21, 1);
+               press(21, 1);
+               press(12, 1);
+             },
+              answer_box("Added", &box)},
+             [] { compression_window(); });
+  EXPECT_EQ(box.rfind("archive=" + work_ + "setup.exe in ", 0), 0u) << box;
+  EXPECT_TRUE(exists(work_ + "setup.exe"));
+  EXPECT_FALSE(exists(work_ + "setup.vnr"));
+  EXPECT_EQ(members(work_ + "setup.exe"), (std::vector<std::string>{"b.txt"}));
+}
+
 TEST_F(Operations, AFailedCompressionWarnsInsteadOfReportingSuccess) {
   choose({"b.txt"});
   std::string box = compress_into(work_ + "no\\such\\folder\\out.vnr", "Note:");
