@@ -1,6 +1,8 @@
 // The main window as start-up leaves it: every gadget under its number, where it belongs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "runtime/folders.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
@@ -42,6 +44,17 @@ TEST(MainWindow, GadgetsStandUnderTheirNumbers) {
   expect_place(PARENT_BUTTON, 1, 65, 28, 28);
   const int row[] = {ADD_BUTTON, EXTRACT_BUTTON, VERIFY_BUTTON, DELETE_BUTTON, FIND_BUTTON, SELECT_ALL_BUTTON, INFO_BUTTON};
   for (int i = 0; i < 7; ++i) expect_place(row[i], 64 * i, 1, 64, 64);
+  // The memory text carries the free memory in megabytes with one decimal; a pass refreshes it.
+  std::string memory = gadget_get_text(MEMORY_TEXT);
+  double megabytes = 0;
+  char unit[8] = {};
+  ASSERT_EQ(std::sscanf(memory.c_str(), "System free Mem:%lf %2s", &megabytes, unit), 2) << memory;
+  EXPECT_STREQ(unit, "MB");
+  EXPECT_EQ(memory.substr(memory.size() - 4), " MB ");
+  EXPECT_GT(megabytes, 0.0);
+  EXPECT_GT(free_physical_memory(), 0u);
+  gadget_set_text(MEMORY_TEXT, "");
+  refresh_memory_text();
   EXPECT_EQ(gadget_get_text(MEMORY_TEXT).rfind("System free Mem:", 0), 0u);
   EXPECT_EQ(shell.start_folder, "");
   EXPECT_NE(shell.temp_root.find("tempvantor\\"), std::string::npos);
