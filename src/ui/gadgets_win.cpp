@@ -5,12 +5,15 @@
 
 #include <commctrl.h>
 
+#include <unordered_map>
 #include <vector>
 
 namespace {
 
 const char* const GADGET_PROPERTY = "VantorGadget";
 std::vector<Gadget*> gadgets(50, nullptr);
+// Handle to record, so that the messages of busy controls never need a property lookup.
+std::unordered_map<HWND, Gadget*> by_handle;
 int target_window = -1;
 
 LRESULT CALLBACK common_gadget_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -30,6 +33,7 @@ LRESULT CALLBACK common_gadget_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     int number = g->number;
     SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
     RemovePropA(hwnd, GADGET_PROPERTY);
+    by_handle.erase(hwnd);
     drop_gadget_events(number);
     if (number >= 0 && number < static_cast<int>(gadgets.size()) && gadgets[number] == g) gadgets[number] = nullptr;
     delete g;
@@ -113,10 +117,8 @@ Gadget* gadget_record(int number) {
 }
 
 Gadget* gadget_from_handle(HWND hwnd) {
-  if (!hwnd) return nullptr;
-  intptr_t value = reinterpret_cast<intptr_t>(GetPropA(hwnd, GADGET_PROPERTY));
-  Gadget* g = gadget_record(static_cast<int>(value - 1));
-  return (value > 0 && g && g->handle == hwnd) ? g : nullptr;
+  auto it = by_handle.find(hwnd);
+  return it == by_handle.end() ? nullptr : it->second;
 }
 
 LRESULT dispatch_to_gadget(HWND control, UINT msg, WPARAM wp, LPARAM lp, bool* handled) {
@@ -137,6 +139,7 @@ HWND gadget_register(int number, HWND hwnd, const GadgetClass* cls, void* state)
   g->cls = cls;
   g->state = state;
   gadgets[number] = g;
+  by_handle[hwnd] = g;
   SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
   SetWindowLongPtrA(hwnd, GWLP_ID, number);
   SetPropA(hwnd, GADGET_PROPERTY, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number + 1)));

@@ -342,12 +342,12 @@ int window_open(int number, int x, int y, int inner_width, int inner_height, con
 
 int window_number_of(HWND hwnd) {
   if (!hwnd) return -1;
-  intptr_t value = reinterpret_cast<intptr_t>(GetPropA(hwnd, WINDOW_PROPERTY));
-  if (value > 0) return static_cast<int>(value - 1);
-  // While CreateWindowEx runs the property is not yet set: find the window by its handle.
+  // The table is small; scanning it spares a property lookup, which under Wine is a server call
+  // made for every message.
   for (size_t i = 0; i < windows.size(); ++i)
     if (windows[i].in_use && windows[i].handle == hwnd) return static_cast<int>(i);
-  return -1;
+  intptr_t value = reinterpret_cast<intptr_t>(GetPropA(hwnd, WINDOW_PROPERTY));
+  return value > 0 ? static_cast<int>(value - 1) : -1;
 }
 
 void window_close(int number) {
