@@ -72,9 +72,9 @@ void listing_step() {
 
 void build_mirror_tree(const std::string& path) {
   reset_temp_folders();
-  shell.entry_count = 0;
-  shell.created_folder_count = 0;
   if (std::unique_ptr<ByteSource> source = open_file_source(path, false)) {
+    shell.entry_count = 0;
+    shell.created_folder_count = 0;
     MirrorBuilder builder;
     IndexWalkResult walk = index_walk(
         *source, index_start(shell.archive_path), [&](const IndexEntry& e) { builder.add(e); },

@@ -82,7 +82,12 @@ void archive_list_event(int type) {
 void extract_from_archive() {
   selection_scan();
   if (!shell.archive_path.empty() && shell.selection_count > 0) {
-    if (marking_pass()) extraction_window(shell.archive_path);
+    if (marking_pass()) {
+      extraction_window(shell.archive_path);
+    } else {
+      shell.selection_count = 0;  // as the window's closing steps would
+      clear_select_all(FILE_LIST);
+    }
   } else if (shell.archive_path.empty()) {
     show_note(NOTE_NO_ARCHIVE);
   } else {

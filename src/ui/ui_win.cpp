@@ -81,7 +81,7 @@ void on_size(int number, WindowRecord& w, WPARAM kind) {
 LRESULT on_command(HWND hwnd, int number, WPARAM wp, LPARAM lp) {
   HWND control = reinterpret_cast<HWND>(lp);
   if (control) {
-    if (static_cast<short>(LOWORD(wp)) == -10000) {
+    if (GetDlgCtrlID(control) == -10000) {  // a tool bar reports its buttons as menu items
       set_event(EVENT_MENU, LOWORD(wp), number, EVENT_TYPE_NONE);
       return 0;
     }
