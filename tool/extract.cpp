@@ -19,6 +19,7 @@ namespace {
 constexpr size_t IN_CHUNK = 1 << 20;
 constexpr size_t OUT_CHUNK = 1 << 20;
 constexpr size_t FIRST_HEADER_READ = 512;
+constexpr size_t WALK_WINDOW = 256 << 10;
 
 struct Entry {
   EntryHeader header;
@@ -40,7 +41,12 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
     problem = "archive is shorter than a self-extracting program";
     return false;
   }
-  std::vector<uint8_t> buffer(FIRST_HEADER_READ);
+  // Headers are read from a window of the archive; after a small entry the next headers are
+  // probably close, so the window is refilled generously, after a large one just enough.
+  std::vector<uint8_t> buffer(WALK_WINDOW);
+  int64_t window_start = 0;
+  size_t window_size = 0;
+  bool small_entries = true;
   for (int64_t pos = start; pos < length;) {
     size_t want = static_cast<size_t>(std::min<int64_t>(FIRST_HEADER_READ, length - pos));
     EntryHeader h;
@@ -48,12 +54,19 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
     std::string why;
     DecodeStatus status = DecodeStatus::NEED_MORE;
     while (status == DecodeStatus::NEED_MORE) {
-      if (buffer.size() < want) buffer.resize(want);
-      if (!archive.read_at(pos, buffer.data(), want)) {
-        problem = "cannot read the archive";
-        return false;
+      if (pos < window_start || pos + static_cast<int64_t>(want) > window_start + static_cast<int64_t>(window_size)) {
+        size_t n = want;
+        if (small_entries) n = std::max(n, static_cast<size_t>(std::min<int64_t>(WALK_WINDOW, length - pos)));
+        if (buffer.size() < n) buffer.resize(n);
+        window_size = 0;
+        if (!archive.read_at(pos, buffer.data(), n)) {
+          problem = "cannot read the archive";
+          return false;
+        }
+        window_start = pos;
+        window_size = n;
       }
-      status = decode_header(buffer.data(), want, h, needed, why);
+      status = decode_header(buffer.data() + (pos - window_start), want, h, needed, why);
       if (status == DecodeStatus::NEED_MORE) {
         if (static_cast<int64_t>(needed) > length - pos) {
           why = "archive ends inside an entry header";
@@ -70,6 +83,7 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
       problem = "damaged archive: member " + h.path() + " runs past the end of the file";
       return false;
     }
+    small_entries = h.entry_length <= static_cast<int64_t>(WALK_WINDOW / 4);
     entries.push_back(Entry{h, pos + static_cast<int64_t>(needed)});
     pos += h.entry_length;
   }
@@ -136,18 +150,21 @@ bool prepare_target(const std::string& root, const EntryHeader& h, std::string& 
   for (size_t i = 1; i < parts.size(); ++i) {
     std::string folder = join_path(root, parts, i);
     if (checked.count(folder)) continue;
-    FileInfo info = file_info(folder);
-    if (info.exists && info.is_link) {
-      problem = "refused " + h.path() + ": " + folder + " is a link";
-      return false;
-    }
-    if (!info.exists && !make_directory(folder)) {
-      problem = "cannot create folder " + folder;
-      return false;
-    }
-    if (info.exists && !info.is_directory) {
-      problem = "cannot create folder " + folder + ": a file is in the way";
-      return false;
+    // mkdir first: a new folder costs one call, an existing one is then looked at (never
+    // followed) to refuse a link or a file in the way.
+    switch (create_folder(folder)) {
+      case FolderStatus::CREATED:
+      case FolderStatus::EXISTS:
+        break;
+      case FolderStatus::LINK:
+        problem = "refused " + h.path() + ": " + folder + " is a link";
+        return false;
+      case FolderStatus::NOT_FOLDER:
+        problem = "cannot create folder " + folder + ": a file is in the way";
+        return false;
+      case FolderStatus::FAILED:
+        problem = "cannot create folder " + folder;
+        return false;
     }
     checked.insert(folder);
   }
@@ -159,11 +176,48 @@ bool prepare_target(const std::string& root, const EntryHeader& h, std::string& 
   return true;
 }
 
+// One worker's view of the archive: stretches of up to a buffer's size, read once and handed
+// out piece by piece, so a run of small members costs one read instead of one each. Reads never
+// go past `limit` (the end of the worker's own blocks).
+class ArchiveWindow {
+ public:
+  ArchiveWindow(File& file, std::vector<uint8_t>& buffer, int64_t limit)
+      : file_(file), buffer_(buffer), limit_(limit) {}
+  // Up to `want` bytes at `offset`, from the buffer; false on read error. The bytes stay valid
+  // until the next call.
+  bool get(int64_t offset, uint64_t want, const uint8_t*& data, size_t& size) {
+    if (offset < start_ || offset >= start_ + static_cast<int64_t>(filled_)) {
+      int64_t room = std::max<int64_t>(limit_ - offset, static_cast<int64_t>(std::min<uint64_t>(want, buffer_.size())));
+      size_t n = static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(buffer_.size())));
+      size_t needed = static_cast<size_t>(std::min<uint64_t>(want, buffer_.size()));
+      filled_ = 0;
+      // Should the archive have shrunk since its index was read, the bytes asked for decide.
+      if (!file_.read_at(offset, buffer_.data(), n)) {
+        if (n == needed || !file_.read_at(offset, buffer_.data(), needed)) return false;
+        n = needed;
+      }
+      start_ = offset;
+      filled_ = n;
+    }
+    size_t at = static_cast<size_t>(offset - start_);
+    size = static_cast<size_t>(std::min<uint64_t>(want, filled_ - at));
+    data = buffer_.data() + at;
+    return true;
+  }
+
+ private:
+  File& file_;
+  std::vector<uint8_t>& buffer_;  // the worker's, reused for every block
+  int64_t limit_;
+  int64_t start_ = 0;
+  size_t filled_ = 0;
+};
+
 // Reads a block's compressed bytes across its entries, skipping the headers in between.
 class BlockInput {
  public:
-  BlockInput(File& file, const std::vector<Entry>& entries, Block block, std::vector<uint8_t>& buffer)
-      : file_(file), entries_(entries), block_(block), buffer_(buffer) {
+  BlockInput(ArchiveWindow& window, const std::vector<Entry>& entries, Block block)
+      : window_(window), entries_(entries), block_(block) {
     next_entry_ = block.first;
   }
   // Next stretch of compressed bytes; size 0 at the end of the block; false on read error.
@@ -173,20 +227,19 @@ class BlockInput {
       offset_ = e.data_offset;
       left_ = e.header.compressed_size;
     }
-    size = static_cast<size_t>(std::min<uint64_t>(left_, buffer_.size()));
-    data = buffer_.data();
-    if (size == 0) return true;
-    if (!file_.read_at(offset_, buffer_.data(), size)) return false;
+    size = 0;
+    data = nullptr;
+    if (left_ == 0) return true;
+    if (!window_.get(offset_, left_, data, size)) return false;
     offset_ += static_cast<int64_t>(size);
     left_ -= size;
     return true;
   }
 
  private:
-  File& file_;
+  ArchiveWindow& window_;
   const std::vector<Entry>& entries_;
   Block block_;
-  std::vector<uint8_t>& buffer_;  // the worker's, reused for every block
   size_t next_entry_ = 0;
   int64_t offset_ = 0;
   uint64_t left_ = 0;
@@ -227,14 +280,14 @@ struct MemberOutput {
 
 class Decoder {
  public:
-  explicit Decoder(WorkerState& state) : shared_(state.shared), state_(state), in_(IN_CHUNK), out_(OUT_CHUNK) {
+  explicit Decoder(WorkerState& state) : shared_(state.shared), state_(state), out_(OUT_CHUNK) {
     ready_ = inflateInit2(&z_, -15) == Z_OK;
   }
   ~Decoder() {
     if (ready_) inflateEnd(&z_);
   }
 
-  void run(Block block, File& archive) {
+  void run(Block block, ArchiveWindow& archive) {
     bool wanted = false;
     for (size_t i = block.first; i < block.first + block.count; ++i)
       wanted = wanted || selected(shared_.entries[i].header);
@@ -247,7 +300,7 @@ class Decoder {
     z_.avail_in = 0;
     ended_ = false;
     input_done_ = false;
-    BlockInput input(archive, shared_.entries, block, in_);
+    BlockInput input(archive, shared_.entries, block);
     std::string stream_problem;
     for (size_t i = block.first; i < block.first + block.count; ++i) {
       const EntryHeader& h = shared_.entries[i].header;
@@ -305,8 +358,8 @@ class Decoder {
   }
 
   std::string finish_output(const EntryHeader& h, MemberOutput& out) {
+    out.file.set_metadata(h.mtime_ns, h.attributes);
     if (!out.file.close()) return "cannot write " + out.temp;
-    apply_file_metadata(out.temp, h.mtime_ns, h.attributes);
     // rename() replaces a file or a link itself, never what a link points to; a folder in the
     // way makes it fail.
     if (!replace_file(out.temp, out.target)) return "cannot replace " + out.target;
@@ -398,7 +451,7 @@ class Decoder {
   bool ready_ = false;
   bool ended_ = false;
   bool input_done_ = false;
-  std::vector<uint8_t> in_, out_;
+  std::vector<uint8_t> out_;
   std::unordered_set<std::string> checked_folders_;
 };
 
@@ -410,9 +463,16 @@ void decode_worker(void* context, int index) {
     state.fail("cannot open " + shared.job.archive_path);
     return;
   }
+  size_t first = shared.starts[static_cast<size_t>(index)];
+  size_t end = shared.starts[static_cast<size_t>(index) + 1];
+  if (first == end) return;
+  const Block& last = shared.blocks[end - 1];
+  const Entry& tail = shared.entries[last.first + last.count - 1];
+  int64_t limit = tail.data_offset + static_cast<int64_t>(tail.header.compressed_size);
+  std::vector<uint8_t> buffer(IN_CHUNK);
+  ArchiveWindow window(archive, buffer, limit);
   Decoder decoder(state);
-  for (size_t b = shared.starts[static_cast<size_t>(index)]; b < shared.starts[static_cast<size_t>(index) + 1]; ++b)
-    decoder.run(shared.blocks[b], archive);
+  for (size_t b = first; b < end; ++b) decoder.run(shared.blocks[b], window);
 }
 
 // Cuts the blocks into `parts` contiguous stretches of about equal compressed size.

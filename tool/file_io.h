@@ -28,6 +28,9 @@ class File {
   bool write(const void* buffer, size_t size);
   bool seek(int64_t offset);
   int64_t length();
+  // Sets the modification time and, on Windows, the attributes of the open file through its
+  // handle, as apply_file_metadata does by name; call after the last write.
+  void set_metadata(int64_t mtime_ns, uint32_t attributes);
   bool close();
 
  private:
@@ -56,6 +59,10 @@ constexpr uint32_t ATTRIBUTE_ARCHIVE = 0x20;
 // Information about the path itself; a link is reported as a link, not followed.
 FileInfo file_info(const std::string& path);
 bool make_directory(const std::string& path);      // true when it exists as a folder afterwards
+enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED };
+// Creates a folder; when something is already there, says what it is without following it
+// (EXISTS only for a real folder). One call when the folder is new.
+FolderStatus create_folder(const std::string& path);
 bool remove_file(const std::string& path);
 // Moves `from` over `to`, replacing a finished file in one step.
 bool replace_file(const std::string& from, const std::string& to);

@@ -82,6 +82,27 @@ int64_t File::length() {
   return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
+namespace {
+
+void to_timespec(int64_t mtime_ns, struct timespec times[2]) {
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(mtime_ns / 1000000000);
+  times[1].tv_nsec = static_cast<long>(mtime_ns % 1000000000);
+  if (times[1].tv_nsec < 0) {
+    times[1].tv_nsec += 1000000000;
+    times[1].tv_sec -= 1;
+  }
+}
+
+}  // namespace
+
+void File::set_metadata(int64_t mtime_ns, uint32_t) {
+  struct timespec times[2];
+  to_timespec(mtime_ns, times);
+  ::futimens(fd_, times);
+}
+
 bool File::close() {
   if (fd_ < 0) return true;
   int rc = ::close(fd_);
@@ -109,6 +130,15 @@ bool make_directory(const std::string& path) {
   return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+FolderStatus create_folder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return FolderStatus::CREATED;
+  if (errno != EEXIST) return FolderStatus::FAILED;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return FolderStatus::FAILED;
+  if (S_ISLNK(st.st_mode)) return FolderStatus::LINK;
+  return S_ISDIR(st.st_mode) ? FolderStatus::EXISTS : FolderStatus::NOT_FOLDER;
+}
+
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool replace_file(const std::string& from, const std::string& to) {
@@ -117,14 +147,7 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t) {
   struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(mtime_ns / 1000000000);
-  times[1].tv_nsec = static_cast<long>(mtime_ns % 1000000000);
-  if (times[1].tv_nsec < 0) {
-    times[1].tv_nsec += 1000000000;
-    times[1].tv_sec -= 1;
-  }
+  to_timespec(mtime_ns, times);
   ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 

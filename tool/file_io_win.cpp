@@ -96,6 +96,15 @@ int64_t File::length() {
   return GetFileSizeEx(as_handle(handle_), &size) ? size.QuadPart : -1;
 }
 
+void File::set_metadata(int64_t mtime_ns, uint32_t attributes) {
+  FILE_BASIC_INFO info = {};
+  info.LastWriteTime.QuadPart = mtime_ns / 100 + EPOCH_DIFFERENCE_100NS;
+  DWORD keep = attributes & (ATTRIBUTE_READONLY | ATTRIBUTE_HIDDEN | ATTRIBUTE_SYSTEM |
+                             ATTRIBUTE_ARCHIVE);
+  info.FileAttributes = keep ? keep : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(as_handle(handle_), FileBasicInfo, &info, sizeof info);
+}
+
 bool File::close() {
   if (!handle_) return true;
   BOOL ok = CloseHandle(as_handle(handle_));
@@ -122,6 +131,16 @@ bool make_directory(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+FolderStatus create_folder(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return FolderStatus::CREATED;
+  DWORD error = GetLastError();
+  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return FolderStatus::FAILED;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FolderStatus::FAILED;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderStatus::LINK;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderStatus::EXISTS : FolderStatus::NOT_FOLDER;
 }
 
 bool remove_file(const std::string& path) {
