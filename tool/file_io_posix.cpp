@@ -110,10 +110,10 @@ bool File::close() {
   return rc == 0;
 }
 
-FileInfo file_info(const std::string& path) {
+namespace {
+
+FileInfo info_from(const struct stat& st) {
   FileInfo info;
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return info;
   info.exists = true;
   info.is_link = S_ISLNK(st.st_mode);
   info.is_directory = S_ISDIR(st.st_mode);
@@ -122,6 +122,13 @@ FileInfo file_info(const std::string& path) {
   info.unix_mode = st.st_mode & 07777;
   info.attributes = (st.st_mode & S_IWUSR) ? ATTRIBUTE_ARCHIVE : ATTRIBUTE_READONLY;
   return info;
+}
+
+}  // namespace
+
+FileInfo file_info(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? info_from(st) : FileInfo();
 }
 
 bool make_directory(const std::string& path) {
@@ -178,15 +185,7 @@ char native_separator() { return '/'; }
 
 FileInfo source_info(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return FileInfo();
-  FileInfo info = file_info(path);
-  info.is_link = false;
-  info.is_directory = S_ISDIR(st.st_mode);
-  info.size = static_cast<int64_t>(st.st_size);
-  info.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  info.unix_mode = st.st_mode & 07777;
-  info.attributes = (st.st_mode & S_IWUSR) ? ATTRIBUTE_ARCHIVE : ATTRIBUTE_READONLY;
-  return info;
+  return ::stat(path.c_str(), &st) == 0 ? info_from(st) : FileInfo();  // stat follows links
 }
 
 uint32_t creation_mode(uint32_t unix_mode, uint32_t attributes) {
