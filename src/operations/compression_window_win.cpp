@@ -7,8 +7,8 @@
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "operations/compression_window.h"
+#include "operations/mode_window.h"
 #include "operations/operation_texts.h"
-#include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
 #include "tool/engine.h"
@@ -140,8 +140,7 @@ bool handle_gadget(int gadget) {
 }  // namespace
 
 void compression_window() {
-  window_disable(0, 1);
-  window_set_topmost(0, 0);
+  begin_mode_window();
   recursive_switch = " -r ";
   self_extraction_switch.clear();
   if (window_open(WINDOW, 0, 0, 400, 400, "Vantor - compression Mode", 0x10C80001)) {
@@ -149,19 +148,8 @@ void compression_window() {
     set_up_gadgets();
     window_show(WINDOW, 1);
     start_drawing(window_output(WINDOW));
-    bool quit = false;
-    while (!quit) {
-      int code = wait_event(-1);
-      if (code == EVENT_CLOSE_WINDOW)
-        quit = true;
-      else if (code == EVENT_GADGET && event_window_number() == WINDOW)
-        quit = handle_gadget(event_gadget_number());
-    }
+    run_mode_window(WINDOW, [](int gadget, int) { return handle_gadget(gadget); });
   }
-  shell.selection_count = 0;
-  clear_select_all(FILE_LIST);
   stop_drawing();
-  window_close(WINDOW);
-  window_disable(0, 0);
-  window_set_topmost(0, 1);
+  end_mode_window(WINDOW);
 }

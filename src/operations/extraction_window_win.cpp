@@ -7,8 +7,8 @@
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "operations/extraction_window.h"
+#include "operations/mode_window.h"
 #include "operations/operation_texts.h"
-#include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
 #include "ui/ui.h"
@@ -77,24 +77,12 @@ bool handle_gadget(int gadget, int type, const std::string& archive_path) {
 }  // namespace
 
 void extraction_window(const std::string& archive_path) {
-  window_disable(0, 1);
-  window_set_topmost(0, 0);
+  begin_mode_window();
   shell.destination_folder = shell.program_folder;
   if (window_open(WINDOW, 0, 0, 500, 500, "Vantor - extraction Mode", 0x10C80001)) {
     create_gadgets();
     window_show(WINDOW, 1);
-    bool quit = false;
-    while (!quit) {
-      int code = wait_event(-1);
-      if (code == EVENT_CLOSE_WINDOW)
-        quit = true;
-      else if (code == EVENT_GADGET && event_window_number() == WINDOW)
-        quit = handle_gadget(event_gadget_number(), event_type(), archive_path);
-    }
+    run_mode_window(WINDOW, [&](int gadget, int type) { return handle_gadget(gadget, type, archive_path); });
   }
-  shell.selection_count = 0;
-  clear_select_all(FILE_LIST);
-  window_close(WINDOW);
-  window_disable(0, 0);
-  window_set_topmost(0, 1);
+  end_mode_window(WINDOW);
 }

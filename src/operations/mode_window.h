@@ -1,0 +1,11 @@
+// What the compression and extraction windows share: they are modal by hand, with the main
+// window disabled while they are open and set topmost when they close.
+#pragma once
+#include <functional>
+
+// Disables the main window and takes it out of the topmost state.
+void begin_mode_window();
+// Takes events until the close box or a gadget handler (gadget number, event type) says quit.
+void run_mode_window(int window, const std::function<bool(int gadget, int type)>& handle_gadget);
+// Empties the selection, clears the highlight, closes the window, and gives the main window back.
+void end_mode_window(int window);

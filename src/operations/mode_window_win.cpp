@@ -1,0 +1,30 @@
+#include "operations/mode_window.h"
+
+#include "shell/browsing.h"
+#include "shell/dispatch.h"
+#include "shell/globals.h"
+#include "ui/ui.h"
+
+void begin_mode_window() {
+  window_disable(0, 1);
+  window_set_topmost(0, 0);
+}
+
+void run_mode_window(int window, const std::function<bool(int gadget, int type)>& handle_gadget) {
+  bool quit = false;
+  while (!quit) {
+    int code = wait_event(-1);
+    if (code == EVENT_CLOSE_WINDOW)
+      quit = true;
+    else if (code == EVENT_GADGET && event_window_number() == window)
+      quit = handle_gadget(event_gadget_number(), event_type());
+  }
+}
+
+void end_mode_window(int window) {
+  shell.selection_count = 0;
+  clear_select_all(FILE_LIST);
+  window_close(window);
+  window_disable(0, 0);
+  window_set_topmost(0, 1);
+}
