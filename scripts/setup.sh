@@ -3,6 +3,10 @@
 # Idempotent: a second run checks and returns in seconds.
 set -euo pipefail
 
+# Several checkouts on one machine may run this at once: apt and the cross-builds take turns.
+exec 8>/var/lock/vantor-setup.lock
+flock 8
+
 DEPS=${VANTOR_DEPS:-/opt/vantor-deps}
 STAMP=$DEPS/.packages-v1
 PACKAGES=(
