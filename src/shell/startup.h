@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <string>
 
-// The current directory (with "\" added) followed by the file part of the command line: the text
-// after its last "\" or "/" (after a leading double quote when it has neither), up to the next quote.
+// The first argument after the program name, split and unquoted as the system's C runtime does.
+std::string first_argument(const std::string& command_line);
+
+// The document named on the command line: its first argument, used as it is when it is a full path
+// (drive or UNC), put after the current directory when relative; empty when there is none.
 std::string startup_document_from(const std::string& current_directory, const std::string& command_line);
 
 // True when the document should be opened as an archive: its extension is exactly "vnr".

@@ -7,15 +7,32 @@
 #include "shell/startup.h"
 #include "ui/events.h"
 
-TEST(StartupDocument, TakesTheFilePartOfTheCommandLine) {
-  EXPECT_EQ(startup_document_from("C:\\prog", "\"C:\\prog\\WinVantor.exe\""), "C:\\prog\\WinVantor.exe");
+TEST(StartupDocument, FirstArgumentFullPathAsItIsRelativeAfterTheCurrentFolder) {
+  // A quoted full path from the document's own folder, as an "open" from the shell gives it.
   EXPECT_EQ(startup_document_from("C:\\data\\", "\"C:\\prog\\WinVantor.exe\" \"C:\\data\\backup.vnr\""),
             "C:\\data\\backup.vnr");
-  // Another folder in the argument: only its file part counts, looked for in the current directory.
-  EXPECT_EQ(startup_document_from("C:\\work", "\"C:\\prog\\WinVantor.exe\" D:\\other\\x.vnr"), "C:\\work\\x.vnr");
-  // A bare file name after a quoted program path: the part after the last separator is the program's.
-  EXPECT_EQ(startup_document_from("C:\\work", "\"C:\\prog\\WinVantor.exe\" x.vnr"), "C:\\work\\WinVantor.exe");
-  EXPECT_EQ(startup_document_from("C:\\work", "\"WinVantor.exe\""), "C:\\work\\WinVantor.exe");
+  // Started from another folder: the full path still names the document.
+  EXPECT_EQ(startup_document_from("C:\\work", "\"C:\\prog\\WinVantor.exe\" D:\\other\\x.vnr"), "D:\\other\\x.vnr");
+  EXPECT_EQ(startup_document_from("C:\\work", "WinVantor \"\\\\server\\share\\my backup.vnr\""),
+            "\\\\server\\share\\my backup.vnr");
+  // From a console, unquoted program name and a bare or relative document.
+  EXPECT_EQ(startup_document_from("C:\\work", "WinVantor backup.vnr"), "C:\\work\\backup.vnr");
+  EXPECT_EQ(startup_document_from("C:\\work\\", "\"C:\\prog\\WinVantor.exe\" sub\\x.vnr more.vnr"),
+            "C:\\work\\sub\\x.vnr");
+  EXPECT_EQ(startup_document_from("C:\\work", "WinVantor \\top\\x.vnr"), "C:\\top\\x.vnr");
+  // No argument names no document.
+  EXPECT_EQ(startup_document_from("C:\\prog", "\"C:\\prog\\WinVantor.exe\""), "");
+  EXPECT_EQ(startup_document_from("C:\\prog", "WinVantor.exe   "), "");
+}
+
+TEST(StartupDocument, ArgumentsFollowTheSystemQuotingRules) {
+  EXPECT_EQ(first_argument("\"C:\\Program Files\\V\\WinVantor.exe\" a.vnr"), "a.vnr");
+  EXPECT_EQ(first_argument("p\"rog name\"x  \"two words.vnr\" b"), "two words.vnr");
+  EXPECT_EQ(first_argument("p a\"b c\"d e"), "ab cd");
+  EXPECT_EQ(first_argument("p \"say \"\"hi\"\"\""), "say \"hi\"");
+  EXPECT_EQ(first_argument("p a\\\\\"b c\""), "a\\b c");     // 2n backslashes: n, quote toggles
+  EXPECT_EQ(first_argument("p a\\\\\\\"b"), "a\\\"b");        // 2n+1: n and a literal quote
+  EXPECT_EQ(first_argument("p C:\\a\\\\b\\"), "C:\\a\\\\b\\");  // not before a quote: as written
 }
 
 TEST(StartupDocument, OnlyLowerCaseVnrOpensAnArchive) {
