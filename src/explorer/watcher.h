@@ -8,7 +8,8 @@
 
 // Started once, by the first explorer list or folder tree.
 void watcher_start();
-// Watches folder (not its sub-folders) for the list, replacing the list's earlier watch.
+// Watches folder (not its sub-folders) for the list, replacing the list's earlier watch; a folder
+// that cannot be watched leaves the earlier watch in place.
 void watch_folder(HWND list, const std::string& folder);
 // Drops the list's watch: the list went to the drive level or is being destroyed.
 void stop_watching(HWND list);

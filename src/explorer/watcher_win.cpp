@@ -159,12 +159,12 @@ void watcher_start() {
   if (!thread) disable();
 }
 
-// A folder that cannot be watched also ends the list's earlier watch: the list no longer shows
-// that folder, so its changes must not re-list it.
+// A folder that cannot be watched makes no request, so the list's earlier watch stays.
 void watch_folder(HWND list, const std::string& folder) {
   if (!list || folder.empty() || !started || is_disabled()) return;
   HANDLE notification = FindFirstChangeNotificationA(folder.c_str(), FALSE, WATCHED_CHANGES);
-  send_request(list, notification == INVALID_HANDLE_VALUE ? nullptr : notification);
+  if (notification == INVALID_HANDLE_VALUE) return;
+  send_request(list, notification);
 }
 
 void stop_watching(HWND list) {
