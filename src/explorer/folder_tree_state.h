@@ -18,7 +18,6 @@ struct FolderTree {
   int colors[3] = {-1, -1, -1};
   HIMAGELIST private_images = nullptr;  // copy of the system list on the background colour
   int private_image_count = 0;
-  bool quiet = false;  // our own rebuilds and walks report no selection changes
 };
 
 FolderTree* folder_tree_of(HWND tree);

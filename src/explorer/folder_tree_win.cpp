@@ -54,7 +54,7 @@ LRESULT tree_notify(Gadget& g, UINT msg, WPARAM, LPARAM lp, bool* handled) {
       break;
     case TVN_SELCHANGEDA:
     case TVN_SELCHANGEDW:
-      if (!t->quiet) report(g, EVENT_TYPE_CHANGE);
+      report(g, EVENT_TYPE_CHANGE);
       break;
     case TVN_BEGINDRAGA:
     case TVN_BEGINDRAGW:
@@ -100,10 +100,8 @@ void set_text(FolderTree& t, const std::string& text) {
   TreeTextTarget target = folder_tree_target(text);
   std::string location = target.location_from_selection ? node_path(t, selected_node(t)) : target.location;
   if (target.new_pattern) t.pattern = target.pattern;
-  t.quiet = true;
   if (target.rebuild) tree_rebuild(t);
   if (!location.empty()) tree_walk(t, location);
-  t.quiet = false;
 }
 
 void tree_set_text(Gadget& g, const std::string& text) {

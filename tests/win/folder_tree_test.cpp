@@ -167,6 +167,20 @@ TEST_F(FolderTree, ClickingAFolderSelectsItAndReportsChangeAndClick) {
   EXPECT_EQ(gadget_get_text(TREE), t.path() + "Pick\\");
 }
 
+// The extraction window reads the tree only on clicks, but a selection moved by the program is
+// still a selection change.
+TEST_F(FolderTree, SelectionMovedByTheProgramReportsAChange) {
+  TempFolder t("tree_moved");
+  t.folder("Moved");
+  ASSERT_TRUE(folder_tree_create(TREE, 5, 5, 490, 290, "C:\\", TREE_NO_FILES));
+  EXPECT_TRUE(has(events_for(300), EVENT_TYPE_CHANGE));
+
+  gadget_set_text(TREE, t.path() + "Moved\\");
+  std::vector<int> types = events_for(300);
+  EXPECT_TRUE(has(types, EVENT_TYPE_CHANGE));
+  EXPECT_FALSE(has(types, EVENT_TYPE_LEFT_CLICK));
+}
+
 TEST_F(FolderTree, RightClickSelectsTheNodeThenReportsIt) {
   TempFolder t("tree_right");
   t.folder("Right");
