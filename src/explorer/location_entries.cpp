@@ -45,7 +45,7 @@ void fill_drives_only(LocationFill& fill, const LocationPlaces& places) {
   for (int d = 0; d < DRIVE_COUNT; ++d) {
     if (!has_drive(places.drive_mask, d)) continue;
     if (d == drive) fill.selected = static_cast<int>(fill.entries.size());
-    fill.entries.push_back({static_cast<uint32_t>(d), 0, drive_root(d)});
+    fill.entries.push_back({static_cast<uint32_t>(d), 1, drive_root(d)});
   }
 }
 
@@ -56,7 +56,6 @@ void fill_places(LocationFill& fill, uint32_t flags, const LocationPlaces& place
       documents && to_lower_ascii(location).compare(0, places.my_documents.size(),
                                                     to_lower_ascii(places.my_documents)) == 0;
   fill.entries.push_back({LOCATION_TAG_MY_COMPUTER, 0, ""});
-  if (location.empty()) fill.selected = 0;
   for (int d = 0; d < DRIVE_COUNT; ++d) {
     if (!has_drive(places.drive_mask, d)) continue;
     std::string root = drive_root(d);

@@ -48,11 +48,11 @@ TEST(LocationFill, MissingFoldersAreLeftOutAndTheLocationKept) {
   EXPECT_EQ(f.entries[f.selected], f.entries[3]);
 }
 
-TEST(LocationFill, EmptyLocationIsMyComputer) {
+TEST(LocationFill, EmptyLocationListsThePlacesAndSelectsNothing) {
   LocationFill f = location_fill("", 0, places({}));
   EXPECT_EQ(f.location, "");
   EXPECT_EQ(f.entries.size(), 4u);
-  EXPECT_EQ(f.selected, 0);
+  EXPECT_EQ(f.selected, -1);
 }
 
 TEST(LocationFill, DriveMissingFromTheMaskSelectsNothing) {
@@ -93,7 +93,7 @@ TEST(LocationFill, WithoutMyDocumentsItsFoldersStandUnderTheDrive) {
 TEST(LocationFill, DrivesOnlyListsDrivesAndKeepsOnlyTheRoot) {
   LocationFill f = location_fill("d:\\deep\\folder\\", LOCATION_DRIVES_ONLY, places({"D:\\deep"}));
   EXPECT_EQ(f.location, "D:\\");
-  EXPECT_EQ(f.entries, (std::vector<LocationEntry>{{2, 0, "C:\\"}, {3, 0, "D:\\"}}));
+  EXPECT_EQ(f.entries, (std::vector<LocationEntry>{{2, 1, "C:\\"}, {3, 1, "D:\\"}}));
   EXPECT_EQ(f.selected, 1);
 
   for (const char* odd : {"", "1:\\", "\\\\server\\share\\"}) {

@@ -146,7 +146,7 @@ TEST_F(LocationCombo, ChoosingMyComputerGivesTheEmptyLocation) {
   choose(0);
   ASSERT_TRUE(chosen_event());
   EXPECT_EQ(gadget_get_text(COMBO), "");
-  EXPECT_EQ(selected(), 0);
+  EXPECT_EQ(selected(), -1);
 }
 
 TEST_F(LocationCombo, ChoosingADriveOrMyDocumentsGivesItsPath) {
@@ -166,6 +166,7 @@ TEST_F(LocationCombo, DrivesOnlyListsDrivesAndChoosesTheirRoots) {
   std::vector<uint32_t> drives = place_tags();
   drives.erase(drives.begin());
   EXPECT_EQ(tags(), drives);
+  EXPECT_EQ(indent(0), 1);
   EXPECT_EQ(gadget_get_text(COMBO), "C:\\");
   choose(static_cast<int>(drives.size()) - 1);
   ASSERT_TRUE(chosen_event());
