@@ -7,7 +7,7 @@ namespace {
 bool matches(const std::string& name, const std::string& name_pattern, const std::string& extension_pattern) {
   std::string extension, base = name;
   size_t dot = name.rfind('.');
-  if (dot != std::string::npos) {
+  if (dot != std::string::npos && dot + 1 < name.size()) {  // "file." has no extension: its base is the whole name
     extension = name.substr(dot + 1);
     base = name.substr(0, dot);
   }

@@ -135,7 +135,8 @@ std::map<std::string, std::vector<FolderEntry>> tree = {
     {"C:\\d\\docs\\sub\\", {{"c.txt", false}}},
     {"C:\\d\\empty\\", {{".", true}, {"..", true}, {"inner", true}}},
     {"C:\\d\\empty\\inner\\", {}},
-    {"C:\\p\\", {{"readme", false}, {"archive.tar.gz", false}, {"Notes.TXT", false}, {"notes.txt", false}}},
+    {"C:\\p\\",
+     {{"readme", false}, {"archive.tar.gz", false}, {"Notes.TXT", false}, {"notes.txt", false}, {"file.", false}}},
 };
 
 bool fake_enumerate(const std::string& folder, const std::string&, const FolderVisitor& visit) {
@@ -168,8 +169,10 @@ TEST(FolderScan, PatternsCompareLowerCasedNameAndExtension) {
   folder_scan("C:\\p\\", "archive.tar", "gz", 0, s, fake_enumerate);
   folder_scan("C:\\p\\", "notes", "txt", 0, s, fake_enumerate);
   folder_scan("C:\\p\\", "Notes", "*", 0, s, fake_enumerate);  // capitals never match
+  folder_scan("C:\\p\\", "file", "*", 0, s, fake_enumerate);   // "file." is named "file." whole
+  folder_scan("C:\\p\\", "file.", "", 0, s, fake_enumerate);
   EXPECT_EQ(selection(s), (std::vector<std::string>{"C:\\p\\readme", "C:\\p\\archive.tar.gz", "C:\\p\\Notes.TXT",
-                                                     "C:\\p\\notes.txt"}));
+                                                     "C:\\p\\notes.txt", "C:\\p\\file."}));
 }
 
 TEST(SelectionScan, KeepsListOrderAndExpandsFoldersInPlace) {
