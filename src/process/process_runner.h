@@ -5,7 +5,7 @@
 #include <string>
 
 constexpr int PROGRAM_WAIT = 1;    // wait until the process has ended
-constexpr int PROGRAM_HIDE = 2;    // hidden, and without a console unless a pipe is made
+constexpr int PROGRAM_HIDE = 2;    // hidden, and without a console window
 constexpr int PROGRAM_OPEN = 4;    // keep the process: the result is a program record
 constexpr int PROGRAM_READ = 8;    // with PROGRAM_OPEN: pipe for the child's standard output
 constexpr int PROGRAM_WRITE = 16;  // with PROGRAM_OPEN: pipe for the child's standard input

@@ -141,6 +141,8 @@ ProgramId run_program(const std::string& program_path, const std::string& parame
     startup.dwFlags |= STARTF_USESTDHANDLES;
     inherit = TRUE;
     creation &= ~static_cast<DWORD>(DETACHED_PROCESS);
+    // Without the detached flag a console program would get a console window of its own.
+    if (flags & PROGRAM_HIDE) creation |= CREATE_NO_WINDOW;
   }
   if (startup.dwFlags & STARTF_USESTDHANDLES) {
     if (!startup.hStdInput) startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);

@@ -51,6 +51,12 @@ struct ChildMode {
       put("\nsecond\n");
     }
     if (mode == "long") put(std::string(10000, 'x') + "\nend");
+    if (mode == "console") put(GetConsoleWindow() ? "window\n" : "none\n");
+    if (mode == "without-console") {  // as the front end runs: a program with no console of its own
+      FreeConsole();
+      ProgramId p = run_program(self_path(), "--runner-child=console", "", PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_READ);
+      put(p > 1 ? read_program_line(p) + "\n" : "not started\n");
+    }
     if (mode == "slow") {
       Sleep(500);
       put("late\n");
@@ -79,6 +85,14 @@ TEST(RunProgram, OutputIsReadLineByLine) {
   EXPECT_EQ(read_program_line(p), "b");
   wait_for_end(p);
   EXPECT_EQ(program_running(p), 0);
+  close_program(p);
+}
+
+// A hidden program whose output is read gets no console window, not even a hidden one.
+TEST(RunProgram, HiddenWithPipesHasNoConsoleWindow) {
+  ProgramId p = start("without-console");
+  ASSERT_GT(p, 1);
+  EXPECT_EQ(read_program_line(p), "none");
   close_program(p);
 }
 
