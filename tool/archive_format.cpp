@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "utf8_text.h"
+
 namespace {
 
 constexpr int64_t OWN_FIELDS_SIZE = 8 + 4 + 8 + 4 + 4 + 1;
@@ -78,6 +80,10 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   out.method = p[28];
 
   if (out.signature != ENTRY_SIGNATURE) { problem = "not a vantor entry"; return DecodeStatus::BAD; }
+  if ((out.flags & ENTRY_FLAG_UTF8_NAMES) && !(utf8_valid(out.name) && utf8_valid(out.folder))) {
+    problem = "name marked as UTF-8 is not UTF-8";
+    return DecodeStatus::BAD;
+  }
   if (out.size < 0) { problem = "negative member size"; return DecodeStatus::BAD; }
   if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE) {
     problem = "unknown compression method";

@@ -17,6 +17,7 @@
 #include "file_io.h"
 #include "member_names.h"
 #include "path_safety.h"
+#include "utf8_text.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ struct Source {
   std::string path;
   StoredName stored;
   FileInfo info;
+  uint8_t name_flags = 0;  // ENTRY_FLAG_UTF8_NAMES when the stored names are UTF-8
 };
 
 struct Budget {
@@ -188,7 +190,7 @@ class Compressor {
       h.attributes = source.info.attributes;
       h.unix_mode = source.info.unix_mode;
       h.method = settings_.level > 0 ? METHOD_DEFLATE : METHOD_STORE;
-      h.flags = i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0;
+      h.flags = static_cast<uint8_t>(source.name_flags | (i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
       h.compressed_size = unit.sink->total() - chunk_start;
@@ -265,7 +267,7 @@ class Compressor {
       size += got;
       bool end = got == 0;
       if (first_read && settings_.level > 0 && static_cast<size_t>(got) < in_.size() &&
-          h.flags == 0 && last) {
+          !(h.flags & ENTRY_FLAG_SOLID_NEXT) && last) {
         // A file that fits one read: store it when deflate would not make it smaller.
         int64_t more = end ? 0 : file.read(in_.data() + got, 1);
         if (more == 0) return add_small(in_.data(), static_cast<size_t>(got), crc, h, sink, problem);
@@ -386,17 +388,20 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
   std::vector<std::string> full;
   for (const std::string& f : unique) full.push_back(absolute(f));
   std::vector<StoredName> names;
+  bool system_utf8 = system_text_is_utf8();
   if (!stored_names(full, job.keep_folders, names, problem)) return false;
   out.clear();
   for (size_t i = 0; i < unique.size(); ++i) {
     Source s{unique[i], names[i], source_info(unique[i])};
+    if (system_utf8 && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
+      s.name_flags = ENTRY_FLAG_UTF8_NAMES;
     MemberPathCheck check = check_member_path(s.stored.folder, s.stored.name);
     if (!check.ok) {
       problem = "cannot store " + unique[i] + ": " + check.reason;
       return false;
     }
     if (s.stored.folder.size() > MAX_TEXT_FIELD || s.stored.name.size() > MAX_TEXT_FIELD) {
-      problem = "path too long to store: " + unique[i];
+      problem = "path too long to store (more than 32,767 bytes): " + unique[i];
       return false;
     }
     out.push_back(std::move(s));
@@ -522,6 +527,7 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
     h.attributes = source.info.attributes;
     h.unix_mode = source.info.unix_mode;
     h.method = method;
+    h.flags = source.name_flags;
     h.crc = crc32(0, nullptr, 0);
     entry.header_position = out.written();
     std::vector<uint8_t> placeholder = encode_header(h);

@@ -13,6 +13,7 @@
 #include "engine.h"
 #include "file_io.h"
 #include "path_safety.h"
+#include "utf8_text.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
   int64_t window_start = 0;
   size_t window_size = 0;
   bool small_entries = true;
+  bool system_utf8 = system_text_is_utf8();
   for (int64_t pos = start; pos < length;) {
     size_t want = static_cast<size_t>(std::min<int64_t>(FIRST_HEADER_READ, length - pos));
     EntryHeader h;
@@ -84,6 +86,8 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
       return false;
     }
     small_entries = h.entry_length <= static_cast<int64_t>(WALK_WINDOW / 4);
+    h.name = name_for_system(h.name, system_utf8);
+    h.folder = name_for_system(h.folder, system_utf8);
     entries.push_back(Entry{h, pos + static_cast<int64_t>(needed)});
     pos += h.entry_length;
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "utf8_text.h"
+
 namespace {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
@@ -31,7 +33,8 @@ std::string upper(std::string s) {
 std::string component_problem(const std::string& part) {
   if (part.empty()) return "empty path component";
   if (part == "." || part == "..") return "relative component \"" + part + "\"";
-  if (part.size() > 255) return "path component longer than 255 bytes";
+  // The file system counts UTF-16 units: 255 of them can take up to 765 bytes of UTF-8.
+  if (utf16_length(part) > 255) return "path component longer than 255 characters";
   for (unsigned char c : part) {
     if (c < 0x20 || c == 0x7F) return "control character in name";
     if (c == ':') return "colon in name (drive or alternate stream)";
@@ -53,11 +56,13 @@ bool is_device_name(const std::string& component) {
   static const char* const plain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* device : plain)
     if (base == device) return true;
-  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
-    unsigned char digit = static_cast<unsigned char>(base[3]);
-    // 0xB9, 0xB2, 0xB3 are the superscript digits 1, 2, 3 of code page 1252.
-    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-  }
+  bool port = base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0;
+  if (base.size() < 4 || !port) return false;
+  std::string digit = base.substr(3);
+  if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
+  // The superscript digits 1, 2, 3: one byte in code page 1252, two in UTF-8.
+  for (const char* superscript : {"\xB9", "\xB2", "\xB3", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"})
+    if (digit == superscript) return true;
   return false;
 }
 

@@ -14,7 +14,7 @@ struct MemberPathCheck {
 // as separators. Refused: empty name, absolute, drive, UNC and \\?\ paths, "." and ".."
 // components, colons (drives and alternate streams), characters Windows forbids, control
 // characters, components ending in a dot or a blank, reserved device names with or without
-// extension, and components longer than 255 bytes.
+// extension, and components longer than 255 characters (UTF-16 units).
 MemberPathCheck check_member_path(const std::string& folder, const std::string& name);
 
 // True when `candidate` lies inside `root` (or is `root`), compared by whole components:
