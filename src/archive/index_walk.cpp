@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/text.h"
+#include "tool/utf8_text.h"
 
 size_t MemorySource::read_at(int64_t offset, void* buffer, size_t n) {
   if (offset < 0 || offset >= size()) return 0;
@@ -53,7 +54,7 @@ enum class Step { ok, bad };
 
 // Reads one entry header at pos, each field by an absolute offset. Everything it reads lies
 // inside the file: lengths are checked against the room left before the field is read.
-Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, IndexEntry* entry,
+Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_utf8, IndexEntry* entry,
                 int64_t* entry_length) {
   int64_t room = file_size - pos;
   if (room < INDEX_FIXED_HEADER) return Step::bad;
@@ -69,6 +70,9 @@ Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, IndexEntry* 
   // An entry shorter than its own header would overlap the next one's fields.
   if (room < header || *entry_length < header) return Step::bad;
   if (!read_text(source, pos + 14 + name_length, folder_length, &entry->folder)) return Step::bad;
+  // Names from archives written in code page 1252 are seen as the archiver extracts them.
+  entry->name = name_for_system(entry->name, system_utf8);
+  entry->folder = name_for_system(entry->folder, system_utf8);
   std::replace(entry->folder.begin(), entry->folder.end(), '/', '\\');
   if (!read_le(source, pos + 14 + name_length + folder_length, 8, &entry->size)) return Step::bad;
   entry->position = pos;
@@ -84,6 +88,7 @@ IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& s
   int64_t file_size = source.size();
   int64_t pos = std::max<int64_t>(start, 0);
   IndexEntry entry;
+  bool system_utf8 = system_text_is_utf8();
   while (pos < file_size) {
     if (result.entries == INDEX_ENTRY_LIMIT) {
       result.end = IndexEnd::entry_limit;
@@ -91,7 +96,7 @@ IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& s
     }
     if (poll) poll();
     int64_t entry_length = 0;
-    if (read_entry(source, pos, file_size, &entry, &entry_length) == Step::bad) {
+    if (read_entry(source, pos, file_size, system_utf8, &entry, &entry_length) == Step::bad) {
       result.end = IndexEnd::bad_entry;
       break;
     }

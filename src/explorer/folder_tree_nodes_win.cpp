@@ -10,6 +10,7 @@
 #include "explorer/folder_tree_state.h"
 #include "explorer/list_cells.h"
 #include "explorer/my_computer_win.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ void sort_children(FolderTree& t, HTREEITEM node) {
 
 HTREEITEM child_named(const FolderTree& t, HTREEITEM node, const std::string& name) {
   for (HTREEITEM c = next_node(t, node, TVGN_CHILD); c; c = next_node(t, c, TVGN_NEXT))
-    if (node_kind(node_value(t, c)) == NODE_FOLDER && lstrcmpiA(node_text(t, c).c_str(), name.c_str()) == 0)
+    if (node_kind(node_value(t, c)) == NODE_FOLDER && same_name_ignoring_case(node_text(t, c), name))
       return c;
   return nullptr;
 }

@@ -2,15 +2,6 @@
 
 #include "runtime/text.h"
 
-namespace {
-
-std::string upper_first(std::string text) {
-  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
-  return text;
-}
-
-}  // namespace
-
 TreeTextTarget folder_tree_target(const std::string& text) {
   TreeTextTarget t;
   if (text.empty() || text == "\\") {
@@ -24,9 +15,9 @@ TreeTextTarget folder_tree_target(const std::string& text) {
     t.new_pattern = true;
     t.pattern = text;
   } else if (cut + 1 == text.size()) {
-    t.location = upper_first(text);
+    t.location = upper_first_letter(text);
   } else {
-    t.location = upper_first(text.substr(0, cut + 1));
+    t.location = upper_first_letter(text.substr(0, cut + 1));
     t.new_pattern = true;
     t.pattern = text.substr(cut + 1);
   }
@@ -53,5 +44,5 @@ int location_drive(const std::string& location) {
 bool tree_child_before(int kind_a, const std::string& name_a, int kind_b, const std::string& name_b) {
   bool folder_a = kind_a != NODE_FILE, folder_b = kind_b != NODE_FILE;
   if (folder_a != folder_b) return folder_a;
-  return to_lower_ascii(name_a) < to_lower_ascii(name_b);
+  return compare_names(name_a, name_b) < 0;
 }

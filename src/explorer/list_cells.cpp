@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/text.h"
+
 namespace {
 
 struct ColumnKindInfo {
@@ -22,17 +24,6 @@ const ColumnKindInfo* column_info(int kind) {
   for (const ColumnKindInfo& info : COLUMN_KINDS)
     if (info.kind == kind) return &info;
   return nullptr;
-}
-
-int fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
-
-int compare_without_case(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    int d = fold(static_cast<unsigned char>(a[i])) - fold(static_cast<unsigned char>(b[i]));
-    if (d != 0) return d < 0 ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 template <typename T>
@@ -95,9 +86,7 @@ bool split_location(const std::string& text, std::string* path, std::string* pat
   }
   *path = t.substr(0, last + 1);
   if (last + 1 < t.size()) *pattern = t.substr(last + 1);
-  // Drive letters are stored upper-case; other leading characters are left as they are.
-  char& first = (*path)[0];
-  if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 32);
+  *path = upper_first_letter(*path);
   return true;
 }
 
@@ -201,7 +190,7 @@ int compare_sort_records(const SortRecord& a, const SortRecord& b, int column_ki
       // Folders before files when ascending; drives and My Documents go by their text.
       if (a.kind != b.kind && folder_or_file(a.kind) && folder_or_file(b.kind))
         return three_way(a.kind, b.kind) * direction;
-      return compare_without_case(a.text, b.text) * direction;
+      return compare_names(a.text, b.text) * direction;
   }
 }
 

@@ -53,8 +53,8 @@ void fill_places(LocationFill& fill, uint32_t flags, const LocationPlaces& place
   const std::string& location = fill.location;
   bool documents = !places.my_documents.empty() && !(flags & LOCATION_NO_MY_DOCUMENTS);
   bool inside_documents =
-      documents && to_lower_ascii(location).compare(0, places.my_documents.size(),
-                                                    to_lower_ascii(places.my_documents)) == 0;
+      documents && location.size() >= places.my_documents.size() &&
+      same_name_ignoring_case(location.substr(0, places.my_documents.size()), places.my_documents);
   fill.entries.push_back({LOCATION_TAG_MY_COMPUTER, 0, ""});
   for (int d = 0; d < DRIVE_COUNT; ++d) {
     if (!has_drive(places.drive_mask, d)) continue;
@@ -74,9 +74,7 @@ void fill_places(LocationFill& fill, uint32_t flags, const LocationPlaces& place
 }  // namespace
 
 std::string location_normalized(const std::string& location) {
-  std::string result = location;
-  if (!result.empty() && result[0] >= 'a' && result[0] <= 'z') result[0] = static_cast<char>(result[0] - 32);
-  return with_trailing_backslash(result);
+  return with_trailing_backslash(upper_first_letter(location));
 }
 
 LocationFill location_fill(const std::string& location, uint32_t flags, const LocationPlaces& places) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/folders.h"
+#include "tool/utf8_text.h"
 
 bool enumerate_folder(const std::string& folder, const std::string& pattern, const FolderVisitor& visit) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
@@ -43,7 +44,7 @@ void delete_folder_tree(const std::string& folder) {
 }
 
 bool create_one_folder(const std::string& path) {
-  std::string p = path.substr(0, 260);
+  std::string p = path.substr(0, utf8_cut(path, 260));  // never half a character
   while (!p.empty() && (p.back() == ' ' || p.back() == '\\' || p.back() == '/')) p.pop_back();
   return !p.empty() && mkdir(p.c_str(), 0755) == 0;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "runtime/folders.h"
+#include "tool/utf8_text.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ void delete_folder_tree(const std::string& folder) {
 }
 
 bool create_one_folder(const std::string& path) {
-  std::string p = path.substr(0, 260);
+  std::string p = path.substr(0, utf8_cut(path, 260));  // never half a character
   while (!p.empty() && (p.back() == ' ' || p.back() == '\\' || p.back() == '/')) p.pop_back();
   return !p.empty() && CreateDirectoryA(p.c_str(), nullptr) != 0;
 }

@@ -37,6 +37,11 @@ std::string to_upper_ascii(std::string text) {
   return text;
 }
 
+std::string upper_first_letter(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
+  return text;
+}
+
 std::string str(int64_t value) { return std::to_string(value); }
 
 int64_t round_half_even(double value) { return static_cast<int64_t>(std::nearbyint(value)); }

@@ -1,4 +1,5 @@
-// Text rules shared by every subsystem: 8-bit text, byte-exact comparisons, folder paths ending in "\".
+// Text rules shared by every subsystem: UTF-8 text (the programs' code page), byte-exact path
+// comparisons, folder paths ending in "\".
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,6 +14,14 @@ std::string file_part(const std::string& path);
 std::string with_trailing_backslash(const std::string& folder);
 std::string to_lower_ascii(std::string text);
 std::string to_upper_ascii(std::string text);
+// Upper-cases a leading drive letter (a-z); any other first character, a multi-byte one
+// included, is left as it is.
+std::string upper_first_letter(std::string text);
+// Order of two names without regard to case, by the system's rules for the whole name
+// (-1, 0, 1); outside Windows, by code point with ASCII letters folded.
+int compare_names(const std::string& a, const std::string& b);
+// Equal without regard to case the way the file system matches names.
+bool same_name_ignoring_case(const std::string& a, const std::string& b);
 // Decimal text of a number.
 std::string str(int64_t value);
 // Rounds to the nearest whole number with halves to even.
