@@ -4,6 +4,11 @@ export WINEPREFIX=${WINEPREFIX:-$VANTOR_ROOT/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 VANTOR_XVFB_PID=
+# Wine names files on disk in the locale's character set: UTF-8 keeps every name intact.
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+  *UTF-8* | *utf8*) ;;
+  *) export LC_ALL=C.UTF-8 ;;
+esac
 
 wine_env_start() {
   local n

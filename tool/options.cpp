@@ -170,6 +170,8 @@ const char* usage_text() {
       "\n"
       "Archives are written to a temporary file and renamed into place. Extraction refuses\n"
       "member names that could leave the destination folder and never follows links in it.\n"
+      "Names are stored as UTF-8; names in archives from before that are not UTF-8 are read\n"
+      "as code page 1252.\n"
       "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
       "command line.\n";
 }

@@ -139,9 +139,13 @@ void on_focus(LocationCombo& c, bool gained) {
 
 std::string end_edit_text(UINT code, LPARAM lp) {
   if (code == CBEN_ENDEDITA) return reinterpret_cast<const NMCBEENDEDITA*>(lp)->szText;
-  char text[MAX_PATH] = "";
-  WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const NMCBEENDEDITW*>(lp)->szText, -1, text, sizeof text, nullptr,
-                      nullptr);
+  // Sized by the conversion itself: 260 UTF-16 units can take up to 780 bytes of UTF-8.
+  const wchar_t* wide = reinterpret_cast<const NMCBEENDEDITW*>(lp)->szText;
+  int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return std::string();
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, &text[0], n, nullptr, nullptr);
+  text.resize(static_cast<size_t>(n - 1));
   return text;
 }
 

@@ -2,7 +2,9 @@
 // of the thread is disabled, so the program's own loops cannot be re-entered through them.
 #include "ui/ui.h"
 #include "ui/requester_text.h"
+#include "tool/utf8_text.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 #include <vector>
@@ -67,7 +69,7 @@ std::string open_file_requester(const std::string& title, const std::string& def
   RequesterStart start = split_requester_path(default_path);
   std::string filter = requester_filter(pattern);
   char result[260] = {};
-  start.file_name.copy(result, sizeof(result) - 1);
+  start.file_name.copy(result, utf8_cut(start.file_name, sizeof(result) - 1));
 
   OPENFILENAMEA ofn = {};
   ofn.lStructSize = sizeof(ofn);
@@ -80,7 +82,12 @@ std::string open_file_requester(const std::string& title, const std::string& def
   ofn.lpstrTitle = title.c_str();
   ofn.Flags = 0x8080C;  // explorer style, path must exist, keep the current directory, no read-only box
   ModalGuard guard;
-  if (!GetOpenFileNameA(&ofn)) return std::string();
+  if (!GetOpenFileNameA(&ofn)) {
+    if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+      message_box("Note:", "The chosen path is longer than 259 bytes (a letter outside English takes two to four); "
+                  "it cannot be opened.", MB_ICONWARNING);
+    return std::string();
+  }
   remembered_filter = static_cast<int>(ofn.nFilterIndex) - 1;
   return result;
 }

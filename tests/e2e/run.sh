@@ -219,7 +219,9 @@ mkdir -p "$WORK/src/docs/sub" "$WORK/dest" "$WORK/broken" "$WORK/damaged"
 printf 'guide line\r\n' >"$WORK/src/docs/guide.txt"
 head -c 70000 /dev/urandom >"$WORK/src/docs/sub/deep.bin"
 for i in $(seq 1 300); do printf 'note %03d\r\n' "$i"; done >"$WORK/src/notes.txt"
-head -c 3000 /dev/urandom >"$WORK/src/photo.bin"
+# A name in three scripts with an emoji (a UTF-16 surrogate pair) travels the whole way.
+PHOTO=$'\xcf\x86\xcf\x89\xcf\x84\xce\xbf-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80.bin'
+head -c 3000 /dev/urandom >"$WORK/src/$PHOTO"
 printf 'not chosen\r\n' >"$WORK/src/extra.txt"
 SRC_BEFORE=$(cd "$WORK/src" && find . | sort)
 PROGRAM_FOLDER_BEFORE=$(ls "$BUILD")
@@ -238,9 +240,9 @@ step1_add() {
 docs|
 extra.txt|$(kb "$WORK/src/extra.txt")
 notes.txt|$(kb "$WORK/src/notes.txt")
-photo.bin|$(kb "$WORK/src/photo.bin")" || return 1
-  click_row docs && ctrl_click_row notes.txt && ctrl_click_row photo.bin || return 1
-  check_eq "a folder and two files are selected" "docs notes.txt photo.bin" "$(selected_rows)" || return 1
+$PHOTO|$(kb "$WORK/src/$PHOTO")" || return 1
+  click_row docs && ctrl_click_row notes.txt && ctrl_click_row "$PHOTO" || return 1
+  check_eq "a folder and two files are selected" "docs notes.txt $PHOTO" "$(selected_rows)" || return 1
   shot selection
   click_control "$MAIN" 2 && check "Add opens the compression window" drv wait "$COMPRESSION" 10000 || return 1
   check_eq "the main window is disabled meanwhile" 0 "$(drv enabled "$MAIN")"
@@ -263,7 +265,7 @@ photo.bin|$(kb "$WORK/src/photo.bin")" || return 1
   listing=$("$NATIVE_TOOL" l "$ARCHIVE_UNIX" 2>&1)
   echo "$listing" >>"$LOG"
   check_eq "vantor l lists the chosen folder's files and the two files, nothing else" \
-    "docs/guide.txt docs/sub/deep.bin notes.txt photo.bin" "$(echo "$listing" | awk '{print $NF}' | sort | paste -sd' ')"
+    "docs/guide.txt docs/sub/deep.bin notes.txt $PHOTO" "$(echo "$listing" | awk '{print $NF}' | sort | paste -sd' ')"
   check_match "the archive was written solid" ' -s ' "$listing"
   check "the list file was removed from the program folder" test ! -e "$BUILD/master.lis"
   check "the main window is enabled again" wait_for 5 eval '[ "$(drv enabled "$MAIN")" == 1 ]'
@@ -274,7 +276,7 @@ archive_root_rows() {
   echo "..|
 docs|
 notes.txt|$(kb "$WORK/src/notes.txt")
-photo.bin|$(kb "$WORK/src/photo.bin")"
+$PHOTO|$(kb "$WORK/src/$PHOTO")"
 }
 
 step2_browse_archive() {
@@ -293,8 +295,8 @@ guide.txt|$(kb "$WORK/src/docs/guide.txt")" || return 1
 }
 
 step3_extract() {
-  click_row docs && ctrl_click_row notes.txt || return 1
-  check_eq "a folder and a file of the archive are selected" "docs notes.txt" "$(selected_rows)" || return 1
+  click_row docs && ctrl_click_row notes.txt && ctrl_click_row "$PHOTO" || return 1
+  check_eq "a folder and two files of the archive are selected" "docs notes.txt $PHOTO" "$(selected_rows)" || return 1
   click_control "$MAIN" 3 && check "Extract opens the extraction window" drv wait "$EXTRACTION" 10000 || return 1
   local p
   p=$(node_center e2e) && double_click_at $p || { fail "the folder tree shows C:\\e2e"; return 1; }
@@ -308,10 +310,11 @@ step3_extract() {
   shot notice
   drv ok "#box:Notice"
   check "the box and the extraction window close" drv gone "$EXTRACTION" 10000 || return 1
-  check_eq "exactly the chosen members were written" "./docs/guide.txt ./docs/sub/deep.bin ./notes.txt" \
+  check_eq "exactly the chosen members were written" "./docs/guide.txt ./docs/sub/deep.bin ./notes.txt ./$PHOTO" \
     "$(cd "$WORK/dest" && find . -type f | sort | paste -sd' ')"
   check "the extracted files are byte-identical to the originals" \
-    eval 'cmp "$WORK/src/notes.txt" "$WORK/dest/notes.txt" && diff -r "$WORK/src/docs" "$WORK/dest/docs"'
+    eval 'cmp "$WORK/src/notes.txt" "$WORK/dest/notes.txt" && cmp "$WORK/src/$PHOTO" "$WORK/dest/$PHOTO" &&
+      diff -r "$WORK/src/docs" "$WORK/dest/docs"'
   check_eq "nothing was written beside the originals" "$(printf '%s\n' "$SRC_BEFORE" ./backup.vnr | sort)" \
     "$(cd "$WORK/src" && find . | sort)"
   check_eq "nothing was written into the program folder" "$PROGRAM_FOLDER_BEFORE" "$(ls "$BUILD")"
