@@ -15,11 +15,15 @@ PACKAGES=(
   libz-mingw-w64-dev zlib1g-dev libpng-dev libgtest-dev
   wine wine64 xvfb xauth imagemagick xdotool x11-utils
   fp-utils-3.2.2 nsis zip unzip p7zip-full pigz dpkg-dev clang
+  fonts-droid-fallback
 )
 
 need_packages() {
   [ -f "$STAMP" ] || return 0
-  dpkg-query -W -f='${Status}\n' "${PACKAGES[@]}" 2>/dev/null | grep -qv '^install ok installed' && return 0
+  # dpkg-query fails for a package it has never heard of: a package added to the list.
+  local status
+  status=$(dpkg-query -W -f='${Status}\n' "${PACKAGES[@]}" 2>/dev/null) || return 0
+  grep -qv '^install ok installed' <<<"$status" && return 0
   return 1
 }
 

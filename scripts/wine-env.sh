@@ -43,6 +43,11 @@ wine_env_start() {
   /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
   /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
     >/dev/null 2>&1 </dev/null
+  # Names in Chinese and Japanese script are drawn with Debian's fallback font, not as boxes.
+  if [ -f /usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf ]; then
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v 'DejaVu Sans' /t REG_MULTI_SZ /d 'DroidSansFallbackFull.ttf,Droid Sans Fallback' /f >/dev/null 2>&1 </dev/null
+  fi
 }
 
 wine_env_stop() {
