@@ -28,23 +28,6 @@ void run_script(std::vector<std::function<void()>> steps, const std::function<vo
   run(std::move(steps), start);
 }
 
-// A step that waits for a message box with this title, keeps its text and presses OK.
-std::function<void()> answer_box(const char* title, std::string* text) {
-  return [title, text] {
-    HWND box = FindWindowA("#32770", title);
-    if (!box) {
-      retry_step();
-      return;
-    }
-    char buffer[1024] = {};
-    GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
-    *text = buffer;
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  };
-}
-
-void press(int gadget, int window) { queue_event(EVENT_GADGET, gadget, window, EVENT_TYPE_LEFT_CLICK); }
-
 std::string to_upper(std::string text) {
   for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   return text;

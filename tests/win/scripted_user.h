@@ -105,4 +105,18 @@ inline bool archive_on_view() { return gadget_get_text(FILE_LIST) == shell.temp_
 
 inline void exit_menu() { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }
 
+inline void press(int gadget, int window) { queue_event(EVENT_GADGET, gadget, window, EVENT_TYPE_LEFT_CLICK); }
+
+// A step that waits for a message box with this title, keeps its text and presses OK.
+inline std::function<void()> answer_box(const char* title, std::string* text) {
+  return [title, text] {
+    HWND box = FindWindowA("#32770", title);
+    if (!box) return retry_step();
+    char buffer[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+    *text = buffer;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  };
+}
+
 }  // namespace scripted
