@@ -56,25 +56,28 @@ const TooltipSpec TOOLTIPS[] = {
     {PARENT_BUTTON, "return to parent directory"},
 };
 
+// 260 characters of a path take up to three bytes each in UTF-8, the programs' code page.
+constexpr DWORD PATH_BYTES = MAX_PATH * 3;
+
 std::string module_file_name() {
-  char name[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(nullptr, name, MAX_PATH);
-  return std::string(name, n);
+  char name[PATH_BYTES + 1] = {};
+  DWORD n = GetModuleFileNameA(nullptr, name, PATH_BYTES);
+  return n < PATH_BYTES ? std::string(name, n) : std::string();
 }
 
 std::string current_directory() {
-  char dir[MAX_PATH + 1] = {};
-  DWORD n = GetCurrentDirectoryA(MAX_PATH, dir);
-  return n > 0 && n <= MAX_PATH ? std::string(dir, n) : std::string();
+  char dir[PATH_BYTES + 1] = {};
+  DWORD n = GetCurrentDirectoryA(PATH_BYTES, dir);
+  return n > 0 && n <= PATH_BYTES ? std::string(dir, n) : std::string();
 }
 
 std::string long_temp_folder() {
-  char temp[MAX_PATH + 1] = {};
-  char long_form[MAX_PATH + 1] = {};
-  DWORD n = GetTempPathA(MAX_PATH, temp);
-  if (n == 0 || n > MAX_PATH) return std::string();
-  DWORD m = GetLongPathNameA(temp, long_form, MAX_PATH);
-  return with_trailing_backslash(m > 0 && m <= MAX_PATH ? std::string(long_form, m) : std::string(temp, n));
+  char temp[PATH_BYTES + 1] = {};
+  char long_form[PATH_BYTES + 1] = {};
+  DWORD n = GetTempPathA(PATH_BYTES, temp);
+  if (n == 0 || n > PATH_BYTES) return std::string();
+  DWORD m = GetLongPathNameA(temp, long_form, PATH_BYTES);
+  return with_trailing_backslash(m > 0 && m <= PATH_BYTES ? std::string(long_form, m) : std::string(temp, n));
 }
 
 void create_file_list(int w, int h) {
