@@ -7,6 +7,7 @@
 #include "list_file.h"
 #include "options.h"
 #include "sfx_image.h"
+#include "utf8_text.h"
 
 namespace {
 
@@ -92,6 +93,7 @@ int read(const Options& o, ReadMode mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  console_text_utf8();
   std::vector<std::string> args = command_arguments(argc, argv);
   if (args.empty()) {
     std::fputs(usage_text(), stdout);

@@ -21,3 +21,6 @@ std::string name_for_system(const std::string& text, bool system_utf8);
 
 // True when the process's code page is UTF-8 (always, outside Windows).
 bool system_text_is_utf8();
+// A console shows the names printed as UTF-8 until the program ends (Windows keeps the console's
+// own code page otherwise); nothing happens without a console or outside Windows.
+void console_text_utf8();
