@@ -34,6 +34,66 @@ if need_packages; then
   mkdir -p "$DEPS" && touch "$STAMP"
 fi
 
+# --- 32-bit Wine through qemu-user ---------------------------------------------------------------
+# This kernel cannot execute i386 code. qemu-user from bookworm-backports (Debian 12's own 7.2 cannot
+# start 32-bit Wine), registered with binfmt_misc, runs Debian's 32-bit Wine, so the shipped i686
+# build is tested as it is. wine32 must be the same version as wine64: they share one wineserver
+# protocol and the other checkouts' 64-bit runs must not notice the install.
+BACKPORTS_LIST=/etc/apt/sources.list.d/vantor-backports.sources
+BINFMT=/proc/sys/fs/binfmt_misc
+QEMU_I386=/usr/bin/qemu-i386-static
+
+qemu_is_recent() {
+  local v
+  v=$(dpkg-query -W -f='${Status} ${Version}\n' qemu-user-static 2>/dev/null) || return 1
+  [[ $v == "install ok installed "* ]] || return 1
+  dpkg --compare-versions "${v##* }" ge 1:8
+}
+
+install_wine32() {
+  local wine_version
+  wine_version=$(dpkg-query -W -f='${Version}' wine64)
+  if [ ! -f "$BACKPORTS_LIST" ]; then
+    local uri
+    uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+      "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg >"$BACKPORTS_LIST"
+    apt-get update -qq
+  fi
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    apt-get update -qq
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  if ! qemu_is_recent; then
+    apt-get install -y -qq --no-remove --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+  fi
+  if [ "$(dpkg-query -W -f='${Status} ${Version}' wine32:i386 2>/dev/null)" != "install ok installed $wine_version" ]; then
+    apt-get install -y -qq --no-remove --no-install-recommends "wine32:i386=$wine_version" "libwine:i386=$wine_version" >/dev/null
+  fi
+}
+
+# The kernel runs i386 programs through qemu; flag F opens the interpreter now, so it works inside
+# any mount namespace. Without binfmt_misc the 32-bit runs are skipped (scripts/test.sh says so).
+register_qemu_i386() {
+  if [ ! -e "$BINFMT/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null || true
+  fi
+  if [ ! -e "$BINFMT/register" ]; then
+    echo "setup: this kernel offers no binfmt_misc; the 32-bit Windows tests will be skipped" >&2
+    return 0
+  fi
+  [ -e "$BINFMT/qemu-i386" ] && return 0
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU_I386"':F' \
+    >"$BINFMT/register" 2>/dev/null ||
+    echo "setup: could not register $QEMU_I386 with binfmt_misc; the 32-bit Windows tests will be skipped" >&2
+}
+
+if [ "${VANTOR_SKIP_WIN32:-0}" != 1 ]; then
+  install_wine32
+  register_qemu_i386
+fi
+
 # libpng is not packaged for MinGW: cross-build Debian's own source package.
 fetch_libpng_source() {
   local src=$DEPS/src
