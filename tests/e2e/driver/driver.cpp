@@ -40,20 +40,36 @@ HWND wait_top(const std::string& name, int ms) {
   }
 }
 
+struct ControlSearch {
+  int id;
+  HWND found;
+};
+
+// Enumeration callbacks are stdcall: a plain lambda has the wrong convention on i686.
+BOOL CALLBACK find_control(HWND child, LPARAM lp) {
+  ControlSearch* s = reinterpret_cast<ControlSearch*>(lp);
+  if (GetDlgCtrlID(child) != s->id || GetParent(child) == nullptr) return TRUE;
+  s->found = child;
+  return FALSE;
+}
+
+struct WindowSearch {
+  std::string cls, part, title;
+};
+
+BOOL CALLBACK find_window(HWND w, LPARAM lp) {
+  WindowSearch* s = reinterpret_cast<WindowSearch*>(lp);
+  char cls[256] = "", title[1024] = "";
+  GetClassNameA(w, cls, sizeof cls);
+  GetWindowTextA(w, title, sizeof title);
+  if (s->cls != cls || !std::strstr(title, s->part.c_str())) return TRUE;
+  s->title = title;
+  return FALSE;
+}
+
 HWND control(HWND top, int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } search = {id, nullptr};
-  EnumChildWindows(
-      top,
-      [](HWND child, LPARAM lp) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(lp);
-        if (GetDlgCtrlID(child) != s->id || GetParent(child) == nullptr) return TRUE;
-        s->found = child;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ControlSearch search = {id, nullptr};
+  EnumChildWindows(top, find_control, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
@@ -191,20 +207,8 @@ int run(const std::vector<std::string>& a) {
   }
   if (command == "find") {  // find <class> <title part> [ms]: a top-level window of another program
     for (int waited = 0, ms = number(3, 10000);; waited += 100) {
-      struct Search {
-        std::string cls, part, title;
-      } search = {arg(1), arg(2), ""};
-      EnumWindows(
-          [](HWND w, LPARAM lp) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(lp);
-            char cls[256] = "", title[1024] = "";
-            GetClassNameA(w, cls, sizeof cls);
-            GetWindowTextA(w, title, sizeof title);
-            if (s->cls != cls || !std::strstr(title, s->part.c_str())) return TRUE;
-            s->title = title;
-            return FALSE;
-          },
-          reinterpret_cast<LPARAM>(&search));
+      WindowSearch search = {arg(1), arg(2), ""};
+      EnumWindows(find_window, reinterpret_cast<LPARAM>(&search));
       if (!search.title.empty()) {
         std::printf("%s\n", search.title.c_str());
         return 0;
