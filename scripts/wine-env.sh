@@ -1,6 +1,14 @@
 # Sourced by the scripts: a private Xvfb display and a warm Wine prefix, stopped by wine_env_stop.
+# VANTOR_WINE_BITS=32 sets up 32-bit Wine (through qemu-user) in a win32 prefix of its own.
 VANTOR_ROOT=${VANTOR_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${WINEPREFIX:-$VANTOR_ROOT/build/wineprefix}
+if [ "${VANTOR_WINE_BITS:-64}" = 32 ]; then
+  export WINEARCH=win32
+  export WINEPREFIX=${WINEPREFIX:-$VANTOR_ROOT/build/wineprefix32}
+  VANTOR_WINE=/usr/lib/wine/wine
+else
+  export WINEPREFIX=${WINEPREFIX:-$VANTOR_ROOT/build/wineprefix}
+  VANTOR_WINE=/usr/lib/wine/wine64
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 VANTOR_XVFB_PID=
@@ -9,6 +17,19 @@ case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
   *UTF-8* | *utf8*) ;;
   *) export LC_ALL=C.UTF-8 ;;
 esac
+
+# Prints why 32-bit Wine cannot run here and fails, or succeeds silently.
+wine32_unavailable() {
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "32-bit Wine (wine32:i386) is not installed; run scripts/setup.sh"
+  elif [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    echo "qemu-i386 is not registered with binfmt_misc (the kernel may lack it); run scripts/setup.sh as root"
+  elif ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+    echo "qemu-i386 is registered with binfmt_misc but disabled"
+  else
+    return 1
+  fi
+}
 
 wine_env_start() {
   local n
@@ -34,18 +55,18 @@ wine_env_start() {
   mkdir -p "$WINEPREFIX"
   # The first Wine start spawns services that inherit stdout/stderr; keep them off the test output.
   wineserver -p >/dev/null 2>&1 </dev/null || true
-  if ! /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null; then
+  if ! "$VANTOR_WINE" wineboot >/dev/null 2>&1 </dev/null; then
     echo "wine-env: wineboot failed in $WINEPREFIX" >&2
     return 1
   fi
   # Every window opens inside one virtual desktop: no window manager is needed, and windows
   # appear at once instead of waiting for the X server to map them.
-  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
-  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+  "$VANTOR_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
+  "$VANTOR_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
     >/dev/null 2>&1 </dev/null
   # Names in Chinese and Japanese script are drawn with Debian's fallback font, not as boxes.
   if [ -f /usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf ]; then
-    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    "$VANTOR_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
       /v 'DejaVu Sans' /t REG_MULTI_SZ /d 'DroidSansFallbackFull.ttf,Droid Sans Fallback' /f >/dev/null 2>&1 </dev/null
   fi
 }

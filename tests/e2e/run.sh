@@ -6,13 +6,20 @@
 # build/e2e-artifacts/. Ends with "N passed, M failed"; exits non-zero on any failure.
 #
 # VANTOR_E2E_BUILD and VANTOR_E2E_NATIVE choose other build folders (default build/win64, build/native).
+# An i686 build (build/win32) runs under 32-bit Wine through qemu-user, in a prefix of its own and
+# with every wait VANTOR_E2E_SLOW (default 4) times longer.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "$ROOT/${VANTOR_E2E_BUILD:-build/win64}" 2>/dev/null && pwd) || BUILD=$ROOT/${VANTOR_E2E_BUILD:-build/win64}
 NATIVE_TOOL=$ROOT/${VANTOR_E2E_NATIVE:-build/native}/vantor
-ARTIFACTS=$ROOT/build/e2e-artifacts
 DRIVER=$BUILD/tests/e2e/vantor_e2e_driver.exe
-WINE=/usr/lib/wine/wine64
+if [ "$(od -An -tx2 -j$(($(od -An -tu4 -j60 -N4 "$BUILD/WinVantor.exe" 2>/dev/null || echo 0) + 4)) -N2 \
+        "$BUILD/WinVantor.exe" 2>/dev/null | tr -d ' ')" = 014c ]; then
+  BITS=32 WINE=/usr/lib/wine/wine SLOW=${VANTOR_E2E_SLOW:-4}
+else
+  BITS=64 WINE=/usr/lib/wine/wine64 SLOW=1
+fi
+ARTIFACTS=$ROOT/build/e2e-artifacts${BITS/64/}
 MAIN="Vantor Archiver"
 COMPRESSION="Vantor - compression Mode"
 EXTRACTION="Vantor - extraction Mode"
@@ -49,7 +56,8 @@ for needed in "$BUILD/WinVantor.exe" "$BUILD/vantor.exe" "$BUILD/data/Add.png" "
 done
 [ "$failed" -eq 0 ] || finish
 
-export WINEPREFIX=$ROOT/build/e2e-wineprefix
+export WINEPREFIX=$ROOT/build/e2e-wineprefix${BITS/64/}
+export VANTOR_WINE_BITS=$BITS
 export VANTOR_ROOT=$ROOT
 unset DISPLAY
 source "$ROOT/scripts/wine-env.sh"
@@ -60,7 +68,7 @@ wine_env_start || { fail "Wine and Xvfb did not start"; finish; }
 
 DRIVE_C=$WINEPREFIX/drive_c
 WORK=$DRIVE_C/e2e
-TEMP_WIN=$(timeout 30 "$WINE" "$DRIVER" temp 2>/dev/null)
+TEMP_WIN=$(timeout $((30 * SLOW)) "$WINE" "$DRIVER" temp 2>/dev/null)
 TEMP_UNIX=$DRIVE_C/${TEMP_WIN#C:\\}
 TEMP_UNIX=${TEMP_UNIX//\\//}
 TEMP_UNIX=${TEMP_UNIX%/}
@@ -68,7 +76,7 @@ TEMP_UNIX=${TEMP_UNIX%/}
 
 # --- helpers -------------------------------------------------------------------------------------
 
-drv() { timeout 30 "$WINE" "$DRIVER" "$@" 2>>"$LOG"; }
+drv() { timeout $((30 * SLOW)) "$WINE" "$DRIVER" "$@" 2>>"$LOG"; }
 
 shot_number=0
 shot() {
@@ -110,7 +118,7 @@ selected_rows() { drv rows "$MAIN" 1 | awk -F'\t' '$2 == 1 {print $3}' | paste -
 
 # Waits up to $2 seconds until the list shows exactly the rows in $1.
 wait_rows() {
-  local want=$1 deadline=$((SECONDS + ${2:-10}))
+  local want=$1 deadline=$((SECONDS + ${2:-10} * SLOW))
   while [ "$(rows)" != "$want" ]; do
     [ $SECONDS -ge $deadline ] && return 1
     sleep 0.3
@@ -118,7 +126,7 @@ wait_rows() {
 }
 
 wait_for() {  # wait_for <seconds> <command...>: until the command succeeds
-  local deadline=$((SECONDS + $1))
+  local deadline=$((SECONDS + $1 * SLOW))
   shift
   until "$@"; do
     [ $SECONDS -ge $deadline ] && return 1
@@ -175,7 +183,7 @@ start_program() {
 # shell that started the program).
 exit_code=
 await_exit() {
-  local deadline=$((SECONDS + 20))
+  local deadline=$((SECONDS + 20 * SLOW))
   exit_code="still running"
   while kill -0 "$program_pid" 2>/dev/null; do
     [ $SECONDS -ge $deadline ] && return
@@ -205,7 +213,7 @@ stop_program() {
   [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null || return 0
   drv menu "$MAIN" 8 >/dev/null
   drv menu "$MAIN" 8 >/dev/null
-  local deadline=$((SECONDS + 10))
+  local deadline=$((SECONDS + 10 * SLOW))
   while kill -0 "$program_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
   kill "$program_pid" 2>/dev/null
   wait "$program_pid" 2>/dev/null
@@ -339,7 +347,7 @@ step5_leave_and_exit() {
   check "the list is at the mirror root" wait_rows "$(archive_root_rows)" 5 || return 1
   click_control "$MAIN" 31 || return 1
   # The temporary folder's parent, two levels above the mirror root, listed below its "..".
-  local want got deadline=$((SECONDS + 10))
+  local want got deadline=$((SECONDS + 10 * SLOW))
   want=$(echo ..; cd "$(dirname "$TEMP_UNIX")" && ls -1 | sort)
   while :; do
     got=$(rows | cut -d'|' -f1 | { read -r parent; echo "$parent"; sort; })
