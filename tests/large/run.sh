@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Archives past 4 GiB with one Windows build's archiver under Wine (i686 under 32-bit Wine, x86_64
+# under wine64): a sparse member of 4.5 GiB deflated into a .vnr, and stored into a self-extracting
+# .exe whose later index entries lie past 4 GiB. The front end's walk, size text and marks run on
+# both (win_tests LargeArchive), then the marked members are extracted and checked by SHA-256.
+# Needs 12 GB free; exits 77 (ctest: skipped) otherwise. Usage: tests/large/run.sh <build dir>
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$(cd "$1" && pwd)
+RUN=$ROOT/scripts/wine-run.sh
+WORK=$BUILD/large
+rm -rf "$WORK"
+free_kb=$(df -Pk "$BUILD" | awk 'NR == 2 { print $4 }')
+if [ "$free_kb" -lt $((12 * 1024 * 1024)) ]; then
+  echo "large: $((free_kb / 1024 / 1024)) GB free in $BUILD, 12 GB needed; skipped"
+  exit 77
+fi
+trap 'rm -rf "$WORK"' EXIT
+mkdir -p "$WORK/in" "$WORK/out-vnr" "$WORK/out-sfx"
+
+win() { local p=${1//\//\\}; echo "Z:$p"; }
+step_start=$(date +%s)
+step() {
+  local now
+  now=$(date +%s)
+  echo "large: $1 ($((now - step_start)) s)"
+  step_start=$now
+}
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# SHA-256 of a file through Python's hashlib: several times faster than sha256sum on 4.5 GiB.
+sha256() {
+  python3 -c 'import hashlib, sys
+h = hashlib.sha256()
+with open(sys.argv[1], "rb") as f:
+    for block in iter(lambda: f.read(1 << 22), b""):
+        h.update(block)
+print(h.hexdigest())' "$1"
+}
+
+# 4.5 GiB + 1000 bytes, zeros but for text across each boundary a 32-bit size or offset would cut.
+BIG=$WORK/in/a_big.bin
+SIZE=$(((9 << 29) + 1000))
+truncate -s $SIZE "$BIG"
+for at in 0 $((1 << 31)) $((1 << 32)) $((SIZE - 64)); do
+  from=$((at > 40 ? at - 40 : 0))
+  printf 'bytes from %d, across %d, of the large member' $from $at |
+    dd of="$BIG" bs=4096 seek=$from oflag=seek_bytes conv=notrunc status=none
+done
+[ "$(stat -c %s "$BIG")" = $SIZE ] || fail "the markers changed the member's size"
+echo "first small member" >"$WORK/in/b1.txt"
+echo "second small member" >"$WORK/in/b2.txt"
+want_big=$(sha256 "$BIG")
+step "made the sparse member"
+
+# Deflated: the member is larger than 4 GiB, the archive small.
+"$RUN" "$BUILD/vantor.exe" a -m1 -t0 "$(win "$WORK/big.vnr")" \
+  "$(win "$BIG")" "$(win "$WORK/in/b1.txt")" "$(win "$WORK/in/b2.txt")" || fail "compressing into big.vnr"
+listing=$("$RUN" "$BUILD/vantor.exe" l "$(win "$WORK/big.vnr")") || fail "listing big.vnr"
+grep -q "$SIZE" <<<"$listing" || fail "the listing does not show $SIZE bytes:"$'\n'"$listing"
+step "deflated into big.vnr ($(stat -c %s "$WORK/big.vnr") bytes)"
+
+# Stored into a self-extracting archive: the entries after the member lie past 4 GiB.
+"$RUN" "$BUILD/vantor.exe" a -e -m0 -t0 "$(win "$WORK/stored.exe")" \
+  "$(win "$BIG")" "$(win "$WORK/in/b1.txt")" "$(win "$WORK/in/b2.txt")" || fail "storing into stored.exe"
+[ "$(stat -c %s "$WORK/stored.exe")" -gt $(((1 << 32) + SIZE / 16)) ] || fail "stored.exe is smaller than its member"
+step "stored into stored.exe ($(stat -c %s "$WORK/stored.exe") bytes)"
+
+# The front end on both: the walk, the size text, and the marks (b1.txt in stored.exe, the large
+# member in big.vnr).
+VANTOR_LARGE_SIZE=$SIZE VANTOR_LARGE_SFX=$(win "$WORK/stored.exe") VANTOR_LARGE_VNR=$(win "$WORK/big.vnr") \
+  "$RUN" "$BUILD/tests/win_tests.exe" --gtest_filter='LargeArchive.*' || fail "the front end's checks"
+step "front end walked, listed and marked both archives"
+
+"$RUN" "$BUILD/vantor.exe" x -e "$(win "$WORK/stored.exe")" "$(win "$WORK/out-sfx")" || fail "extracting from stored.exe"
+[ "$(cd "$WORK/out-sfx" && find . -type f)" = ./b1.txt ] || fail "stored.exe gave $(cd "$WORK/out-sfx" && find . -type f)"
+cmp "$WORK/in/b1.txt" "$WORK/out-sfx/b1.txt" || fail "b1.txt from past 4 GiB differs"
+rm -f "$WORK/stored.exe"
+step "extracted the marked member from past 4 GiB"
+
+"$RUN" "$BUILD/vantor.exe" x -e "$(win "$WORK/big.vnr")" "$(win "$WORK/out-vnr")" || fail "extracting from big.vnr"
+[ "$(cd "$WORK/out-vnr" && find . -type f)" = ./a_big.bin ] || fail "big.vnr gave $(cd "$WORK/out-vnr" && find . -type f)"
+[ "$(stat -c %s "$WORK/out-vnr/a_big.bin")" = $SIZE ] || fail "the large member came back with $(stat -c %s "$WORK/out-vnr/a_big.bin") bytes"
+[ "$(sha256 "$WORK/out-vnr/a_big.bin")" = "$want_big" ] || fail "the large member came back with other bytes"
+step "extracted the large member, byte-exact"
+echo "large: all checks passed"
