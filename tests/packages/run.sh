@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Windows packages of the i686 build: the portable zip and the installer hold exactly the
-# shipped files, and the installer's script installs, registers ".vnr" and uninstalls under Wine.
-# The shipped installer has a 32-bit stub, which this kernel cannot run, so the Wine part runs a
-# 64-bit twin made by makensis from the same script and the zip's files.
+# shipped files, the programs import only system libraries and carry their manifests, and the
+# shipped installer installs, registers ".vnr" and uninstalls under 32-bit Wine. Where 32-bit Wine
+# cannot run (see scripts/wine-env.sh), a 64-bit twin made by makensis from the same script and
+# the zip's files stands in for it under wine64, and the run says so.
 # Usage: tests/packages/run.sh [build dir, default build/win32]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -21,6 +22,38 @@ pe_machine() {
   python3 -c 'import struct,sys
 d=open(sys.argv[1],"rb").read(4096); o=struct.unpack("<I",d[60:64])[0]
 print("%x" % struct.unpack("<H",d[o+4:o+6])[0] if d[:2]==b"MZ" and d[o:o+4]==b"PE\0\0" else "none")' "$1"
+}
+
+# What Windows loads with a program: only its own libraries, so nothing else may be imported.
+SYSTEM_DLLS=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
+ shell32.dll user32.dll "
+check_image() {
+  local exe=$1 name=${1##*/} info imports dll manifest
+  info=$(python3 "$ROOT/tests/packages/pe_info.py" "$exe") || { fail "$name is not a readable PE image"; return; }
+  imports=$(sed -n 's/^import //p' <<<"$info" | tr '\n' ' ')
+  for dll in $imports; do
+    [[ $SYSTEM_DLLS == *" $dll "* ]] || fail "$name imports $dll, which Windows does not provide"
+  done
+  pass "$name imports only system libraries: $imports"
+  manifest=$(sed -n 's/^manifest //p' <<<"$info")
+  if [ "$name" = vantor.exe ]; then
+    grep -qx 'large-address-aware 1' <<<"$info" && pass "vantor.exe may use more than 2 GB" ||
+      fail "vantor.exe lacks the large-address-aware flag"
+  fi
+  if [ "$name" = WinVantor.exe ]; then
+    grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" &&
+      pass "WinVantor.exe's manifest asks for common controls 6" ||
+      fail "WinVantor.exe has no manifest asking for common controls 6"
+  fi
+  # A manifest that names a code page must name UTF-8: any other breaks the 8-bit path texts.
+  if grep -q activeCodePage <<<"$manifest"; then
+    grep -q '<activeCodePage>UTF-8</activeCodePage>' <<<"$manifest" && pass "$name's manifest sets the UTF-8 code page" ||
+      fail "$name's manifest sets a code page other than UTF-8"
+  fi
+  if [ -n "$manifest" ]; then
+    python3 -c 'import sys, xml.dom.minidom as m; m.parseString(sys.stdin.read().encode())' <<<"$manifest" 2>/dev/null ||
+      fail "$name's manifest is not well-formed XML"
+  fi
 }
 
 rm -rf "$WORK" && mkdir -p "$WORK"
@@ -42,6 +75,7 @@ else
   for f in data/*.png; do
     cmp -s "$f" "$WORK/zip/$f" || fail "zip's $f differs from the source icon"
   done
+  for exe in WinVantor.exe vantor.exe; do check_image "$WORK/zip/$exe"; done
   [ "$(head -c 4 "$WORK/zip/data/Help.chm" 2>/dev/null)" = ITSF ] && pass "zip's Help.chm is a compiled help file" ||
     fail "zip's Help.chm is not a compiled help file"
 fi
@@ -62,14 +96,22 @@ fi
 
 # --- install and uninstall under Wine -------------------------------------------------------------
 if [ -d "$WORK/zip" ]; then
-  TWIN=$WORK/setup64.exe
-  makensis -V1 -DVERSION="$VERSION" -DSTAGE="$WORK/zip" -DICON="$ROOT/data/WinVantor.ico" -DSTUB=amd64-unicode \
-    -DOUTFILE="$TWIN" "$ROOT/packaging/vantor.nsi"
   export WINEPREFIX=$WORK/wineprefix
+  unset WINEARCH
+  if [ "${VANTOR_SKIP_WIN32:-0}" != 1 ] && VANTOR_WINE_BITS=32 bash -c 'source scripts/wine-env.sh; ! wine32_unavailable >/dev/null'; then
+    export VANTOR_WINE_BITS=32
+    INSTALLER=$SETUP
+  else
+    export VANTOR_WINE_BITS=64
+    INSTALLER=$WORK/setup64.exe
+    echo "packages: 32-bit Wine cannot run here; installing a 64-bit twin of the installer instead"
+    makensis -V1 -DVERSION="$VERSION" -DSTAGE="$WORK/zip" -DICON="$ROOT/data/WinVantor.ico" -DSTUB=amd64-unicode \
+      -DOUTFILE="$INSTALLER" "$ROOT/packaging/vantor.nsi"
+  fi
   source scripts/wine-env.sh
   trap wine_env_stop EXIT
   wine_env_start
-  W=/usr/lib/wine/wine64
+  W=$VANTOR_WINE
   win() { "$W" "$@" 2>/dev/null </dev/null | tr -d '\r'; }
   # A value of a key (its default value without a name), or nothing when it is missing.
   reg_value() {
@@ -92,7 +134,7 @@ if [ -d "$WORK/zip" ]; then
   DIR=$(winepath -u "$DIR_WIN" 2>/dev/null)
 
   # Default install: every file in place, shortcut, association and Add/Remove entry.
-  "$W" "$TWIN" /S >/dev/null 2>&1 </dev/null || fail "silent install exited with $?"
+  "$W" "$INSTALLER" /S >/dev/null 2>&1 </dev/null || fail "silent install exited with $?"
   missing=0
   while read -r f; do cmp -s "$WORK/zip/$f" "$DIR/$f" || { fail "installed $f missing or different"; missing=1; }; done <<<"$expected"
   [ $missing = 0 ] && pass "silent install put every file into $DIR_WIN"
@@ -125,7 +167,7 @@ if [ -d "$WORK/zip" ]; then
   MINE_WIN='C:\users\Public\Mine'
   MINE=$(winepath -u "$MINE_WIN" 2>/dev/null)
   mkdir -p "$MINE" && echo archive >"$MINE/Archive.vnr"
-  "$W" "$TWIN" /S "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "silent install into $MINE_WIN exited with $?"
+  "$W" "$INSTALLER" /S "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "silent install into $MINE_WIN exited with $?"
   [ -f "$MINE/WinVantor.exe" ] || fail "install ignored the chosen folder"
   "$W" reg add "$CLASSES\\.vnr" /ve /d Other.vnr /f >/dev/null 2>&1 </dev/null
   "$W" "$MINE/Uninstall.exe" /S >/dev/null 2>&1 </dev/null || true
