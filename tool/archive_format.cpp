@@ -21,12 +21,12 @@ uint64_t get(const uint8_t* p, int width) {
 }  // namespace
 
 int64_t header_size(size_t name_length, size_t folder_length) {
-  return 23 + static_cast<int64_t>(name_length) + static_cast<int64_t>(folder_length) +
+  return INDEX_FIXED_HEADER + static_cast<int64_t>(name_length) + static_cast<int64_t>(folder_length) +
          OWN_FIELDS_SIZE;
 }
 
 int64_t mark_offset(const EntryHeader& h) {
-  return 22 + static_cast<int64_t>(h.name.size()) + static_cast<int64_t>(h.folder.size());
+  return entry_mark_offset(static_cast<int64_t>(h.name.size()), static_cast<int64_t>(h.folder.size()));
 }
 
 std::vector<uint8_t> encode_header(const EntryHeader& h) {
@@ -52,23 +52,23 @@ std::vector<uint8_t> encode_header(const EntryHeader& h) {
 
 DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
                            std::string& problem) {
-  needed = 12;
+  needed = ENTRY_NAME_OFFSET;
   if (size < needed) return DecodeStatus::NEED_MORE;
-  int16_t n = static_cast<int16_t>(get(data + 10, 2));
+  int16_t n = static_cast<int16_t>(get(data + ENTRY_NAME_LENGTH_OFFSET, 2));
   if (n < 0) { problem = "name length is negative"; return DecodeStatus::BAD; }
-  needed = 14 + static_cast<size_t>(n);
+  needed = static_cast<size_t>(entry_folder_offset(n));
   if (size < needed) return DecodeStatus::NEED_MORE;
-  int16_t m = static_cast<int16_t>(get(data + 12 + n, 2));
+  int16_t m = static_cast<int16_t>(get(data + entry_folder_length_offset(n), 2));
   if (m < 0) { problem = "folder length is negative"; return DecodeStatus::BAD; }
   needed = static_cast<size_t>(header_size(static_cast<size_t>(n), static_cast<size_t>(m)));
   if (size < needed) return DecodeStatus::NEED_MORE;
 
-  out.entry_length = static_cast<int64_t>(get(data, 8));
-  out.signature = data[8];
-  out.flags = data[9];
-  out.name.assign(reinterpret_cast<const char*>(data + 12), static_cast<size_t>(n));
-  out.folder.assign(reinterpret_cast<const char*>(data + 14 + n), static_cast<size_t>(m));
-  const uint8_t* p = data + 14 + n + m;
+  out.entry_length = static_cast<int64_t>(get(data + ENTRY_LENGTH_OFFSET, 8));
+  out.signature = data[ENTRY_SIGNATURE_OFFSET];
+  out.flags = data[ENTRY_FLAGS_OFFSET];
+  out.name.assign(reinterpret_cast<const char*>(data + ENTRY_NAME_OFFSET), static_cast<size_t>(n));
+  out.folder.assign(reinterpret_cast<const char*>(data + entry_folder_offset(n)), static_cast<size_t>(m));
+  const uint8_t* p = data + entry_size_offset(n, m);
   out.size = static_cast<int64_t>(get(p, 8));
   out.mark = p[8];
   p += 9;
@@ -99,13 +99,4 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
     return DecodeStatus::BAD;
   }
   return DecodeStatus::OK;
-}
-
-int64_t index_start_for(const std::string& archive_path) {
-  size_t start = archive_path.find_last_of("\\/");
-  start = start == std::string::npos ? 0 : start + 1;
-  size_t dot = archive_path.rfind('.');
-  if (dot == std::string::npos || dot < start) return 0;
-  std::string ext = archive_path.substr(dot + 1);
-  return (ext == "exe" || ext == "EXE") ? SFX_STUB_SIZE : 0;
 }

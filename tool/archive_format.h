@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-constexpr int64_t SFX_STUB_SIZE = 155648;   // index start of a self-extracting archive
+#include "format/archive_layout.h"
+
 constexpr uint8_t ENTRY_SIGNATURE = 0x56;   // byte 8 of every entry we write
 constexpr uint8_t ENTRY_FLAG_SOLID_NEXT = 1;  // byte 9: data continues the previous entry's stream
 // Byte 9: name and folder are UTF-8. Entries without it hold the code page of their writer
@@ -51,5 +52,3 @@ enum class DecodeStatus { OK, NEED_MORE, BAD };
 DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
                            std::string& problem);
 
-// 155,648 for a path ending in ".exe" or ".EXE" (exact case), else 0: the front end's own rule.
-int64_t index_start_for(const std::string& archive_path);

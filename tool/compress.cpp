@@ -496,11 +496,11 @@ void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
 }
 
 bool write_stub(BufferedWriter& out, const CompressJob& job, std::string& problem) {
-  if (job.stub_size > static_cast<size_t>(SFX_STUB_SIZE)) {
+  if (job.stub_size > static_cast<size_t>(INDEX_STUB_SIZE)) {
     problem = "self-extracting stub is larger than its slot";
     return false;
   }
-  std::vector<uint8_t> image(static_cast<size_t>(SFX_STUB_SIZE), 0);
+  std::vector<uint8_t> image(static_cast<size_t>(INDEX_STUB_SIZE), 0);
   if (job.stub_size) std::copy(job.stub, job.stub + job.stub_size, image.begin());
   if (!out.write(image.data(), image.size())) {
     problem = "cannot write the archive";

@@ -509,7 +509,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
     result.problems.push_back("cannot open " + job.archive_path);
     return result;
   }
-  int64_t start = job.index_start >= 0 ? job.index_start : index_start_for(job.archive_path);
+  int64_t start = job.index_start >= 0 ? job.index_start : index_start(job.archive_path);
   std::vector<Entry> entries;
   std::vector<Block> blocks;
   std::string problem;

@@ -18,7 +18,7 @@ bool matches(const std::string& name, const std::string& name_pattern, const std
 }  // namespace
 
 bool folder_scan(const std::string& folder, const std::string& name_pattern, const std::string& extension_pattern,
-                 int depth, ShellState& s, const FolderEnumerator& enumerate) {
+                 int depth, SelectionTable& s, const FolderEnumerator& enumerate) {
   if (depth > FOLDER_SCAN_MAX_DEPTH) return true;
   std::string d = with_trailing_backslash(folder);
   bool room = true;

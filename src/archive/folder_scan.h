@@ -3,7 +3,7 @@
 #include <string>
 
 #include "runtime/folders.h"
-#include "shell/globals.h"
+#include "archive/tables.h"
 
 constexpr int FOLDER_SCAN_MAX_DEPTH = 256;
 
@@ -11,4 +11,4 @@ constexpr int FOLDER_SCAN_MAX_DEPTH = 256;
 // and whose extension matches `extension_pattern` ("*" takes any; others compare with the
 // lower-cased name and extension). Returns false when the selection list ran full.
 bool folder_scan(const std::string& folder, const std::string& name_pattern, const std::string& extension_pattern,
-                 int depth, ShellState& s, const FolderEnumerator& enumerate = enumerate_folder);
+                 int depth, SelectionTable& s, const FolderEnumerator& enumerate = enumerate_folder);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/text.h"
 #include "tool/utf8_text.h"
 
 size_t MemorySource::read_at(int64_t offset, void* buffer, size_t n) {
@@ -18,11 +17,6 @@ bool MemorySource::write_at(int64_t offset, uint8_t byte) {
   if (offset < 0 || offset >= size()) return false;
   bytes_[static_cast<size_t>(offset)] = byte;
   return true;
-}
-
-int64_t index_start(const std::string& archive_path) {
-  std::string extension = file_extension(archive_path);
-  return (extension == "exe" || extension == "EXE") ? INDEX_STUB_SIZE : 0;
 }
 
 namespace {
@@ -60,23 +54,23 @@ Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_
   if (room < INDEX_FIXED_HEADER) return Step::bad;
   int64_t name_length = 0;
   int64_t folder_length = 0;
-  if (!read_le(source, pos, 8, entry_length) || *entry_length <= 0) return Step::bad;
-  if (!read_le(source, pos + 10, 2, &name_length) || name_length < 0) return Step::bad;
+  if (!read_le(source, pos + ENTRY_LENGTH_OFFSET, 8, entry_length) || *entry_length <= 0) return Step::bad;
+  if (!read_le(source, pos + ENTRY_NAME_LENGTH_OFFSET, 2, &name_length) || name_length < 0) return Step::bad;
   if (room < INDEX_FIXED_HEADER + name_length) return Step::bad;
-  if (!read_text(source, pos + 12, name_length, &entry->name)) return Step::bad;
-  if (!read_le(source, pos + 12 + name_length, 2, &folder_length) || folder_length < 0)
+  if (!read_text(source, pos + ENTRY_NAME_OFFSET, name_length, &entry->name)) return Step::bad;
+  if (!read_le(source, pos + entry_folder_length_offset(name_length), 2, &folder_length) || folder_length < 0)
     return Step::bad;
   int64_t header = INDEX_FIXED_HEADER + name_length + folder_length;
   // An entry shorter than its own header would overlap the next one's fields.
   if (room < header || *entry_length < header) return Step::bad;
-  if (!read_text(source, pos + 14 + name_length, folder_length, &entry->folder)) return Step::bad;
+  if (!read_text(source, pos + entry_folder_offset(name_length), folder_length, &entry->folder)) return Step::bad;
   // Names from archives written in code page 1252 are seen as the archiver extracts them.
   entry->name = name_for_system(entry->name, system_utf8);
   entry->folder = name_for_system(entry->folder, system_utf8);
   std::replace(entry->folder.begin(), entry->folder.end(), '/', '\\');
-  if (!read_le(source, pos + 14 + name_length + folder_length, 8, &entry->size)) return Step::bad;
+  if (!read_le(source, pos + entry_size_offset(name_length, folder_length), 8, &entry->size)) return Step::bad;
   entry->position = pos;
-  entry->mark_offset = pos + 22 + name_length + folder_length;
+  entry->mark_offset = pos + entry_mark_offset(name_length, folder_length);
   return Step::ok;
 }
 

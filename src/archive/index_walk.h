@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-constexpr int64_t INDEX_STUB_SIZE = 155648;  // the self-extracting stub in front of the index
-constexpr int INDEX_ENTRY_LIMIT = 512000;    // the entry table's capacity
-constexpr int64_t INDEX_FIXED_HEADER = 23;   // header bytes besides the name and folder
+#include "format/archive_layout.h"
 
 // Random access to the bytes of an archive. Reads never fail loudly: they return the count read.
 class ByteSource {
@@ -70,9 +68,6 @@ struct IndexWalkResult {
 
 using IndexStep = std::function<void(const IndexEntry&)>;
 using IndexPoll = std::function<void()>;
-
-// 155,648 when the extension of the path's last component is exactly "exe" or "EXE", else 0.
-int64_t index_start(const std::string& archive_path);
 
 // Walks the chain from start. poll runs before each entry (the window layer drops one pending
 // event there); step receives each entry. Either may be empty.

@@ -17,7 +17,7 @@ int64_t parse_int64(const std::string& text) {
 
 }  // namespace
 
-void listing_step_rows(RowsView& rows, ShellState& s) {
+void listing_step_rows(RowsView& rows, EntryTable& s) {
   int row_count = rows.count();
   std::string folder = rows.folder();
   std::vector<std::string> names(static_cast<size_t>(row_count));
@@ -26,7 +26,7 @@ void listing_step_rows(RowsView& rows, ShellState& s) {
 
   bool any_file = false;
   for (int r = 0; r < row_count; ++r) {
-    if (rows.state(r) != 1) continue;
+    if (rows.state(r) != ROW_FILE) continue;
     plain_file[r] = true;
     names[r] = rows.text(r, 0);
     s.row_index_table[row_key(folder + names[r])] = static_cast<int16_t>(r);

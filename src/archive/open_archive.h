@@ -1,13 +1,21 @@
-// Opening an archive: the mirror tree under temp_root, the entry table, and the size listing.
+// Opening an archive: its index is walked, a mirror tree of empty files stands for it under the
+// mirror root, and the entry table lists its members. Showing the tree and running the archive
+// loop are the shell's.
 #pragma once
+#include <cstdint>
 #include <string>
 
-// Builds the mirror tree, shows it in the file list and runs the archive loop until it is left.
-void open_archive(const std::string& path);
-// The first half of opening: old temporary folders removed, index walked, mirror tree and entry
-// table built.
-void build_mirror_tree(const std::string& path);
-// Rewrites the file list's size column from the entry table for the folder on view.
-void listing_step();
-// Creates every folder along a path; 1 when the deepest one was created by this call.
-int create_folder_chain(const std::string& path);
+#include "archive/tables.h"
+
+struct ArchiveSession {
+  std::string path;
+  int64_t index_start = 0;
+  std::string mirror_root;        // ends with "\"
+  int entries = 0;                // slots 1..entries of the entry table
+  bool opened = false;            // false: the file could not be read and the table is unchanged
+  bool entry_table_full = false;  // the index holds more members than the table
+};
+
+// Walks the archive at path and builds its mirror tree under mirror_root (emptied beforehand by
+// the caller) and the entry table. An archive that cannot be opened leaves the table as it was.
+ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table);

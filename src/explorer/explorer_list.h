@@ -20,3 +20,6 @@ constexpr int LIST_MODE_LIST = 2;
 constexpr int LIST_MODE_REPORT = 3;
 constexpr int LIST_ATTRIBUTE_COLUMN_WIDTH = 1;  // item attribute
 constexpr int LIST_ATTRIBUTE_DISPLAY_MODE = 2;  // gadget attribute
+
+// Sets the given state bits (under mask) on every entry but "..", as "Select all" shows it.
+void explorer_list_highlight(int number, uint32_t state, uint32_t mask);

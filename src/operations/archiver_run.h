@@ -11,7 +11,7 @@ struct ArchiverResult {
 
 // Starts program_folder\vantor.exe with the parameters, no working folder, hidden, and waits for
 // its end; its output is drained so the pipe can never block it.
-ArchiverResult run_archiver(const std::string& parameters);
+ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters);
 
 // One sentence for a warning box: what failed and why.
 std::string archiver_failure_text(const std::string& what, const ArchiverResult& result);

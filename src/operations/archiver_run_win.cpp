@@ -3,7 +3,6 @@
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "process/process_runner.h"
-#include "shell/globals.h"
 
 namespace {
 
@@ -17,12 +16,12 @@ std::string last_line(const std::string& text) {
 
 }  // namespace
 
-ArchiverResult run_archiver(const std::string& parameters) {
+ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters) {
   ArchiverResult result;
-  ProgramId program = run_program(archiver_program_path(shell.program_folder), parameters, "",
+  ProgramId program = run_program(archiver_program_path(program_folder), parameters, "",
                                   PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_READ | PROGRAM_ERROR);
   if (program == 0) {
-    result.reason = "vantor.exe could not be started from " + shell.program_folder;
+    result.reason = "vantor.exe could not be started from " + program_folder;
     return result;
   }
   result.started = true;

@@ -9,9 +9,8 @@
 #include "operations/compression_window.h"
 #include "operations/mode_window.h"
 #include "operations/operation_texts.h"
-#include "shell/dispatch.h"
-#include "shell/globals.h"
 #include "tool/engine.h"
+#include "ui/note.h"
 #include "ui/ui.h"
 
 namespace {
@@ -27,7 +26,7 @@ constexpr int DICTIONARY_LABEL = 40, DICTIONARY_SLIDER = 41;
 std::string recursive_switch;
 std::string self_extraction_switch;
 
-void create_gadgets() {
+void create_gadgets(const OperationState& s) {
   text_gadget(ARCHIVE_NAME_LABEL, 10, 20, 380, 20, "Archive name: ");
   text_gadget(OPTIONS_LABEL, 10, 70, 380, 20, "Option selection: ");
   string_gadget(ARCHIVE_NAME_FIELD, 10, 40, 380, 20, "Archive.vnr");
@@ -36,62 +35,62 @@ void create_gadgets() {
   button_gadget(EXIT_BUTTON, 340, 335, 50, 30, "Retry");
   checkbox_gadget(SOLID_CHECK, 10, 90, 100, 20, "Solid archive");
   checkbox_gadget(ULTRA_CHECK, 10, 130, 100, 20, "Ultra compression");
-  text_gadget(METHOD_LABEL, 120, 110, 260, 20, method_label(shell.compression_method), TEXT_CENTER);
+  text_gadget(METHOD_LABEL, 120, 110, 260, 20, method_label(s.compression_method), TEXT_CENTER);
   trackbar_gadget(METHOD_SLIDER, 120, 90, 260, 20, 0, 3);
-  text_gadget(TASK_LABEL, 120, 150, 260, 20, task_label(shell.task_count), TEXT_CENTER);
+  text_gadget(TASK_LABEL, 120, 150, 260, 20, task_label(s.task_count), TEXT_CENTER);
   trackbar_gadget(TASK_SLIDER, 120, 130, 260, 20, 0, 8);
-  text_gadget(BUFFER_LABEL, 120, 190, 260, 20, buffer_label(shell.buffer_position), TEXT_CENTER);
+  text_gadget(BUFFER_LABEL, 120, 190, 260, 20, buffer_label(s.buffer_position), TEXT_CENTER);
   trackbar_gadget(BUFFER_SLIDER, 120, 170, 260, 20, 1, 256);
-  text_gadget(DICTIONARY_LABEL, 120, 230, 260, 20, dictionary_label(shell.dictionary_position), TEXT_CENTER);
+  text_gadget(DICTIONARY_LABEL, 120, 230, 260, 20, dictionary_label(s.dictionary_position), TEXT_CENTER);
   trackbar_gadget(DICTIONARY_SLIDER, 120, 210, 260, 20, 0, 7);
   checkbox_gadget(RECURSIVE_CHECK, 10, 170, 100, 20, "Recursive");
   checkbox_gadget(SELF_EXTRACTION_CHECK, 10, 210, 100, 20, "Self extraction");
 }
 
-void set_up_gadgets() {
-  gadget_set_state(SOLID_CHECK, shell.solid_switch == "-s" ? 1 : 0);
-  gadget_set_state(ULTRA_CHECK, shell.ultra_switch == "x" ? 1 : 0);
-  gadget_set_state(METHOD_SLIDER, shell.compression_method);
-  gadget_set_state(TASK_SLIDER, shell.task_count);
-  gadget_set_state(BUFFER_SLIDER, shell.buffer_position);
-  gadget_set_state(DICTIONARY_SLIDER, shell.dictionary_position);
+void set_up_gadgets(OperationState& s) {
+  gadget_set_state(SOLID_CHECK, s.solid_switch == "-s" ? 1 : 0);
+  gadget_set_state(ULTRA_CHECK, s.ultra_switch == "x" ? 1 : 0);
+  gadget_set_state(METHOD_SLIDER, s.compression_method);
+  gadget_set_state(TASK_SLIDER, s.task_count);
+  gadget_set_state(BUFFER_SLIDER, s.buffer_position);
+  gadget_set_state(DICTIONARY_SLIDER, s.dictionary_position);
   gadget_set_state(RECURSIVE_CHECK, 1);
   gadget_set_tooltip(SEARCH_BUTTON, "Search new archive name in drive");
   gadget_set_tooltip(OK_BUTTON, "Compress files and folders");
   gadget_set_tooltip(EXIT_BUTTON, "Exit");
-  if (shell.archive_path.empty()) shell.archive_path = shell.program_folder + "Archive.vnr";
-  gadget_set_text(ARCHIVE_NAME_FIELD, shell.archive_path);
+  if (s.archive_path.empty()) s.archive_path = s.program_folder + "Archive.vnr";
+  gadget_set_text(ARCHIVE_NAME_FIELD, s.archive_path);
 }
 
-void search_archive_name() {
-  shell.archive_path = open_file_requester("Please choose name of archive", shell.program_folder, "", 0);
-  if (shell.archive_path.empty()) shell.archive_path = shell.program_folder + "Archive.vnr";
-  gadget_set_text(ARCHIVE_NAME_FIELD, shell.archive_path);
+void search_archive_name(OperationState& s) {
+  s.archive_path = open_file_requester("Please choose name of archive", s.program_folder, "", 0);
+  if (s.archive_path.empty()) s.archive_path = s.program_folder + "Archive.vnr";
+  gadget_set_text(ARCHIVE_NAME_FIELD, s.archive_path);
 }
 
-bool write_list_file(const std::string& path) {
+bool write_list_file(const std::string& path, const OperationState& s, const SelectionTable& selection) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return false;
-  std::string bytes = list_file_bytes(shell.archive_path, shell.selection_list, shell.selection_count);
+  std::string bytes = list_file_bytes(s.archive_path, selection.selection_list, selection.selection_count);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
-void compress() {
-  std::string list_file = shell.program_folder + "\\master.lis";
-  bool listed = write_list_file(list_file);
+void compress(OperationState& s, const SelectionTable& selection) {
+  std::string list_file = s.program_folder + "\\master.lis";
+  bool listed = write_list_file(list_file, s, selection);
   DWORD start = GetTickCount();
-  std::string parameters = compress_parameters(self_extraction_switch, recursive_switch, 4 * shell.buffer_position,
-                                               shell.dictionary_position, shell.task_count, shell.solid_switch,
-                                               shell.ultra_switch, shell.compression_method, shell.program_folder);
+  std::string parameters = compress_parameters(self_extraction_switch, recursive_switch, 4 * s.buffer_position,
+                                               s.dictionary_position, s.task_count, s.solid_switch,
+                                               s.ultra_switch, s.compression_method, s.program_folder);
   ArchiverResult result;
-  if (listed) result = run_archiver(parameters);
+  if (listed) result = run_archiver(s.program_folder, parameters);
   DWORD end = GetTickCount();
   DeleteFileA(list_file.c_str());
-  shell.elapsed_seconds = elapsed_seconds_between(start, end);
+  s.elapsed_seconds = elapsed_seconds_between(start, end);
   draw_text(10, 250, "compression stopped..", rgb(20, 20, 20));
   // A self-extracting archive is written as a program: report the name it really got.
-  std::string written = self_extraction_switch.empty() ? shell.archive_path : self_extracting_path(shell.archive_path);
+  std::string written = self_extraction_switch.empty() ? s.archive_path : self_extracting_path(s.archive_path);
   if (!listed) {
     message_box("Note:", "The archive was not written: the list file " + list_file + " could not be created.",
                 NOTE_WARNING);
@@ -99,34 +98,35 @@ void compress() {
     message_box("Note:", archiver_failure_text("The archive " + written + " was not written", result),
                 NOTE_WARNING);
   } else {
-    message_box("Added", added_text(written, shell.elapsed_seconds), MB_OK);
+    message_box("Added", added_text(written, s.elapsed_seconds), MB_OK);
   }
 }
 
 // Every gadget event, whatever its type.
-bool handle_gadget(int gadget) {
+bool handle_gadget(int gadget, const OperationContext& context) {
+  OperationState& s = context.state;
   switch (gadget) {
     case METHOD_SLIDER:
-      shell.compression_method = gadget_get_state(METHOD_SLIDER);
-      gadget_set_text(METHOD_LABEL, method_label(shell.compression_method));
+      s.compression_method = gadget_get_state(METHOD_SLIDER);
+      gadget_set_text(METHOD_LABEL, method_label(s.compression_method));
       break;
     case DICTIONARY_SLIDER:
-      shell.dictionary_position = gadget_get_state(DICTIONARY_SLIDER);
-      gadget_set_text(DICTIONARY_LABEL, dictionary_label(shell.dictionary_position));
+      s.dictionary_position = gadget_get_state(DICTIONARY_SLIDER);
+      gadget_set_text(DICTIONARY_LABEL, dictionary_label(s.dictionary_position));
       break;
-    case ARCHIVE_NAME_FIELD: shell.archive_path = gadget_get_text(ARCHIVE_NAME_FIELD); break;
-    case SEARCH_BUTTON: search_archive_name(); break;
-    case OK_BUTTON: compress(); return true;
+    case ARCHIVE_NAME_FIELD: s.archive_path = gadget_get_text(ARCHIVE_NAME_FIELD); break;
+    case SEARCH_BUTTON: search_archive_name(s); break;
+    case OK_BUTTON: compress(s, context.selection); return true;
     case EXIT_BUTTON: return true;
-    case SOLID_CHECK: shell.solid_switch = gadget_get_state(SOLID_CHECK) == 1 ? "-s" : ""; break;
-    case ULTRA_CHECK: shell.ultra_switch = gadget_get_state(ULTRA_CHECK) == 1 ? "x" : ""; break;
+    case SOLID_CHECK: s.solid_switch = gadget_get_state(SOLID_CHECK) == 1 ? "-s" : ""; break;
+    case ULTRA_CHECK: s.ultra_switch = gadget_get_state(ULTRA_CHECK) == 1 ? "x" : ""; break;
     case TASK_SLIDER:
-      shell.task_count = gadget_get_state(TASK_SLIDER);
-      gadget_set_text(TASK_LABEL, task_label(shell.task_count));
+      s.task_count = gadget_get_state(TASK_SLIDER);
+      gadget_set_text(TASK_LABEL, task_label(s.task_count));
       break;
     case BUFFER_SLIDER:
-      shell.buffer_position = gadget_get_state(BUFFER_SLIDER);
-      gadget_set_text(BUFFER_LABEL, buffer_label(shell.buffer_position));
+      s.buffer_position = gadget_get_state(BUFFER_SLIDER);
+      gadget_set_text(BUFFER_LABEL, buffer_label(s.buffer_position));
       break;
     case RECURSIVE_CHECK: recursive_switch = gadget_get_state(RECURSIVE_CHECK) == 1 ? " -r " : ""; break;
     case SELF_EXTRACTION_CHECK:
@@ -139,17 +139,17 @@ bool handle_gadget(int gadget) {
 
 }  // namespace
 
-void compression_window() {
+void compression_window(const OperationContext& context) {
   begin_mode_window();
   recursive_switch = " -r ";
   self_extraction_switch.clear();
   if (window_open(WINDOW, 0, 0, 400, 400, "Vantor - compression Mode", 0x10C80001)) {
-    create_gadgets();
-    set_up_gadgets();
+    create_gadgets(context.state);
+    set_up_gadgets(context.state);
     window_show(WINDOW, 1);
     start_drawing(window_output(WINDOW));
-    run_mode_window(WINDOW, [](int gadget, int) { return handle_gadget(gadget); });
+    run_mode_window(WINDOW, [&](int gadget, int) { return handle_gadget(gadget, context); });
   }
   stop_drawing();
-  end_mode_window(WINDOW);
+  end_mode_window(WINDOW, context.release_selection);
 }

@@ -2,17 +2,15 @@
 // created, and the marked members are extracted into it.
 #include <windows.h>
 
-#include "archive/open_archive.h"
 #include "explorer/folder_tree.h"
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "operations/extraction_window.h"
 #include "operations/mode_window.h"
 #include "operations/operation_texts.h"
-#include "shell/dispatch.h"
-#include "shell/globals.h"
+#include "runtime/folders.h"
+#include "ui/note.h"
 #include "ui/ui.h"
-
 
 namespace {
 
@@ -20,54 +18,54 @@ constexpr int WINDOW = 2;
 constexpr int DESTINATION_LABEL = 9, DESTINATION_FIELD = 10, OK_BUTTON = 12, EXIT_BUTTON = 13;
 constexpr int TASK_LABEL = 16, TASK_SLIDER = 17, OPTIONS_LABEL = 22, DESTINATION_TREE = 25;
 
-void create_gadgets() {
+void create_gadgets(const OperationState& s) {
   text_gadget(DESTINATION_LABEL, 10, 20, 380, 20, "Destination folder: ");
   text_gadget(OPTIONS_LABEL, 10, 65, 380, 20, "Change destination folder: ");
-  string_gadget(DESTINATION_FIELD, 10, 40, 480, 20, shell.destination_folder);
+  string_gadget(DESTINATION_FIELD, 10, 40, 480, 20, s.destination_folder);
   button_gadget(OK_BUTTON, 380, 435, 50, 30, "OK");
   button_gadget(EXIT_BUTTON, 440, 435, 50, 30, "Retry");
-  text_gadget(TASK_LABEL, 50, 420, 230, 20, "use " + task_label(shell.task_count), TEXT_CENTER);
+  text_gadget(TASK_LABEL, 50, 420, 230, 20, "use " + task_label(s.task_count), TEXT_CENTER);
   trackbar_gadget(TASK_SLIDER, 20, 400, 260, 20, 0, 8);
   folder_tree_create(DESTINATION_TREE, 5, 86, 490, 290, "C:\\", 1);
-  gadget_set_state(TASK_SLIDER, shell.task_count);
+  gadget_set_state(TASK_SLIDER, s.task_count);
   gadget_set_tooltip(OK_BUTTON, "Start extraction ");
   gadget_set_tooltip(EXIT_BUTTON, "Exit");
   gadget_set_tooltip(TASK_SLIDER, "Select task active");
 }
 
-void extract(const std::string& archive_path) {
-  create_folder_chain(shell.destination_folder);
+void extract(const std::string& archive_path, OperationState& s) {
+  create_folder_chain(s.destination_folder);
   wait_event(20);
   DWORD start = GetTickCount();
   ArchiverResult result =
-      run_archiver(extract_marked_parameters(shell.task_count, archive_path, shell.destination_folder));
+      run_archiver(s.program_folder, extract_marked_parameters(s.task_count, archive_path, s.destination_folder));
   DWORD end = GetTickCount();
-  shell.elapsed_seconds = elapsed_seconds_between(start, end);
+  s.elapsed_seconds = elapsed_seconds_between(start, end);
   if (result.ok())
-    message_box("Notice", notice_text(archive_path, shell.elapsed_seconds), MB_OK);
+    message_box("Notice", notice_text(archive_path, s.elapsed_seconds), MB_OK);
   else
     message_box("Note:",
                 archiver_failure_text("The chosen members of " + archive_path + " were not extracted to " +
-                                          shell.destination_folder,
+                                          s.destination_folder,
                                       result),
                 NOTE_WARNING);
 }
 
-bool handle_gadget(int gadget, int type, const std::string& archive_path) {
+bool handle_gadget(int gadget, int type, const std::string& archive_path, OperationState& s) {
   switch (gadget) {
     case DESTINATION_TREE:
       if (type == EVENT_TYPE_LEFT_CLICK || type == EVENT_TYPE_LEFT_DOUBLE_CLICK) {
         std::string folder = gadget_get_text(DESTINATION_TREE);
         gadget_set_text(DESTINATION_FIELD, folder);
-        shell.destination_folder = folder;
+        s.destination_folder = folder;
       }
       break;
-    case DESTINATION_FIELD: shell.destination_folder = gadget_get_text(DESTINATION_FIELD); break;
-    case OK_BUTTON: extract(archive_path); return true;
+    case DESTINATION_FIELD: s.destination_folder = gadget_get_text(DESTINATION_FIELD); break;
+    case OK_BUTTON: extract(archive_path, s); return true;
     case EXIT_BUTTON: return true;
     case TASK_SLIDER:
-      shell.task_count = gadget_get_state(TASK_SLIDER);
-      gadget_set_text(TASK_LABEL, task_label(shell.task_count));
+      s.task_count = gadget_get_state(TASK_SLIDER);
+      gadget_set_text(TASK_LABEL, task_label(s.task_count));
       break;
     default: break;
   }
@@ -76,13 +74,14 @@ bool handle_gadget(int gadget, int type, const std::string& archive_path) {
 
 }  // namespace
 
-void extraction_window(const std::string& archive_path) {
+void extraction_window(const std::string& archive_path, const OperationContext& context) {
+  OperationState& s = context.state;
   begin_mode_window();
-  shell.destination_folder = shell.program_folder;
+  s.destination_folder = s.program_folder;
   if (window_open(WINDOW, 0, 0, 500, 500, "Vantor - extraction Mode", 0x10C80001)) {
-    create_gadgets();
+    create_gadgets(s);
     window_show(WINDOW, 1);
-    run_mode_window(WINDOW, [&](int gadget, int type) { return handle_gadget(gadget, type, archive_path); });
+    run_mode_window(WINDOW, [&](int gadget, int type) { return handle_gadget(gadget, type, archive_path, s); });
   }
-  end_mode_window(WINDOW);
+  end_mode_window(WINDOW, context.release_selection);
 }

@@ -6,8 +6,8 @@
 #include "operations/archiver_run.h"
 #include "operations/marking.h"
 #include "operations/member_launch.h"
-#include "shell/dispatch.h"
-#include "shell/globals.h"
+#include "format/archive_layout.h"
+#include "ui/note.h"
 #include "ui/ui.h"
 
 namespace {
@@ -23,48 +23,49 @@ std::string unopenable_reason(const std::string& path) {
 
 }  // namespace
 
-bool marking_pass() {
-  std::unique_ptr<ByteSource> archive = open_file_source(shell.archive_path, true);
+bool marking_pass(OperationState& s, const SelectionTable& selection) {
+  std::unique_ptr<ByteSource> archive = open_file_source(s.archive_path, true);
   if (!archive) {
-    warn(unopenable_reason(shell.archive_path));
+    warn(unopenable_reason(s.archive_path));
     return false;
   }
-  std::vector<std::string> chosen(shell.selection_list.begin() + 1,
-                                  shell.selection_list.begin() + 1 + shell.selection_count);
-  MarkingResult result = mark_entries(*archive, index_start(shell.archive_path), chosen, shell.temp_root,
-                                      shell.launch_root, [] { wait_event(0); });
+  std::vector<std::string> chosen(selection.selection_list.begin() + 1,
+                                  selection.selection_list.begin() + 1 + selection.selection_count);
+  MarkingResult result = mark_entries(*archive, index_start(s.archive_path), chosen, s.temp_root,
+                                      s.launch_root, [] { wait_event(0); });
   if (result.damaged) {
-    warn("The archive " + shell.archive_path + " is damaged; it was left unchanged and nothing was extracted.");
+    warn("The archive " + s.archive_path + " is damaged; it was left unchanged and nothing was extracted.");
     return false;
   }
   if (!result.written) {
-    warn("The archive " + shell.archive_path + " could not be marked for extraction; nothing was extracted.");
+    warn("The archive " + s.archive_path + " could not be marked for extraction; nothing was extracted.");
     return false;
   }
-  if (!result.launch_target.empty()) shell.launch_target = result.launch_target;
+  if (!result.launch_target.empty()) s.launch_target = result.launch_target;
   return true;
 }
 
-bool prepare_member_launch(bool program_member) {
-  shell.launch_target.clear();
-  if (shell.selection_count == 0 || !marking_pass()) return false;
-  if (shell.launch_target.empty()) {
-    warn("The chosen file is not a member of the archive " + shell.archive_path + ".");
+bool prepare_member_launch(bool program_member, const OperationContext& context) {
+  OperationState& s = context.state;
+  s.launch_target.clear();
+  if (context.selection.selection_count == 0 || !marking_pass(s, context.selection)) return false;
+  if (s.launch_target.empty()) {
+    warn("The chosen file is not a member of the archive " + s.archive_path + ".");
     return false;
   }
-  shell.destination_folder = shell.launch_root;
-  ArchiverResult member = run_archiver(extract_member_parameters(shell.task_count, shell.archive_path,
-                                                                 shell.destination_folder));
-  if (!member.ok() || !file_exists(shell.launch_target)) {
-    warn(archiver_failure_text(shell.launch_target + " could not be extracted", member));
+  s.destination_folder = s.launch_root;
+  ArchiverResult member = run_archiver(s.program_folder, extract_member_parameters(s.task_count, s.archive_path,
+                                                                 s.destination_folder));
+  if (!member.ok() || !file_exists(s.launch_target)) {
+    warn(archiver_failure_text(s.launch_target + " could not be extracted", member));
     return false;
   }
   if (program_member) {
-    shell.destination_folder = shell.launch_root;
-    ArchiverResult all = run_archiver(extract_all_parameters(shell.task_count, shell.archive_path,
-                                                             shell.destination_folder));
+    s.destination_folder = s.launch_root;
+    ArchiverResult all = run_archiver(s.program_folder, extract_all_parameters(s.task_count, s.archive_path,
+                                                             s.destination_folder));
     if (!all.ok()) {
-      warn(archiver_failure_text("The archive beside the program " + shell.launch_target + " could not be extracted",
+      warn(archiver_failure_text("The archive beside the program " + s.launch_target + " could not be extracted",
                                  all));
       return false;
     }

@@ -7,5 +7,5 @@
 void begin_mode_window();
 // Takes events until the close box or a gadget handler (gadget number, event type) says quit.
 void run_mode_window(int window, const std::function<bool(int gadget, int type)>& handle_gadget);
-// Empties the selection, clears the highlight, closes the window, and gives the main window back.
-void end_mode_window(int window);
+// Lets the selection go, closes the window, and gives the main window back.
+void end_mode_window(int window, const std::function<void()>& release_selection);

@@ -1,8 +1,6 @@
 #include "operations/mode_window.h"
 
-#include "shell/browsing.h"
-#include "shell/dispatch.h"
-#include "shell/globals.h"
+#include "ui/events.h"
 #include "ui/ui.h"
 
 void begin_mode_window() {
@@ -21,9 +19,8 @@ void run_mode_window(int window, const std::function<bool(int gadget, int type)>
   }
 }
 
-void end_mode_window(int window) {
-  shell.selection_count = 0;
-  clear_select_all(FILE_LIST);
+void end_mode_window(int window, const std::function<void()>& release_selection) {
+  if (release_selection) release_selection();
   window_close(window);
   window_disable(0, 0);
   window_set_topmost(0, 1);

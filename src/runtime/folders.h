@@ -23,3 +23,6 @@ void delete_folder_tree(const std::string& folder);
 
 // Asks for one folder; true when this call created it (trailing blanks, "\" and "/" stripped).
 bool create_one_folder(const std::string& path);
+
+// Creates every folder along a "\"-separated path; 1 when the deepest one was created by this call.
+int create_folder_chain(const std::string& path);

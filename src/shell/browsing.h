@@ -9,3 +9,5 @@ void select_all_entries(int gadget);
 void clear_select_all(int gadget);
 void selection_scan();
 void reset_temp_folders();
+// Empties the selection list and clears the "Select all" highlight of the file list.
+void release_selection();

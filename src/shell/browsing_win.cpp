@@ -1,22 +1,14 @@
 #include <windows.h>
-#include <commctrl.h>
 
+#include "explorer/explorer_list.h"
+#include "explorer/gadget_rows.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
-#include "shell/gadget_rows.h"
 #include "shell/globals.h"
 #include "shell/selection.h"
 #include "shell/shell.h"
 #include "runtime/folders.h"
 #include "ui/ui.h"
-
-int GadgetRows::count() { return gadget_count_items(gadget_); }
-int GadgetRows::state(int row) { return gadget_get_item_state(gadget_, row); }
-std::string GadgetRows::text(int row, int column) { return gadget_get_item_text(gadget_, row, column); }
-void GadgetRows::set_text(int row, int column, const std::string& text) {
-  gadget_set_item_text(gadget_, row, text, column);
-}
-std::string GadgetRows::folder() { return gadget_get_text(gadget_); }
 
 namespace {
 
@@ -25,13 +17,7 @@ const Note NOTE_SELECTION_FULL = {"Note:", "Only the first 512000 files were tak
 // Sets or clears the drop-highlight of every entry but "..".
 void highlight_entries(int gadget, uint32_t state) {
   shell.highlight_record.state = state;
-  for (int i = 1; i <= gadget_count_items(gadget) - 1; ++i) {
-    if (gadget_get_item_text(gadget, i, 0) == "..") continue;
-    LVITEMA item = {};
-    item.state = shell.highlight_record.state;
-    item.stateMask = shell.highlight_record.mask;
-    SendMessageA(gadget_handle(gadget), LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-  }
+  explorer_list_highlight(gadget, shell.highlight_record.state, shell.highlight_record.mask);
 }
 
 }  // namespace
@@ -50,6 +36,11 @@ void clear_select_all(int gadget) {
 void selection_scan() {
   GadgetRows rows(FILE_LIST);
   if (!scan_selection(rows, shell)) show_note(NOTE_SELECTION_FULL);
+}
+
+void release_selection() {
+  shell.selection_count = 0;
+  clear_select_all(FILE_LIST);
 }
 
 void reset_temp_folders() {

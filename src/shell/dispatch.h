@@ -1,5 +1,6 @@
 // What each menu item and gadget means in the two loops, as plain tables over event codes.
 #pragma once
+#include "ui/note.h"
 
 enum class Action {
   NONE,
@@ -43,14 +44,6 @@ constexpr int MENU_CONTENTS = 9;
 Action disk_loop_action(int event_code, int number, int type);
 Action archive_loop_action(int event_code, int number, int type);
 
-struct Note {
-  const char* title;
-  const char* text;
-  unsigned flags;
-};
-
-constexpr unsigned NOTE_WARNING = 0x30;
-constexpr unsigned NOTE_INFORMATION = 0x40;
 extern const Note NOTE_NOTHING_TO_ADD_MENU;
 extern const Note NOTE_NOTHING_TO_ADD_BUTTON;
 extern const Note NOTE_NO_ARCHIVE;

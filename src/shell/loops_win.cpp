@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "archive/listing.h"
 #include "archive/open_archive.h"
+#include "explorer/gadget_rows.h"
 #include "operations/compression_window.h"
 #include "operations/extraction_window.h"
 #include "operations/member_launch.h"
@@ -11,6 +13,7 @@
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
+#include "shell/main_window_layout.h"
 #include "shell/shell.h"
 #include "shell/startup.h"
 #include "ui/ui.h"
@@ -23,9 +26,12 @@ constexpr int MAIN_WINDOW = 0;
 
 std::string list_folder() { return gadget_get_text(FILE_LIST); }
 
+const Note NOTE_ENTRY_TABLE_FULL = {"Note:", "Only the first 512000 members of this archive were taken",
+                                    NOTE_WARNING};
+
 void open_archive_from_requester() {
   shell.archive_path = open_file_requester("Select and open existing archive", shell.program_folder, "", 0);
-  if (!shell.archive_path.empty()) open_archive(shell.archive_path);
+  if (!shell.archive_path.empty()) browse_archive(shell.archive_path);
 }
 
 void add_files(const Note& nothing_selected) {
@@ -33,7 +39,7 @@ void add_files(const Note& nothing_selected) {
   if (shell.selection_count == 0)
     show_note(nothing_selected);
   else
-    compression_window();
+    compression_window(operation_context());
 }
 
 // The entry the list reports as its state (its first selected entry), joined to the list's folder.
@@ -46,7 +52,7 @@ void disk_list_event(int type) {
     shell.item_path = activated_entry_path();
     if (is_archive_name(shell.item_path)) {
       shell.archive_path = shell.item_path;
-      open_archive(shell.archive_path);
+      browse_archive(shell.archive_path);
     } else {
       shell_open(shell.item_path);
     }
@@ -59,14 +65,14 @@ void launch_member() {
   shell.selection_count = 0;
   int count = gadget_count_items(FILE_LIST);
   for (int i = 1; i < count; ++i) {
-    if (gadget_get_item_state(FILE_LIST, i) == 5) {
+    if (gadget_get_item_state(FILE_LIST, i) == ROW_SELECTED_FILE) {
       shell.item_path = list_folder() + gadget_get_item_text(FILE_LIST, i, 0);
       selection_append(shell, shell.item_path);
       break;
     }
   }
   bool program = file_extension(shell.item_path) == "exe";
-  if (!prepare_member_launch(program)) return;
+  if (!prepare_member_launch(program, operation_context())) return;
   window_set_topmost(MAIN_WINDOW, 0);
   if (program)
     shell_open(shell.launch_target, path_part(shell.launch_target));
@@ -82,11 +88,10 @@ void archive_list_event(int type) {
 void extract_from_archive() {
   selection_scan();
   if (!shell.archive_path.empty() && shell.selection_count > 0) {
-    if (marking_pass()) {
-      extraction_window(shell.archive_path);
+    if (marking_pass(shell, shell)) {
+      extraction_window(shell.archive_path, operation_context());
     } else {
-      shell.selection_count = 0;  // as the window's closing steps would
-      clear_select_all(FILE_LIST);
+      release_selection();  // as the window's closing steps would
     }
   } else if (shell.archive_path.empty()) {
     show_note(NOTE_NO_ARCHIVE);
@@ -106,7 +111,21 @@ void close_main_window_in_archive() {
 
 }  // namespace
 
-void show_note(const Note& note) { message_box(note.title, note.text, note.flags); }
+OperationContext operation_context() { return {shell, shell, release_selection}; }
+
+void listing_step() {
+  GadgetRows rows(FILE_LIST);
+  listing_step_rows(rows, shell);
+}
+
+void browse_archive(const std::string& path) {
+  reset_temp_folders();
+  ArchiveSession session = open_archive(path, shell.temp_root, shell);
+  if (session.entry_table_full) show_note(NOTE_ENTRY_TABLE_FULL);
+  gadget_set_text(FILE_LIST, session.mirror_root);
+  listing_step();
+  run_archive_loop(session);
+}
 
 void shell_open(const std::string& path, const std::string& folder) {
   ShellExecuteA(nullptr, "open", path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
@@ -119,9 +138,10 @@ void follow_window_size() {
   if (w == shell.inner_width && h == shell.inner_height) return;
   shell.inner_width = w;
   shell.inner_height = h;
-  gadget_resize(FILE_LIST, 1, 95, w - 5, h - 135);
-  gadget_resize(LOCATION_COMBO, 30, 66, w - 40, 25);
-  gadget_resize(MEMORY_TEXT, w - 140, h - 40, 140, 20);
+  GadgetBox list = file_list_box(w, h), combo = location_combo_box(w), memory = memory_text_box(w, h);
+  gadget_resize(FILE_LIST, list.x, list.y, list.w, list.h);
+  gadget_resize(LOCATION_COMBO, combo.x, combo.y, combo.w, combo.h);
+  gadget_resize(MEMORY_TEXT, memory.x, memory.y, memory.w, memory.h);
 }
 
 void run_disk_loop() {
@@ -151,7 +171,7 @@ void run_disk_loop() {
     if (is_archive_name(shell.startup_document)) {
       shell.archive_path = shell.startup_document;
       shell.startup_document.clear();
-      open_archive(shell.archive_path);
+      browse_archive(shell.archive_path);
     }
   } while (shell.quit_requested != 1);
 }
@@ -182,7 +202,7 @@ void run_archive_action(Action action, int type, int& leave_archive) {
 }  // namespace
 
 // Menu commands and the close box act before the folder check, gadget commands after it.
-void run_archive_loop() {
+void run_archive_loop(const ArchiveSession& session) {
   std::string shown_folder = list_folder();
   int leave_archive = 0;
   for (;;) {
@@ -192,7 +212,7 @@ void run_archive_loop() {
     if (code != EVENT_GADGET) run_archive_action(action, type, leave_archive);
 
     std::string folder = list_folder();
-    if (folder.size() < shell.temp_root.size()) {
+    if (folder.size() < session.mirror_root.size()) {
       gadget_set_text(FILE_LIST, parent_path(folder));
       break;
     }

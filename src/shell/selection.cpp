@@ -11,8 +11,8 @@ bool scan_selection(RowsView& rows, ShellState& s, const FolderEnumerator& enume
     std::string name = rows.text(i, 0);
     s.item_path = folder + name;
     bool all = s.select_all_active == 1;
-    bool file = state == 5 || (all && state == 1);
-    bool chosen_folder = state == 6 || (all && state == 2);
+    bool file = state == ROW_SELECTED_FILE || (all && state == ROW_FILE);
+    bool chosen_folder = state == ROW_SELECTED_OTHER || (all && state == ROW_OTHER);
     if (file)
       room = selection_append(s, s.item_path);
     else if (chosen_folder && name != "..")

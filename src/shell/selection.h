@@ -3,7 +3,7 @@
 #pragma once
 #include "runtime/folders.h"
 #include "shell/globals.h"
-#include "shell/rows_view.h"
+#include "explorer/rows_view.h"
 
 // Returns false when the selection list ran full and later files were left out.
 bool scan_selection(RowsView& rows, ShellState& s, const FolderEnumerator& enumerate = enumerate_folder);

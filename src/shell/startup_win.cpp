@@ -7,6 +7,7 @@
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
+#include "shell/main_window_layout.h"
 #include "shell/shell.h"
 #include "shell/startup.h"
 #include "ui/ui.h"
@@ -81,11 +82,13 @@ std::string long_temp_folder() {
 }
 
 void create_file_list(int w, int h) {
-  explorer_list_create(FILE_LIST, 1, 95, w - 5, h - 135, "*.*", 0x200000);
+  GadgetBox b = file_list_box(w, h);
+  explorer_list_create(FILE_LIST, b.x, b.y, b.w, b.h, "*.*", 0x200000);
 }
 
 void create_location_combo(int w) {
-  location_combo_create(LOCATION_COMBO, 30, 66, w - 40, 25, "C:\\", 0);
+  GadgetBox b = location_combo_box(w);
+  location_combo_create(LOCATION_COMBO, b.x, b.y, b.w, b.h, "C:\\", 0);
 }
 
 void create_main_menu() {
@@ -164,7 +167,7 @@ bool open_main_window() {
   query_system_small_icons();
   allocate_shell_tables(shell);
   shell.solid_switch.clear();
-  shell.self_extracting_index_start = SELF_EXTRACTING_INDEX_START;
+  shell.self_extracting_index_start = INDEX_STUB_SIZE;
   shell.task_count = 1;
   shell.select_all_active = 0;
   shell.program_folder = path_part(module_file_name());
@@ -180,7 +183,8 @@ bool open_main_window() {
 
   create_file_list(w, h);
   create_location_combo(w);
-  text_gadget(MEMORY_TEXT, w - 140, h - 40, 140, 20, memory_text(free_physical_memory()));
+  GadgetBox m = memory_text_box(w, h);
+  text_gadget(MEMORY_TEXT, m.x, m.y, m.w, m.h, memory_text(free_physical_memory()));
   create_main_menu();
   setup_list_colours(FILE_LIST, 0xFFFFFF, 0x000000);
   window_show(MAIN_WINDOW, 1);

@@ -1,5 +1,6 @@
 // Modal requesters: message boxes and the open-file dialog. While one is open every other window
 // of the thread is disabled, so the program's own loops cannot be re-entered through them.
+#include "ui/note.h"
 #include "ui/ui.h"
 #include "ui/requester_text.h"
 #include "tool/utf8_text.h"
@@ -63,6 +64,8 @@ int message_box(const std::string& title, const std::string& text, unsigned flag
   ModalGuard guard;
   return MessageBoxA(owner, text.c_str(), title.c_str(), flags);
 }
+
+void show_note(const Note& note) { message_box(note.title, note.text, note.flags); }
 
 std::string open_file_requester(const std::string& title, const std::string& default_path,
                                 const std::string& pattern, int pattern_index) {

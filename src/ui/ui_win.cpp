@@ -277,8 +277,14 @@ int event_window_number() { return current.window; }
 int event_type() { return current.type; }
 intptr_t event_data(int which) { return (which == 0 || which == 1) ? current.data[which] : 0; }
 
+// Besides the list, tree and bar classes the gadgets use: tab, hot-key, date, combo box ex and
+// internet classes.
+constexpr DWORD OTHER_CONTROL_CLASSES =
+    ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
+
 void ui_init() {
-  INITCOMMONCONTROLSEX icc = {sizeof(icc), 0xB48 | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES};
+  INITCOMMONCONTROLSEX icc = {sizeof(icc), OTHER_CONTROL_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
+                                               ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
   if (windows.empty()) windows.resize(8);
 }

@@ -208,8 +208,8 @@ TEST(SelfExtracting, EntriesStartAfterTheStubSlotAndFollowTheExtensionRule) {
   ASSERT_TRUE(compress_archive(job).ok);
   std::string bytes = read_file(job.archive_path);
   EXPECT_EQ(bytes.substr(0, 5), "MZ\x01\x02\x03");
-  EXPECT_EQ(bytes.substr(5, SFX_STUB_SIZE - 5), std::string(SFX_STUB_SIZE - 5, '\0'));
-  EXPECT_EQ(walk(job.archive_path, SFX_STUB_SIZE).size(), 5u);
+  EXPECT_EQ(bytes.substr(5, INDEX_STUB_SIZE - 5), std::string(INDEX_STUB_SIZE - 5, '\0'));
+  EXPECT_EQ(walk(job.archive_path, INDEX_STUB_SIZE).size(), 5u);
 
   ASSERT_TRUE(extract(job.archive_path, t.dir / "out").ok);
   expect_same_files(t, t.dir / "out");
@@ -220,7 +220,7 @@ TEST(SelfExtracting, EntriesStartAfterTheStubSlotAndFollowTheExtensionRule) {
 TEST(SelfExtracting, StubLargerThanItsSlotIsRefused) {
   Tree t;
   t.add("a", "a");
-  std::vector<uint8_t> big(SFX_STUB_SIZE + 1, 1);
+  std::vector<uint8_t> big(INDEX_STUB_SIZE + 1, 1);
   CompressJob job;
   job.archive_path = t.dir / "big.exe";
   job.sources = t.sources();

@@ -167,11 +167,11 @@ TEST_F(ArchiveBrowsing, OpeningASecondArchiveReplacesTheFirstMirror) {
            queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
          });
          script.push_back([&] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); });
-         open_archive(second);
+         browse_archive(second);
        }},
       [&] {
         shell.archive_path = archive_;
-        open_archive(archive_);
+        browse_archive(archive_);
       });
   EXPECT_TRUE(first_gone);
   EXPECT_TRUE(second_there);
@@ -188,7 +188,7 @@ TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedShowsTheEmptyMirrorRoot) {
              }},
              [&] {
                shell.archive_path = work_ + "missing.vnr";
-               open_archive(shell.archive_path);
+               browse_archive(shell.archive_path);
              });
   EXPECT_EQ(folder, shell.temp_root);
   EXPECT_EQ(rows, 1);  // only ".."
@@ -222,7 +222,7 @@ TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
              }},
              [&] {
                shell.archive_path = evil;
-               open_archive(evil);
+               browse_archive(evil);
              });
   FILE* check = std::fopen(sentinel.c_str(), "rb");
   ASSERT_NE(check, nullptr);
@@ -269,7 +269,7 @@ TEST_F(ArchiveBrowsing, SelectAllTakesEveryMemberBelowTheMirrorRoot) {
              }},
              [&] {
                shell.archive_path = archive_;
-               open_archive(archive_);
+               browse_archive(archive_);
              });
   ASSERT_EQ(taken.size(), 3u);
   for (const std::string& path : taken) EXPECT_EQ(path.rfind(shell.temp_root, 0), 0u) << path;

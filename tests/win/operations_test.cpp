@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "archive/index_walk.h"
-#include "archive/open_archive.h"
+#include "runtime/folders.h"
 #include "operations/compression_window.h"
 #include "operations/extraction_window.h"
 #include "shell/browsing.h"
@@ -81,7 +81,7 @@ class Operations : public ::testing::Test {
   std::string compress_into(const std::string& archive, const char* box_title = "Added") {
     shell.archive_path = archive;
     std::string box;
-    run_script({[] { press(12, 1); }, answer_box(box_title, &box)}, [] { compression_window(); });
+    run_script({[] { press(12, 1); }, answer_box(box_title, &box)}, [] { compression_window(operation_context()); });
     return box;
   }
 
@@ -109,7 +109,7 @@ TEST_F(Operations, AddWithDefaultSettingsWritesAnArchiveTheFrontEndLists) {
               }},
              [&] {
                shell.archive_path = archive;
-               open_archive(archive);
+               browse_archive(archive);
              });
   EXPECT_EQ(sizes, "1 KB|69 KB");
 }
@@ -130,7 +130,7 @@ TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
                press(8, 1);
              },
               [] { press(13, 1); }},
-             [] { compression_window(); });
+             [] { compression_window(operation_context()); });
   EXPECT_EQ(shell.solid_switch, "-s");
   EXPECT_EQ(shell.ultra_switch, "x");
   EXPECT_EQ(shell.compression_method, 1);
@@ -142,7 +142,7 @@ TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
                method_text = gadget_get_text(7);
                PostMessageA(window_handle(1), WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
              }},
-             [] { compression_window(); });
+             [] { compression_window(operation_context()); });
   EXPECT_EQ(solid, 1);
   EXPECT_EQ(ultra, 1);
   EXPECT_EQ(recursive, 1);
@@ -166,7 +166,7 @@ TEST_F(Operations, ASelfExtractingArchiveIsReportedUnderItsProgramName) {
                press(12, 1);
              },
               answer_box("Added", &box)},
-             [] { compression_window(); });
+             [] { compression_window(operation_context()); });
   EXPECT_EQ(box.rfind("archive=" + work_ + "setup.exe in ", 0), 0u) << box;
   EXPECT_TRUE(exists(work_ + "setup.exe"));
   EXPECT_FALSE(exists(work_ + "setup.vnr"));
@@ -199,7 +199,7 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
               answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
                shell.archive_path = archive;
-               open_archive(archive);
+               browse_archive(archive);
              });
   EXPECT_EQ(box.rfind("Archive =" + archive + " in ", 0), 0u) << box;
   // Members keep their folders below the destination; b.txt was not chosen.
@@ -233,7 +233,7 @@ TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
               answer_box("Note:", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
                shell.archive_path = archive;
-               open_archive(archive);
+               browse_archive(archive);
              });
   EXPECT_NE(box.find("were not extracted"), std::string::npos) << box;
   EXPECT_FALSE(exists(dest + "c.txt"));
@@ -264,7 +264,7 @@ TEST_F(Operations, DoubleClickedMembersLandInTheLaunchFolder) {
               }},
              [&] {
                shell.archive_path = archive;
-               open_archive(archive);
+               browse_archive(archive);
              });
   EXPECT_TRUE(text_member);
   EXPECT_TRUE(whole_archive);
@@ -288,7 +288,7 @@ TEST_F(Operations, TreeClicksFillTheFieldAndTypingOverridesThem) {
                 typed = shell.destination_folder;
                 PostMessageA(window_handle(2), WM_SYSCOMMAND, SC_CLOSE, 0);
               }},
-             [&] { extraction_window(work_ + "none.vnr"); });
+             [&] { extraction_window(work_ + "none.vnr", operation_context()); });
   EXPECT_EQ(first_field, shell.program_folder);
   EXPECT_EQ(to_upper(after_click), to_upper(folder));
   EXPECT_EQ(typed, "C:\\typed\\");

@@ -93,7 +93,7 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
   for (const std::string& f : files_) selection_append(shell, data_ + f);
   std::string archive = work_ + "\xE6\x97\xA5\xE6\x9C\xAC.vnr", added, notice, size_cell, folder_rows;
   shell.archive_path = archive;
-  run({[] { press(12, 1); }, answer_box("Added", &added)}, [] { compression_window(); });
+  run({[] { press(12, 1); }, answer_box("Added", &added)}, [] { compression_window(operation_context()); });
   std::vector<std::string> stored, expected = files_;
   index_walk_file(archive, [&](const IndexEntry& e) { stored.push_back(e.folder + e.name); });
   std::sort(stored.begin(), stored.end());
@@ -127,7 +127,7 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
        }},
       [&] {
         shell.archive_path = archive;
-        open_archive(archive);
+        browse_archive(archive);
       });
   EXPECT_EQ(size_cell, "1 KB");
   EXPECT_EQ(notice.rfind("Archive =" + archive + " in ", 0), 0u) << notice;
@@ -164,7 +164,7 @@ TEST_F(Utf8Names, AnOldCode1252NameIsListedAndExtractedAsUtf8) {
        answer_box("Notice", &notice), [] { exit_menu(); }},
       [&] {
         shell.archive_path = archive;
-        open_archive(archive);
+        browse_archive(archive);
       });
   EXPECT_EQ(shown, (std::vector<std::string>{"..", "caf\xC3\xA9.txt"}));
   EXPECT_EQ(read_file(dest + "caf\xC3\xA9.txt"), "old") << notice;

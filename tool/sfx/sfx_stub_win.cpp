@@ -37,7 +37,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   bool silent = args.size() == 2 && (args[0] == "/s" || args[0] == "-s");
   ReadJob job;
   job.archive_path = own_path();
-  job.index_start = SFX_STUB_SIZE;
+  job.index_start = INDEX_STUB_SIZE;
   if (silent) {
     job.destination = args[1];
   } else {

@@ -1,4 +1,4 @@
-// What the shell's commands need of the file list: rows with states and texts, and its folder.
+// What the commands over the file list need of it: rows with states and texts, and its folder.
 #pragma once
 #include <string>
 
@@ -11,3 +11,10 @@ class RowsView {
   virtual void set_text(int row, int column, const std::string& text) = 0;
   virtual std::string folder() = 0;  // ends with "\"; "" at the drive level
 };
+
+// Row states as RowsView::state reports them.
+constexpr int ROW_FILE = 1;
+constexpr int ROW_OTHER = 2;
+constexpr int ROW_SELECTED = 4;
+constexpr int ROW_SELECTED_FILE = ROW_FILE + ROW_SELECTED;
+constexpr int ROW_SELECTED_OTHER = ROW_OTHER + ROW_SELECTED;

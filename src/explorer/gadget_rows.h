@@ -1,6 +1,6 @@
 // The file list seen through RowsView.
 #pragma once
-#include "shell/rows_view.h"
+#include "explorer/rows_view.h"
 
 class GadgetRows : public RowsView {
  public:

@@ -1,0 +1,37 @@
+// The tables an open archive and a selection fill: 1-based, fixed in capacity, allocated once.
+// The shell's state holds them; the layers below take them as parameters.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "format/archive_layout.h"
+
+constexpr int ROW_TABLE_SLOTS = 8388609;  // slots 0..8,388,608, one per row key
+
+// Full paths of the chosen files, slots 1..selection_count.
+struct SelectionTable {
+  std::vector<std::string> selection_list;   // TABLE_CAPACITY + 1 slots, slot 0 unused
+  int selection_count = 0;
+};
+
+// The most recently opened archive: its entries by mirror path, the folders its mirror tree
+// created, and the listing step's row table.
+struct EntryTable {
+  std::vector<std::string> entry_paths;      // TABLE_CAPACITY + 1 slots
+  std::vector<int64_t> entry_sizes;
+  std::vector<int32_t> entry_keys;           // row_key of each entry path, made when it is added
+  int entry_count = 0;
+  std::vector<std::string> created_folders;  // TABLE_CAPACITY + 1 slots
+  int created_folder_count = 0;
+  std::vector<int16_t> row_index_table;      // ROW_TABLE_SLOTS slots, never cleared
+};
+
+void allocate_selection_table(SelectionTable& t);
+void allocate_entry_table(EntryTable& t);
+
+// Appends a path to selection_list; false (and nothing written) when the table is full.
+bool selection_append(SelectionTable& t, const std::string& path);
+
+// Appends an entry of an opened archive; false (and nothing written) when the table is full.
+bool entry_append(EntryTable& t, const std::string& mirror_path, int64_t size);

@@ -1,0 +1,32 @@
+// What the archiver operations read and change: the paths they work with and the compression
+// settings. The shell's state block holds one; the operations take it as a parameter.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "archive/tables.h"
+
+struct OperationState {
+  std::string program_folder;       // ends with "\"
+  std::string archive_path;
+  std::string destination_folder;
+  std::string temp_root;            // %TEMP%\tempvantor\ (long form)
+  std::string launch_root;          // %TEMP%\launchvantor\ (long form)
+  std::string launch_target;
+
+  std::string solid_switch;
+  std::string ultra_switch;
+  int task_count = 1;
+  int compression_method = 3;
+  int buffer_position = 4;
+  int dictionary_position = 7;
+  float elapsed_seconds = 0.0f;
+};
+
+// An operation's inputs: the state, the chosen files, and how to let the selection go (empty it
+// and clear the list's highlight) when an operation window closes.
+struct OperationContext {
+  OperationState& state;
+  SelectionTable& selection;
+  std::function<void()> release_selection;
+};
