@@ -77,14 +77,14 @@ Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_
 }  // namespace
 
 IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& step,
-                           const IndexPoll& poll) {
+                           const IndexPoll& poll, int64_t limit) {
   IndexWalkResult result;
   int64_t file_size = source.size();
   int64_t pos = std::max<int64_t>(start, 0);
   IndexEntry entry;
   bool system_utf8 = system_text_is_utf8();
   while (pos < file_size) {
-    if (result.entries == INDEX_ENTRY_LIMIT) {
+    if (result.entries >= limit) {
       result.end = IndexEnd::entry_limit;
       break;
     }
@@ -92,6 +92,7 @@ IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& s
     int64_t entry_length = 0;
     if (read_entry(source, pos, file_size, system_utf8, &entry, &entry_length) == Step::bad) {
       result.end = IndexEnd::bad_entry;
+      result.damage_position = pos;
       break;
     }
     ++result.entries;
@@ -99,6 +100,7 @@ IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& s
     // Compared as room left, so a huge length cannot overflow the position.
     if (entry_length > file_size - pos) {
       result.end = IndexEnd::past_end;
+      result.damage_position = pos;
       pos = file_size;
       break;
     }
@@ -120,13 +122,25 @@ IndexWalkResult index_walk_file(const std::string& archive_path, const IndexStep
 }
 
 IndexWalkResult index_mark(ByteSource& source, int64_t start, const IndexMarkRule& rule,
-                           bool* written, const IndexPoll& poll) {
+                           bool* written, const IndexPoll& poll, size_t marks_held) {
   std::vector<std::pair<int64_t, uint8_t>> marks;
+  int64_t resume = -1;  // the first entry whose mark was not kept
   IndexWalkResult result = index_walk(
-      source, start, [&](const IndexEntry& e) { marks.emplace_back(e.mark_offset, rule(e)); }, poll);
-  bool ok = result.sound();
-  if (ok) {
-    for (const auto& mark : marks) ok = source.write_at(mark.first, mark.second) && ok;
+      source, start,
+      [&](const IndexEntry& e) {
+        if (marks.size() < marks_held)
+          marks.emplace_back(e.mark_offset, rule(e));
+        else if (resume < 0)
+          resume = e.position;
+      },
+      poll, INDEX_NO_LIMIT);
+  bool ok = true;
+  for (const auto& mark : marks) ok = source.write_at(mark.first, mark.second) && ok;
+  if (resume >= 0) {
+    int64_t rest = result.entries - static_cast<int64_t>(marks.size());
+    index_walk(
+        source, resume, [&](const IndexEntry& e) { ok = source.write_at(e.mark_offset, rule(e)) && ok; }, poll,
+        rest);
   }
   if (written) *written = ok;
   return result;

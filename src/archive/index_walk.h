@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "format/archive_layout.h"
+constexpr int64_t INDEX_NO_LIMIT = INT64_MAX;
+// Marks the marking pass keeps from its walk; the marks of later entries are decided and written
+// by a second walk from there, so no archive can make it hold more.
+constexpr size_t INDEX_MARKS_HELD = size_t{1} << 20;
 
 // Random access to the bytes of an archive. Reads never fail loudly: they return the count read.
 class ByteSource {
@@ -54,25 +58,27 @@ enum class IndexEnd {
   end_of_file,    // the last entry reached exactly the end of the file
   past_end,       // the last entry's length reaches beyond the end of the file
   bad_entry,      // an entry that cannot be right; the entries before it are kept
-  entry_limit,    // INDEX_ENTRY_LIMIT entries were walked and more follow
+  entry_limit,    // as many entries as the walk's limit were walked and more follow
 };
 
 struct IndexWalkResult {
-  int entries = 0;
+  int64_t entries = 0;
   IndexEnd end = IndexEnd::end_of_file;
   int64_t stop_position = 0;  // where the walk stopped
+  // First byte of the entry where the chain breaks (the bad entry, or the last one when its
+  // length runs past the end): its member and any after it cannot be read whole. -1 if none.
+  int64_t damage_position = -1;
   // Every entry of the file was reached through whole entries ending exactly at the end.
-  // Only then may mark bytes be written.
   bool sound() const { return end == IndexEnd::end_of_file; }
 };
 
 using IndexStep = std::function<void(const IndexEntry&)>;
 using IndexPoll = std::function<void()>;
 
-// Walks the chain from start. poll runs before each entry (the window layer drops one pending
-// event there); step receives each entry. Either may be empty.
+// Walks the chain from start, at most limit entries. poll runs before each entry (the window
+// layer drops one pending event there); step receives each entry. Either may be empty.
 IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& step,
-                           const IndexPoll& poll = {});
+                           const IndexPoll& poll = {}, int64_t limit = INDEX_ENTRY_LIMIT);
 
 // Opens the archive read-only and walks it from its index start. An archive that cannot be
 // opened yields no entries and a bad_entry result at position 0.
@@ -82,11 +88,13 @@ IndexWalkResult index_walk_file(const std::string& archive_path, const IndexStep
 // Decides the new mark of one entry (0 or 1).
 using IndexMarkRule = std::function<uint8_t(const IndexEntry&)>;
 
-// The marking pass's use of the walk: walks the whole chain first and writes the mark bytes only
-// when it is sound, so a damaged archive is never written to. Returns the walk's result; false in
-// *written when nothing (or not everything) could be written.
+// The marking pass's use of the walk: walks the whole chain first, without an entry limit, and
+// only then writes the mark byte of every entry it reached; where the chain breaks, the entries
+// before the break are marked and the rest is left alone. The rule runs once per entry, in order.
+// Returns the walk's result; false in *written when a mark byte could not be written.
 IndexWalkResult index_mark(ByteSource& source, int64_t start, const IndexMarkRule& rule,
-                           bool* written, const IndexPoll& poll = {});
+                           bool* written, const IndexPoll& poll = {},
+                           size_t marks_held = INDEX_MARKS_HELD);
 
 // The same on the archive file, opened for reading and writing from its index start.
 IndexWalkResult index_mark_file(const std::string& archive_path, const IndexMarkRule& rule,

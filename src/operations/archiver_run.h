@@ -1,11 +1,13 @@
 // Runs vantor.exe hidden, waits for it and tells how it ended.
 #pragma once
 #include <string>
+#include <vector>
 
 struct ArchiverResult {
   bool started = false;
   int exit_code = -1;
   std::string reason;  // the archiver's last words on standard error, when it failed
+  std::vector<std::string> problems;  // every complaint it made, one per line
   bool ok() const { return started && exit_code == 0; }
 };
 

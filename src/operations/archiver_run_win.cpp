@@ -2,6 +2,7 @@
 
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
+#include "operations/operation_texts.h"
 #include "process/process_runner.h"
 
 namespace {
@@ -45,6 +46,7 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
   result.exit_code = static_cast<int>(program_exit_code(program));
   close_program(program);
   result.reason = last_line(errors);
+  result.problems = problem_lines(errors);
   return result;
 }
 

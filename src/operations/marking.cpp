@@ -17,7 +17,7 @@ MarkingResult mark_entries(ByteSource& archive, int64_t start, const std::vector
       },
       &result.written, poll);
   result.entries = walk.entries;
-  result.damaged = !walk.sound();
+  result.damaged_at = walk.damage_position;
   if (result.written) result.launch_target = target;
   return result;
 }

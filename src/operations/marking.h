@@ -6,11 +6,11 @@
 #include "archive/index_walk.h"
 
 struct MarkingResult {
-  bool written = false;       // the chain was sound and every mark was written
-  bool damaged = false;       // the chain was not sound: nothing was written
-  int entries = 0;
-  int marked = 0;
-  std::string launch_target;  // launch_root + folder + name of the last matching entry, or ""
+  bool written = false;        // every entry the walk reached got its mark
+  int64_t damaged_at = -1;     // where the chain breaks: members from there on cannot be extracted
+  int64_t entries = 0;
+  int64_t marked = 0;
+  std::string launch_target;   // launch_root + folder + name of the last matching entry, or ""
 };
 
 // `chosen` holds mirror paths (temp_root + folder + name), compared byte for byte.

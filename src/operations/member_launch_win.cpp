@@ -8,6 +8,7 @@
 #include "operations/member_launch.h"
 #include "format/archive_layout.h"
 #include "ui/note.h"
+#include "operations/operation_texts.h"
 #include "ui/ui.h"
 
 namespace {
@@ -33,14 +34,11 @@ bool marking_pass(OperationState& s, const SelectionTable& selection) {
                                   selection.selection_list.begin() + 1 + selection.selection_count);
   MarkingResult result = mark_entries(*archive, index_start(s.archive_path), chosen, s.temp_root,
                                       s.launch_root, [] { wait_event(0); });
-  if (result.damaged) {
-    warn("The archive " + s.archive_path + " is damaged; it was left unchanged and nothing was extracted.");
-    return false;
-  }
   if (!result.written) {
     warn("The archive " + s.archive_path + " could not be marked for extraction; nothing was extracted.");
     return false;
   }
+  if (result.damaged_at >= 0) warn(damaged_index_text(s.archive_path, result.damaged_at));
   if (!result.launch_target.empty()) s.launch_target = result.launch_target;
   return true;
 }
@@ -64,9 +62,11 @@ bool prepare_member_launch(bool program_member, const OperationContext& context)
     s.destination_folder = s.launch_root;
     ArchiverResult all = run_archiver(s.program_folder, extract_all_parameters(s.task_count, s.archive_path,
                                                              s.destination_folder));
-    if (!all.ok()) {
-      warn(archiver_failure_text("The archive beside the program " + s.launch_target + " could not be extracted",
-                                 all));
+    // The program itself was extracted and checked above: a member that failed beside it (one
+    // still held open by an earlier launch, say) is named, and the program is started anyway.
+    if (!all.ok() && file_exists(s.launch_target)) warn(failed_beside_program_text(s.launch_target, all.problems));
+    if (!file_exists(s.launch_target)) {
+      warn(archiver_failure_text(s.launch_target + " could not be extracted", all));
       return false;
     }
   }

@@ -23,3 +23,32 @@ std::string added_text(const std::string& archive_path, float seconds) {
 std::string notice_text(const std::string& archive_path, float seconds) {
   return "Archive =" + archive_path + " in " + str(whole_seconds(seconds)) + " sec.";
 }
+
+std::string damaged_index_text(const std::string& archive_path, int64_t offset) {
+  return "The index of " + archive_path + " is damaged at offset " + str(offset) +
+         ": the members from there on cannot be extracted; the ones before it were marked as chosen.";
+}
+
+std::vector<std::string> problem_lines(const std::string& errors) {
+  static const std::string PREFIX = "vantor: ";
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < errors.size()) {
+    size_t end = errors.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = errors.size();
+    std::string line = errors.substr(start, end - start);
+    if (line.compare(0, PREFIX.size(), PREFIX) == 0) line.erase(0, PREFIX.size());
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string failed_beside_program_text(const std::string& program, const std::vector<std::string>& problems) {
+  constexpr size_t NAMED = 5;  // a message box holds one line; the rest are counted
+  std::string text = program + " is started, but other members of the archive were not extracted beside it: ";
+  for (size_t i = 0; i < problems.size() && i < NAMED; ++i) text += (i ? "; " : "") + problems[i];
+  if (problems.empty()) text += "the archiver reported a failure";
+  if (problems.size() > NAMED) text += "; and " + str(static_cast<int64_t>(problems.size() - NAMED)) + " more";
+  return text + ".";
+}

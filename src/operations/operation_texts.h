@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 std::string method_label(int position);      // "method 3"
 std::string task_label(int position);        // "task 1"
@@ -15,3 +16,12 @@ int64_t whole_seconds(float seconds);
 
 std::string added_text(const std::string& archive_path, float seconds);   // "archive=... in N sec."
 std::string notice_text(const std::string& archive_path, float seconds);  // "Archive =... in N sec."
+
+// The marking pass on a broken index: what can still be extracted.
+std::string damaged_index_text(const std::string& archive_path, int64_t offset);
+
+// The archiver's complaints, one per line, without its "vantor: " prefix and without empty lines.
+std::vector<std::string> problem_lines(const std::string& errors);
+// A program member is started although other members could not be extracted beside it: names
+// the first few complaints and counts the rest.
+std::string failed_beside_program_text(const std::string& program, const std::vector<std::string>& problems);

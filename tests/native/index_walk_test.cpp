@@ -192,6 +192,7 @@ TEST(IndexWalk, BadEntriesEndTheWalkCleanly) {
     EXPECT_EQ(w.entries[0].name, "ok");
     EXPECT_EQ(w.result.end, IndexEnd::bad_entry);
     EXPECT_EQ(w.result.stop_position, static_cast<int64_t>(first.size()));
+    EXPECT_EQ(w.result.damage_position, static_cast<int64_t>(first.size()));
     EXPECT_FALSE(w.result.sound());
     EXPECT_FALSE(w.out_of_bounds);
   }
@@ -202,6 +203,7 @@ TEST(IndexWalk, LengthBeyondTheEndKeepsTheEntryAndStops) {
     Walk w = walk_bytes(concat({entry("a", "", 1), entry("b", "", 2, length)}));
     ASSERT_EQ(w.entries.size(), 2u);
     EXPECT_EQ(w.result.end, IndexEnd::past_end);
+    EXPECT_EQ(w.result.damage_position, w.entries[1].position);
     EXPECT_FALSE(w.result.sound());
     EXPECT_FALSE(w.out_of_bounds);
   }
@@ -240,14 +242,50 @@ TEST(IndexMark, WritesOnlyMarkBytesOfASoundChain) {
   EXPECT_EQ(source.bytes(), expected);
 }
 
-TEST(IndexMark, LeavesADamagedArchiveUntouched) {
-  Bytes bytes = concat({entry("a.txt", "", 1), entry("b.txt", "", 2), entry("c", "", 3, 0)});
-  MemorySource source(bytes);
-  bool written = true;
-  IndexWalkResult r = index_mark(source, 0, mark_b, &written);
-  EXPECT_EQ(r.entries, 2);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(source.bytes(), bytes);
+TEST(IndexMark, ABrokenChainMarksTheEntriesBeforeTheBreakOnly) {
+  Bytes sound = concat({entry("a.txt", "", 1), entry("b.txt", "", 2)});
+  Walk w = walk_bytes(sound);
+  for (const Bytes& broken : {concat({sound, entry("c", "", 3, 0)}),                   // a bad entry
+                              concat({entry("a.txt", "", 1), entry("b.txt", "", 2, 1000)})}) {  // cut short
+    MemorySource source(broken);
+    bool written = false;
+    IndexWalkResult r = index_mark(source, 0, mark_b, &written);
+    EXPECT_EQ(r.entries, 2);
+    EXPECT_TRUE(written);
+    Bytes expected = broken;
+    expected[static_cast<size_t>(w.entries[1].mark_offset)] = 1;
+    EXPECT_EQ(source.bytes(), expected);
+  }
+}
+
+// More entries than the listing's table holds, and more than the pass keeps marks for at once.
+TEST(IndexMark, HasNoEntryLimitAndCallsTheRuleOncePerEntryInOrder) {
+  Bytes one = entry("", "", 0);
+  Bytes bytes;
+  const int count = INDEX_ENTRY_LIMIT + 7;
+  bytes.reserve(one.size() * count);
+  for (int i = 0; i < count; ++i) bytes.insert(bytes.end(), one.begin(), one.end());
+  for (size_t held : {INDEX_MARKS_HELD, size_t{1000}}) {
+    MemorySource source(bytes);
+    int64_t calls = 0, last = -1;
+    bool in_order = true, written = false;
+    IndexWalkResult r = index_mark(
+        source, 0,
+        [&](const IndexEntry& e) -> uint8_t {
+          in_order = in_order && e.position > last;
+          last = e.position;
+          return ++calls % 2;
+        },
+        &written, {}, held);
+    EXPECT_EQ(r.entries, count);
+    EXPECT_EQ(calls, count);
+    EXPECT_TRUE(in_order);
+    EXPECT_TRUE(written);
+    int wrong = 0;  // entry i got mark (i + 1) % 2, past the marks held too
+    for (int i = 0; i < count; ++i)
+      wrong += source.bytes()[static_cast<size_t>(INDEX_FIXED_HEADER - 1) + one.size() * i] != (i + 1) % 2;
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 TEST(IndexFile, ExtensionDecidesWhereTheWalkStarts) {

@@ -32,6 +32,19 @@ TEST(OperationTexts, ResultMessages) {
   EXPECT_EQ(notice_text("C:\\a\\x.vnr", 0.2f), "Archive =C:\\a\\x.vnr in 0 sec.");
 }
 
+TEST(OperationTexts, ComplaintsBesideAProgramAreNamedOnOneLine) {
+  std::vector<std::string> lines =
+      problem_lines("vantor: cannot extract docs/a.txt: in use\r\n\nvantor: b.txt: CRC mismatch\nplain\n");
+  EXPECT_EQ(lines, (std::vector<std::string>{"cannot extract docs/a.txt: in use", "b.txt: CRC mismatch", "plain"}));
+  EXPECT_EQ(failed_beside_program_text("C:\\L\\run.exe", lines),
+            "C:\\L\\run.exe is started, but other members of the archive were not extracted beside it: cannot "
+            "extract docs/a.txt: in use; b.txt: CRC mismatch; plain.");
+  std::vector<std::string> many(7, "x");
+  std::string text = failed_beside_program_text("r.exe", many);
+  EXPECT_EQ(text.substr(text.size() - 17), "x; x; and 2 more.");
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+}
+
 namespace {
 
 void put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
@@ -97,15 +110,17 @@ TEST(MarkingPass, PathsDifferingOnlyInCaseDoNotMatch) {
   EXPECT_EQ(r.marked, 0);
 }
 
-TEST(MarkingPass, ADamagedChainIsLeftUntouched) {
+TEST(MarkingPass, ADamagedChainMarksWhatItReachesAndSaysWhereItBreaks) {
   std::vector<uint8_t> bytes = archive({entry("a.txt", "", 1, 50), entry("b.txt", "", 1, 50)});
   bytes[50] = 0;  // the second entry's length becomes zero: the chain cannot go on
   for (int i = 51; i < 58; ++i) bytes[i] = 0;
   MemorySource source(bytes);
   MarkingResult r = mark_entries(source, 0, {ROOT + "a.txt"}, ROOT, LAUNCH);
-  EXPECT_TRUE(r.damaged);
-  EXPECT_FALSE(r.written);
-  EXPECT_EQ(r.launch_target, "");
+  EXPECT_EQ(r.damaged_at, 50);
+  EXPECT_TRUE(r.written);
+  EXPECT_EQ(r.entries, 1);
+  EXPECT_EQ(r.launch_target, LAUNCH + "a.txt");
+  bytes[22 + 5] = 1;
   EXPECT_EQ(source.bytes(), bytes);
 }
 
