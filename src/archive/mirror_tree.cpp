@@ -1,8 +1,83 @@
 #include "archive/mirror_tree.h"
 
+#include "runtime/text.h"
 #include "tool/path_safety.h"
+
+namespace {
+
+uint64_t fnv1a(const std::string& text) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
+  return h;
+}
+
+// "a\b\" gives "a\" and "a\b\".
+template <typename Visit>
+void each_folder_prefix(const std::string& folder, Visit visit) {
+  for (size_t i = folder.find('\\'); i != std::string::npos; i = folder.find('\\', i + 1)) visit(folder.substr(0, i + 1));
+}
+
+std::string members(int64_t n) { return str(n) + (n == 1 ? " member" : " members"); }
+
+}  // namespace
 
 bool mirror_entry_safe(const std::string& folder, const std::string& name) {
   if (name.empty()) return folder.empty() || check_member_path(folder, "_").ok;
   return check_member_path(folder, name).ok;
+}
+
+bool MirrorNames::clashes(const std::unordered_map<uint64_t, uint64_t>& taken, const std::string& path) const {
+  auto it = taken.find(fnv1a(to_lower_ascii(path)));
+  return it != taken.end() && it->second != fnv1a(path);
+}
+
+MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder, const std::string& name) {
+  if (!mirror_entry_safe(folder, name)) return MirrorSkip::unsafe_name;
+  if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT ||
+      root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1)
+    return MirrorSkip::too_long;
+  bool clash = false;
+  each_folder_prefix(folder, [&](const std::string& prefix) {
+    std::string as_file = prefix.substr(0, prefix.size() - 1);
+    clash = clash || clashes(folders_, prefix) || files_.count(fnv1a(to_lower_ascii(as_file)));
+  });
+  if (!name.empty()) {
+    std::string path = folder + name;
+    clash = clash || clashes(files_, path) || folders_.count(fnv1a(to_lower_ascii(path + "\\")));
+  }
+  if (clash) return MirrorSkip::clash;
+  each_folder_prefix(folder, [&](const std::string& prefix) {
+    folders_.emplace(fnv1a(to_lower_ascii(prefix)), fnv1a(prefix));
+  });
+  if (!name.empty()) files_.emplace(fnv1a(to_lower_ascii(folder + name)), fnv1a(folder + name));
+  return MirrorSkip::none;
+}
+
+void MirrorReport::count(MirrorSkip why) {
+  if (why == MirrorSkip::unsafe_name) ++unsafe_names;
+  if (why == MirrorSkip::too_long) ++too_long;
+  if (why == MirrorSkip::clash) ++clashes;
+}
+
+std::string mirror_report_text(const std::string& archive_path, const MirrorReport& r) {
+  std::string text;
+  int64_t skipped = r.unsafe_names + r.too_long + r.clashes;
+  if (skipped > 0) {
+    std::string why;
+    auto add = [&](int64_t n, const std::string& reason) {
+      if (n > 0) why += (why.empty() ? "" : ", ") + str(n) + " " + reason;
+    };
+    add(r.unsafe_names, "with an unsafe name");
+    add(r.too_long, "with a path of 260 bytes or more");
+    add(r.clashes, "whose name clashes with another member's (letter case, or a file and a folder of one path)");
+    text = members(skipped) + " of " + archive_path + (skipped == 1 ? " is" : " are") + " not shown: " + why + ".";
+  }
+  auto sentence = [&](const std::string& s) { text += (text.empty() ? "" : " ") + s; };
+  std::string archive = text.empty() ? "The archive " + archive_path : "The archive";
+  if (r.damage_position >= 0)
+    sentence(archive + " is damaged at offset " + str(r.damage_position) +
+             " of its index: the members from there on are not shown.");
+  else if (r.table_full)
+    sentence(archive + " holds more members than the 512000 shown.");
+  return text;
 }

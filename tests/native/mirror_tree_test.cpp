@@ -1,0 +1,60 @@
+// Which entries get a mirror file of their own, and what an open says about those that do not.
+#include <gtest/gtest.h>
+
+#include "archive/mirror_tree.h"
+
+namespace {
+
+const std::string ROOT = "C:\\T\\tempvantor\\";
+
+TEST(MirrorNames, EntriesThatWouldLandOnAnotherEntrysPlaceAreTurnedAway) {
+  MirrorNames names;
+  EXPECT_EQ(names.check(ROOT, "docs\\", "a.txt"), MirrorSkip::none);
+  EXPECT_EQ(names.check(ROOT, "docs\\", "a.txt"), MirrorSkip::none);  // the same path again: the later size wins
+  EXPECT_EQ(names.check(ROOT, "docs\\", "A.TXT"), MirrorSkip::clash);
+  EXPECT_EQ(names.check(ROOT, "Docs\\", "b.txt"), MirrorSkip::clash);  // the folder is already spelt docs
+  EXPECT_EQ(names.check(ROOT, "docs\\a.txt\\", "c"), MirrorSkip::clash);  // a folder where a file is
+  EXPECT_EQ(names.check(ROOT, "docs\\sub\\", "d"), MirrorSkip::none);
+  EXPECT_EQ(names.check(ROOT, "docs\\", "SUB"), MirrorSkip::clash);  // a file where a folder is
+  EXPECT_EQ(names.check(ROOT, "docs\\", ""), MirrorSkip::none);  // a folder entry needs no file
+  EXPECT_EQ(names.check(ROOT, "docs\\sub\\", "e"), MirrorSkip::none);
+}
+
+TEST(MirrorNames, UnsafeNamesAndPathsTooLongForTheSystem) {
+  MirrorNames names;
+  EXPECT_EQ(names.check(ROOT, "..\\", "x"), MirrorSkip::unsafe_name);
+  EXPECT_EQ(names.check(ROOT, "", "con"), MirrorSkip::unsafe_name);
+  std::string name(MIRROR_FILE_PATH_LIMIT - ROOT.size(), 'n');
+  EXPECT_EQ(names.check(ROOT, "", name), MirrorSkip::none);  // 259 bytes
+  EXPECT_EQ(names.check(ROOT, "", name + "n"), MirrorSkip::too_long);
+  std::string folder(MIRROR_FOLDER_PATH_LIMIT - ROOT.size(), 'f');
+  EXPECT_EQ(names.check(ROOT, folder + "\\", "x"), MirrorSkip::none);
+  EXPECT_EQ(names.check(ROOT, folder + "f\\", "x"), MirrorSkip::too_long);
+}
+
+TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
+  MirrorReport none;
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", none), "");
+
+  MirrorReport r;
+  r.count(MirrorSkip::unsafe_name);
+  r.count(MirrorSkip::clash);
+  r.count(MirrorSkip::clash);
+  r.count(MirrorSkip::none);
+  r.damage_position = 4096;
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
+            "3 members of C:\\a.vnr are not shown: 1 with an unsafe name, 2 whose name clashes with another "
+            "member's (letter case, or a file and a folder of one path). The archive is damaged at offset 4096 "
+            "of its index: the members from there on are not shown.");
+
+  MirrorReport one;
+  one.count(MirrorSkip::too_long);
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", one),
+            "1 member of C:\\a.vnr is not shown: 1 with a path of 260 bytes or more.");
+
+  MirrorReport full;
+  full.table_full = true;
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", full), "The archive C:\\a.vnr holds more members than the 512000 shown.");
+}
+
+}  // namespace
