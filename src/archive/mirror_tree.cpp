@@ -57,11 +57,12 @@ void MirrorReport::count(MirrorSkip why) {
   if (why == MirrorSkip::unsafe_name) ++unsafe_names;
   if (why == MirrorSkip::too_long) ++too_long;
   if (why == MirrorSkip::clash) ++clashes;
+  if (why == MirrorSkip::not_created) ++not_created;
 }
 
 std::string mirror_report_text(const std::string& archive_path, const MirrorReport& r) {
   std::string text;
-  int64_t skipped = r.unsafe_names + r.too_long + r.clashes;
+  int64_t skipped = r.unsafe_names + r.too_long + r.clashes + r.not_created;
   if (skipped > 0) {
     std::string why;
     auto add = [&](int64_t n, const std::string& reason) {
@@ -70,6 +71,7 @@ std::string mirror_report_text(const std::string& archive_path, const MirrorRepo
     add(r.unsafe_names, "with an unsafe name");
     add(r.too_long, "with a path of 260 bytes or more");
     add(r.clashes, "whose name clashes with another member's (letter case, or a file and a folder of one path)");
+    add(r.not_created, "whose stand-in file could not be created");
     text = members(skipped) + " of " + archive_path + (skipped == 1 ? " is" : " are") + " not shown: " + why + ".";
   }
   auto sentence = [&](const std::string& s) { text += (text.empty() ? "" : " ") + s; };

@@ -51,6 +51,10 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   one.count(MirrorSkip::too_long);
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", one),
             "1 member of C:\\a.vnr is not shown: 1 with a path of 260 bytes or more.");
+  one.count(MirrorSkip::not_created);
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", one),
+            "2 members of C:\\a.vnr are not shown: 1 with a path of 260 bytes or more, 1 whose stand-in file "
+            "could not be created.");
 
   MirrorReport full;
   full.table_full = true;
