@@ -27,7 +27,7 @@ bool mirror_entry_safe(const std::string& folder, const std::string& name) {
 }
 
 bool MirrorNames::clashes(const std::unordered_map<uint64_t, uint64_t>& taken, const std::string& path) const {
-  auto it = taken.find(fnv1a(to_lower_ascii(path)));
+  auto it = taken.find(fnv1a(name_case_key(path)));
   return it != taken.end() && it->second != fnv1a(path);
 }
 
@@ -39,17 +39,17 @@ MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder
   bool clash = false;
   each_folder_prefix(folder, [&](const std::string& prefix) {
     std::string as_file = prefix.substr(0, prefix.size() - 1);
-    clash = clash || clashes(folders_, prefix) || files_.count(fnv1a(to_lower_ascii(as_file)));
+    clash = clash || clashes(folders_, prefix) || files_.count(fnv1a(name_case_key(as_file)));
   });
   if (!name.empty()) {
     std::string path = folder + name;
-    clash = clash || clashes(files_, path) || folders_.count(fnv1a(to_lower_ascii(path + "\\")));
+    clash = clash || clashes(files_, path) || folders_.count(fnv1a(name_case_key(path + "\\")));
   }
   if (clash) return MirrorSkip::clash;
   each_folder_prefix(folder, [&](const std::string& prefix) {
-    folders_.emplace(fnv1a(to_lower_ascii(prefix)), fnv1a(prefix));
+    folders_.emplace(fnv1a(name_case_key(prefix)), fnv1a(prefix));
   });
-  if (!name.empty()) files_.emplace(fnv1a(to_lower_ascii(folder + name)), fnv1a(folder + name));
+  if (!name.empty()) files_.emplace(fnv1a(name_case_key(folder + name)), fnv1a(folder + name));
   return MirrorSkip::none;
 }
 

@@ -27,7 +27,7 @@ class MirrorNames {
 
  private:
   bool clashes(const std::unordered_map<uint64_t, uint64_t>& taken, const std::string& path) const;
-  // Case-folded path -> the path as first spelt, both as 64-bit hashes: a table of 512,000
+  // Path folded to one case -> the path as first spelt, both as 64-bit hashes: a table of 512,000
   // entries stays small.
   std::unordered_map<uint64_t, uint64_t> files_;
   std::unordered_map<uint64_t, uint64_t> folders_;  // folder paths end with "\"
