@@ -78,7 +78,7 @@ std::string mirror_report_text(const std::string& archive_path, const MirrorRepo
   std::string archive = text.empty() ? "The archive " + archive_path : "The archive";
   if (r.damage_position >= 0)
     sentence(archive + " is damaged at offset " + str(r.damage_position) +
-             " of its index: the members from there on are not shown.");
+             " of its index: no member from there on can be extracted, and the ones after it are not shown.");
   else if (r.table_full)
     sentence(archive + " holds more members than the 512000 shown.");
   return text;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/mirror_tree.h"
 #include "archive/tables.h"
 
 struct ArchiveSession {
@@ -13,9 +14,12 @@ struct ArchiveSession {
   std::string mirror_root;        // ends with "\"
   int entries = 0;                // slots 1..entries of the entry table
   bool opened = false;            // false: the file could not be read and the table is unchanged
-  bool entry_table_full = false;  // the index holds more members than the table
+  std::string problem;            // why it could not be read
+  MirrorReport report;            // the members the mirror tree does not show, and why
 };
 
 // Walks the archive at path and builds its mirror tree under mirror_root (emptied beforehand by
 // the caller) and the entry table. An archive that cannot be opened leaves the table as it was.
 ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table);
+// Why the archive at path cannot be read ("it does not exist", ...), or "" when it can.
+std::string archive_open_problem(const std::string& path);

@@ -26,12 +26,21 @@ constexpr int MAIN_WINDOW = 0;
 
 std::string list_folder() { return gadget_get_text(FILE_LIST); }
 
-const Note NOTE_ENTRY_TABLE_FULL = {"Note:", "Only the first 512000 members of this archive were taken",
-                                    NOTE_WARNING};
+void warn(const std::string& text) { message_box("Note:", text, NOTE_WARNING); }
+
+// An archive that cannot be opened leaves the one on view, if any, the current archive.
+void open_archive_at(const std::string& path) {
+  std::string previous = shell.archive_path;
+  shell.archive_path = path;
+  if (!browse_archive(path)) shell.archive_path = previous;
+}
 
 void open_archive_from_requester() {
-  shell.archive_path = open_file_requester("Select and open existing archive", shell.program_folder, "", 0);
-  if (!shell.archive_path.empty()) browse_archive(shell.archive_path);
+  std::string chosen = open_file_requester("Select and open existing archive", shell.program_folder, "", 0);
+  if (chosen.empty())
+    shell.archive_path.clear();
+  else
+    open_archive_at(chosen);
 }
 
 void add_files(const Note& nothing_selected) {
@@ -51,8 +60,7 @@ void disk_list_event(int type) {
   if (type == EVENT_TYPE_LEFT_DOUBLE_CLICK) {
     shell.item_path = activated_entry_path();
     if (is_archive_name(shell.item_path)) {
-      shell.archive_path = shell.item_path;
-      browse_archive(shell.archive_path);
+      open_archive_at(shell.item_path);
     } else {
       shell_open(shell.item_path);
     }
@@ -118,13 +126,23 @@ void listing_step() {
   listing_step_rows(rows, shell);
 }
 
-void browse_archive(const std::string& path) {
-  reset_temp_folders();
-  ArchiveSession session = open_archive(path, shell.temp_root, shell);
-  if (session.entry_table_full) show_note(NOTE_ENTRY_TABLE_FULL);
-  gadget_set_text(FILE_LIST, session.mirror_root);
-  listing_step();
-  run_archive_loop(session);
+bool browse_archive(const std::string& path) {
+  std::string problem = archive_open_problem(path);
+  if (problem.empty()) {
+    reset_temp_folders();
+    ArchiveSession session = open_archive(path, shell.temp_root, shell);
+    problem = session.problem;
+    if (session.opened) {
+      gadget_set_text(FILE_LIST, session.mirror_root);
+      listing_step();
+      std::string report = mirror_report_text(path, session.report);
+      if (!report.empty()) warn(report);
+      run_archive_loop(session);
+      return true;
+    }
+  }
+  warn("The archive " + path + " cannot be opened: " + problem + ".");
+  return false;
 }
 
 void shell_open(const std::string& path, const std::string& folder) {
@@ -169,9 +187,9 @@ void run_disk_loop() {
     refresh_memory_text();
     follow_window_size();
     if (is_archive_name(shell.startup_document)) {
-      shell.archive_path = shell.startup_document;
+      std::string document = shell.startup_document;
       shell.startup_document.clear();
-      browse_archive(shell.archive_path);
+      open_archive_at(document);
     }
   } while (shell.quit_requested != 1);
 }

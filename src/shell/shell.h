@@ -10,9 +10,10 @@ int vantor_main();             // start-up, the disk loop, the end sequence; ret
 bool open_main_window();       // start-up up to the disk loop: globals, window 0, gadgets, menu
 void run_disk_loop();
 void run_archive_loop(const ArchiveSession& session);  // returns when the archive is left
-// Opens the archive into the mirror tree, shows its root with the sizes listed and runs the
-// archive loop; opening another archive inside it nests a further one.
-void browse_archive(const std::string& path);
+// Opens the archive into the mirror tree, shows its root with the sizes listed, says what it could
+// not show and runs the archive loop; opening another archive inside it nests a further one.
+// An archive that cannot be read is named in a warning with the reason, and false returned.
+bool browse_archive(const std::string& path);
 // Rewrites the file list's size column from the entry table for the folder on view.
 void listing_step();
 // The shell's state and selection as the operations take them.

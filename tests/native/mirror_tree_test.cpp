@@ -45,7 +45,7 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
             "3 members of C:\\a.vnr are not shown: 1 with an unsafe name, 2 whose name clashes with another "
             "member's (letter case, or a file and a folder of one path). The archive is damaged at offset 4096 "
-            "of its index: the members from there on are not shown.");
+            "of its index: no member from there on can be extracted, and the ones after it are not shown.");
 
   MirrorReport one;
   one.count(MirrorSkip::too_long);

@@ -177,21 +177,54 @@ TEST_F(ArchiveBrowsing, OpeningASecondArchiveReplacesTheFirstMirror) {
   EXPECT_TRUE(second_there);
 }
 
-TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedShowsTheEmptyMirrorRoot) {
-  int rows = -1;
-  std::string folder;
-  run_script({[&] {
-               if (!archive_on_view()) return retry_step();
-               rows = gadget_count_items(FILE_LIST);
-               folder = gadget_get_text(FILE_LIST);
-               queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
-             }},
+TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedIsNamedWithTheReasonAndNotShown) {
+  std::string missing = work_ + "missing.vnr", box;
+  bool opened = true;
+  gadget_set_text(FILE_LIST, work_);
+  run_script({answer_box("Note:", &box)}, [&] { opened = browse_archive(missing); });
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(box, "The archive " + missing + " cannot be opened: it does not exist.");
+  EXPECT_EQ(gadget_get_text(FILE_LIST), work_);  // no empty archive view
+
+  HANDLE lock = CreateFileA(archive_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  run_script({answer_box("Note:", &box)}, [&] { opened = browse_archive(archive_); });
+  CloseHandle(lock);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(box, "The archive " + archive_ + " cannot be opened: another program holds it locked.");
+
+  // Named on the command line: the warning, and no archive becomes the current one.
+  run_script({answer_box("Note:", &box), exit_menu}, [&] {
+    shell.startup_document = missing;
+    run_disk_loop();
+  });
+  EXPECT_EQ(box, "The archive " + missing + " cannot be opened: it does not exist.");
+  EXPECT_EQ(shell.archive_path, "");
+}
+
+TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
+  std::string archive = work_ + "partly.vnr";
+  std::string long_name(260 - shell.temp_root.size(), 'n');
+  write_archive(archive, {{"", "a.txt", 1}, {"", "A.TXT", 2}, {"", long_name, 3}, {"docs/", "x", 4}, {"", "docs", 5}});
+  int64_t damage = static_cast<int64_t>(read_file(archive).size());
+  write_file(archive, read_file(archive) + std::string(30, '\0'));  // an entry of length 0
+  std::string box;
+  int rows = 0;
+  run_script({answer_box("Note:", &box), [&] {
+                if (!archive_on_view()) return retry_step();
+                rows = gadget_count_items(FILE_LIST);
+                exit_menu();
+              }},
              [&] {
-               shell.archive_path = work_ + "missing.vnr";
-               browse_archive(shell.archive_path);
+               shell.archive_path = archive;
+               browse_archive(archive);
              });
-  EXPECT_EQ(folder, shell.temp_root);
-  EXPECT_EQ(rows, 1);  // only ".."
+  EXPECT_EQ(box, "3 members of " + archive + " are not shown: 1 with a path of 260 bytes or more, 2 whose name "
+                 "clashes with another member's (letter case, or a file and a folder of one path). The archive is "
+                 "damaged at offset " + std::to_string(damage) + " of its index: no member from there on can be "
+                 "extracted, and the ones after it are not shown.");
+  EXPECT_EQ(rows, 3);  // "..", a.txt, docs
+  EXPECT_EQ(shell.entry_count, 5);
 }
 
 TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
@@ -215,15 +248,17 @@ TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
                        {"docs/", "a.txt:stream", 1},
                        {"", "fine.txt", 1}});
   int rows = 0;
-  run_script({[&] {
-               if (!archive_on_view()) return retry_step();
-               rows = gadget_count_items(FILE_LIST);
-               queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
-             }},
+  std::string box;
+  run_script({answer_box("Note:", &box), [&] {
+                if (!archive_on_view()) return retry_step();
+                rows = gadget_count_items(FILE_LIST);
+                queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+              }},
              [&] {
                shell.archive_path = evil;
                browse_archive(evil);
              });
+  EXPECT_EQ(box, "6 members of " + evil + " are not shown: 6 with an unsafe name.");
   FILE* check = std::fopen(sentinel.c_str(), "rb");
   ASSERT_NE(check, nullptr);
   char text[16] = {};

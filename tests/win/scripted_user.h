@@ -113,7 +113,8 @@ inline std::function<void()> answer_box(const char* title, std::string* text) {
     HWND box = FindWindowA("#32770", title);
     if (!box) return retry_step();
     char buffer[1024] = {};
-    GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+    // The box can be found before its text is set: wait for the text.
+    if (GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer)) == 0) return retry_step();
     *text = buffer;
     PostMessageA(box, WM_COMMAND, IDOK, 0);
   };
