@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int64_t OWN_FIELDS_SIZE = 8 + 4 + 8 + 4 + 4 + 1;
-
 void put(std::vector<uint8_t>& out, uint64_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
@@ -72,12 +70,12 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   out.size = static_cast<int64_t>(get(p, 8));
   out.mark = p[8];
   p += 9;
-  out.compressed_size = get(p, 8);
-  out.crc = static_cast<uint32_t>(get(p + 8, 4));
-  out.mtime_ns = static_cast<int64_t>(get(p + 12, 8));
-  out.attributes = static_cast<uint32_t>(get(p + 20, 4));
-  out.unix_mode = static_cast<uint32_t>(get(p + 24, 4));
-  out.method = p[28];
+  out.compressed_size = get(p + OWN_COMPRESSED_SIZE_OFFSET, 8);
+  out.crc = static_cast<uint32_t>(get(p + OWN_CRC_OFFSET, 4));
+  out.mtime_ns = static_cast<int64_t>(get(p + OWN_MTIME_OFFSET, 8));
+  out.attributes = static_cast<uint32_t>(get(p + OWN_ATTRIBUTES_OFFSET, 4));
+  out.unix_mode = static_cast<uint32_t>(get(p + OWN_UNIX_MODE_OFFSET, 4));
+  out.method = p[OWN_METHOD_OFFSET];
 
   if (out.signature != ENTRY_SIGNATURE) { problem = "not a vantor entry"; return DecodeStatus::BAD; }
   if ((out.flags & ENTRY_FLAG_UTF8_NAMES) && !(utf8_valid(out.name) && utf8_valid(out.folder))) {

@@ -8,7 +8,6 @@
 
 #include "format/archive_layout.h"
 
-constexpr uint8_t ENTRY_SIGNATURE = 0x56;   // byte 8 of every entry we write
 constexpr uint8_t ENTRY_FLAG_SOLID_NEXT = 1;  // byte 9: data continues the previous entry's stream
 // Byte 9: name and folder are UTF-8. Entries without it hold the code page of their writer
 // (1252 on the Western systems that wrote them), which name_for_system turns into UTF-8.

@@ -46,6 +46,19 @@ bool read_text(ByteSource& source, int64_t offset, int64_t length, std::string* 
 
 enum class Step { ok, bad };
 
+// The archiver's last-write time, read only from an entry with our signature and only within
+// `length`, the part of the entry that lies inside both its own length and the file.
+void read_own_mtime(ByteSource& source, int64_t pos, int64_t length, int64_t name_length, int64_t folder_length,
+                    IndexEntry* entry) {
+  entry->has_mtime = false;
+  entry->mtime_ns = 0;
+  int64_t field = entry_own_fields_offset(name_length, folder_length) + OWN_MTIME_OFFSET;
+  int64_t signature = 0;
+  if (length < field + 8) return;
+  if (!read_le(source, pos + ENTRY_SIGNATURE_OFFSET, 1, &signature) || signature != ENTRY_SIGNATURE) return;
+  entry->has_mtime = read_le(source, pos + field, 8, &entry->mtime_ns);
+}
+
 // Reads one entry header at pos, each field by an absolute offset. Everything it reads lies
 // inside the file: lengths are checked against the room left before the field is read.
 Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_utf8, IndexEntry* entry,
@@ -71,6 +84,7 @@ Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_
   if (!read_le(source, pos + entry_size_offset(name_length, folder_length), 8, &entry->size)) return Step::bad;
   entry->position = pos;
   entry->mark_offset = pos + entry_mark_offset(name_length, folder_length);
+  read_own_mtime(source, pos, std::min(room, *entry_length), name_length, folder_length, entry);
   return Step::ok;
 }
 

@@ -51,6 +51,10 @@ struct IndexEntry {
   int64_t size = 0;      // signed: a set top bit is a negative size
   int64_t position = 0;  // first byte of the entry
   int64_t mark_offset = 0;
+  // The member's last-write time from the archiver's own fields, when the entry carries the
+  // signature and its own length holds the field.
+  bool has_mtime = false;
+  int64_t mtime_ns = 0;  // nanoseconds since 1970-01-01 UTC
 };
 
 // Why the walk ended.

@@ -2,23 +2,76 @@
 // mirror root, one folder per archive folder and one file per member.
 #include <windows.h>
 
+#include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "archive/index_walk.h"
 #include "archive/mirror_tree.h"
 #include "archive/open_archive.h"
 #include "runtime/folders.h"
+#include "runtime/text.h"
 #include "ui/ui.h"
 
 namespace {
 
-bool create_empty_file(const std::string& path) {
+// Nanoseconds since 1970 as a FILETIME (100 ns since 1601); false before 1601.
+bool to_file_time(int64_t ns, FILETIME* out) {
+  constexpr int64_t EPOCH_1601_TO_1970 = 116444736000000000;
+  int64_t ticks = ns / 100 - (ns % 100 < 0 ? 1 : 0) + EPOCH_1601_TO_1970;
+  if (ticks < 0) return false;
+  out->dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
+  out->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  return true;
+}
+
+// The time is set through the handle that created the file; a time the system refuses is left.
+bool create_empty_file(const std::string& path, const IndexEntry& e) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  FILETIME t;
+  if (e.has_mtime && to_file_time(e.mtime_ns, &t)) SetFileTime(file, nullptr, nullptr, &t);
   CloseHandle(file);
   return true;
 }
+
+void set_folder_time(const std::string& folder, int64_t ns) {
+  FILETIME t;
+  if (!to_file_time(ns, &t)) return;
+  HANDLE dir = CreateFileA(folder.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return;
+  SetFileTime(dir, nullptr, nullptr, &t);
+  CloseHandle(dir);
+}
+
+// The newest member time below each mirror folder. Folder names differ only in case on the
+// same disk folder, so they are gathered under their lower-case form.
+class FolderTimes {
+ public:
+  void add(const std::string& folder, int64_t ns) {
+    for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
+      std::string key = to_lower_ascii(folder.substr(0, end + 1));
+      auto it = newest_.find(key);
+      if (it == newest_.end())
+        newest_.emplace(key, Newest{folder.substr(0, end + 1), ns});
+      else
+        it->second.ns = std::max(it->second.ns, ns);
+    }
+  }
+  // After every file is made: creating a file changes its folder's time.
+  void apply(const std::string& root) const {
+    for (const auto& [key, n] : newest_) set_folder_time(root + n.folder, n.ns);
+  }
+
+ private:
+  struct Newest {
+    std::string folder;
+    int64_t ns;
+  };
+  std::unordered_map<std::string, Newest> newest_;
+};
 
 // One entry of the index: its mirror folder and empty file, and its row in the entry table. An
 // entry that gets no mirror file is still listed in the table, and counted in the report.
@@ -36,14 +89,17 @@ class MirrorBuilder {
     entry_append(table_, path, e.size);
   }
 
+  void set_folder_times() const { times_.apply(root_); }
+
  private:
   MirrorSkip create(const IndexEntry& e, const std::string& path) {
     if (!created_.count(e.folder) && create_folder_chain(root_ + e.folder) == 1) {
       created_.insert(e.folder);
       if (table_.created_folder_count < TABLE_CAPACITY) table_.created_folders[++table_.created_folder_count] = e.folder;
     }
-    if (e.name.empty() || create_empty_file(path)) return MirrorSkip::none;
-    return MirrorSkip::not_created;
+    if (!e.name.empty() && !create_empty_file(path, e)) return MirrorSkip::not_created;
+    if (e.has_mtime) times_.add(e.folder, e.mtime_ns);
+    return MirrorSkip::none;
   }
 
   const std::string& root_;
@@ -51,6 +107,7 @@ class MirrorBuilder {
   MirrorReport& report_;
   MirrorNames names_;
   std::unordered_set<std::string> created_;
+  FolderTimes times_;
 };
 
 std::string open_problem(const std::string& path, DWORD error) {
@@ -99,6 +156,7 @@ ArchiveSession open_archive(const std::string& path, const std::string& mirror_r
   // Dropping one pending event per entry keeps the window answering during a long walk.
   IndexWalkResult walk = index_walk(
       *source, session.index_start, [&](const IndexEntry& e) { builder.add(e); }, [] { wait_event(0); });
+  builder.set_folder_times();
   session.entries = table.entry_count;
   session.report.table_full = walk.end == IndexEnd::entry_limit;
   session.report.damage_position = walk.damage_position;

@@ -28,6 +28,18 @@ constexpr int64_t entry_mark_offset(int64_t n, int64_t m) { return entry_size_of
 // First byte after the mark: where the archiver's own fields begin.
 constexpr int64_t entry_own_fields_offset(int64_t n, int64_t m) { return INDEX_FIXED_HEADER + n + m; }
 
+// The archiver's own fields, present when the signature byte is ENTRY_SIGNATURE. Offsets from
+// the first byte after the mark: compressed size (8), CRC-32 (4), last-write time (8, signed
+// nanoseconds since 1970-01-01 UTC), attributes (4), unix mode (4), method (1).
+constexpr uint8_t ENTRY_SIGNATURE = 0x56;
+constexpr int64_t OWN_COMPRESSED_SIZE_OFFSET = 0;
+constexpr int64_t OWN_CRC_OFFSET = 8;
+constexpr int64_t OWN_MTIME_OFFSET = 12;
+constexpr int64_t OWN_ATTRIBUTES_OFFSET = 20;
+constexpr int64_t OWN_UNIX_MODE_OFFSET = 24;
+constexpr int64_t OWN_METHOD_OFFSET = 28;
+constexpr int64_t OWN_FIELDS_SIZE = 29;
+
 // INDEX_STUB_SIZE when the extension of the path's last component is exactly "exe" or "EXE",
 // else 0.
 int64_t index_start(const std::string& archive_path);

@@ -32,6 +32,8 @@ void put(std::string& out, uint64_t value, int bytes) {
 struct Member {
   std::string folder, name;
   int64_t size;
+  char signature = 1;            // 0x56 claims the archiver's own fields after the mark
+  std::string tail = "payload";  // the entry's bytes after the mark
 };
 
 void write_archive(const std::string& path, const std::vector<Member>& members) {
@@ -39,14 +41,15 @@ void write_archive(const std::string& path, const std::vector<Member>& members) 
   for (const Member& m : members) {
     std::string e;
     put(e, 0, 8);
-    e += "\x01\x02";
+    e.push_back(m.signature);
+    e.push_back('\x02');
     put(e, m.name.size(), 2);
     e += m.name;
     put(e, m.folder.size(), 2);
     e += m.folder;
     put(e, static_cast<uint64_t>(m.size), 8);
     e.push_back('\0');
-    e += "payload";
+    e += m.tail;
     uint64_t length = e.size();
     for (int i = 0; i < 8; ++i) e[i] = static_cast<char>(length >> (8 * i));
     bytes += e;
@@ -175,6 +178,33 @@ TEST_F(ArchiveBrowsing, OpeningASecondArchiveReplacesTheFirstMirror) {
       });
   EXPECT_TRUE(first_gone);
   EXPECT_TRUE(second_there);
+}
+
+WORD year_written(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  SYSTEMTIME st = {};
+  GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+  FileTimeToSystemTime(&data.ftLastWriteTime, &st);
+  return st.wYear;
+}
+
+TEST_F(ArchiveBrowsing, EntriesWithoutAWholeTimeOfTheirOwnKeepTheTimeOfOpening) {
+  // cut.txt carries the signature but ends inside the time field: read on, the next entry's
+  // length would be taken for a time in 1970.
+  write_archive(archive_, {{"", "foreign.txt", 1}, {"docs/", "cut.txt", 1, '\x56', std::string(16, '\0')},
+                           {"docs/", "z.txt", 1}});
+  run_script({[&] {
+               if (!archive_on_view()) return retry_step();
+               queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+             }},
+             [&] {
+               shell.archive_path = archive_;
+               browse_archive(archive_);
+             });
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  for (const char* f : {"foreign.txt", "docs\\cut.txt", "docs\\z.txt", "docs"})
+    EXPECT_EQ(year_written(shell.temp_root + f), now.wYear) << f;
 }
 
 TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedIsNamedWithTheReasonAndNotShown) {

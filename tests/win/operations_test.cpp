@@ -114,6 +114,53 @@ TEST_F(Operations, AddWithDefaultSettingsWritesAnArchiveTheFrontEndLists) {
   EXPECT_EQ(sizes, "1 KB|69 KB");
 }
 
+// Stamps a file with a whole-minute UTC time, so the list's minute cells compare exactly.
+void stamp(const std::string& path, WORD year, WORD month) {
+  SYSTEMTIME st = {year, month, 0, 3, 4, 5, 0, 0};
+  FILETIME t;
+  SystemTimeToFileTime(&st, &t);
+  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetFileTime(h, nullptr, nullptr, &t);
+  CloseHandle(h);
+}
+
+std::string modified(const std::string& name) { return gadget_get_item_text(FILE_LIST, row_of(name), 3); }
+
+TEST_F(Operations, MembersShowTheirOwnDatesAndFoldersTheNewestBelowThem) {
+  stamp(work_ + "data\\docs\\a.txt", 2001, 2);
+  stamp(work_ + "data\\docs\\sub\\c.txt", 2005, 6);
+  stamp(work_ + "data\\b.txt", 1999, 12);
+  choose({"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"});
+  std::string archive = work_ + "dated.vnr";
+  compress_into(archive);
+  // The same files as the list shows them on disk; docs and sub stand for their newest file, c.txt.
+  gadget_set_text(FILE_LIST, work_ + "data\\docs\\sub\\");
+  std::string c = modified("c.txt");
+  gadget_set_text(FILE_LIST, work_ + "data\\docs\\");
+  std::string a = modified("a.txt");
+  gadget_set_text(FILE_LIST, work_ + "data\\");
+  std::string disk = modified("b.txt") + "|" + c + "|" + a + "|" + c + "|" + c, inside;
+  run_script({[&] {
+                if (!archive_on_view()) return retry_step();
+                inside = modified("b.txt") + "|" + modified("docs");
+                gadget_set_text(FILE_LIST, shell.temp_root + "docs\\");
+              },
+              [&] {
+                inside += "|" + modified("a.txt") + "|" + modified("sub");
+                gadget_set_text(FILE_LIST, shell.temp_root + "docs\\sub\\");
+              },
+              [&] {
+                inside += "|" + modified("c.txt");
+                queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
+              }},
+             [&] {
+               shell.archive_path = archive;
+               browse_archive(archive);
+             });
+  EXPECT_EQ(inside, disk);
+  EXPECT_NE(a, c);
+}
+
 TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
   shell.solid_switch.clear();
   shell.ultra_switch.clear();
