@@ -36,20 +36,31 @@ MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder
   if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT ||
       root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1)
     return MirrorSkip::too_long;
+  // Members come folder by folder: a folder already taken needs no second look, as a file with
+  // its path is turned away by the folder.
+  bool folder_taken = folder == last_folder_;
   bool clash = false;
-  each_folder_prefix(folder, [&](const std::string& prefix) {
-    std::string as_file = prefix.substr(0, prefix.size() - 1);
-    clash = clash || clashes(folders_, prefix) || files_.count(fnv1a(name_case_key(as_file)));
-  });
-  if (!name.empty()) {
-    std::string path = folder + name;
-    clash = clash || clashes(files_, path) || folders_.count(fnv1a(name_case_key(path + "\\")));
+  if (!folder_taken) {
+    each_folder_prefix(folder, [&](const std::string& prefix) {
+      std::string as_file = prefix.substr(0, prefix.size() - 1);
+      clash = clash || clashes(folders_, prefix) || files_.count(fnv1a(name_case_key(as_file)));
+    });
+  }
+  std::string path = folder + name, key;
+  if (!name.empty() && !clash) {
+    static const std::string SEPARATOR_KEY = name_case_key("\\");
+    key = name_case_key(path);
+    auto it = files_.find(fnv1a(key));
+    clash = (it != files_.end() && it->second != fnv1a(path)) || folders_.count(fnv1a(key + SEPARATOR_KEY));
   }
   if (clash) return MirrorSkip::clash;
-  each_folder_prefix(folder, [&](const std::string& prefix) {
-    folders_.emplace(fnv1a(name_case_key(prefix)), fnv1a(prefix));
-  });
-  if (!name.empty()) files_.emplace(fnv1a(name_case_key(folder + name)), fnv1a(folder + name));
+  if (!folder_taken) {
+    each_folder_prefix(folder, [&](const std::string& prefix) {
+      folders_.emplace(fnv1a(name_case_key(prefix)), fnv1a(prefix));
+    });
+    last_folder_ = folder;
+  }
+  if (!name.empty()) files_.emplace(fnv1a(key), fnv1a(path));
   return MirrorSkip::none;
 }
 

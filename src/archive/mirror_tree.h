@@ -31,6 +31,7 @@ class MirrorNames {
   // entries stays small.
   std::unordered_map<uint64_t, uint64_t> files_;
   std::unordered_map<uint64_t, uint64_t> folders_;  // folder paths end with "\"
+  std::string last_folder_;                          // the folder of the last member taken
 };
 
 // What an open could not show.
