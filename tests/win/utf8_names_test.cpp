@@ -101,7 +101,7 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(stored, expected) << added;
 
-  std::string dest = work_ + "\xCE\xAD\xCE\xBE\xCE\xBF\xCE\xB4\xCE\xBF\xCF\x82\\";
+  std::string dest = work_ + "\xCE\xAD\xCE\xBE\xCE\xBF\xCE\xB4\xCE\xBF\xCF\x82\\";  // Greek "exodos"
   CreateDirectoryA(dest.c_str(), nullptr);
   bool launched = false;
   std::string destination;
@@ -113,11 +113,11 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
          queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
        },
        [&] {
+         if (!window_handle(2)) return retry_step();  // the extraction window opens slowly under emulation
          gadget_set_text(25, dest);  // the tree walks to the folder and selects it
          queue_event(EVENT_GADGET, 25, 2, EVENT_TYPE_LEFT_CLICK);
        },
        [&] {
-         // Under emulation the tree may take more than a tick to fill the destination field.
          destination = gadget_get_text(10);
          if (!same_name_ignoring_case(destination, dest) && ++waits < 100) return retry_step();
          press(12, 2);
@@ -166,6 +166,7 @@ TEST_F(Utf8Names, AnOldCode1252NameIsListedAndExtractedAsUtf8) {
          queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
        },
        [&] {
+         if (!window_handle(2)) return retry_step();
          gadget_set_text(10, dest);
          queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
          press(12, 2);
