@@ -502,7 +502,7 @@ std::string native_path(const std::string& stored) {
   return path;
 }
 
-bool unpack_members(const std::string& archive, int64_t start, const std::vector<IndexEntry>& members,
+bool unpack_members(const std::string& archive, int64_t start, const std::vector<StoredEntry>& members,
                     Existing& existing, std::string& problem) {
   std::string folder = archive + ".vantor-" + random_token() + ".d";
   if (create_folder(folder) != FolderStatus::CREATED) {
@@ -511,11 +511,14 @@ bool unpack_members(const std::string& archive, int64_t start, const std::vector
   }
   existing.unpack_folder = folder;
   std::unordered_set<std::string> wanted;
-  for (const IndexEntry& e : members) {
+  for (const StoredEntry& e : members) {
     wanted.insert(e.header.path());
     Source s;
     s.path = folder + native_separator() + native_path(e.header.path());
     s.stored = StoredName{e.header.folder, e.header.name};
+    // The index walk gave the names in the system's text, as collect_sources has them.
+    if (system_text_is_utf8() && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
+      s.name_flags = ENTRY_FLAG_UTF8_NAMES;
     s.info.exists = s.info.is_regular = true;
     s.info.size = e.header.size;
     s.info.mtime_ns = e.header.mtime_ns;
@@ -540,7 +543,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
                    std::string& problem) {
   if (!file_info(job.archive_path).exists) return true;
   int64_t start = index_start_for(job.archive_path);
-  std::vector<IndexEntry> entries;
+  std::vector<StoredEntry> entries;
   if (!read_index(job.archive_path, start, entries, problem)) {
     problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
     return false;
@@ -548,7 +551,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
   existing.path = job.archive_path;
   std::unordered_set<std::string> replaced;
   for (const Source& s : sources) replaced.insert(s.stored.folder + s.stored.name);
-  std::vector<IndexEntry> unpack;
+  std::vector<StoredEntry> unpack;
   for (size_t first = 0, end = 0; first < entries.size(); first = end) {
     size_t hit = 0;
     for (end = first; end < entries.size() && (end == first || (entries[end].header.flags & ENTRY_FLAG_SOLID_NEXT)); ++end)
@@ -558,8 +561,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
         if (!replaced.count(entries[i].header.path())) unpack.push_back(entries[i]);
       continue;
     }
-    const EntryHeader& head = entries[first].header;
-    int64_t offset = entries[first].data_offset - header_size(head.name.size(), head.folder.size());
+    int64_t offset = entries[first].offset;
     int64_t stop = entries[end - 1].data_offset + static_cast<int64_t>(entries[end - 1].header.compressed_size);
     if (!existing.stretches.empty() && existing.stretches.back().first + existing.stretches.back().second == offset)
       existing.stretches.back().second += stop - offset;

@@ -74,13 +74,14 @@ RunResult read_archive(const ReadJob& job);
 // stub does that to stay free of the thread library).
 RunResult read_archive_with(const ReadJob& job, ParallelRunner runner);
 
-struct IndexEntry {
+struct StoredEntry {
   EntryHeader header;
-  int64_t data_offset = 0;  // the header starts header_size(...) bytes before
+  int64_t data_offset = 0;
+  int64_t offset = 0;       // of the header; names may have been converted, so not derivable
 };
 
 // Walks an archive's index (and checks its solid streams are well formed) without reading data.
-bool read_index(const std::string& archive_path, int64_t index_start, std::vector<IndexEntry>& entries,
+bool read_index(const std::string& archive_path, int64_t index_start, std::vector<StoredEntry>& entries,
                 std::string& problem);
 
 // 0 means one per processor.

@@ -22,7 +22,7 @@ constexpr size_t OUT_CHUNK = 1 << 20;
 constexpr size_t FIRST_HEADER_READ = 512;
 constexpr size_t WALK_WINDOW = 256 << 10;
 
-using Entry = IndexEntry;
+using Entry = StoredEntry;
 
 struct Block {
   size_t first = 0;
@@ -87,7 +87,7 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
     small_entries = h.entry_length <= static_cast<int64_t>(WALK_WINDOW / 4);
     h.name = name_for_system(h.name, system_utf8);
     h.folder = name_for_system(h.folder, system_utf8);
-    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed)});
+    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed), pos});
     pos += h.entry_length;
   }
   return true;
@@ -531,8 +531,7 @@ void decode_worker(void* context, int index) {
   const Block& last = shared.blocks[end - 1];
   const Entry& tail = shared.entries[last.first + last.count - 1];
   int64_t limit = tail.data_offset + static_cast<int64_t>(tail.header.compressed_size);
-  const Entry& head = shared.entries[shared.blocks[first].first];
-  int64_t span = limit - (head.data_offset - header_size(head.header.name.size(), head.header.folder.size()));
+  int64_t span = limit - shared.entries[shared.blocks[first].first].offset;
   std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(span, 1, IN_CHUNK)));
   ArchiveWindow window(archive, buffer, limit);
   int64_t largest = 0;
@@ -565,7 +564,7 @@ std::vector<size_t> split_blocks(const std::vector<Entry>& entries, const std::v
 
 }  // namespace
 
-bool read_index(const std::string& archive_path, int64_t index_start, std::vector<IndexEntry>& entries,
+bool read_index(const std::string& archive_path, int64_t index_start, std::vector<StoredEntry>& entries,
                 std::string& problem) {
   File archive;
   if (!archive.open_read(archive_path)) {

@@ -139,6 +139,19 @@ TEST(AddToArchive, KeepsOldMembersCopiesTheirBytesAndReplacesTheSamePath) {
   }
 }
 
+// Names of older entries are converted from code page 1252 when read, so their header lengths
+// cannot be derived from the names: the copied bytes must still start at the entry.
+TEST(AddToArchive, KeepsAnOlderEntryWhoseNameIsConverted) {
+  ScratchFolder dir;
+  write_file(dir / "x.vnr", stored_entry("", "caf\xe9.txt", "old data"));
+  write_file(dir / "b.txt", "b");
+  ASSERT_EQ(run_tool("a " + q(dir / "x.vnr") + " " + q(dir / "b.txt")).exit_code, 0);
+  ToolRun x = run_tool("x " + q(dir / "x.vnr") + " " + q(dir / "out"));
+  ASSERT_EQ(x.exit_code, 0) << x.err;
+  EXPECT_EQ(read_file(dir / "out/caf\xc3\xa9.txt"), "old data");
+  EXPECT_EQ(read_file(dir / "out/b.txt"), "b");
+}
+
 TEST(AddToArchive, AnUnreadableArchiveIsLeftAsItWas) {
   ScratchFolder dir;
   write_file(dir / "a.txt", "a");
