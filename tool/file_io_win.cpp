@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -283,8 +282,10 @@ std::string random_token() {
   unsigned int parts[2] = {0, 0};
   for (unsigned int& part : parts)
     if (rand_s(&part) != 0) part = GetTickCount() ^ (GetCurrentThreadId() << 16) ^ reinterpret_cast<uintptr_t>(&part);
-  char text[17];
-  std::snprintf(text, sizeof text, "%08x%08x", parts[0], parts[1]);
+  // Digits by hand: printf would pull a formatter into the self-extracting program's slot.
+  std::string text;
+  for (unsigned int part : parts)
+    for (int shift = 28; shift >= 0; shift -= 4) text += "0123456789abcdef"[(part >> shift) & 15];
   return text;
 }
 

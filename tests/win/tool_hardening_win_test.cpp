@@ -23,7 +23,9 @@ std::string prepared_link(const std::string& name) {
 std::string fresh_folder(const std::string& name) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  std::string folder = std::string(temp) + "vantor-harden-" + name + "-" + std::to_string(GetCurrentProcessId());
+  // Wine reuses process ids from run to run: the tick count keeps earlier runs' folders apart.
+  std::string folder = std::string(temp) + "vantor-harden-" + name + "-" + std::to_string(GetCurrentProcessId()) +
+                       "-" + std::to_string(GetTickCount64());
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder + "\\";
 }
