@@ -542,7 +542,7 @@ bool unpack_members(const std::string& archive, int64_t start, const std::vector
 bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,
                    std::string& problem) {
   if (!file_info(job.archive_path).exists) return true;
-  int64_t start = index_start_for(job.archive_path);
+  int64_t start = index_start(job.archive_path);
   std::vector<StoredEntry> entries;
   if (!read_index(job.archive_path, start, entries, problem)) {
     problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
