@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive_format.h"
+#include "codec.h"
 
 struct DeflateSettings {
   int level = 6;        // 0 = store
@@ -23,16 +24,20 @@ struct CompressJob {
   bool keep_folders = true;
   bool solid = false;
   DeflateSettings deflate;
+  ZstdSettings zstd;                  // level > 0: zstd instead of deflate
   int threads = 1;                    // 0 = one per processor
   int64_t memory_budget = 16 << 20;   // bytes of compressed output held in memory
   bool self_extracting = false;
   const uint8_t* stub = nullptr;      // program image put in front; padded with zeros
   size_t stub_size = 0;
+  // Called on the writing thread as data is done: bytes read so far and in all.
+  std::function<void(int64_t done, int64_t total)> progress;
 };
 
 struct RunResult {
   bool ok = true;
   std::vector<std::string> problems;  // one line each
+  std::vector<std::string> notes;     // settings the run had to change, one line each
   int64_t members = 0;
   int64_t bytes_in = 0;
   int64_t bytes_out = 0;
@@ -54,6 +59,8 @@ struct ReadJob {
   int64_t index_start = -1;           // -1: decided by the archive's extension
   // LIST hands every entry's header here.
   std::function<void(const EntryHeader&)> on_entry;
+  // Called now and then from the workers (never two at once): compressed bytes read and in all.
+  std::function<void(int64_t done, int64_t total)> progress;
 };
 
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),
