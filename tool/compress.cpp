@@ -2,6 +2,9 @@
 // threads compress units in any order into sinks, and the calling thread writes finished
 // units in their order. Sinks hold output in memory up to a shared budget and spill the rest to
 // temporary files, so memory stays bounded whatever the member sizes.
+//
+// Sections: sinks and units; the compressor; collecting the sources; planning units; the
+// existing archive (members kept when adding); writing; compress_archive.
 #include <zlib.h>
 
 #include <algorithm>
@@ -59,8 +62,8 @@ class Sink {
       return true;
     }
     if (!spilling_) {
+      if (!spill_.create_new(spill_path_)) return false;
       spilling_ = true;
-      if (!spill_.create(spill_path_)) return false;
     }
     return spill_.write(data, size);
   }
@@ -205,10 +208,7 @@ class Compressor {
   // the stream's end), so the pieces in order form one ordinary deflate stream.
   void run_piece(Unit& unit, const std::string& path) {
     File file;
-    if (!file.open_read(path)) {
-      unit.problem = "cannot open " + path;
-      return;
-    }
+    if (!file.open_source(path, unit.problem)) return;
     if (settings_.level > 0) {
       deflateReset(&z_);
       if (unit.piece_offset > 0) {
@@ -250,10 +250,7 @@ class Compressor {
 
   bool add_file(const std::string& path, EntryHeader& h, Sink& sink, bool last, std::string& problem) {
     File file;
-    if (!file.open_read(path)) {
-      problem = "cannot open " + path;
-      return false;
-    }
+    if (!file.open_source(path, problem)) return false;
     uint32_t crc = crc32(0, nullptr, 0);
     int64_t size = 0;
     bool first_read = true;
@@ -344,16 +341,23 @@ class Compressor {
 bool expand_source(const std::string& path, std::vector<std::string>& files, std::string& problem) {
   FileInfo info = source_info(path);
   if (!info.exists) {
-    problem = "cannot find " + path;
+    problem = "cannot find " + path + ": " + last_error_text();
     return false;
   }
   if (!info.is_directory) {
+    // Reading a device or a FIFO could run forever or block for good.
+    if (!info.is_regular) {
+      problem = "refused " + path + ": not a regular file (a device, FIFO or socket)";
+      return false;
+    }
     files.push_back(path);
     return true;
   }
+  // A folder that cannot be read in full is an error: an archive silently missing its files
+  // would look like a success.
   std::vector<std::string> names;
   if (!list_directory(path, names)) {
-    problem = "cannot read folder " + path;
+    problem = "cannot read folder " + path + ": " + last_error_text();
     return false;
   }
   std::sort(names.begin(), names.end());
@@ -462,6 +466,139 @@ void order_for_solid(std::vector<Source>& sources) {
     if (by_name != 0) return by_name < 0;
     return a.stored.folder < b.stored.folder;
   });
+}
+
+// ---- The existing archive: adding keeps its members ----
+
+// What of an existing archive goes into the new one: runs of entries copied byte for byte,
+// and the members of a solid stream that lost a member to a listed file, unpacked into a
+// temporary folder and compressed again (a deflate stream cannot be cut).
+struct Existing {
+  std::string path;
+  std::vector<std::pair<int64_t, int64_t>> stretches;  // offset and length of entries kept as they are
+  int64_t members = 0;
+  int64_t bytes_in = 0;
+  std::string unpack_folder;                 // "" when nothing was unpacked
+  std::vector<Source> unpacked;
+
+  ~Existing() {
+    if (unpack_folder.empty()) return;
+    std::vector<std::string> folders;
+    for (const Source& s : unpacked) {
+      remove_file(s.path);
+      for (size_t cut = s.stored.folder.find('/'); cut != std::string::npos; cut = s.stored.folder.find('/', cut + 1))
+        folders.push_back(unpack_folder + native_separator() + s.stored.folder.substr(0, cut));
+    }
+    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& folder : folders) remove_folder(folder);
+    remove_folder(unpack_folder);
+  }
+};
+
+std::string native_path(const std::string& stored) {
+  std::string path = stored;
+  for (char& c : path)
+    if (c == '/') c = native_separator();
+  return path;
+}
+
+bool unpack_members(const std::string& archive, int64_t start, const std::vector<StoredEntry>& members,
+                    Existing& existing, std::string& problem) {
+  std::string folder = archive + ".vantor-" + random_token() + ".d";
+  if (create_folder(folder) != FolderStatus::CREATED) {
+    problem = "cannot create the temporary folder " + folder + ": " + last_error_text();
+    return false;
+  }
+  existing.unpack_folder = folder;
+  std::unordered_set<std::string> wanted;
+  for (const StoredEntry& e : members) {
+    wanted.insert(e.header.path());
+    Source s;
+    s.path = folder + native_separator() + native_path(e.header.path());
+    s.stored = StoredName{e.header.folder, e.header.name};
+    // The index walk gave the names in the system's text, as collect_sources has them.
+    if (system_text_is_utf8() && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
+      s.name_flags = ENTRY_FLAG_UTF8_NAMES;
+    s.info.exists = s.info.is_regular = true;
+    s.info.size = e.header.size;
+    s.info.mtime_ns = e.header.mtime_ns;
+    s.info.attributes = e.header.attributes;
+    s.info.unix_mode = e.header.unix_mode;
+    existing.unpacked.push_back(std::move(s));
+  }
+  ReadJob read;
+  read.archive_path = archive;
+  read.destination = folder;
+  read.index_start = start;
+  read.select = [&wanted](const EntryHeader& h) { return wanted.count(h.path()) > 0; };
+  RunResult result = read_archive_with(read, nullptr);
+  if (!result.ok) problem = result.problems.empty() ? "cannot unpack its members" : result.problems.front();
+  return result.ok;
+}
+
+// Reads the archive that `a` adds to, when there is one. A listed file replaces the member of
+// the same path; everything else is kept. An archive that cannot be read is left alone and
+// the run refused, never overwritten.
+bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,
+                   std::string& problem) {
+  if (!file_info(job.archive_path).exists) return true;
+  int64_t start = index_start(job.archive_path);
+  std::vector<StoredEntry> entries;
+  if (!read_index(job.archive_path, start, entries, problem)) {
+    problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
+    return false;
+  }
+  existing.path = job.archive_path;
+  std::unordered_set<std::string> replaced;
+  for (const Source& s : sources) replaced.insert(s.stored.folder + s.stored.name);
+  std::vector<StoredEntry> unpack;
+  for (size_t first = 0, end = 0; first < entries.size(); first = end) {
+    size_t hit = 0;
+    for (end = first; end < entries.size() && (end == first || (entries[end].header.flags & ENTRY_FLAG_SOLID_NEXT)); ++end)
+      hit += replaced.count(entries[end].header.path());
+    if (hit > 0) {
+      for (size_t i = first; i < end && end - first > 1; ++i)
+        if (!replaced.count(entries[i].header.path())) unpack.push_back(entries[i]);
+      continue;
+    }
+    int64_t offset = entries[first].offset;
+    int64_t stop = entries[end - 1].data_offset + static_cast<int64_t>(entries[end - 1].header.compressed_size);
+    if (!existing.stretches.empty() && existing.stretches.back().first + existing.stretches.back().second == offset)
+      existing.stretches.back().second += stop - offset;
+    else
+      existing.stretches.emplace_back(offset, stop - offset);
+    for (size_t i = first; i < end; ++i) {
+      existing.members++;
+      existing.bytes_in += entries[i].header.size;
+    }
+  }
+  if (!unpack.empty() && !unpack_members(job.archive_path, start, unpack, existing, problem)) {
+    problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
+    return false;
+  }
+  return true;
+}
+
+bool copy_existing(const Existing& existing, BufferedWriter& out, RunResult& result) {
+  if (existing.stretches.empty()) return true;
+  File old;
+  std::vector<uint8_t> buffer(WRITE_CHUNK);
+  bool ok = old.open_read(existing.path);
+  for (auto [offset, length] : existing.stretches) {
+    while (ok && length > 0) {
+      size_t n = static_cast<size_t>(std::min<int64_t>(length, static_cast<int64_t>(buffer.size())));
+      ok = old.read_at(offset, buffer.data(), n) && out.write(buffer.data(), n);
+      offset += static_cast<int64_t>(n);
+      length -= static_cast<int64_t>(n);
+    }
+  }
+  if (!ok) {
+    result.problems.push_back("cannot copy the members of " + existing.path);
+    return false;
+  }
+  result.members += existing.members;
+  result.bytes_in += existing.bytes_in;
+  return true;
 }
 
 struct Schedule {
@@ -614,25 +751,34 @@ RunResult compress_archive(const CompressJob& job) {
     result.problems.push_back(problem);
     return result;
   }
+  Existing existing;
+  if (!plan_existing(job, sources, existing, problem)) {
+    result.ok = false;
+    result.problems.push_back(problem);
+    return result;
+  }
+  sources.insert(sources.begin(), existing.unpacked.begin(), existing.unpacked.end());
   if (job.solid) order_for_solid(sources);
   int threads = resolve_thread_count(job.threads);
   std::vector<Unit> units = plan_units(sources, job, threads);
 
-  std::string temp = job.archive_path + ".vantor-" + std::to_string(process_id()) + ".tmp";
+  // Unpredictable and created exclusively: a failed run removes only what it made itself.
+  std::string temp = job.archive_path + ".vantor-" + random_token() + ".tmp";
   Budget budget;
   budget.limit = std::max<int64_t>(job.memory_budget, 1 << 20);
   for (size_t i = 0; i < units.size(); ++i)
     units[i].sink = std::make_unique<Sink>(budget, temp + "." + std::to_string(i));
 
   File file;
-  if (!file.create(temp)) {
+  if (!file.create_new(temp)) {
     result.ok = false;
-    result.problems.push_back("cannot create " + temp);
+    result.problems.push_back("cannot create " + temp + ": " + last_error_text());
     return result;
   }
   BufferedWriter out(file);
   bool ok = !job.self_extracting || write_stub(out, job, problem);
   if (!ok) result.problems.push_back(problem);
+  ok = ok && copy_existing(existing, out, result);
 
   Schedule schedule;
   std::vector<std::thread> pool;

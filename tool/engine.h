@@ -33,6 +33,8 @@ struct CompressJob {
 struct RunResult {
   bool ok = true;
   std::vector<std::string> problems;  // one line each
+  std::vector<std::string> notes;     // what the user should know of a successful run
+  int64_t renamed = 0;                // members extracted under a new name
   int64_t members = 0;
   int64_t bytes_in = 0;
   int64_t bytes_out = 0;
@@ -54,6 +56,12 @@ struct ReadJob {
   int64_t index_start = -1;           // -1: decided by the archive's extension
   // LIST hands every entry's header here.
   std::function<void(const EntryHeader&)> on_entry;
+  // TEST and EXTRACT hand every member's decoded bytes here (a memory sink).
+  std::function<void(const uint8_t* data, size_t size)> on_data;
+  // When set, only members it accepts are read (and, with marked_only, only marked ones).
+  std::function<bool(const EntryHeader&)> select;
+  // Runs on the decoding thread after each member (tests change the destination in between).
+  std::function<void(const EntryHeader&)> after_member;
 };
 
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),
@@ -65,6 +73,16 @@ RunResult read_archive(const ReadJob& job);
 // The same with a given runner; nullptr reads on the calling thread alone (the self-extracting
 // stub does that to stay free of the thread library).
 RunResult read_archive_with(const ReadJob& job, ParallelRunner runner);
+
+struct StoredEntry {
+  EntryHeader header;
+  int64_t data_offset = 0;
+  int64_t offset = 0;       // of the header; names may have been converted, so not derivable
+};
+
+// Walks an archive's index (and checks its solid streams are well formed) without reading data.
+bool read_index(const std::string& archive_path, int64_t index_start, std::vector<StoredEntry>& entries,
+                std::string& problem);
 
 // 0 means one per processor.
 int resolve_thread_count(int requested);

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <unordered_set>
+#include <unordered_map>
 #include <string>
 
 #include "archive_format.h"
@@ -22,10 +22,7 @@ constexpr size_t OUT_CHUNK = 1 << 20;
 constexpr size_t FIRST_HEADER_READ = 512;
 constexpr size_t WALK_WINDOW = 256 << 10;
 
-struct Entry {
-  EntryHeader header;
-  int64_t data_offset = 0;
-};
+using Entry = StoredEntry;
 
 struct Block {
   size_t first = 0;
@@ -44,7 +41,9 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
   }
   // Headers are read from a window of the archive; after a small entry the next headers are
   // probably close, so the window is refilled generously, after a large one just enough.
-  std::vector<uint8_t> buffer(WALK_WINDOW);
+  // Buffers are no larger than the archive: a small one is read often (the front end extracts
+  // single members), and clearing megabytes for a few hundred bytes costs more than the read.
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(length - start, 1, WALK_WINDOW)));
   int64_t window_start = 0;
   size_t window_size = 0;
   bool small_entries = true;
@@ -88,7 +87,7 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
     small_entries = h.entry_length <= static_cast<int64_t>(WALK_WINDOW / 4);
     h.name = name_for_system(h.name, system_utf8);
     h.folder = name_for_system(h.folder, system_utf8);
-    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed)});
+    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed), pos});
     pos += h.entry_length;
   }
   return true;
@@ -141,43 +140,77 @@ bool make_destination(const std::string& root) {
   return info.exists && info.is_directory;
 }
 
-// Where a member goes, folders created; never through a link inside the destination.
-// `checked` holds folders this worker has already found to be real folders.
-bool prepare_target(const std::string& root, const EntryHeader& h, std::string& target,
-                    std::string& problem, std::unordered_set<std::string>& checked) {
-  MemberPathCheck check = check_member_path(h.folder, h.name);
-  if (!check.ok) {
-    problem = "refused " + h.path() + ": " + check.reason;
-    return false;
-  }
-  const std::vector<std::string>& parts = check.components;
-  for (size_t i = 1; i < parts.size(); ++i) {
-    std::string folder = join_path(root, parts, i);
-    if (checked.count(folder)) continue;
-    // mkdir first: a new folder costs one call, an existing one is then looked at (never
-    // followed) to refuse a link or a file in the way.
-    switch (create_folder(folder)) {
+// Opens the folder a member goes into: every component below the destination is opened
+// relative to its parent's handle and refused when it is a link, at every member, so a folder
+// swapped for a link between two members is caught.
+bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vector<std::string>& parts,
+                        Folder& folder, std::string& problem) {
+  const Folder* parent = &root;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    Folder child;
+    switch (parent->open_child(parts[i], child)) {
       case FolderStatus::CREATED:
       case FolderStatus::EXISTS:
         break;
       case FolderStatus::LINK:
-        problem = "refused " + h.path() + ": " + folder + " is a link";
+        problem = "refused " + h.path() + ": " + join_path(root.path(), parts, i + 1) + " is a link";
         return false;
       case FolderStatus::NOT_FOLDER:
-        problem = "cannot create folder " + folder + ": a file is in the way";
+        problem = "cannot create folder " + join_path(root.path(), parts, i + 1) + ": a file is in the way";
         return false;
       case FolderStatus::FAILED:
-        problem = "cannot create folder " + folder;
+        problem = "cannot create folder " + join_path(root.path(), parts, i + 1) + ": " + last_error_text();
         return false;
     }
-    checked.insert(folder);
-  }
-  target = join_path(root, parts, parts.size());
-  if (!path_within(root, target)) {
-    problem = "refused " + h.path() + ": outside the destination";
-    return false;
+    folder = std::move(child);
+    parent = &folder;
   }
   return true;
+}
+
+// Lower-case path with one kind of separator: equal keys name one file where case is ignored.
+std::string case_key(const std::string& path) {
+  std::string key = path;
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c == '\\') c = '/';
+  }
+  return key;
+}
+
+// "stem (n).ext" in the member's own folder.
+std::string numbered_name(const std::string& name, int n) {
+  size_t dot = name.rfind('.');
+  if (dot == 0 || dot == std::string::npos) dot = name.size();
+  return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+}
+
+// Where names differing only in letter case are one file, a later member would silently
+// replace an earlier one: it gets the first free numbered name instead. `renamed[i]` is the
+// new name of entry i (empty when it keeps its own) and `clash[i]` the entry it clashed with.
+void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, std::vector<std::string>& renamed,
+                       std::vector<size_t>& clash) {
+  renamed.assign(entries.size(), std::string());
+  clash.assign(entries.size(), 0);
+  // Every member's own name is reserved first, so a member really called "a (2).h" keeps it.
+  std::unordered_map<std::string, size_t> taken;
+  auto wanted = [&](const EntryHeader& h) { return !(job.marked_only && h.mark != 1) && !(job.select && !job.select(h)); };
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (wanted(entries[i].header)) taken.emplace(case_key(entries[i].header.path()), i);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryHeader& h = entries[i].header;
+    if (!wanted(h)) continue;
+    size_t owner = taken[case_key(h.path())];
+    if (owner == i || entries[owner].header.path() == h.path()) continue;
+    for (int n = 2;; ++n) {
+      std::string candidate = numbered_name(h.name, n);
+      if (taken.emplace(case_key(h.folder + candidate), i).second) {
+        renamed[i] = candidate;
+        clash[i] = owner;
+        break;
+      }
+    }
+  }
 }
 
 // One worker's view of the archive: stretches of up to a buffer's size, read once and handed
@@ -251,13 +284,15 @@ class BlockInput {
 
 struct Shared {
   const ReadJob& job;
-  std::string root;
+  Folder root;
   const std::vector<Entry>& entries;
   const std::vector<Block>& blocks;
   // Worker i takes blocks [starts[i], starts[i+1]): contiguous stretches keep the workers in
   // different folders, where interleaved blocks would have them contend for the same one.
   std::vector<size_t> starts;
   std::vector<RunResult> results;  // one per worker, merged when all have finished
+  std::vector<std::string> renamed;  // see plan_case_renames
+  std::vector<size_t> clash;
 };
 
 // What one worker learns; nothing here is shared between threads.
@@ -272,11 +307,14 @@ struct WorkerState {
     result.members++;
     result.bytes_in += bytes;
   }
+  void note(const std::string& line) { result.notes.push_back(line); }
 };
 
 // One member's output: a temporary file (or nothing, for a test or a skipped member).
 struct MemberOutput {
-  std::string target, temp;
+  std::string name, temp;   // within `folder`
+  Folder own_folder;        // the member's folder, unless it is the destination itself
+  const Folder* folder = nullptr;
   File file;
   bool active = false;
   bool failed = false;
@@ -284,7 +322,8 @@ struct MemberOutput {
 
 class Decoder {
  public:
-  explicit Decoder(WorkerState& state) : shared_(state.shared), state_(state), out_(OUT_CHUNK) {
+  explicit Decoder(WorkerState& state, size_t out_size)
+      : shared_(state.shared), state_(state), out_(std::clamp<size_t>(out_size, 1, OUT_CHUNK)) {
     ready_ = inflateInit2(&z_, -15) == Z_OK;
   }
   ~Decoder() {
@@ -313,18 +352,22 @@ class Decoder {
         if (selected(h)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
         continue;
       }
-      member(h, input, last, stream_problem);
+      member(i, input, last, stream_problem);
+      if (shared_.job.after_member) shared_.job.after_member(h);
     }
   }
 
  private:
-  bool selected(const EntryHeader& h) const { return !shared_.job.marked_only || h.mark == 1; }
+  bool selected(const EntryHeader& h) const {
+    return (!shared_.job.marked_only || h.mark == 1) && (!shared_.job.select || shared_.job.select(h));
+  }
 
-  void member(const EntryHeader& h, BlockInput& input, bool last, std::string& stream_problem) {
+  void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
+    const EntryHeader& h = shared_.entries[index].header;
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
     bool wanted = selected(h);
-    if (wanted && shared_.job.mode == ReadMode::EXTRACT) open_output(h, out, refusal);
+    if (wanted && shared_.job.mode == ReadMode::EXTRACT) open_output(index, out, refusal);
     uint32_t crc = crc32(0, nullptr, 0);
     int64_t produced = 0;
     bool stream_ok = h.method == METHOD_STORE
@@ -341,21 +384,32 @@ class Decoder {
     }
     if (out.active && (!problem.empty() || !refusal.empty())) {
       out.file.close();
-      remove_file(out.temp);
+      out.folder->remove(out.temp);
     }
     if (!refusal.empty()) state_.fail(refusal);
     else if (!problem.empty()) state_.fail(h.path() + ": " + problem);
     else state_.done(h.size);
+    if (out.active && problem.empty() && refusal.empty() && !shared_.renamed[index].empty()) {
+      state_.result.renamed++;
+      state_.note(h.path() + " extracted as " + h.folder + shared_.renamed[index] + ": its name differs from " +
+                  shared_.entries[shared_.clash[index]].header.path() + " only in letter case");
+    }
   }
 
-  void open_output(const EntryHeader& h, MemberOutput& out, std::string& problem) {
-    if (!prepare_target(shared_.root, h, out.target, problem, checked_folders_)) return;
-    static std::atomic<unsigned> counter{0};
-    size_t cut = out.target.find_last_of("/\\");
-    std::string folder = cut == std::string::npos ? std::string() : out.target.substr(0, cut + 1);
-    out.temp = folder + ".vantor-" + std::to_string(process_id()) + "-" + std::to_string(counter++) + ".part";
-    if (!out.file.create(out.temp, creation_mode(h.unix_mode, h.attributes))) {
-      problem = "cannot create " + out.temp;
+  void open_output(size_t index, MemberOutput& out, std::string& problem) {
+    const EntryHeader& h = shared_.entries[index].header;
+    MemberPathCheck check = check_member_path(h.folder, h.name);
+    if (!check.ok) {
+      problem = "refused " + h.path() + ": " + check.reason;
+      return;
+    }
+    if (!open_member_folder(shared_.root, h, check.components, out.own_folder, problem)) return;
+    out.folder = check.components.size() > 1 ? &out.own_folder : &shared_.root;
+    out.name = shared_.renamed[index].empty() ? check.components.back() : shared_.renamed[index];
+    // An unpredictable name, created exclusively: nothing planted beforehand can be followed.
+    out.temp = ".vantor-" + random_token() + ".part";
+    if (!out.folder->create_file(out.temp, creation_mode(h.unix_mode, h.attributes), out.file)) {
+      problem = "cannot create " + join_path(out.folder->path(), {out.temp}, 1) + ": " + last_error_text();
       return;
     }
     out.active = true;
@@ -363,14 +417,19 @@ class Decoder {
 
   std::string finish_output(const EntryHeader& h, MemberOutput& out) {
     out.file.set_metadata(h.mtime_ns, h.attributes);
-    if (!out.file.close()) return "cannot write " + out.temp;
-    // rename() replaces a file or a link itself, never what a link points to; a folder in the
-    // way makes it fail.
-    if (!replace_file(out.temp, out.target)) return "cannot replace " + out.target;
+    std::string target = join_path(out.folder->path(), {out.name}, 1);
+    // The rename replaces a file or a link itself, never what a link points to; a folder in
+    // the way makes it fail.
+    if (!out.folder->commit(out.file, out.temp, out.name)) {
+      out.file.close();
+      out.folder->remove(out.temp);
+      return "cannot replace " + target;
+    }
     return std::string();
   }
 
   void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
+    if (shared_.job.on_data && size > 0) shared_.job.on_data(data, size);
     crc = crc32_z(crc, data, size);
     produced += static_cast<int64_t>(size);
     if (out.active && !out.failed && !out.file.write(data, size)) out.failed = true;
@@ -456,7 +515,6 @@ class Decoder {
   bool ended_ = false;
   bool input_done_ = false;
   std::vector<uint8_t> out_;
-  std::unordered_set<std::string> checked_folders_;
 };
 
 void decode_worker(void* context, int index) {
@@ -473,9 +531,14 @@ void decode_worker(void* context, int index) {
   const Block& last = shared.blocks[end - 1];
   const Entry& tail = shared.entries[last.first + last.count - 1];
   int64_t limit = tail.data_offset + static_cast<int64_t>(tail.header.compressed_size);
-  std::vector<uint8_t> buffer(IN_CHUNK);
+  int64_t span = limit - shared.entries[shared.blocks[first].first].offset;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(span, 1, IN_CHUNK)));
   ArchiveWindow window(archive, buffer, limit);
-  Decoder decoder(state);
+  int64_t largest = 0;
+  for (size_t b = first; b < end; ++b)
+    for (size_t i = shared.blocks[b].first; i < shared.blocks[b].first + shared.blocks[b].count; ++i)
+      largest = std::max(largest, shared.entries[i].header.size);
+  Decoder decoder(state, static_cast<size_t>(std::min<int64_t>(largest + 1, OUT_CHUNK)));
   for (size_t b = first; b < end; ++b) decoder.run(shared.blocks[b], window);
 }
 
@@ -500,6 +563,17 @@ std::vector<size_t> split_blocks(const std::vector<Entry>& entries, const std::v
 }
 
 }  // namespace
+
+bool read_index(const std::string& archive_path, int64_t index_start, std::vector<StoredEntry>& entries,
+                std::string& problem) {
+  File archive;
+  if (!archive.open_read(archive_path)) {
+    problem = "cannot open " + archive_path + ": " + last_error_text();
+    return false;
+  }
+  std::vector<Block> blocks;
+  return walk_index(archive, index_start, entries, problem) && group_blocks(entries, blocks, problem);
+}
 
 RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
   RunResult result;
@@ -528,14 +602,16 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
     }
     return result;
   }
-  Shared shared{job, std::string(), entries, blocks, {}, {}};
+  Shared shared{job, Folder(), entries, blocks, {}, {}, {}, {}};
+  shared.renamed.resize(entries.size());
   if (job.mode == ReadMode::EXTRACT) {
-    shared.root = destination_root(job.destination);
-    if (!make_destination(shared.root)) {
+    std::string root = destination_root(job.destination);
+    if (!make_destination(root) || !shared.root.open_root(root)) {
       result.ok = false;
-      result.problems.push_back("cannot create the destination folder " + shared.root);
+      result.problems.push_back("cannot create the destination folder " + root);
       return result;
     }
+    if (names_ignore_case()) plan_case_renames(entries, job, shared.renamed, shared.clash);
   }
   int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;
   threads = std::max(threads, 1);
@@ -548,6 +624,8 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
     result.problems.insert(result.problems.end(), part.problems.begin(), part.problems.end());
     result.members += part.members;
     result.bytes_in += part.bytes_in;
+    result.renamed += part.renamed;
+    result.notes.insert(result.notes.end(), part.notes.begin(), part.notes.end());
   }
   return result;
 }

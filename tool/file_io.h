@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class Folder;
+
 class File {
  public:
   File() = default;
@@ -16,10 +18,16 @@ class File {
   ~File();
 
   bool open_read(const std::string& path);
+  // Opens a file to be archived: regular files only (never a device, FIFO or socket, and
+  // nothing that could block); `problem` says why not.
+  bool open_source(const std::string& path, std::string& problem);
   // Creates or truncates; the new file is not inheritable by child processes. A non-zero
   // unix_mode gives the new file those permission bits (less the umask) where that applies.
   bool create(const std::string& path, uint32_t unix_mode = 0);
   bool open_read_write(const std::string& path);
+  // Creates a file that did not exist (never through a link): what fails here was never ours
+  // to remove.
+  bool create_new(const std::string& path);
   bool is_open() const;
   // Reads up to `size` bytes; returns bytes read, 0 at the end, -1 on error.
   int64_t read(void* buffer, size_t size);
@@ -34,6 +42,7 @@ class File {
   bool close();
 
  private:
+  friend class Folder;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
@@ -45,6 +54,7 @@ struct FileInfo {
   bool exists = false;
   bool is_directory = false;
   bool is_link = false;            // symbolic link, junction or other reparse point
+  bool is_regular = false;         // a plain file: not a folder, device, FIFO or socket
   int64_t size = 0;
   int64_t mtime_ns = 0;
   uint32_t attributes = 0;         // FILE_ATTRIBUTE_* bits
@@ -64,6 +74,7 @@ enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED };
 // (EXISTS only for a real folder). One call when the folder is new.
 FolderStatus create_folder(const std::string& path);
 bool remove_file(const std::string& path);
+bool remove_folder(const std::string& path);       // an empty one
 // Moves `from` over `to`, replacing a finished file in one step.
 bool replace_file(const std::string& from, const std::string& to);
 // Sets the modification time and, on Windows, the attributes (permissions are set at creation).
@@ -79,3 +90,46 @@ char native_separator();
 
 // Like file_info, but follows a link to what it names (used for the files being archived).
 FileInfo source_info(const std::string& path);
+
+// Why the last file-system call failed, in a few words ("permission denied").
+std::string last_error_text();
+// 16 hex digits from the system's random source, for names nobody can plant beforehand.
+std::string random_token();
+// Whether this file system treats names differing only in letter case as one.
+bool names_ignore_case();
+
+// An open folder handle. Extraction walks from the destination one component at a time,
+// relative to the parent's handle, so a folder swapped for a link mid-run is refused instead
+// of followed.
+class Folder {
+ public:
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  ~Folder();
+
+  // The destination itself, as the user named it (a link here is the user's choice).
+  bool open_root(const std::string& path);
+  // Creates (if needed) and opens the child folder `name`, never through a link; CREATED and
+  // EXISTS leave `child` open.
+  FolderStatus open_child(const std::string& name, Folder& child) const;
+  // Creates a new file exclusively; fails when anything, a link included, has that name.
+  bool create_file(const std::string& name, uint32_t unix_mode, File& file) const;
+  // Renames the open file `from` to `to` in this folder (replacing a file there) and closes
+  // it; fails when the name no longer leads to the file that was written.
+  bool commit(File& file, const std::string& from, const std::string& to) const;
+  bool remove(const std::string& name) const;
+  const std::string& path() const { return path_; }
+
+ private:
+  void close();
+  std::string path_;
+#ifdef _WIN32
+  void* handle_ = nullptr;
+  std::string final_root_;  // the destination's final path, which every file must lie below
+#else
+  int fd_ = -1;
+#endif
+};

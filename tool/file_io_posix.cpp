@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/random.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
 File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
 
@@ -22,20 +26,61 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { close(); }
 
+namespace {
+
+// A NUL inside a path would cut it short at the system call: the file named would not be
+// the one meant (an archive's temporary name could become the archive's own name).
+bool whole(const std::string& path) { return path.find('\0') == std::string::npos; }
+
+}  // namespace
+
 bool File::open_read(const std::string& path) {
   close();
+  if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   return fd_ >= 0;
 }
 
+bool File::open_source(const std::string& path, std::string& problem) {
+  close();
+  if (!whole(path)) {
+    problem = "refused a path with a NUL byte";
+    return false;
+  }
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; the kind is then read from the
+  // handle, so a name swapped after a check cannot slip a device in.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd_ < 0) {
+    problem = "cannot open " + path + ": " + last_error_text();
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    problem = "refused " + path + ": not a regular file (a device, FIFO or socket)";
+    close();
+    return false;
+  }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  return true;
+}
+
 bool File::create(const std::string& path, uint32_t unix_mode) {
   close();
+  if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, unix_mode ? unix_mode : 0666);
+  return fd_ >= 0;
+}
+
+bool File::create_new(const std::string& path) {
+  close();
+  if (!whole(path)) return false;
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   return fd_ >= 0;
 }
 
 bool File::open_read_write(const std::string& path) {
   close();
+  if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   return fd_ >= 0;
 }
@@ -117,6 +162,7 @@ FileInfo info_from(const struct stat& st) {
   info.exists = true;
   info.is_link = S_ISLNK(st.st_mode);
   info.is_directory = S_ISDIR(st.st_mode);
+  info.is_regular = S_ISREG(st.st_mode);
   info.size = static_cast<int64_t>(st.st_size);
   info.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info.unix_mode = st.st_mode & 07777;
@@ -146,10 +192,12 @@ FolderStatus create_folder(const std::string& path) {
   return S_ISDIR(st.st_mode) ? FolderStatus::EXISTS : FolderStatus::NOT_FOLDER;
 }
 
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool remove_file(const std::string& path) { return whole(path) && ::unlink(path.c_str()) == 0; }
+
+bool remove_folder(const std::string& path) { return whole(path) && ::rmdir(path.c_str()) == 0; }
 
 bool replace_file(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return whole(from) && whole(to) && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t) {
@@ -161,12 +209,18 @@ void apply_file_metadata(const std::string& path, int64_t mtime_ns, uint32_t) {
 bool list_directory(const std::string& path, std::vector<std::string>& names) {
   DIR* dir = ::opendir(path.c_str());
   if (!dir) return false;
-  while (struct dirent* e = ::readdir(dir)) {
+  // readdir returns null both at the end and on an error; only errno tells them apart.
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(dir);
+    if (!e) break;
     std::string name = e->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
+  int error = errno;
   ::closedir(dir);
-  return true;
+  errno = error;
+  return error == 0;
 }
 
 std::string current_directory() {
@@ -193,3 +247,81 @@ uint32_t creation_mode(uint32_t unix_mode, uint32_t attributes) {
   if (attributes & ATTRIBUTE_READONLY) mode &= ~0222u;
   return mode ? mode : 0400;
 }
+
+std::string last_error_text() { return std::strerror(errno); }
+
+std::string random_token() {
+  uint64_t value = 0;
+  if (::getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    value = (static_cast<uint64_t>(now.tv_nsec) << 20) ^ static_cast<uint64_t>(::getpid()) ^
+            reinterpret_cast<uintptr_t>(&value);
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+bool names_ignore_case() { return false; }
+
+Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+Folder::~Folder() { close(); }
+
+void Folder::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool Folder::open_root(const std::string& path) {
+  close();
+  path_ = path;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
+  bool created = ::mkdirat(fd_, name.c_str(), 0777) == 0;
+  if (!created && errno != EEXIST) return FolderStatus::FAILED;
+  int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    struct stat st;
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FolderStatus::FAILED;
+    if (S_ISLNK(st.st_mode)) return FolderStatus::LINK;
+    return S_ISDIR(st.st_mode) ? FolderStatus::FAILED : FolderStatus::NOT_FOLDER;
+  }
+  child.close();
+  child.fd_ = fd;
+  child.path_ = path_ + (path_.empty() || path_.back() == '/' ? "" : "/") + name;
+  return created ? FolderStatus::CREATED : FolderStatus::EXISTS;
+}
+
+bool Folder::create_file(const std::string& name, uint32_t unix_mode, File& file) const {
+  file.close();
+  file.fd_ = ::openat(fd_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      unix_mode ? unix_mode : 0666);
+  return file.fd_ >= 0;
+}
+
+bool Folder::commit(File& file, const std::string& from, const std::string& to) const {
+  struct stat written, placed;
+  bool ok = ::fstat(file.fd_, &written) == 0 && ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0;
+  // Someone who swapped the temporary name for a link must not get that link put in place.
+  bool same = ok && ::fstatat(fd_, to.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
+              placed.st_dev == written.st_dev && placed.st_ino == written.st_ino;
+  if (ok && !same) ::unlinkat(fd_, to.c_str(), 0);
+  return file.close() && same;
+}
+
+bool Folder::remove(const std::string& name) const { return ::unlinkat(fd_, name.c_str(), 0) == 0; }

@@ -1,6 +1,11 @@
+// rand_s, the C runtime's interface to the system's random source, needs this before any header.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
 #include "file_io.h"
 
 #include <windows.h>
+
 
 namespace {
 
@@ -12,6 +17,15 @@ void* open_handle(const std::string& path, DWORD access, DWORD share, DWORD disp
   HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+// A NUL inside a path would cut it short at the system call (see the POSIX side).
+bool whole(const std::string& path) { return path.find('\0') == std::string::npos; }
+
+// "\\.\" names reach devices, not files.
+bool device_path(const std::string& path) {
+  return path.size() >= 4 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+         path[2] == '.' && (path[3] == '\\' || path[3] == '/');
 }
 
 int64_t filetime_to_ns(const FILETIME& ft) {
@@ -36,18 +50,54 @@ File::~File() { close(); }
 
 bool File::open_read(const std::string& path) {
   close();
+  if (!whole(path)) return false;
   handle_ = open_handle(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   return handle_ != nullptr;
 }
 
+bool File::open_source(const std::string& path, std::string& problem) {
+  close();
+  if (!whole(path) || device_path(path)) {
+    problem = "refused " + path + ": not a regular file (a device path)";
+    return false;
+  }
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    problem = "cannot open " + path + ": " + last_error_text();
+    return false;
+  }
+  handle_ = h;
+  // Names such as CON or NUL open devices in any folder; only a disk file is read.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    problem = "refused " + path + ": not a regular file (a device, pipe or folder)";
+    close();
+    return false;
+  }
+  return true;
+}
+
 bool File::create(const std::string& path, uint32_t) {
   close();
+  if (!whole(path)) return false;
   handle_ = open_handle(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+  return handle_ != nullptr;
+}
+
+bool File::create_new(const std::string& path) {
+  close();
+  if (!whole(path)) return false;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  handle_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
   return handle_ != nullptr;
 }
 
 bool File::open_read_write(const std::string& path) {
   close();
+  if (!whole(path)) return false;
   handle_ = open_handle(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
   return handle_ != nullptr;
 }
@@ -114,10 +164,15 @@ bool File::close() {
 
 FileInfo file_info(const std::string& path) {
   FileInfo info;
+  if (device_path(path)) {
+    info.exists = true;  // a device: there, but never a file to read
+    return info;
+  }
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return info;
   info.exists = true;
   info.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.is_regular = !info.is_directory && !(data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) && !device_path(path);
   info.is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info.size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   info.mtime_ns = filetime_to_ns(data.ftLastWriteTime);
@@ -144,11 +199,15 @@ FolderStatus create_folder(const std::string& path) {
 }
 
 bool remove_file(const std::string& path) {
+  if (!whole(path)) return false;
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileA(path.c_str()) != 0;
 }
 
+bool remove_folder(const std::string& path) { return whole(path) && RemoveDirectoryA(path.c_str()) != 0; }
+
 bool replace_file(const std::string& from, const std::string& to) {
+  if (!whole(from) || !whole(to)) return false;
   // A read-only target refuses to be replaced; its attributes come from the new file anyway.
   DWORD old = GetFileAttributesA(to.c_str());
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
@@ -181,8 +240,10 @@ bool list_directory(const std::string& path, std::vector<std::string>& names) {
     std::string name = data.cFileName;
     if (name != "." && name != "..") names.push_back(name);
   } while (FindNextFileA(find, &data));
+  DWORD error = GetLastError();
   FindClose(find);
-  return true;
+  SetLastError(error);
+  return error == ERROR_NO_MORE_FILES;
 }
 
 std::string current_directory() {
@@ -207,3 +268,154 @@ FileInfo source_info(const std::string& path) {
 }
 
 uint32_t creation_mode(uint32_t, uint32_t) { return 0; }
+
+std::string last_error_text() {
+  DWORD error = GetLastError();
+  char text[256] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                           sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.' || text[n - 1] == ' ')) --n;
+  return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
+}
+
+std::string random_token() {
+  unsigned int parts[2] = {0, 0};
+  for (unsigned int& part : parts)
+    if (rand_s(&part) != 0) part = GetTickCount() ^ (GetCurrentThreadId() << 16) ^ reinterpret_cast<uintptr_t>(&part);
+  // Digits by hand: printf would pull a formatter into the self-extracting program's slot.
+  std::string text;
+  for (unsigned int part : parts)
+    for (int shift = 28; shift >= 0; shift -= 4) text += "0123456789abcdef"[(part >> shift) & 15];
+  return text;
+}
+
+bool names_ignore_case() { return true; }
+
+namespace {
+
+constexpr DWORD FOLDER_OPEN_FLAGS = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// Held without FILE_SHARE_DELETE: while extraction has a folder open, nobody can rename or
+// delete it, so it cannot be swapped for a link under our feet.
+HANDLE open_folder_handle(const std::string& path) {
+  return CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FOLDER_OPEN_FLAGS, nullptr);
+}
+
+std::string final_path(HANDLE h) {
+  char buffer[MAX_PATH * 4];
+  DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  return (n > 0 && n < sizeof buffer) ? std::string(buffer, n) : std::string();
+}
+
+bool below(const std::string& root, const std::string& path) {
+  if (root.empty() || path.size() <= root.size() + 1) return false;
+  std::string prefix = root;
+  if (prefix.back() != '\\') prefix += '\\';
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, prefix.data(), static_cast<int>(prefix.size()),
+                        path.data(), static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+std::string child_path(const std::string& folder, const std::string& name) {
+  return folder + (folder.empty() || folder.back() == '\\' || folder.back() == '/' ? "" : "\\") + name;
+}
+
+}  // namespace
+
+Folder::Folder(Folder&& other) noexcept
+    : path_(std::move(other.path_)), handle_(other.handle_), final_root_(std::move(other.final_root_)) {
+  other.handle_ = nullptr;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    final_root_ = std::move(other.final_root_);
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+Folder::~Folder() { close(); }
+
+void Folder::close() {
+  if (handle_) CloseHandle(as_handle(handle_));
+  handle_ = nullptr;
+}
+
+bool Folder::open_root(const std::string& path) {
+  close();
+  path_ = path;
+  HANDLE h = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = h;
+  final_root_ = final_path(h);
+  return !final_root_.empty();
+}
+
+FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
+  std::string path = child_path(path_, name);
+  bool created = CreateDirectoryA(path.c_str(), nullptr) != 0;
+  if (!created && GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+    return FolderStatus::FAILED;
+  HANDLE h = open_folder_handle(path);
+  if (h == INVALID_HANDLE_VALUE) return FolderStatus::FAILED;
+  BY_HANDLE_FILE_INFORMATION info;
+  FolderStatus status = !GetFileInformationByHandle(h, &info)                           ? FolderStatus::FAILED
+                        : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)         ? FolderStatus::LINK
+                        : !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)            ? FolderStatus::NOT_FOLDER
+                        : !below(final_root_, final_path(h))                             ? FolderStatus::LINK
+                        : created                                                        ? FolderStatus::CREATED
+                                                                                         : FolderStatus::EXISTS;
+  if (status != FolderStatus::CREATED && status != FolderStatus::EXISTS) {
+    CloseHandle(h);
+    return status;
+  }
+  child.close();
+  child.handle_ = h;
+  child.path_ = path;
+  child.final_root_ = final_root_;
+  return status;
+}
+
+bool Folder::create_file(const std::string& name, uint32_t, File& file) const {
+  file.close();
+  HANDLE h = CreateFileA(child_path(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN |
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (!below(final_root_, final_path(h))) {
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(h);
+    return false;
+  }
+  file.handle_ = h;
+  return true;
+}
+
+bool Folder::commit(File& file, const std::string&, const std::string& to) const {
+  std::string target = child_path(path_, to);
+  // A read-only target refuses to be replaced; its attributes come from the new file anyway.
+  DWORD old = GetFileAttributesA(target.c_str());
+  if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) && !(old & FILE_ATTRIBUTE_DIRECTORY))
+    SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
+  // Renamed through the open handle: the file written is the file placed, whatever happened
+  // to its temporary name.
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + (target.size() + 1) * sizeof(WCHAR));
+  FILE_RENAME_INFO* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  int n = MultiByteToWideChar(CP_ACP, 0, target.c_str(), static_cast<int>(target.size()), info->FileName,
+                              static_cast<int>(target.size()) + 1);
+  info->FileNameLength = static_cast<DWORD>(n * sizeof(WCHAR));
+  bool ok = n > 0 && SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
+                                                static_cast<DWORD>(buffer.size())) != 0;
+  return file.close() && ok;
+}
+
+bool Folder::remove(const std::string& name) const { return remove_file(child_path(path_, name)); }

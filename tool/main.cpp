@@ -6,6 +6,7 @@
 #include "file_io.h"
 #include "list_file.h"
 #include "options.h"
+#include "path_safety.h"
 #include "sfx_image.h"
 #include "utf8_text.h"
 
@@ -20,11 +21,12 @@ std::string listing_line(const EntryHeader& h) {
                 static_cast<long long>(h.size), static_cast<unsigned long long>(h.compressed_size),
                 static_cast<unsigned>(h.crc), when, h.mark == 1 ? 'm' : '-',
                 (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
-  return line + h.path();
+  return line + printable(h.path());
 }
 
 int report(const RunResult& result) {
-  for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", line.c_str());
+  for (const std::string& line : result.notes) std::printf("vantor: %s\n", printable(line).c_str());
+  for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", printable(line).c_str());
   return result.ok ? 0 : 1;
 }
 
@@ -46,12 +48,14 @@ int add(const Options& o) {
     ListFile list;
     std::string problem;
     if (!read_whole_file(o.list_file, bytes)) {
-      std::fprintf(stderr, "vantor: cannot read the list file %s\n", o.list_file.c_str());
+      std::fprintf(stderr, "vantor: cannot read the list file %s\n", printable(o.list_file).c_str());
       return 1;
     }
+    // A list that is refused leaves everything, an existing archive included, as it was.
     if (!parse_list_file(bytes, list, problem)) {
-      std::fprintf(stderr, "vantor: %s: %s\n", o.list_file.c_str(), problem.c_str());
-      return 1;
+      std::fprintf(stderr, "vantor: refused the list file %s: %s\n", printable(o.list_file).c_str(),
+                   printable(problem).c_str());
+      return 2;
     }
     job.archive_path = list.archive_path;
     job.sources = list.paths;
@@ -69,7 +73,7 @@ int add(const Options& o) {
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
   RunResult result = compress_archive(job);
   if (result.ok)
-    std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", job.archive_path.c_str(),
+    std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
                 static_cast<long long>(result.bytes_out));
   return report(result);
@@ -84,10 +88,14 @@ int read(const Options& o, ReadMode mode) {
   job.threads = o.threads;
   job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
   RunResult result = read_archive(job);
+  int code = report(result);
+  std::string renamed = result.renamed == 0 ? std::string()
+                        : ", " + std::to_string(result.renamed) + " of them under a new name (names differing only in letter case)";
   if (result.ok && mode != ReadMode::LIST)
-    std::printf("vantor: %lld files, %lld bytes %s\n", static_cast<long long>(result.members),
-                static_cast<long long>(result.bytes_in), mode == ReadMode::TEST ? "tested, all correct" : "extracted");
-  return report(result);
+    std::printf("vantor: %lld files, %lld bytes %s%s\n", static_cast<long long>(result.members),
+                static_cast<long long>(result.bytes_in), mode == ReadMode::TEST ? "tested, all correct" : "extracted",
+                renamed.c_str());
+  return code;
 }
 
 }  // namespace

@@ -69,6 +69,13 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
 }
 
 bool take_positionals(const std::vector<std::string>& pos, Options& o, std::string& problem) {
+  // An empty quoted argument names no file: refused here rather than looked for.
+  bool list_form = o.command == Command::ADD && pos.size() == 2 && pos[0] == "x";
+  const std::string* named = list_form ? &pos[1] : pos.empty() ? nullptr : &pos[0];
+  if (named && named->empty()) {
+    problem = "an empty file name";
+    return false;
+  }
   switch (o.command) {
     case Command::ADD:
       if (pos.size() == 2 && pos[0] == "x") {
@@ -168,10 +175,17 @@ const char* usage_text() {
       "list file (little-endian): count (64-bit), count (64-bit), archive path length\n"
       "(32-bit) and bytes, count (32-bit), then per file a 32-bit length and the path bytes.\n"
       "\n"
+      "a adds: when the archive exists, the new one holds its members plus the files named\n"
+      "(a file replaces the member with the same path); kept members are copied, not\n"
+      "recompressed. An archive that cannot be read is left alone and the run refused.\n"
+      "Only regular files are read: devices, FIFOs and sockets are refused.\n"
+      "\n"
       "Archives are written to a temporary file and renamed into place. Extraction refuses\n"
-      "member names that could leave the destination folder and never follows links in it.\n"
+      "member names that could leave the destination folder and never follows links in it,\n"
+      "not even one put in place while it runs. Where letter case does not tell names apart,\n"
+      "a member that would overwrite another gets a free name such as \"a (2).h\".\n"
       "Names are stored as UTF-8; names in archives from before that are not UTF-8 are read\n"
-      "as code page 1252.\n"
+      "as code page 1252. Names are printed with control characters escaped (\\x1b).\n"
       "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
-      "command line.\n";
+      "command line or a list file that is refused (count 0, bad length, NUL byte).\n";
 }

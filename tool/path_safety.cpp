@@ -110,3 +110,19 @@ bool path_within(const std::string& root, const std::string& candidate) {
     if (c[i] == ".." || c[i] == "." || c[i].empty()) return false;
   return true;
 }
+
+std::string printable(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}

@@ -23,3 +23,7 @@ bool path_within(const std::string& root, const std::string& candidate);
 
 // Whether one component names a device on Windows (CON, NUL.txt, "com1 ", LPT9.tar.gz ...).
 bool is_device_name(const std::string& component);
+
+// Text from an archive made safe to print: control characters, NUL and DEL become \xHH, so
+// one member is always one line and nothing cuts or forges a message.
+std::string printable(const std::string& text);

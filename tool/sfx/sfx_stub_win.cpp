@@ -9,6 +9,7 @@
 #include "archive_format.h"
 #include "engine.h"
 #include "options.h"
+#include "path_safety.h"
 
 namespace {
 
@@ -50,10 +51,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     std::string text;
     if (result.ok) {
       text = std::to_string(result.members) + " files extracted into " + job.destination + ".";
+      for (size_t i = 0; i < result.notes.size() && i < 10; ++i) text += "\n" + printable(result.notes[i]);
     } else {
       text = std::to_string(result.problems.size()) + " problem(s); " +
              std::to_string(result.members) + " files extracted.\n";
-      for (size_t i = 0; i < result.problems.size() && i < 10; ++i) text += "\n" + result.problems[i];
+      for (size_t i = 0; i < result.problems.size() && i < 10; ++i) text += "\n" + printable(result.problems[i]);
     }
     MessageBoxA(nullptr, text.c_str(), "Vantor self-extractor",
                 MB_OK | (result.ok ? MB_ICONINFORMATION : MB_ICONWARNING));
