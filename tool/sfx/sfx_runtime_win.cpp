@@ -19,6 +19,18 @@ void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
 void __throw_invalid_argument(const char*) { std::abort(); }
 }  // namespace std
 
+// The library's operator new throws on failure, which links the whole unwinder and the thread
+// library behind it (about 50 KB on i686).
+void* operator new(std::size_t size) {
+  if (void* block = std::malloc(size ? size : 1)) return block;
+  std::abort();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
 // The library's prebuilt std::string instantiation comes as one block; instantiated here, in
 // function sections, only the members the stub calls are kept.
 #include <string>
