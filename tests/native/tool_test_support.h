@@ -76,9 +76,10 @@ struct ToolRun {
 };
 
 // Runs the built vantor with arguments already quoted for the shell.
-inline ToolRun run_tool(const std::string& arguments) {
+// runner: a command put in front of the program, such as one that drops root's rights.
+inline ToolRun run_tool(const std::string& arguments, const std::string& runner = "") {
   ScratchFolder logs;
-  std::string command = std::string("'") + VANTOR_TOOL_EXE + "' " + arguments + " >'" + (logs / "out") +
+  std::string command = runner + "'" + VANTOR_TOOL_EXE + "' " + arguments + " >'" + (logs / "out") +
                         "' 2>'" + (logs / "err") + "'";
   ToolRun run;
   int status = std::system(command.c_str());
