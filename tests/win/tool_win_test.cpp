@@ -84,6 +84,22 @@ TEST(WindowsTool, CompressAndExtractAllThroughTheParameterStrings) {
   EXPECT_EQ(read_bytes(launch_root + "b.txt"), "bee");
 }
 
+// The compression window offers the same archive name again: a second run adds to it.
+TEST(WindowsTool, CompressingIntoAnExistingArchiveKeepsWhatItHeld) {
+  FrontEndSetup setup;
+  std::string archive = setup.data + "Twice.vnr";
+  ASSERT_EQ(setup.compress(archive, ""), 0u);
+  write_bytes(setup.data + "c.txt", "sea");
+  write_bytes(setup.data + "b.txt", "new bee");
+  setup.selection = {"", setup.data + "b.txt", setup.data + "c.txt"};
+  ASSERT_EQ(setup.compress(archive, ""), 0u);
+  std::string out = fresh_folder("twice");
+  EXPECT_EQ(run_and_wait(archiver_program_path(setup.program_folder), extract_all_parameters(2, archive, out)), 0u);
+  EXPECT_EQ(read_bytes(out + "docs\\a.txt"), read_bytes(setup.data + "docs\\a.txt"));
+  EXPECT_EQ(read_bytes(out + "b.txt"), "new bee");
+  EXPECT_EQ(read_bytes(out + "c.txt"), "sea");
+}
+
 TEST(WindowsTool, MarkedExtractionAndADamagedArchive) {
   FrontEndSetup setup;
   std::string archive = setup.data + "Marked.vnr";
