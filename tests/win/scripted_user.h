@@ -14,6 +14,7 @@
 #include "shell/dispatch.h"
 #include "shell/globals.h"
 #include "ui/ui.h"
+#include "test_files.h"
 
 namespace scripted {
 
@@ -37,25 +38,9 @@ inline void run(std::vector<std::function<void()>> steps, const std::function<vo
 // Runs the current step again at the next tick (for steps that wait for a window).
 inline void retry_step() { --next_step; }
 
-inline void write_file(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
-inline std::string read_file(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return "(missing)";
-  std::string bytes;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) bytes.append(buffer, n);
-  std::fclose(f);
-  return bytes;
-}
-
-inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+using test_files::exists;
+using test_files::read_file;
+using test_files::write_file;
 
 inline void delete_tree(const std::string& folder) {
   WIN32_FIND_DATAA data;

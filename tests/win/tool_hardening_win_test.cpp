@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "engine.h"
+#include "test_files.h"
 
 namespace {
 
@@ -28,16 +27,6 @@ std::string fresh_folder(const std::string& name) {
                        "-" + std::to_string(GetTickCount64());
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder + "\\";
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string stored_entry(const std::string& folder, const std::string& name, const std::string& data) {
@@ -64,10 +53,10 @@ RunResult extract_into(const std::string& archive, const std::string& dest,
 
 TEST(WindowsHardening, LinkAtTheMembersNameIsReplacedNotWrittenThrough) {
   std::string dir = fresh_folder("planted"), out = prepared_link("stage_planted\\out\\");
-  write_bytes(dir + "a.vnr", stored_entry("", "a.txt", "inside"));
+  test_files::write_file(dir + "a.vnr", stored_entry("", "a.txt", "inside"));
   EXPECT_TRUE(extract_into(dir + "a.vnr", out).ok);
-  EXPECT_EQ(read_bytes(prepared_link("outside.txt")), "outside");
-  EXPECT_EQ(read_bytes(out + "a.txt"), "inside");
+  EXPECT_EQ(test_files::read_file(prepared_link("outside.txt")), "outside");
+  EXPECT_EQ(test_files::read_file(out + "a.txt"), "inside");
 }
 
 // Between two members the member's folder is replaced by one holding a link where the next
@@ -76,7 +65,7 @@ TEST(WindowsHardening, FolderSwappedBetweenTwoMembersIsWalkedAfresh) {
   std::string dir = fresh_folder("swap"), out = dir + "out\\";
   std::string archive;
   for (int i = 0; i < 5; ++i) archive += stored_entry("a/docs/", "f" + std::to_string(i), "data");
-  write_bytes(dir + "a.vnr", archive);
+  test_files::write_file(dir + "a.vnr", archive);
   bool swapped = false;
   RunResult r = extract_into(dir + "a.vnr", out, [&](const EntryHeader&) {
     if (swapped) return;
@@ -106,7 +95,7 @@ TEST(WindowsHardening, DevicePathsAreRefused) {
 
 TEST(WindowsHardening, NamesDifferingOnlyInCaseAreBothKept) {
   std::string dir = fresh_folder("case"), out = dir + "out\\";
-  write_bytes(dir + "a.vnr", stored_entry("netfilter/", "xt_CONNMARK.h", "upper") +
+  test_files::write_file(dir + "a.vnr", stored_entry("netfilter/", "xt_CONNMARK.h", "upper") +
                                  stored_entry("netfilter/", "xt_connmark.h", "lower") +
                                  stored_entry("netfilter/", "xt_connmark (2).h", "taken"));
   RunResult r = extract_into(dir + "a.vnr", out);
@@ -116,9 +105,9 @@ TEST(WindowsHardening, NamesDifferingOnlyInCaseAreBothKept) {
   ASSERT_EQ(r.notes.size(), 1u);
   EXPECT_NE(r.notes[0].find("netfilter/xt_connmark.h extracted as netfilter/xt_connmark (3).h"), std::string::npos)
       << r.notes[0];
-  EXPECT_EQ(read_bytes(out + "netfilter\\xt_CONNMARK.h"), "upper");
-  EXPECT_EQ(read_bytes(out + "netfilter\\xt_connmark (3).h"), "lower");
-  EXPECT_EQ(read_bytes(out + "netfilter\\xt_connmark (2).h"), "taken");
+  EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_CONNMARK.h"), "upper");
+  EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_connmark (3).h"), "lower");
+  EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_connmark (2).h"), "taken");
 }
 
 }  // namespace

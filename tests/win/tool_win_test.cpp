@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "operations/archiver_contract.h"
 #include "process/process_runner.h"
+#include "test_files.h"
 
 namespace {
 
@@ -25,16 +24,6 @@ std::string fresh_folder(const std::string& name) {
   std::string folder = std::string(temp) + "vantor-tool-" + name + "-" + std::to_string(GetCurrentProcessId()) + "\\";
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder;
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 uint32_t run_and_wait(const std::string& program, const std::string& parameters) {
@@ -54,13 +43,13 @@ struct FrontEndSetup {
     CreateDirectoryA((data + "docs").c_str(), nullptr);
     std::string text;
     for (int i = 0; i < 20000; ++i) text += "row " + std::to_string(i % 97) + "\r\n";
-    write_bytes(data + "docs\\a.txt", text);
-    write_bytes(data + "b.txt", "bee");
+    test_files::write_file(data + "docs\\a.txt", text);
+    test_files::write_file(data + "b.txt", "bee");
     selection.push_back(data + "docs\\a.txt");
     selection.push_back(data + "b.txt");
   }
   uint32_t compress(const std::string& archive, const std::string& self_extraction) {
-    write_bytes(program_folder + "\\master.lis", list_file_bytes(archive, selection, 2));
+    test_files::write_file(program_folder + "\\master.lis", list_file_bytes(archive, selection, 2));
     std::string parameters = compress_parameters(self_extraction, " -r ", 16, 7, 2, "-s", "", 3, program_folder);
     uint32_t code = run_and_wait(archiver_program_path(program_folder), parameters);
     DeleteFileA((program_folder + "\\master.lis").c_str());
@@ -80,8 +69,8 @@ TEST(WindowsTool, CompressAndExtractAllThroughTheParameterStrings) {
   while (program_running(p)) output += read_program_line(p) + "\n";
   EXPECT_EQ(program_exit_code(p), 0u) << output;
   close_program(p);
-  EXPECT_EQ(read_bytes(launch_root + "docs\\a.txt"), read_bytes(setup.data + "docs\\a.txt"));
-  EXPECT_EQ(read_bytes(launch_root + "b.txt"), "bee");
+  EXPECT_EQ(test_files::read_file(launch_root + "docs\\a.txt"), test_files::read_file(setup.data + "docs\\a.txt"));
+  EXPECT_EQ(test_files::read_file(launch_root + "b.txt"), "bee");
 }
 
 // The compression window offers the same archive name again: a second run adds to it.
@@ -89,22 +78,22 @@ TEST(WindowsTool, CompressingIntoAnExistingArchiveKeepsWhatItHeld) {
   FrontEndSetup setup;
   std::string archive = setup.data + "Twice.vnr";
   ASSERT_EQ(setup.compress(archive, ""), 0u);
-  write_bytes(setup.data + "c.txt", "sea");
-  write_bytes(setup.data + "b.txt", "new bee");
+  test_files::write_file(setup.data + "c.txt", "sea");
+  test_files::write_file(setup.data + "b.txt", "new bee");
   setup.selection = {"", setup.data + "b.txt", setup.data + "c.txt"};
   ASSERT_EQ(setup.compress(archive, ""), 0u);
   std::string out = fresh_folder("twice");
   EXPECT_EQ(run_and_wait(archiver_program_path(setup.program_folder), extract_all_parameters(2, archive, out)), 0u);
-  EXPECT_EQ(read_bytes(out + "docs\\a.txt"), read_bytes(setup.data + "docs\\a.txt"));
-  EXPECT_EQ(read_bytes(out + "b.txt"), "new bee");
-  EXPECT_EQ(read_bytes(out + "c.txt"), "sea");
+  EXPECT_EQ(test_files::read_file(out + "docs\\a.txt"), test_files::read_file(setup.data + "docs\\a.txt"));
+  EXPECT_EQ(test_files::read_file(out + "b.txt"), "new bee");
+  EXPECT_EQ(test_files::read_file(out + "c.txt"), "sea");
 }
 
 TEST(WindowsTool, MarkedExtractionAndADamagedArchive) {
   FrontEndSetup setup;
   std::string archive = setup.data + "Marked.vnr";
   ASSERT_EQ(setup.compress(archive, ""), 0u);
-  std::string bytes = read_bytes(archive);
+  std::string bytes = test_files::read_file(archive);
   // Mark only b.txt: walk the chain by its lengths as the marking pass does.
   for (size_t pos = 0; pos < bytes.size();) {
     uint64_t length = 0;
@@ -114,14 +103,14 @@ TEST(WindowsTool, MarkedExtractionAndADamagedArchive) {
     bytes[pos + 22 + n + m] = bytes.substr(pos + 12, n) == "b.txt" ? 1 : 0;
     pos += length;
   }
-  write_bytes(archive, bytes);
+  test_files::write_file(archive, bytes);
   std::string destination = fresh_folder("marked");
   EXPECT_EQ(run_and_wait(archiver_program_path(setup.program_folder), extract_marked_parameters(1, archive, destination)), 0u);
-  EXPECT_EQ(read_bytes(destination + "b.txt"), "bee");
+  EXPECT_EQ(test_files::read_file(destination + "b.txt"), "bee");
   EXPECT_EQ(GetFileAttributesA((destination + "docs\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 
   bytes[bytes.size() / 3] ^= 0x55;
-  write_bytes(archive, bytes);
+  test_files::write_file(archive, bytes);
   std::string damaged = fresh_folder("damaged");
   EXPECT_NE(run_and_wait(archiver_program_path(setup.program_folder), extract_all_parameters(1, archive, damaged)), 0u);
 }
@@ -130,13 +119,13 @@ TEST(WindowsTool, SelfExtractingArchiveExtractsItself) {
   FrontEndSetup setup;
   ASSERT_EQ(setup.compress(setup.data + "Setup.vnr", " -e "), 0u);
   std::string program = setup.data + "Setup.exe";
-  std::string bytes = read_bytes(program);
+  std::string bytes = test_files::read_file(program);
   ASSERT_GT(bytes.size(), 155648u);
   EXPECT_EQ(bytes.substr(0, 2), "MZ");
   std::string destination = fresh_folder("sfx");
   EXPECT_EQ(run_and_wait(program, "/s \"" + destination), 0u);
-  EXPECT_EQ(read_bytes(destination + "docs\\a.txt"), read_bytes(setup.data + "docs\\a.txt"));
-  EXPECT_EQ(read_bytes(destination + "b.txt"), "bee");
+  EXPECT_EQ(test_files::read_file(destination + "docs\\a.txt"), test_files::read_file(setup.data + "docs\\a.txt"));
+  EXPECT_EQ(test_files::read_file(destination + "b.txt"), "bee");
 }
 
 }  // namespace
