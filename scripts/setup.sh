@@ -8,13 +8,13 @@ exec 8>/var/lock/vantor-setup.lock
 flock 8
 
 DEPS=${VANTOR_DEPS:-/opt/vantor-deps}
-STAMP=$DEPS/.packages-v1
+STAMP=$DEPS/.packages-v2
 PACKAGES=(
   cmake ninja-build g++ make pkg-config python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-  libz-mingw-w64-dev zlib1g-dev libpng-dev libgtest-dev
+  libz-mingw-w64-dev zlib1g-dev libpng-dev libzstd-dev libgtest-dev
   wine wine64 xvfb xauth imagemagick xdotool x11-utils
-  fp-utils-3.2.2 nsis zip unzip p7zip-full pigz dpkg-dev clang
+  fp-utils-3.2.2 nsis zip unzip p7zip-full pigz zstd xz-utils dpkg-dev clang
   fonts-droid-fallback
 )
 
@@ -94,18 +94,51 @@ if [ "${VANTOR_SKIP_WIN32:-0}" != 1 ]; then
   register_qemu_i386
 fi
 
+enable_source_lists() {
+  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > /etc/apt/sources.list.d/vantor-src.sources
+    apt-get update -qq
+  fi
+}
+
 # libpng is not packaged for MinGW: cross-build Debian's own source package.
 fetch_libpng_source() {
   local src=$DEPS/src
   mkdir -p "$src"
   if ! ls "$src"/libpng1.6_*.orig.tar.* >/dev/null 2>&1; then
-    if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > /etc/apt/sources.list.d/vantor-src.sources
-      apt-get update -qq
-    fi
+    enable_source_lists
     (cd "$src" && apt-get source --download-only -qq libpng1.6 >/dev/null 2>&1) || true
   fi
   ls "$src"/libpng1.6_*.orig.tar.* 2>/dev/null | head -n 1 | grep . || { echo "setup: could not fetch the libpng source package" >&2; exit 1; }
+}
+
+# libzstd likewise, from the pinned version of Debian's source package (its upstream tarball).
+ZSTD_VERSION=1.5.4+dfsg2-5
+fetch_zstd_source() {
+  local src=$DEPS/src tarball
+  tarball=$src/libzstd_${ZSTD_VERSION%-*}.orig.tar.xz
+  mkdir -p "$src"
+  if [ ! -f "$tarball" ]; then
+    enable_source_lists
+    (cd "$src" && apt-get source --download-only -qq "libzstd=$ZSTD_VERSION" >/dev/null 2>&1) || true
+  fi
+  [ -f "$tarball" ] || { echo "setup: could not fetch the libzstd source package" >&2; exit 1; }
+  echo "$tarball"
+}
+
+# Static, multi-threaded, without the legacy formats; the headers go beside the library.
+build_zstd() {
+  local triple=$1 prefix=$DEPS/$1 tarball work
+  [ -f "$prefix/lib/libzstd.a" ] && return 0
+  tarball=$(fetch_zstd_source)
+  work=$(mktemp -d)
+  tar -xf "$tarball" -C "$work"
+  make -C "$work"/zstd-*/lib -j2 libzstd.a-mt CC="$triple-gcc-posix" AR="$triple-ar" \
+    ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 CFLAGS=-O2 >/dev/null
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$work"/zstd-*/lib/libzstd.a "$prefix/lib/"
+  cp "$work"/zstd-*/lib/zstd.h "$work"/zstd-*/lib/zstd_errors.h "$work"/zstd-*/lib/zdict.h "$prefix/include/"
+  rm -rf "$work"
 }
 
 build_for() {
@@ -135,6 +168,7 @@ TC
     cmake --install "$work/build" >/dev/null
     rm -rf "$work"
   fi
+  build_zstd "$triple"
   if [ ! -f "$prefix/lib/libgtest.a" ]; then
     local work
     work=$(mktemp -d)

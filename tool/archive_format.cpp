@@ -83,7 +83,7 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
     return DecodeStatus::BAD;
   }
   if (out.size < 0) { problem = "negative member size"; return DecodeStatus::BAD; }
-  if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE) {
+  if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE && out.method != METHOD_ZSTD) {
     problem = "unknown compression method";
     return DecodeStatus::BAD;
   }

@@ -15,6 +15,7 @@ constexpr uint8_t ENTRY_FLAG_UTF8_NAMES = 2;
 
 constexpr uint8_t METHOD_STORE = 0;
 constexpr uint8_t METHOD_DEFLATE = 8;       // raw deflate, no zlib or gzip wrapper
+constexpr uint8_t METHOD_ZSTD = 20;         // zstd frames, one after another, no checksum
 
 constexpr int32_t MAX_TEXT_FIELD = 32767;
 

@@ -158,21 +158,41 @@ class BufferedWriter {
   uint64_t written_ = 0;
 };
 
+// The method a job writes with, and the settings of each engine.
+struct MethodChoice {
+  DeflateSettings deflate;
+  ZstdSettings zstd;
+  bool zstd_used() const { return zstd.level > 0; }
+  bool compressing() const { return zstd_used() || deflate.level > 0; }
+  uint8_t method() const { return zstd_used() ? METHOD_ZSTD : deflate.level > 0 ? METHOD_DEFLATE : METHOD_STORE; }
+};
+
+int64_t unit_input_size(const Unit& unit, const std::vector<Source>& sources) {
+  if (unit.piece_offset >= 0) return unit.piece_length;
+  int64_t total = 0;
+  for (size_t i = 0; i < unit.count; ++i) total += sources[unit.first + i].info.size;
+  return total;
+}
+
 class Compressor {
  public:
-  explicit Compressor(const DeflateSettings& s) : settings_(s) {
+  explicit Compressor(const MethodChoice& m) : choice_(m), settings_(m.deflate) {
     in_.resize(READ_CHUNK);
     out_.resize(DEFLATE_CHUNK);
-    if (s.level > 0)
-      ready_ = deflateInit2(&z_, s.level, Z_DEFLATED, -s.window_bits, s.mem_level,
+    if (m.zstd_used()) {
+      zstd_ = std::make_unique<ZstdEncoder>(m.zstd);
+      ready_ = zstd_->ready();
+    } else if (settings_.level > 0) {
+      ready_ = deflateInit2(&z_, settings_.level, Z_DEFLATED, -settings_.window_bits, settings_.mem_level,
                             Z_DEFAULT_STRATEGY) == Z_OK;
+    }
   }
   ~Compressor() {
-    if (ready_) deflateEnd(&z_);
+    if (ready_ && !zstd_) deflateEnd(&z_);
   }
 
   void run(Unit& unit, const std::vector<Source>& sources) {
-    if (settings_.level > 0 && !ready_) {
+    if (choice_.compressing() && !ready_) {
       unit.problem = "out of memory for the compressor";
       return;
     }
@@ -182,7 +202,8 @@ class Compressor {
         unit.problem = "cannot write a temporary file beside the archive";
       return;
     }
-    if (settings_.level > 0) deflateReset(&z_);
+    if (zstd_ && !zstd_->begin(unit_input_size(unit, sources), unit.problem)) return;
+    if (!zstd_ && settings_.level > 0) deflateReset(&z_);
     uint64_t chunk_start = 0;
     for (size_t i = 0; i < unit.count; ++i) {
       const Source& source = sources[unit.first + i];
@@ -192,7 +213,7 @@ class Compressor {
       h.mtime_ns = source.info.mtime_ns;
       h.attributes = source.info.attributes;
       h.unix_mode = source.info.unix_mode;
-      h.method = settings_.level > 0 ? METHOD_DEFLATE : METHOD_STORE;
+      h.method = choice_.method();
       h.flags = static_cast<uint8_t>(source.name_flags | (i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
@@ -204,12 +225,14 @@ class Compressor {
   }
 
  private:
-  // A piece is primed with the window of data before it and ends on a sync flush (the last on
-  // the stream's end), so the pieces in order form one ordinary deflate stream.
+  // A deflate piece is primed with the window of data before it and ends on a sync flush (the
+  // last on the stream's end), so the pieces in order form one ordinary deflate stream. A zstd
+  // piece is a frame of its own; a member's frames follow one another.
   void run_piece(Unit& unit, const std::string& path) {
     File file;
     if (!file.open_source(path, unit.problem)) return;
-    if (settings_.level > 0) {
+    if (zstd_ && !zstd_->begin(unit.piece_length, unit.problem)) return;
+    if (!zstd_ && settings_.level > 0) {
       deflateReset(&z_);
       if (unit.piece_offset > 0) {
         size_t window = std::min<size_t>(size_t(1) << settings_.window_bits, static_cast<size_t>(unit.piece_offset));
@@ -263,7 +286,7 @@ class Compressor {
       crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
       size += got;
       bool end = got == 0;
-      if (first_read && settings_.level > 0 && static_cast<size_t>(got) < in_.size() &&
+      if (first_read && choice_.compressing() && static_cast<size_t>(got) < in_.size() &&
           !(h.flags & ENTRY_FLAG_SOLID_NEXT) && last) {
         // A file that fits one read: store it when deflate would not make it smaller.
         int64_t more = end ? 0 : file.read(in_.data() + got, 1);
@@ -290,6 +313,7 @@ class Compressor {
                  std::string& problem) {
     h.size = static_cast<int64_t>(size);
     h.crc = crc;
+    if (zstd_) return add_small_zstd(data, size, h, sink, problem);
     uLong bound = deflateBound(&z_, static_cast<uLong>(size));
     if (small_.size() < bound) small_.resize(bound);
     z_.next_in = const_cast<Bytef*>(data);
@@ -308,7 +332,19 @@ class Compressor {
     return write_sink(sink, small_.data(), packed, problem);
   }
 
+  bool add_small_zstd(const uint8_t* data, size_t size, EntryHeader& h, Sink& sink, std::string& problem) {
+    if (!zstd_->compress_all(data, size, small_, problem)) return false;
+    if (small_.size() >= size) {
+      h.method = METHOD_STORE;
+      return write_sink(sink, data, size, problem);
+    }
+    return write_sink(sink, small_.data(), small_.size(), problem);
+  }
+
   bool emit(const uint8_t* data, size_t size, int flush, Sink& sink, std::string& problem) {
+    if (zstd_)
+      return zstd_->feed(data, size, flush != Z_NO_FLUSH,
+                         [&](const uint8_t* p, size_t n) { return sink.write(p, n); }, problem);
     if (settings_.level == 0) return write_sink(sink, data, size, problem);
     z_.next_in = const_cast<Bytef*>(data);
     z_.avail_in = static_cast<uInt>(size);
@@ -332,7 +368,9 @@ class Compressor {
     return false;
   }
 
+  MethodChoice choice_;
   DeflateSettings settings_;
+  std::unique_ptr<ZstdEncoder> zstd_;
   z_stream z_{};
   bool ready_ = false;
   std::vector<uint8_t> in_, out_, small_;
@@ -416,23 +454,28 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
 std::vector<Unit> plan_units(const std::vector<Source>& sources, const CompressJob& job, int threads) {
   // Units are written in order: a large file's pieces follow one another.
   std::vector<Unit> units;
-  bool solid = job.solid && job.deflate.level > 0;
+  bool zstd = job.zstd.level > 0;
+  bool solid = job.solid && (job.deflate.level > 0 || zstd);
   int64_t total = 0;
   for (const Source& s : sources) total += s.info.size;
-  // Solid blocks small enough that every thread gets several, large enough to share context.
+  // Deflate: solid blocks small enough that every thread gets several, large enough to share
+  // context. zstd: one stream, its own workers share the work and the whole window.
   int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
+  if (zstd) block = INT64_MAX;
+  // A zstd piece starts a fresh frame, so pieces are larger than deflate's primed ones.
+  const int64_t piece_size = zstd ? int64_t(8) << 20 : PIECE_SIZE;
   int64_t in_block = 0;
   for (size_t i = 0; i < sources.size(); ++i) {
     int64_t size = sources[i].info.size;
     // A file larger than a solid block gains nothing from sharing a stream; cut it instead.
-    if ((!solid || size > block) && threads > 1 && size > 2 * PIECE_SIZE) {
-      for (int64_t offset = 0; offset < size; offset += PIECE_SIZE) {
+    if ((!solid || size > block) && threads > 1 && size > 2 * piece_size) {
+      for (int64_t offset = 0; offset < size; offset += piece_size) {
         Unit u;
         u.first = i;
         u.count = 1;
         u.piece_offset = offset;
-        u.piece_length = std::min(PIECE_SIZE, size - offset);
-        u.last_piece = offset + PIECE_SIZE >= size;
+        u.piece_length = std::min(piece_size, size - offset);
+        u.last_piece = offset + piece_size >= size;
         units.push_back(std::move(u));
       }
       in_block = block;
@@ -610,8 +653,8 @@ struct Schedule {
 };
 
 void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
-            const DeflateSettings& deflate, Schedule& schedule) {
-  Compressor compressor(deflate);
+            const MethodChoice& choice, Schedule& schedule) {
+  Compressor compressor(choice);
   for (;;) {
     size_t index;
     {
@@ -681,10 +724,12 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
   return out.patch(entry.header_position, encode_header(h));
 }
 
-bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, const DeflateSettings& deflate,
-                 Schedule& schedule, BufferedWriter& out, RunResult& result) {
+bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, const MethodChoice& choice,
+                 const CompressJob& job, Schedule& schedule, BufferedWriter& out, RunResult& result) {
   PieceEntry piece_entry;
-  uint8_t piece_method = deflate.level > 0 ? METHOD_DEFLATE : METHOD_STORE;
+  uint8_t piece_method = choice.method();
+  int64_t total = 0, done = 0;
+  for (const Source& s : sources) total += s.info.size;
   for (size_t i = 0; i < units.size(); ++i) {
     Unit& unit = units[i];
     {
@@ -711,6 +756,8 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, c
       result.problems.push_back("cannot write the archive");
       return false;
     }
+    done += unit_input_size(unit, sources);
+    if (job.progress) job.progress(done, total);
     unit.sink.reset();
     {
       std::lock_guard<std::mutex> guard(schedule.lock);
@@ -760,6 +807,16 @@ RunResult compress_archive(const CompressJob& job) {
   sources.insert(sources.begin(), existing.unpacked.begin(), existing.unpacked.end());
   if (job.solid) order_for_solid(sources);
   int threads = resolve_thread_count(job.threads);
+  MethodChoice choice{job.deflate, job.zstd};
+  int encoders = threads;
+  if (choice.zstd_used()) {
+    // A solid stream runs on zstd's own workers; otherwise each of our threads has an encoder.
+    choice.zstd.workers = job.solid && threads > 1 ? threads : 0;
+    if (job.solid) encoders = 1;
+    std::string note = fit_zstd_memory(choice.zstd, encoders, address_space_budget());
+    if (!note.empty()) result.notes.push_back(note);
+    if (!job.solid) threads = encoders;
+  }
   std::vector<Unit> units = plan_units(sources, job, threads);
 
   // Unpredictable and created exclusively: a failed run removes only what it made itself.
@@ -784,9 +841,8 @@ RunResult compress_archive(const CompressJob& job) {
   std::vector<std::thread> pool;
   if (ok)
     for (int t = 0; t < std::min<int>(threads, static_cast<int>(units.size())); ++t)
-      pool.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(job.deflate),
-                        std::ref(schedule));
-  ok = ok && write_units(units, sources, job.deflate, schedule, out, result);
+      pool.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(choice), std::ref(schedule));
+  ok = ok && write_units(units, sources, choice, job, schedule, out, result);
   {
     std::lock_guard<std::mutex> guard(schedule.lock);
     schedule.stop = true;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive_format.h"
+#include "codec.h"
 
 struct DeflateSettings {
   int level = 6;        // 0 = store
@@ -23,11 +24,14 @@ struct CompressJob {
   bool keep_folders = true;
   bool solid = false;
   DeflateSettings deflate;
+  ZstdSettings zstd;                  // level > 0: zstd instead of deflate
   int threads = 1;                    // 0 = one per processor
   int64_t memory_budget = 16 << 20;   // bytes of compressed output held in memory
   bool self_extracting = false;
   const uint8_t* stub = nullptr;      // program image put in front; padded with zeros
   size_t stub_size = 0;
+  // Called on the writing thread as data is done: bytes read so far and in all.
+  std::function<void(int64_t done, int64_t total)> progress;
 };
 
 struct RunResult {
@@ -62,6 +66,8 @@ struct ReadJob {
   std::function<bool(const EntryHeader&)> select;
   // Runs on the decoding thread after each member (tests change the destination in between).
   std::function<void(const EntryHeader&)> after_member;
+  // Called now and then from the workers (never two at once): compressed bytes read and in all.
+  std::function<void(int64_t done, int64_t total)> progress;
 };
 
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),

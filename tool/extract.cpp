@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <unordered_map>
 #include <string>
 
 #include "archive_format.h"
+#include "codec.h"
 #include "engine.h"
 #include "file_io.h"
 #include "path_safety.h"
@@ -97,8 +99,7 @@ bool group_blocks(const std::vector<Entry>& entries, std::vector<Block>& blocks,
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryHeader& h = entries[i].header;
     if (h.flags & ENTRY_FLAG_SOLID_NEXT) {
-      if (blocks.empty() || h.method != METHOD_DEFLATE ||
-          entries[i - 1].header.method != METHOD_DEFLATE) {
+      if (blocks.empty() || h.method == METHOD_STORE || entries[i - 1].header.method != h.method) {
         problem = "damaged archive: " + h.path() + " continues a stream that does not exist";
         return false;
       }
@@ -293,6 +294,19 @@ struct Shared {
   std::vector<RunResult> results;  // one per worker, merged when all have finished
   std::vector<std::string> renamed;  // see plan_case_renames
   std::vector<size_t> clash;
+  std::atomic<int64_t> progress_done{0};
+  int64_t progress_total = 0;
+  std::atomic_flag reporting = ATOMIC_FLAG_INIT;
+  // A worker that finds another reporting skips its turn (no lock: the stub has no room for one).
+  void block_done(const Block& b) {
+    if (!job.progress) return;
+    int64_t bytes = 0;
+    for (size_t i = b.first; i < b.first + b.count; ++i) bytes += static_cast<int64_t>(entries[i].header.compressed_size);
+    int64_t done = progress_done += bytes;
+    if (reporting.test_and_set()) return;
+    job.progress(done, progress_total);
+    reporting.clear();
+  }
 };
 
 // What one worker learns; nothing here is shared between threads.
@@ -343,6 +357,8 @@ class Decoder {
     z_.avail_in = 0;
     ended_ = false;
     input_done_ = false;
+    zstd_in_size_ = 0;
+    if (shared_.entries[block.first].header.method == METHOD_ZSTD && !start_zstd()) return;
     BlockInput input(archive, shared_.entries, block);
     std::string stream_problem;
     for (size_t i = block.first; i < block.first + block.count; ++i) {
@@ -370,9 +386,9 @@ class Decoder {
     if (wanted && shared_.job.mode == ReadMode::EXTRACT) open_output(index, out, refusal);
     uint32_t crc = crc32(0, nullptr, 0);
     int64_t produced = 0;
-    bool stream_ok = h.method == METHOD_STORE
-                         ? copy_stored(input, out, crc, produced, stream_problem)
-                         : inflate_member(h, input, last, out, crc, produced, stream_problem);
+    bool stream_ok = h.method == METHOD_STORE  ? copy_stored(input, out, crc, produced, stream_problem)
+                     : h.method == METHOD_ZSTD ? zstd_member(h, input, last, out, crc, produced, stream_problem)
+                                               : inflate_member(h, input, last, out, crc, produced, stream_problem);
     std::string problem;  // about the member's data
     if (!stream_ok) problem = stream_problem;
     else if (produced != h.size) problem = "data size differs from the recorded size";
@@ -501,6 +517,58 @@ class Decoder {
     }
   }
 
+  bool start_zstd() {
+    if (!zstd_available()) {
+      state_.fail("cannot extract zstd members: this self-extracting program reads deflate only");
+      return false;
+    }
+    if (!zstd_) zstd_ = std::make_unique<ZstdDecoder>();
+    if (!zstd_->ready()) {
+      state_.fail("out of memory for the decompressor");
+      return false;
+    }
+    zstd_->reset();
+    return true;
+  }
+
+  // Like inflate_member for a run of zstd frames: a member may span several frames (a large
+  // file's pieces) and a frame several members (a solid stream).
+  bool zstd_member(const EntryHeader& h, BlockInput& input, bool last, MemberOutput& out, uint32_t& crc,
+                   int64_t& produced, std::string& problem) {
+    for (;;) {
+      uint64_t want = static_cast<uint64_t>(h.size - produced);
+      if (want == 0 && !last) return true;
+      if (zstd_in_size_ == 0 && !input_done_) {
+        if (!input.next(zstd_in_, zstd_in_size_)) {
+          problem = "cannot read the archive";
+          return false;
+        }
+        input_done_ = zstd_in_size_ == 0;
+      }
+      if (zstd_in_size_ == 0 && input_done_ && !zstd_->inside_frame()) {
+        if (want == 0) return true;
+        problem = "data is shorter than the recorded size";
+        return false;
+      }
+      if (want == 0 && !zstd_->inside_frame()) {
+        problem = "data is longer than the recorded size";
+        return false;
+      }
+      size_t room = static_cast<size_t>(std::min<uint64_t>(out_.size(), last ? want + 1 : want));
+      size_t got = 0, before = zstd_in_size_;
+      if (!zstd_->decode(zstd_in_, zstd_in_size_, out_.data(), room, got, problem)) return false;
+      if (got > want) {
+        problem = "data is longer than the recorded size";
+        return false;
+      }
+      deliver(out, out_.data(), got, crc, produced);
+      if (got == 0 && before == zstd_in_size_ && input_done_) {
+        problem = "compressed data is truncated";
+        return false;
+      }
+    }
+  }
+
   bool input_exhausted(BlockInput& input) {
     if (z_.avail_in != 0) return false;
     const uint8_t* data;
@@ -515,6 +583,9 @@ class Decoder {
   bool ended_ = false;
   bool input_done_ = false;
   std::vector<uint8_t> out_;
+  std::unique_ptr<ZstdDecoder> zstd_;
+  const uint8_t* zstd_in_ = nullptr;
+  size_t zstd_in_size_ = 0;
 };
 
 void decode_worker(void* context, int index) {
@@ -539,7 +610,10 @@ void decode_worker(void* context, int index) {
     for (size_t i = shared.blocks[b].first; i < shared.blocks[b].first + shared.blocks[b].count; ++i)
       largest = std::max(largest, shared.entries[i].header.size);
   Decoder decoder(state, static_cast<size_t>(std::min<int64_t>(largest + 1, OUT_CHUNK)));
-  for (size_t b = first; b < end; ++b) decoder.run(shared.blocks[b], window);
+  for (size_t b = first; b < end; ++b) {
+    decoder.run(shared.blocks[b], window);
+    shared.block_done(shared.blocks[b]);
+  }
 }
 
 // Cuts the blocks into `parts` contiguous stretches of about equal compressed size.
@@ -604,6 +678,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
   }
   Shared shared{job, Folder(), entries, blocks, {}, {}, {}, {}};
   shared.renamed.resize(entries.size());
+  for (const Entry& e : entries) shared.progress_total += static_cast<int64_t>(e.header.compressed_size);
   if (job.mode == ReadMode::EXTRACT) {
     std::string root = destination_root(job.destination);
     if (!make_destination(root) || !shared.root.open_root(root)) {

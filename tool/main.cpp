@@ -7,19 +7,28 @@
 #include "list_file.h"
 #include "options.h"
 #include "path_safety.h"
+#include "progress.h"
 #include "sfx_image.h"
 #include "utf8_text.h"
 
 namespace {
+
+const char* method_name(uint8_t method) {
+  switch (method) {
+    case METHOD_STORE: return "store";
+    case METHOD_DEFLATE: return "deflate";
+    default: return "zstd";
+  }
+}
 
 std::string listing_line(const EntryHeader& h) {
   char when[32] = "";
   time_t seconds = static_cast<time_t>(h.mtime_ns / 1000000000);
   if (const struct tm* parts = std::gmtime(&seconds)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", parts);
   char line[160];
-  std::snprintf(line, sizeof line, "%14lld %14llu %08x %-16s %c%c ",
+  std::snprintf(line, sizeof line, "%14lld %14llu %-7s %08x %-16s %c%c ",
                 static_cast<long long>(h.size), static_cast<unsigned long long>(h.compressed_size),
-                static_cast<unsigned>(h.crc), when, h.mark == 1 ? 'm' : '-',
+                method_name(h.method), static_cast<unsigned>(h.crc), when, h.mark == 1 ? 'm' : '-',
                 (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
   return line + printable(h.path());
 }
@@ -68,10 +77,16 @@ int add(const Options& o) {
   job.self_extracting = o.self_extracting;
   job.keep_folders = o.keep_folders;
   job.solid = o.solid;
-  job.deflate = deflate_settings(o.method, o.ultra, o.window_position);
+  // The self-extracting stub decodes deflate only (its slot has no room for zstd), and there
+  // -k keeps deflate's widest window.
+  job.deflate = deflate_settings(o.method, o.ultra, 7);
+  if (!o.self_extracting) job.zstd = zstd_settings(o.method, o.ultra, o.window_position);
   job.threads = o.threads;
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
+  ProgressLine progress;
+  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
   RunResult result = compress_archive(job);
+  progress.clear();
   if (result.ok)
     std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
@@ -87,7 +102,10 @@ int read(const Options& o, ReadMode mode) {
   job.marked_only = o.marked_only;
   job.threads = o.threads;
   job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
+  ProgressLine progress;
+  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
   RunResult result = read_archive(job);
+  progress.clear();
   int code = report(result);
   std::string renamed = result.renamed == 0 ? std::string()
                         : ", " + std::to_string(result.renamed) + " of them under a new name (names differing only in letter case)";

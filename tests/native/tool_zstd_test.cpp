@@ -1,0 +1,187 @@
+// zstd in the archiver: round trips in every mode, the level table and memory fitting, and
+// hostile zstd data (huge windows, members longer or shorter than recorded, truncated frames).
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "codec.h"
+#include "engine.h"
+#include "tool_test_support.h"
+
+namespace {
+
+struct Sample {
+  ScratchFolder dir;
+  std::vector<std::string> files;
+  Sample() { std::system(("mkdir -p '" + (dir / "src/empty") + "' '" + (dir / "src/small") + "'").c_str()); }
+  void add(const std::string& rel, const std::string& bytes) {
+    std::ofstream(dir / ("src/" + rel), std::ios::binary) << bytes;
+    files.push_back(rel);
+  }
+};
+
+// Empty files, many small ones and, when asked, one larger than two zstd pieces.
+void fill(Sample& s, bool large) {
+  s.add("empty/a.txt", "");
+  s.add("empty/b.txt", "");
+  for (int i = 0; i < 100; ++i) s.add("small/f" + std::to_string(i) + ".h", sample_text(40 + i * 13, i));
+  if (large) s.add("large.log", sample_text(17 << 20, 99));
+}
+
+RunResult compress(const Sample& s, const std::string& archive, int method, bool ultra, bool solid, int threads) {
+  CompressJob job;
+  job.archive_path = archive;
+  job.sources = {s.dir / "src"};
+  job.deflate = deflate_settings(method, ultra, 7);
+  job.zstd = zstd_settings(method, ultra, 0);
+  job.solid = solid;
+  job.threads = threads;
+  return compress_archive(job);
+}
+
+RunResult read(const std::string& archive, const std::string& destination, ReadMode mode = ReadMode::EXTRACT) {
+  ReadJob job;
+  job.mode = mode;
+  job.archive_path = archive;
+  job.destination = destination;
+  job.threads = 2;
+  return read_archive(job);
+}
+
+std::string first_problem(const RunResult& r) { return r.problems.empty() ? "" : r.problems[0]; }
+
+class ZstdRoundTrip : public ::testing::TestWithParam<std::tuple<int, bool, bool>> {};
+
+TEST_P(ZstdRoundTrip, EveryMemberComesBackWithItsMethod) {
+  auto [method, ultra, solid] = GetParam();
+  Sample s;
+  fill(s, method == 1 && !ultra);
+  std::string archive = s.dir / "a.vnr";
+  RunResult w = compress(s, archive, method, ultra, solid, 2);
+  ASSERT_TRUE(w.ok) << first_problem(w);
+  RunResult r = read(archive, s.dir / "out");
+  ASSERT_TRUE(r.ok) << first_problem(r);
+  EXPECT_EQ(r.members, static_cast<int64_t>(s.files.size()));
+  for (const std::string& f : s.files) EXPECT_EQ(read_file(s.dir / ("out/" + f)), read_file(s.dir / ("src/" + f))) << f;
+
+  int zstd_members = 0;
+  ReadJob list;
+  list.mode = ReadMode::LIST;
+  list.archive_path = archive;
+  list.on_entry = [&](const EntryHeader& h) { zstd_members += h.method == METHOD_ZSTD; };
+  ASSERT_TRUE(read_archive(list).ok);
+  if (method == 0) EXPECT_EQ(zstd_members, 0);
+  else EXPECT_GT(zstd_members, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ZstdRoundTrip,
+                         ::testing::Combine(::testing::Values(0, 1, 3), ::testing::Bool(), ::testing::Bool()));
+
+TEST(ZstdSettings, LevelsGrowAndTheWindowFollowsTheSlider) {
+  int previous = 0;
+  for (bool ultra : {false, true})
+    for (int m = 1; m <= 3; ++m) {
+      EXPECT_GT(zstd_settings(m, ultra, 7).level, previous) << m << ultra;
+      previous = zstd_settings(m, ultra, 7).level;
+    }
+  EXPECT_EQ(zstd_settings(0, true, 7).level, 0) << "-mx0 still stores";
+  EXPECT_EQ(zstd_settings(3, true, 0).window_log, 21) << "-k0: 2 MB";
+  EXPECT_EQ(zstd_settings(3, true, 7).window_log, 28) << "-k7: 256 MB";
+}
+
+TEST(ZstdMemory, UltraWithTheWidestWindowFitsA32BitProcess) {
+  const int64_t limit = int64_t(1400) << 20;
+  ZstdSettings s = zstd_settings(3, true, 7);
+  s.workers = 8;
+  int encoders = 1;
+  std::string note = fit_zstd_memory(s, encoders, limit);
+  EXPECT_FALSE(note.empty());
+  EXPECT_LE(zstd_memory_estimate(s, encoders), limit);
+  EXPECT_GE(s.workers, 1);
+
+  ZstdSettings plain = zstd_settings(3, true, 7);
+  int threads = 8;
+  fit_zstd_memory(plain, threads, limit);
+  EXPECT_LE(zstd_memory_estimate(plain, threads), limit);
+
+  ZstdSettings fast = zstd_settings(1, false, 0);
+  int two = 2;
+  EXPECT_EQ(fit_zstd_memory(fast, two, limit), "") << "a setting that fits is left alone";
+}
+
+// One zstd member built by hand around `frame`, recording `size` and the CRC of `data`.
+std::string zstd_entry(const std::string& frame, const std::string& data, int64_t size) {
+  EntryHeader h;
+  h.name = "m.txt";
+  h.size = size;
+  h.method = METHOD_ZSTD;
+  h.compressed_size = frame.size();
+  h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  h.entry_length = header_size(h.name.size(), 0) + static_cast<int64_t>(frame.size());
+  std::vector<uint8_t> bytes = encode_header(h);
+  return std::string(bytes.begin(), bytes.end()) + frame;
+}
+
+std::string zstd_frame(const std::string& data) {
+  ZstdEncoder encoder(zstd_settings(3, false, 0));
+  std::vector<uint8_t> out;
+  std::string problem;
+  EXPECT_TRUE(encoder.compress_all(reinterpret_cast<const uint8_t*>(data.data()), data.size(), out, problem));
+  return std::string(out.begin(), out.end());
+}
+
+void expect_refused(const std::string& archive_bytes, const std::string& reason) {
+  ScratchFolder dir;
+  write_file(dir / "a.vnr", archive_bytes);
+  RunResult r = read(dir / "a.vnr", dir / "out");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(first_problem(r).find(reason), std::string::npos) << first_problem(r);
+  EXPECT_FALSE(exists(dir / "out/m.txt"));
+  EXPECT_FALSE(read(dir / "a.vnr", "", ReadMode::TEST).ok);
+}
+
+TEST(HostileZstd, HugeWindowIsRefusedBeforeAnyAllocation) {
+  // Magic, a frame header without single-segment flag, window descriptor 2^31, then a block.
+  const std::string frame("\x28\xB5\x2F\xFD\x00\xA8\x01\x00\x00", 9);
+  expect_refused(zstd_entry(frame, "", 1), "window larger than 256 MB");
+}
+
+TEST(HostileZstd, WrongRecordedSizesAndTruncatedFramesAreRefused) {
+  std::string data = sample_text(100000, 5);
+  std::string frame = zstd_frame(data);
+  expect_refused(zstd_entry(frame, data.substr(0, 50000), 50000), "longer than the recorded size");
+  expect_refused(zstd_entry(frame, data + "more", static_cast<int64_t>(data.size()) + 4),
+                 "shorter than the recorded size");
+  expect_refused(zstd_entry(frame.substr(0, frame.size() / 2), data, static_cast<int64_t>(data.size())),
+                 "truncated");
+  expect_refused(zstd_entry(frame + frame, data, static_cast<int64_t>(data.size())), "longer than the recorded size");
+}
+
+TEST(HostileZstd, BufferDecoderStopsAtItsLimit) {
+  std::string data = sample_text(300000, 6);
+  std::string frame = zstd_frame(data);
+  std::vector<uint8_t> out;
+  std::string problem;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(frame.data());
+  EXPECT_TRUE(zstd_decode_buffer(p, frame.size(), data.size(), out, problem)) << problem;
+  EXPECT_EQ(std::string(out.begin(), out.end()), data);
+  EXPECT_FALSE(zstd_decode_buffer(p, frame.size(), data.size() - 1, out, problem));
+  EXPECT_FALSE(zstd_decode_buffer(p, frame.size() - 3, data.size(), out, problem));
+}
+
+TEST(ToolProgram, ListShowsMethodsAndSelfExtractingArchivesUseDeflate) {
+  ScratchFolder dir;
+  write_file(dir / "src/a.txt", sample_text(20000, 1));
+  write_file(dir / "src/b.txt", "");
+  ASSERT_EQ(run_tool("a -r -m3 '" + (dir / "z.vnr") + "' '" + (dir / "src") + "'").exit_code, 0);
+  ToolRun list = run_tool("l '" + (dir / "z.vnr") + "'");
+  EXPECT_NE(list.out.find(" zstd "), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(" store "), std::string::npos) << "an empty file is stored";
+  ASSERT_EQ(run_tool("a -r -e -s -m3 '" + (dir / "z.vnr") + "' '" + (dir / "src") + "'").exit_code, 0);
+  ToolRun sfx = run_tool("l '" + (dir / "z.exe") + "'");
+  EXPECT_NE(sfx.out.find(" deflate "), std::string::npos) << sfx.out;
+  EXPECT_EQ(sfx.out.find(" zstd "), std::string::npos) << "the stub decodes deflate only";
+  EXPECT_TRUE(run_tool("t '" + (dir / "z.exe") + "'").err.empty()) << "no progress line on a file";
+}
+
+}  // namespace

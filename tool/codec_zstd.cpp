@@ -1,0 +1,204 @@
+// zstd for the archiver. Sections: the level table, memory estimates and fitting, the
+// encoder, the decoder.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include <algorithm>
+
+#include "codec.h"
+
+namespace {
+
+ZSTD_CCtx* cctx(void* p) { return static_cast<ZSTD_CCtx*>(p); }
+ZSTD_DCtx* dctx(void* p) { return static_cast<ZSTD_DCtx*>(p); }
+
+bool failed(size_t rc, std::string& problem, const char* what) {
+  if (!ZSTD_isError(rc)) return false;
+  problem = std::string(what) + ": " + ZSTD_getErrorName(rc);
+  return true;
+}
+
+// The smallest window log that holds `size` bytes (zstd's minimum is 10).
+int window_log_for(int64_t size) {
+  int log = 10;
+  while (log < ZSTD_WINDOW_LOG_MAX && (int64_t(1) << log) < size) ++log;
+  return log;
+}
+
+// The level's own window for inputs of this size, as the library would choose it.
+int own_window_log(int level, int64_t size) {
+  return static_cast<int>(ZSTD_getCParams(level, static_cast<unsigned long long>(std::max<int64_t>(size, 1)), 0).windowLog);
+}
+
+// Long-distance matching pays only where the window is wider than the level looks anyway.
+bool apply(ZSTD_CCtx* c, const ZstdSettings& s, int64_t expected_size, std::string& problem) {
+  int window = s.window_log > 0 ? std::min(s.window_log, window_log_for(expected_size)) : 0;
+  bool ldm = s.long_distance && window > own_window_log(s.level, expected_size);
+  return !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, s.level), problem, "zstd level") &&
+         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, window), problem, "zstd window") &&
+         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, ldm ? 1 : 2), problem, "zstd ldm") &&
+         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_nbWorkers, s.workers), problem, "zstd workers") &&
+         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0), problem, "zstd checksum");
+}
+
+}  // namespace
+
+// ---- Level table -------------------------------------------------------------------------
+
+ZstdSettings zstd_settings(int method, bool ultra, int window_position) {
+  static const int normal[] = {0, 1, 3, 6};
+  static const int strong[] = {0, 9, 15, 19};
+  ZstdSettings s;
+  method = std::clamp(method, 0, 3);
+  s.level = ultra ? strong[method] : normal[method];
+  s.window_log = ZSTD_WINDOW_LOG_MIN + std::clamp(window_position, 0, 7);
+  s.long_distance = true;
+  return s;
+}
+
+// ---- Memory ------------------------------------------------------------------------------
+
+int64_t address_space_budget() {
+  // A 32-bit process has 2 GB of addresses; the program, its stacks and buffers need some.
+  return sizeof(void*) == 4 ? int64_t(1400) << 20 : int64_t(1) << 40;
+}
+
+int64_t zstd_memory_estimate(const ZstdSettings& s, int encoders) {
+  ZSTD_CCtx_params* p = ZSTD_createCCtxParams();
+  if (!p) return INT64_MAX;
+  ZSTD_CCtxParams_init(p, s.level);
+  int window = s.window_log > 0 ? s.window_log : own_window_log(s.level, int64_t(1) << 30);
+  ZSTD_CCtxParams_setParameter(p, ZSTD_c_windowLog, window);
+  // The library's estimate divides by zero with long-distance matching on (1.5.4), so its table
+  // is added here: 8-byte entries, 2^(window - 7) of them, and room for its sequences.
+  size_t one = ZSTD_estimateCStreamSize_usingCCtxParams(p);
+  ZSTD_freeCCtxParams(p);
+  if (ZSTD_isError(one)) return INT64_MAX;
+  if (s.long_distance) one += (size_t(8) << (window - 7)) + (size_t(1) << 20);
+  int64_t total = static_cast<int64_t>(one) * std::max(encoders, 1);
+  if (s.workers > 0) {
+    // Each worker holds its own tables, and the stream keeps the window plus a job in flight per
+    // worker and two spare: jobs are four windows or 2^26 bytes with long-distance matching.
+    int64_t job = int64_t(1) << std::min(window + 2, sizeof(void*) == 4 ? 29 : 30);
+    if (s.long_distance) job = std::min<int64_t>(job, int64_t(1) << 26);
+    total = static_cast<int64_t>(one) * s.workers + (int64_t(1) << window) + (s.workers + 2) * 2 * job;
+  }
+  return total;
+}
+
+std::string fit_zstd_memory(ZstdSettings& s, int& encoders, int64_t limit) {
+  const ZstdSettings asked = s;
+  const int asked_encoders = encoders;
+  while (zstd_memory_estimate(s, encoders) > limit) {
+    if (s.workers > 1) --s.workers;
+    else if (encoders > 1) --encoders;
+    else if (s.window_log > ZSTD_WINDOW_LOG_MIN) --s.window_log;
+    else break;
+  }
+  if (s.workers == asked.workers && encoders == asked_encoders && s.window_log == asked.window_log) return "";
+  return "note: to fit the 32-bit address space, " + std::to_string(std::max({s.workers, encoders, 1})) +
+         " thread(s) and a " + std::to_string((int64_t(1) << s.window_log) >> 20) + " MB window are used";
+}
+
+// ---- Encoder -----------------------------------------------------------------------------
+
+ZstdEncoder::ZstdEncoder(const ZstdSettings& s) : settings_(s), context_(ZSTD_createCCtx()) {
+  out_.resize(ZSTD_CStreamOutSize());
+}
+
+ZstdEncoder::~ZstdEncoder() { ZSTD_freeCCtx(cctx(context_)); }
+
+bool ZstdEncoder::begin(int64_t expected_size, std::string& problem) {
+  ZSTD_CCtx_reset(cctx(context_), ZSTD_reset_session_only);
+  return apply(cctx(context_), settings_, expected_size, problem);
+}
+
+bool ZstdEncoder::feed(const uint8_t* data, size_t size, bool end, const EmitBytes& emit, std::string& problem) {
+  ZSTD_inBuffer in{data, size, 0};
+  ZSTD_EndDirective mode = end ? ZSTD_e_end : ZSTD_e_continue;
+  for (;;) {
+    ZSTD_outBuffer out{out_.data(), out_.size(), 0};
+    size_t left = ZSTD_compressStream2(cctx(context_), &out, &in, mode);
+    if (failed(left, problem, "compression failed")) return false;
+    if (out.pos && !emit(out_.data(), out.pos)) {
+      problem = "cannot write a temporary file beside the archive";
+      return false;
+    }
+    if (end ? left == 0 : in.pos == in.size) return true;
+  }
+}
+
+bool ZstdEncoder::compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) {
+  if (!begin(static_cast<int64_t>(size), problem)) return false;
+  out.resize(ZSTD_compressBound(size));
+  size_t n = ZSTD_compress2(cctx(context_), out.data(), out.size(), data, size);
+  if (failed(n, problem, "compression failed")) return false;
+  out.resize(n);
+  return true;
+}
+
+// ---- Decoder -----------------------------------------------------------------------------
+
+bool zstd_available() { return true; }
+
+ZstdDecoder::ZstdDecoder() : context_(ZSTD_createDCtx()) {
+  if (context_) ZSTD_DCtx_setParameter(dctx(context_), ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
+}
+
+ZstdDecoder::~ZstdDecoder() { ZSTD_freeDCtx(dctx(context_)); }
+
+void ZstdDecoder::reset() {
+  ZSTD_DCtx_reset(dctx(context_), ZSTD_reset_session_only);
+  inside_frame_ = false;
+}
+
+bool ZstdDecoder::decode(const uint8_t*& in, size_t& in_size, uint8_t* out, size_t room, size_t& produced,
+                         std::string& problem) {
+  ZSTD_inBuffer input{in, in_size, 0};
+  ZSTD_outBuffer output{out, room, 0};
+  size_t rc = ZSTD_decompressStream(dctx(context_), &output, &input);
+  in += input.pos;
+  in_size -= input.pos;
+  produced = output.pos;
+  if (ZSTD_isError(rc)) {
+    switch (ZSTD_getErrorCode(rc)) {
+      case ZSTD_error_frameParameter_windowTooLarge:
+        problem = "compressed data asks for a window larger than 256 MB";
+        break;
+      case ZSTD_error_memory_allocation:
+        problem = "out of memory for the decompressor";
+        break;
+      default:
+        problem = "compressed data is damaged";
+    }
+    return false;
+  }
+  inside_frame_ = rc != 0;
+  return true;
+}
+
+bool zstd_decode_buffer(const uint8_t* data, size_t size, size_t max_output, std::vector<uint8_t>& out,
+                        std::string& problem) {
+  ZstdDecoder decoder;
+  if (!decoder.ready()) {
+    problem = "out of memory for the decompressor";
+    return false;
+  }
+  std::vector<uint8_t> chunk(1 << 16);
+  out.clear();
+  while (size > 0 || decoder.inside_frame()) {
+    size_t before = size, produced = 0;
+    if (!decoder.decode(data, size, chunk.data(), chunk.size(), produced, problem)) return false;
+    if (produced > max_output - out.size()) {
+      problem = "data is longer than allowed";
+      return false;
+    }
+    out.insert(out.end(), chunk.data(), chunk.data() + produced);
+    if (produced == 0 && size == before) {
+      problem = "compressed data is truncated";
+      return false;
+    }
+  }
+  return true;
+}
