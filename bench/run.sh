@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every figure in one run: the archiver against its peers, then the front end under Wine
+# Every figure in one run: the archiver's speed-size plane against its peers, then the front end under Wine
 # (opening large archives, listing steps, listing a big folder, start-up time and memory).
 # Timings drift on shared machines: compare the figures of one run with each other.
 set -euo pipefail
@@ -7,8 +7,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 VANTOR_PRESETS="native win64" bash scripts/build.sh >/dev/null
 
-echo "== archiver: vantor against zip, 7z, tar+gzip and tar+pigz"
-bash bench/archiver_bench.sh
+echo "== archiver: the speed-size plane, vantor's six settings against zip, 7z, tar+pigz/zstd/xz"
+python3 bench/plane.py
 
 echo
 echo "== floor: creating 100,000 empty files in 1,000 folders natively (seconds)"

@@ -13,7 +13,7 @@ struct Options {
   bool solid = false;            // -s
   bool ultra = false;            // -mx<n>
   int method = 3;                // -m<n>, 0 store .. 3 most effort
-  int window_position = 7;       // -k<n>, deflate window 2^(n+8) bytes
+  int window_position = 7;       // -k<n>, zstd window 2^(n+21) bytes
   int buffer_mb = 16;            // -b<n>
   int threads = 1;               // -t<n>, 0 = one per processor
   std::string list_file;         // a ... x <list file>
