@@ -17,8 +17,9 @@ struct ZstdSettings {
   int workers = 0;          // zstd's own threads for one stream (0 = none)
 };
 
-// The level table: method 1..3, normal or ultra, window position 0..7 (2 to 256 MB).
-ZstdSettings zstd_settings(int method, bool ultra, int window_position);
+// The level tables: method 1..3, normal or ultra, window position 0..7 (2 to 256 MB), one
+// table for members on their own and one for a solid stream.
+ZstdSettings zstd_settings(int method, bool ultra, int window_position, bool solid);
 
 // Bytes a stream with these settings and `encoders` encoders side by side is expected to take.
 int64_t zstd_memory_estimate(const ZstdSettings& s, int encoders);

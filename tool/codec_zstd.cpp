@@ -10,6 +10,10 @@
 
 namespace {
 
+// Work a zstd worker takes at a time. The library's own choice for the strong levels is four
+// windows, so that a corpus smaller than that would go to one worker alone.
+constexpr int ZSTD_JOB_SIZE = 32 << 20;
+
 ZSTD_CCtx* cctx(void* p) { return static_cast<ZSTD_CCtx*>(p); }
 ZSTD_DCtx* dctx(void* p) { return static_cast<ZSTD_DCtx*>(p); }
 
@@ -39,19 +43,28 @@ bool apply(ZSTD_CCtx* c, const ZstdSettings& s, int64_t expected_size, std::stri
          !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, window), problem, "zstd window") &&
          !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, ldm ? 1 : 2), problem, "zstd ldm") &&
          !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_nbWorkers, s.workers), problem, "zstd workers") &&
-         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0), problem, "zstd checksum");
+         (s.workers == 0 ||
+          !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_jobSize, ZSTD_JOB_SIZE), problem, "zstd job size")) &&
+         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0), problem, "zstd checksum") &&
+         // A hint, not a promise: the tables are sized for the data, and a file that changes
+         // size while it is read still compresses.
+         !failed(ZSTD_CCtx_setParameter(c, ZSTD_c_srcSizeHint,
+                                        static_cast<int>(std::min<int64_t>(expected_size, INT32_MAX))),
+                 problem, "zstd size hint");
 }
 
 }  // namespace
 
 // ---- Level table -------------------------------------------------------------------------
 
-ZstdSettings zstd_settings(int method, bool ultra, int window_position) {
-  static const int normal[] = {0, 1, 3, 6};
-  static const int strong[] = {0, 9, 15, 19};
+// Chosen on the speed-size plane (bench/plane.py): per member, levels below 4 lose to deflate
+// on small files; in one solid stream a level weaker than 3 is beaten by plain zstd -3.
+ZstdSettings zstd_settings(int method, bool ultra, int window_position, bool solid) {
+  static const int plain[2][4] = {{0, 4, 5, 6}, {0, 9, 15, 19}};
+  static const int stream[2][4] = {{0, 3, 6, 9}, {0, 12, 16, 19}};
   ZstdSettings s;
   method = std::clamp(method, 0, 3);
-  s.level = ultra ? strong[method] : normal[method];
+  s.level = (solid ? stream : plain)[ultra ? 1 : 0][method];
   s.window_log = ZSTD_WINDOW_LOG_MIN + std::clamp(window_position, 0, 7);
   s.long_distance = true;
   return s;
@@ -79,10 +92,8 @@ int64_t zstd_memory_estimate(const ZstdSettings& s, int encoders) {
   int64_t total = static_cast<int64_t>(one) * std::max(encoders, 1);
   if (s.workers > 0) {
     // Each worker holds its own tables, and the stream keeps the window plus a job in flight per
-    // worker and two spare: jobs are four windows or 2^26 bytes with long-distance matching.
-    int64_t job = int64_t(1) << std::min(window + 2, sizeof(void*) == 4 ? 29 : 30);
-    if (s.long_distance) job = std::min<int64_t>(job, int64_t(1) << 26);
-    total = static_cast<int64_t>(one) * s.workers + (int64_t(1) << window) + (s.workers + 2) * 2 * job;
+    // worker and two spare, each with room for its output.
+    total = static_cast<int64_t>(one) * s.workers + (int64_t(1) << window) + (s.workers + 2) * 2 * int64_t(ZSTD_JOB_SIZE);
   }
   return total;
 }

@@ -80,7 +80,7 @@ int add(const Options& o) {
   // The self-extracting stub decodes deflate only (its slot has no room for zstd), and there
   // -k keeps deflate's widest window.
   job.deflate = deflate_settings(o.method, o.ultra, 7);
-  if (!o.self_extracting) job.zstd = zstd_settings(o.method, o.ultra, o.window_position);
+  if (!o.self_extracting) job.zstd = zstd_settings(o.method, o.ultra, o.window_position, o.solid);
   job.threads = o.threads;
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
   ProgressLine progress;

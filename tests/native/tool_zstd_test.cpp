@@ -33,7 +33,7 @@ RunResult compress(const Sample& s, const std::string& archive, int method, bool
   job.archive_path = archive;
   job.sources = {s.dir / "src"};
   job.deflate = deflate_settings(method, ultra, 7);
-  job.zstd = zstd_settings(method, ultra, 0);
+  job.zstd = zstd_settings(method, ultra, 0, solid);
   job.solid = solid;
   job.threads = threads;
   return compress_archive(job);
@@ -78,20 +78,23 @@ INSTANTIATE_TEST_SUITE_P(Modes, ZstdRoundTrip,
                          ::testing::Combine(::testing::Values(0, 1, 3), ::testing::Bool(), ::testing::Bool()));
 
 TEST(ZstdSettings, LevelsGrowAndTheWindowFollowsTheSlider) {
-  int previous = 0;
-  for (bool ultra : {false, true})
-    for (int m = 1; m <= 3; ++m) {
-      EXPECT_GT(zstd_settings(m, ultra, 7).level, previous) << m << ultra;
-      previous = zstd_settings(m, ultra, 7).level;
-    }
-  EXPECT_EQ(zstd_settings(0, true, 7).level, 0) << "-mx0 still stores";
-  EXPECT_EQ(zstd_settings(3, true, 0).window_log, 21) << "-k0: 2 MB";
-  EXPECT_EQ(zstd_settings(3, true, 7).window_log, 28) << "-k7: 256 MB";
+  for (bool solid : {false, true}) {
+    int previous = 0;
+    for (bool ultra : {false, true})
+      for (int m = 1; m <= 3; ++m) {
+        EXPECT_GT(zstd_settings(m, ultra, 7, solid).level, previous) << m << ultra << solid;
+        previous = zstd_settings(m, ultra, 7, solid).level;
+      }
+    EXPECT_LE(previous, 19) << "levels above 19 need more memory than a 32-bit process can spare";
+    EXPECT_EQ(zstd_settings(0, true, 7, solid).level, 0) << "-mx0 still stores";
+  }
+  EXPECT_EQ(zstd_settings(3, true, 0, true).window_log, 21) << "-k0: 2 MB";
+  EXPECT_EQ(zstd_settings(3, true, 7, false).window_log, 28) << "-k7: 256 MB";
 }
 
 TEST(ZstdMemory, UltraWithTheWidestWindowFitsA32BitProcess) {
   const int64_t limit = int64_t(1400) << 20;
-  ZstdSettings s = zstd_settings(3, true, 7);
+  ZstdSettings s = zstd_settings(3, true, 7, true);
   s.workers = 8;
   int encoders = 1;
   std::string note = fit_zstd_memory(s, encoders, limit);
@@ -99,12 +102,12 @@ TEST(ZstdMemory, UltraWithTheWidestWindowFitsA32BitProcess) {
   EXPECT_LE(zstd_memory_estimate(s, encoders), limit);
   EXPECT_GE(s.workers, 1);
 
-  ZstdSettings plain = zstd_settings(3, true, 7);
+  ZstdSettings plain = zstd_settings(3, true, 7, false);
   int threads = 8;
   fit_zstd_memory(plain, threads, limit);
   EXPECT_LE(zstd_memory_estimate(plain, threads), limit);
 
-  ZstdSettings fast = zstd_settings(1, false, 0);
+  ZstdSettings fast = zstd_settings(1, false, 0, false);
   int two = 2;
   EXPECT_EQ(fit_zstd_memory(fast, two, limit), "") << "a setting that fits is left alone";
 }
@@ -123,7 +126,7 @@ std::string zstd_entry(const std::string& frame, const std::string& data, int64_
 }
 
 std::string zstd_frame(const std::string& data) {
-  ZstdEncoder encoder(zstd_settings(3, false, 0));
+  ZstdEncoder encoder(zstd_settings(3, false, 0, false));
   std::vector<uint8_t> out;
   std::string problem;
   EXPECT_TRUE(encoder.compress_all(reinterpret_cast<const uint8_t*>(data.data()), data.size(), out, problem));
