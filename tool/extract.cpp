@@ -550,10 +550,6 @@ class Decoder {
         problem = "data is shorter than the recorded size";
         return false;
       }
-      if (want == 0 && !zstd_->inside_frame()) {
-        problem = "data is longer than the recorded size";
-        return false;
-      }
       size_t room = static_cast<size_t>(std::min<uint64_t>(out_.size(), last ? want + 1 : want));
       size_t got = 0, before = zstd_in_size_;
       if (!zstd_->decode(zstd_in_, zstd_in_size_, out_.data(), room, got, problem)) return false;

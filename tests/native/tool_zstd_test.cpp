@@ -158,6 +158,12 @@ TEST(HostileZstd, WrongRecordedSizesAndTruncatedFramesAreRefused) {
   expect_refused(zstd_entry(frame.substr(0, frame.size() / 2), data, static_cast<int64_t>(data.size())),
                  "truncated");
   expect_refused(zstd_entry(frame + frame, data, static_cast<int64_t>(data.size())), "longer than the recorded size");
+
+  ScratchFolder dir;
+  write_file(dir / "empty.vnr", zstd_entry(zstd_frame(""), "", 0));
+  RunResult empty = read(dir / "empty.vnr", dir / "out");
+  EXPECT_TRUE(empty.ok) << first_problem(empty);
+  EXPECT_TRUE(exists(dir / "out/m.txt"));
 }
 
 TEST(HostileZstd, BufferDecoderStopsAtItsLimit) {
