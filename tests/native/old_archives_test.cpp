@@ -81,4 +81,21 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, OldArchive,
                            return name.substr(0, name.find('.'));
                          });
 
+// Adding to an old archive copies its deflate members (a solid stream whole) beside new zstd ones.
+TEST(OldArchiveAdd, KeepsDeflateMembersBesideNewZstdOnes) {
+  for (const char* name : {"plain.vnr", "solid.vnr"}) {
+    ScratchFolder dir;
+    write_file(dir / "x.vnr", read_file(DATA + name));
+    write_file(dir / "added.txt", sample_text(5000, 7));
+    ASSERT_EQ(run_tool("a '" + (dir / "x.vnr") + "' '" + (dir / "added.txt") + "'").exit_code, 0) << name;
+    ToolRun list = run_tool("l '" + (dir / "x.vnr") + "'");
+    EXPECT_NE(list.out.find(" deflate "), std::string::npos) << name << list.out;
+    EXPECT_NE(list.out.find(" zstd "), std::string::npos) << name << list.out;
+    ToolRun x = run_tool("x '" + (dir / "x.vnr") + "' '" + (dir / "out") + "'");
+    ASSERT_EQ(x.exit_code, 0) << name << x.err;
+    for (const Expected& e : manifest("tree.manifest")) EXPECT_EQ(fnv1a(read_file(dir / ("out/" + e.path))), e.hash) << e.path;
+    EXPECT_EQ(read_file(dir / "out/added.txt"), sample_text(5000, 7)) << name;
+  }
+}
+
 }  // namespace
