@@ -74,11 +74,25 @@ struct ReadJob {
 // and returns when all have finished.
 using ParallelRunner = void (*)(int count, void (*work)(void* context, int index), void* context);
 
+// Threads that create, write and rename extracted members the decoding threads hand them, so
+// decoding overlaps the system's work on files.
+class MemberWriters {
+ public:
+  virtual ~MemberWriters() = default;
+  virtual int count() const = 0;
+  // Runs task(slot) on one of the writer threads (slot < count()); waits while `bytes` more
+  // would take the members held in memory past the writers' limit.
+  virtual void post(size_t bytes, std::function<void(int slot)> task) = 0;
+  // Returns when every task posted so far has finished.
+  virtual void drain() = 0;
+};
+
 // Reads with as many threads as the job asks for.
 RunResult read_archive(const ReadJob& job);
 // The same with a given runner; nullptr reads on the calling thread alone (the self-extracting
-// stub does that to stay free of the thread library).
-RunResult read_archive_with(const ReadJob& job, ParallelRunner runner);
+// stub does that to stay free of the thread library). Without writers, members are written by
+// the threads that decode them.
+RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWriters* writers = nullptr);
 
 struct StoredEntry {
   EntryHeader header;

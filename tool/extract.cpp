@@ -23,6 +23,8 @@ constexpr size_t IN_CHUNK = 1 << 20;
 constexpr size_t OUT_CHUNK = 1 << 20;
 constexpr size_t FIRST_HEADER_READ = 512;
 constexpr size_t WALK_WINDOW = 256 << 10;
+// Members up to this size are decoded into memory and handed to the writer threads.
+constexpr int64_t HAND_OFF_MAX = 4 << 20;
 
 using Entry = StoredEntry;
 
@@ -294,6 +296,11 @@ struct Shared {
   std::vector<RunResult> results;  // one per worker, merged when all have finished
   std::vector<std::string> renamed;  // see plan_case_renames
   std::vector<size_t> clash;
+  MemberWriters* writers = nullptr;
+  std::vector<RunResult> writer_results{};  // one per writer thread
+  // Members whose target a later member takes: with threads writing side by side only the last
+  // is written (the others are checked), so the later one wins as on a single thread.
+  std::vector<char> superseded{};
   std::atomic<int64_t> progress_done{0};
   int64_t progress_total = 0;
   std::atomic_flag reporting = ATOMIC_FLAG_INIT;
@@ -332,7 +339,71 @@ struct MemberOutput {
   File file;
   bool active = false;
   bool failed = false;
+  std::vector<uint8_t>* memory = nullptr;  // decoded bytes held for a writer thread
 };
+
+void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& problem) {
+  const EntryHeader& h = shared.entries[index].header;
+  MemberPathCheck check = check_member_path(h.folder, h.name);
+  if (!check.ok) {
+    problem = "refused " + h.path() + ": " + check.reason;
+    return;
+  }
+  if (!open_member_folder(shared.root, h, check.components, out.own_folder, problem)) return;
+  out.folder = check.components.size() > 1 ? &out.own_folder : &shared.root;
+  out.name = shared.renamed[index].empty() ? check.components.back() : shared.renamed[index];
+  // An unpredictable name, created exclusively: nothing planted beforehand can be followed.
+  out.temp = ".vantor-" + random_token() + ".part";
+  if (!out.folder->create_file(out.temp, creation_mode(h.unix_mode, h.attributes), out.file)) {
+    problem = "cannot create " + join_path(out.folder->path(), {out.temp}, 1) + ": " + last_error_text();
+    return;
+  }
+  out.active = true;
+}
+
+std::string finish_output(const EntryHeader& h, MemberOutput& out) {
+  out.file.set_metadata(h.mtime_ns, h.attributes);
+  std::string target = join_path(out.folder->path(), {out.name}, 1);
+  // The rename replaces a file or a link itself, never what a link points to; a folder in
+  // the way makes it fail.
+  if (!out.folder->commit(out.file, out.temp, out.name)) {
+    out.file.close();
+    out.folder->remove(out.temp);
+    return "cannot replace " + target;
+  }
+  return std::string();
+}
+
+// The outcome of one member: `refusal` (it cannot be written here) before `problem` (its data).
+void report_member(WorkerState& state, size_t index, const std::string& refusal, const std::string& problem,
+                   bool written) {
+  const Shared& shared = state.shared;
+  const EntryHeader& h = shared.entries[index].header;
+  if (!refusal.empty()) state.fail(refusal);
+  else if (!problem.empty()) state.fail(h.path() + ": " + problem);
+  else state.done(h.size);
+  if (written && problem.empty() && refusal.empty() && !shared.renamed[index].empty()) {
+    state.result.renamed++;
+    state.note(h.path() + " extracted as " + h.folder + shared.renamed[index] + ": its name differs from " +
+               shared.entries[shared.clash[index]].header.path() + " only in letter case");
+  }
+}
+
+// A writer thread's part: a member already decoded and checked goes to disk.
+void write_held(WorkerState& state, size_t index, const std::vector<uint8_t>& bytes) {
+  MemberOutput out;
+  std::string refusal;
+  open_output(state.shared, index, out, refusal);
+  if (refusal.empty()) {
+    if (!bytes.empty() && !out.file.write(bytes.data(), bytes.size())) refusal = "cannot write " + out.temp;
+    else refusal = finish_output(state.shared.entries[index].header, out);
+  }
+  if (out.active && !refusal.empty()) {
+    out.file.close();
+    out.folder->remove(out.temp);
+  }
+  report_member(state, index, refusal, std::string(), true);
+}
 
 class Decoder {
  public:
@@ -383,7 +454,16 @@ class Decoder {
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
     bool wanted = selected(h);
-    if (wanted && shared_.job.mode == ReadMode::EXTRACT) open_output(index, out, refusal);
+    std::unique_ptr<std::vector<uint8_t>> held;
+    if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
+      if (shared_.writers && h.size <= HAND_OFF_MAX) {
+        held = std::make_unique<std::vector<uint8_t>>();
+        held->reserve(static_cast<size_t>(h.size));
+        out.memory = held.get();
+      } else {
+        open_output(shared_, index, out, refusal);
+      }
+    }
     uint32_t crc = crc32(0, nullptr, 0);
     int64_t produced = 0;
     bool stream_ok = h.method == METHOD_STORE  ? copy_stored(input, out, crc, produced, stream_problem)
@@ -394,6 +474,18 @@ class Decoder {
     else if (produced != h.size) problem = "data size differs from the recorded size";
     else if (crc != h.crc) problem = "CRC-32 mismatch, data is damaged";
     if (!wanted) return;
+    if (held && problem.empty()) {
+      // Every posted task runs once, and it frees the bytes.
+      Shared& shared = shared_;
+      size_t size = held->size();
+      std::vector<uint8_t>* bytes = held.release();
+      shared_.writers->post(size, [&shared, index, bytes](int slot) {
+        std::unique_ptr<std::vector<uint8_t>> owned(bytes);
+        WorkerState state{shared, shared.writer_results[static_cast<size_t>(slot)]};
+        write_held(state, index, *owned);
+      });
+      return;
+    }
     if (problem.empty() && refusal.empty() && out.active) {
       if (out.failed) refusal = "cannot write " + out.temp;
       else refusal = finish_output(h, out);
@@ -402,46 +494,7 @@ class Decoder {
       out.file.close();
       out.folder->remove(out.temp);
     }
-    if (!refusal.empty()) state_.fail(refusal);
-    else if (!problem.empty()) state_.fail(h.path() + ": " + problem);
-    else state_.done(h.size);
-    if (out.active && problem.empty() && refusal.empty() && !shared_.renamed[index].empty()) {
-      state_.result.renamed++;
-      state_.note(h.path() + " extracted as " + h.folder + shared_.renamed[index] + ": its name differs from " +
-                  shared_.entries[shared_.clash[index]].header.path() + " only in letter case");
-    }
-  }
-
-  void open_output(size_t index, MemberOutput& out, std::string& problem) {
-    const EntryHeader& h = shared_.entries[index].header;
-    MemberPathCheck check = check_member_path(h.folder, h.name);
-    if (!check.ok) {
-      problem = "refused " + h.path() + ": " + check.reason;
-      return;
-    }
-    if (!open_member_folder(shared_.root, h, check.components, out.own_folder, problem)) return;
-    out.folder = check.components.size() > 1 ? &out.own_folder : &shared_.root;
-    out.name = shared_.renamed[index].empty() ? check.components.back() : shared_.renamed[index];
-    // An unpredictable name, created exclusively: nothing planted beforehand can be followed.
-    out.temp = ".vantor-" + random_token() + ".part";
-    if (!out.folder->create_file(out.temp, creation_mode(h.unix_mode, h.attributes), out.file)) {
-      problem = "cannot create " + join_path(out.folder->path(), {out.temp}, 1) + ": " + last_error_text();
-      return;
-    }
-    out.active = true;
-  }
-
-  std::string finish_output(const EntryHeader& h, MemberOutput& out) {
-    out.file.set_metadata(h.mtime_ns, h.attributes);
-    std::string target = join_path(out.folder->path(), {out.name}, 1);
-    // The rename replaces a file or a link itself, never what a link points to; a folder in
-    // the way makes it fail.
-    if (!out.folder->commit(out.file, out.temp, out.name)) {
-      out.file.close();
-      out.folder->remove(out.temp);
-      return "cannot replace " + target;
-    }
-    return std::string();
+    report_member(state_, index, refusal, problem, out.active);
   }
 
   void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
@@ -449,6 +502,7 @@ class Decoder {
     crc = crc32_z(crc, data, size);
     produced += static_cast<int64_t>(size);
     if (out.active && !out.failed && !out.file.write(data, size)) out.failed = true;
+    if (out.memory) out.memory->insert(out.memory->end(), data, data + size);
   }
 
   bool copy_stored(BlockInput& input, MemberOutput& out, uint32_t& crc, int64_t& produced,
@@ -645,7 +699,7 @@ bool read_index(const std::string& archive_path, int64_t index_start, std::vecto
   return walk_index(archive, index_start, entries, problem) && group_blocks(entries, blocks, problem);
 }
 
-RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
+RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWriters* writers) {
   RunResult result;
   File archive;
   if (!archive.open_read(job.archive_path)) {
@@ -683,6 +737,22 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
       return result;
     }
     if (names_ignore_case()) plan_case_renames(entries, job, shared.renamed, shared.clash);
+    if (writers) {
+      shared.writers = writers;
+      shared.writer_results.resize(static_cast<size_t>(writers->count()));
+      shared.superseded.assign(entries.size(), 0);
+      std::unordered_map<std::string, size_t> last;
+      for (size_t i = 0; i < entries.size(); ++i) {
+        const EntryHeader& h = entries[i].header;
+        if ((job.marked_only && h.mark != 1) || (job.select && !job.select(h))) continue;
+        std::string target = h.folder + (shared.renamed[i].empty() ? h.name : shared.renamed[i]);
+        auto placed = last.emplace(names_ignore_case() ? case_key(target) : target, i);
+        if (!placed.second) {
+          shared.superseded[placed.first->second] = 1;
+          placed.first->second = i;
+        }
+      }
+    }
   }
   int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;
   threads = std::max(threads, 1);
@@ -690,6 +760,8 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner) {
   shared.starts = split_blocks(entries, blocks, threads);
   if (runner) runner(threads, decode_worker, &shared);
   else decode_worker(&shared, 0);
+  if (shared.writers) shared.writers->drain();
+  shared.results.insert(shared.results.end(), shared.writer_results.begin(), shared.writer_results.end());
   for (const RunResult& part : shared.results) {
     result.ok = result.ok && part.ok;
     result.problems.insert(result.problems.end(), part.problems.begin(), part.problems.end());

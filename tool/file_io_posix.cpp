@@ -292,9 +292,15 @@ bool Folder::open_root(const std::string& path) {
 }
 
 FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
-  bool created = ::mkdirat(fd_, name.c_str(), 0777) == 0;
-  if (!created && errno != EEXIST) return FolderStatus::FAILED;
-  int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // Most members go into folders that exist already: open first, create only when missing.
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  bool created = false;
+  int fd = ::openat(fd_, name.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    created = ::mkdirat(fd_, name.c_str(), 0777) == 0;
+    if (!created && errno != EEXIST) return FolderStatus::FAILED;
+    fd = ::openat(fd_, name.c_str(), flags);
+  }
   if (fd < 0) {
     struct stat st;
     if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FolderStatus::FAILED;

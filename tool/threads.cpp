@@ -1,5 +1,8 @@
 // The thread pool of the reading side, kept apart so the self-extracting stub can do without it.
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,10 +23,78 @@ void run_on_threads(int count, void (*work)(void*, int), void* context) {
   for (std::thread& t : pool) t.join();
 }
 
+// Decoded members waiting for a writer are held in memory up to this much.
+constexpr size_t WRITERS_HOLD = 32 << 20;
+
+class ThreadWriters : public MemberWriters {
+ public:
+  explicit ThreadWriters(int count) {
+    for (int i = 0; i < count; ++i) threads_.emplace_back([this, i] { loop(i); });
+  }
+  ~ThreadWriters() override {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  int count() const override { return static_cast<int>(threads_.size()); }
+  void post(size_t bytes, std::function<void(int)> task) override {
+    std::unique_lock<std::mutex> guard(lock_);
+    room_.wait(guard, [&] { return held_ == 0 || held_ + bytes <= WRITERS_HOLD; });
+    held_ += bytes;
+    ++pending_;
+    tasks_.push_back(Task{bytes, std::move(task)});
+    wake_.notify_one();
+  }
+  void drain() override {
+    std::unique_lock<std::mutex> guard(lock_);
+    room_.wait(guard, [&] { return pending_ == 0; });
+  }
+
+ private:
+  struct Task {
+    size_t bytes = 0;
+    std::function<void(int)> run;
+  };
+  void loop(int slot) {
+    for (;;) {
+      Task task;
+      {
+        std::unique_lock<std::mutex> guard(lock_);
+        wake_.wait(guard, [&] { return stop_ || !tasks_.empty(); });
+        if (tasks_.empty()) return;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task.run(slot);
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        held_ -= task.bytes;
+        --pending_;
+      }
+      room_.notify_all();
+    }
+  }
+
+  std::vector<std::thread> threads_;
+  std::mutex lock_;
+  std::condition_variable wake_, room_;
+  std::deque<Task> tasks_;
+  size_t held_ = 0, pending_ = 0;
+  bool stop_ = false;
+};
+
 }  // namespace
 
 RunResult read_archive(const ReadJob& job) {
   ReadJob resolved = job;
   resolved.threads = resolve_thread_count(job.threads);
-  return read_archive_with(resolved, run_on_threads);
+  // One thread keeps the work in order on itself; a test that acts between members needs each
+  // member on disk when it is told the member is done.
+  if (resolved.mode != ReadMode::EXTRACT || resolved.threads < 2 || job.after_member)
+    return read_archive_with(resolved, run_on_threads);
+  ThreadWriters writers(resolved.threads);
+  return read_archive_with(resolved, run_on_threads, &writers);
 }

@@ -37,6 +37,26 @@ TEST(DamagedData, FlippedByteFailsTheCrcAndLeavesNoFile) {
   }
 }
 
+// With several threads small members are written by writer threads: a member named twice
+// still ends as the later one, a refused name fails alone, and a large member goes straight
+// to disk beside them.
+TEST(WriterThreads, LaterDuplicateWinsAndARefusalFailsAlone) {
+  ScratchFolder dir;
+  std::string archive = stored_entry("", "dup.txt", "first");
+  for (int i = 0; i < 40; ++i) archive += stored_entry("sub/", "f" + std::to_string(i) + ".txt", sample_text(100 + i, i));
+  archive += stored_entry("", "../evil.txt", "outside") + stored_entry("", "big.bin", sample_text(5 << 20, 9));
+  archive += stored_entry("", "dup.txt", "second");
+  write_file(dir / "x.vnr", archive);
+  ToolRun run = run_tool("x -t2 " + shell_quoted(dir / "x.vnr") + " " + shell_quoted(dir / "out"));
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("evil.txt"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(dir / "evil.txt"));
+  EXPECT_EQ(read_file(dir / "out/dup.txt"), "second");
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(read_file(dir / ("out/sub/f" + std::to_string(i) + ".txt")), sample_text(100 + i, i));
+  EXPECT_EQ(read_file(dir / "out/big.bin"), sample_text(5 << 20, 9));
+  EXPECT_NE(std::system(("ls -aR " + shell_quoted(dir / "out") + " | grep -q part").c_str()), 0) << "no temporary left";
+}
+
 TEST(DamagedData, ExistingFileIsReplacedOnlyByACompleteMember) {
   ScratchFolder dir;
   std::string archive = make_archive(dir, "a.vnr", sample_text(50000, 4));
