@@ -167,7 +167,7 @@ const char* usage_text() {
       "            so similar files compress much better; without it every member stands\n"
       "            alone and can be read on its own\n"
       "  -m<n>     method: 0 store, 1 fast, 2 normal, 3 good (default); zstd levels\n"
-      "            -m1 -m2 -m3 -mx1 -mx2 -mx3: 4 5 6 9 15 19, with -s 3 12 15 16 17 18\n"
+      "            -m1 -m2 -m3 -mx1 -mx2 -mx3: 4 5 6 9 15 19, with -s 3 12 15 16 17 17\n"
       "  -mx<n>    ultra: the same methods with much more effort (slower, smaller)\n"
       "  -k<n>     window 0..7: 2 MB doubling up to 256 MB (7, default); never wider than the\n"
       "            data; beyond the level's own window long-distance matching is used\n"
