@@ -11,6 +11,7 @@
 #include "../fuzz/list_file_target.h"
 #include "../fuzz/options_target.h"
 #include "../fuzz/png_target.h"
+#include "../fuzz/zstd_frames_target.h"
 
 namespace {
 
@@ -58,5 +59,6 @@ TEST(FuzzReplay, ArchiveReader) { replay("archive_reader", archive_reader_fuzz_o
 TEST(FuzzReplay, ListFile) { replay("list_file", list_file_fuzz_one, 300); }
 TEST(FuzzReplay, CommandLine) { replay("options", options_fuzz_one, 300); }
 TEST(FuzzReplay, PngLoader) { replay("png", png_fuzz_one, 100); }
+TEST(FuzzReplay, ZstdFrames) { replay("zstd_frames", zstd_frames_fuzz_one, 300); }
 
 }  // namespace
