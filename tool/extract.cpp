@@ -23,8 +23,11 @@ constexpr size_t IN_CHUNK = 1 << 20;
 constexpr size_t OUT_CHUNK = 1 << 20;
 constexpr size_t FIRST_HEADER_READ = 512;
 constexpr size_t WALK_WINDOW = 256 << 10;
-// Members up to this size are decoded into memory and handed to the writer threads.
+// Members up to this size are decoded into memory and handed to the writer threads, in
+// batches of up to so many members or bytes (one hand-off per member costs more than a file).
 constexpr int64_t HAND_OFF_MAX = 4 << 20;
+constexpr size_t BATCH_MEMBERS = 64;
+constexpr size_t BATCH_BYTES = 1 << 20;
 
 using Entry = StoredEntry;
 
@@ -389,6 +392,11 @@ void report_member(WorkerState& state, size_t index, const std::string& refusal,
   }
 }
 
+struct HeldMember {
+  size_t index = 0;
+  std::vector<uint8_t> bytes;
+};
+
 // A writer thread's part: a member already decoded and checked goes to disk.
 void write_held(WorkerState& state, size_t index, const std::vector<uint8_t>& bytes) {
   MemberOutput out;
@@ -412,6 +420,7 @@ class Decoder {
     ready_ = inflateInit2(&z_, -15) == Z_OK;
   }
   ~Decoder() {
+    flush_held();  // members decoded last still reach the writers
     if (ready_) inflateEnd(&z_);
   }
 
@@ -445,6 +454,20 @@ class Decoder {
   }
 
  private:
+  void flush_held() {
+    if (batch_.empty()) return;
+    // Every posted task runs once, and it frees the batch.
+    auto* batch = new std::vector<HeldMember>(std::move(batch_));
+    batch_.clear();
+    Shared& shared = shared_;
+    shared_.writers->post(batch_bytes_, [&shared, batch](int slot) {
+      std::unique_ptr<std::vector<HeldMember>> owned(batch);
+      WorkerState state{shared, shared.writer_results[static_cast<size_t>(slot)]};
+      for (const HeldMember& m : *owned) write_held(state, m.index, m.bytes);
+    });
+    batch_bytes_ = 0;
+  }
+
   bool selected(const EntryHeader& h) const {
     return (!shared_.job.marked_only || h.mark == 1) && (!shared_.job.select || shared_.job.select(h));
   }
@@ -454,12 +477,13 @@ class Decoder {
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
     bool wanted = selected(h);
-    std::unique_ptr<std::vector<uint8_t>> held;
+    std::vector<uint8_t> held;
+    bool holding = false;
     if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
       if (shared_.writers && h.size <= HAND_OFF_MAX) {
-        held = std::make_unique<std::vector<uint8_t>>();
-        held->reserve(static_cast<size_t>(h.size));
-        out.memory = held.get();
+        holding = true;
+        held.reserve(static_cast<size_t>(h.size));
+        out.memory = &held;
       } else {
         open_output(shared_, index, out, refusal);
       }
@@ -474,16 +498,10 @@ class Decoder {
     else if (produced != h.size) problem = "data size differs from the recorded size";
     else if (crc != h.crc) problem = "CRC-32 mismatch, data is damaged";
     if (!wanted) return;
-    if (held && problem.empty()) {
-      // Every posted task runs once, and it frees the bytes.
-      Shared& shared = shared_;
-      size_t size = held->size();
-      std::vector<uint8_t>* bytes = held.release();
-      shared_.writers->post(size, [&shared, index, bytes](int slot) {
-        std::unique_ptr<std::vector<uint8_t>> owned(bytes);
-        WorkerState state{shared, shared.writer_results[static_cast<size_t>(slot)]};
-        write_held(state, index, *owned);
-      });
+    if (holding && problem.empty()) {
+      batch_bytes_ += held.size();
+      batch_.push_back(HeldMember{index, std::move(held)});
+      if (batch_.size() >= BATCH_MEMBERS || batch_bytes_ >= BATCH_BYTES) flush_held();
       return;
     }
     if (problem.empty() && refusal.empty() && out.active) {
@@ -634,6 +652,8 @@ class Decoder {
   bool input_done_ = false;
   std::vector<uint8_t> out_;
   std::unique_ptr<ZstdDecoder> zstd_;
+  std::vector<HeldMember> batch_;  // decoded members not yet handed to the writers
+  size_t batch_bytes_ = 0;
   const uint8_t* zstd_in_ = nullptr;
   size_t zstd_in_size_ = 0;
 };
