@@ -77,7 +77,7 @@ int add(const Options& o) {
   job.self_extracting = o.self_extracting;
   job.keep_folders = o.keep_folders;
   job.solid = o.solid;
-  // The self-extracting stub decodes deflate only (its slot has no room for zstd), and there
+  // The self-extracting stub decodes deflate only, which keeps it well inside its slot, and there
   // -k keeps deflate's widest window.
   job.deflate = deflate_settings(o.method, o.ultra, 7);
   if (!o.self_extracting) job.zstd = zstd_settings(o.method, o.ultra, o.window_position, o.solid);
