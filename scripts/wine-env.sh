@@ -55,9 +55,15 @@ wine_env_start() {
   mkdir -p "$WINEPREFIX"
   # The first Wine start spawns services that inherit stdout/stderr; keep them off the test output.
   wineserver -p >/dev/null 2>&1 </dev/null || true
+  # A first boot under load or emulation fails now and then; a second one from a fresh server
+  # usually completes the prefix.
   if ! "$VANTOR_WINE" wineboot >/dev/null 2>&1 </dev/null; then
-    echo "wine-env: wineboot failed in $WINEPREFIX" >&2
-    return 1
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null || true
+    if ! "$VANTOR_WINE" wineboot >/dev/null 2>&1 </dev/null; then
+      echo "wine-env: wineboot failed twice in $WINEPREFIX" >&2
+      return 1
+    fi
   fi
   # Every window opens inside one virtual desktop: no window manager is needed, and windows
   # appear at once instead of waiting for the X server to map them.
