@@ -359,11 +359,17 @@ bool Folder::open_root(const std::string& path) {
 
 FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
   std::string path = child_path(path_, name);
-  bool created = CreateDirectoryA(path.c_str(), nullptr) != 0;
-  if (!created && GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
-    return FolderStatus::FAILED;
+  // Most members go to folders that exist by then: open first, create only what is missing.
+  bool created = false;
   HANDLE h = open_folder_handle(path);
-  if (h == INVALID_HANDLE_VALUE) return FolderStatus::FAILED;
+  if (h == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) return FolderStatus::FAILED;
+    created = CreateDirectoryA(path.c_str(), nullptr) != 0;
+    if (!created && GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+      return FolderStatus::FAILED;
+    h = open_folder_handle(path);
+    if (h == INVALID_HANDLE_VALUE) return FolderStatus::FAILED;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   FolderStatus status = !GetFileInformationByHandle(h, &info)                           ? FolderStatus::FAILED
                         : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)         ? FolderStatus::LINK
