@@ -174,6 +174,11 @@ bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vec
   return true;
 }
 
+// Whether a run reads this member at all: only marked ones with -e, only chosen ones when adding.
+bool wanted_by(const ReadJob& job, const EntryHeader& h) {
+  return (!job.marked_only || h.mark == 1) && (!job.select || job.select(h));
+}
+
 // Lower-case path with one kind of separator: equal keys name one file where case is ignored.
 std::string case_key(const std::string& path) {
   std::string key = path;
@@ -200,12 +205,11 @@ void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, st
   clash.assign(entries.size(), 0);
   // Every member's own name is reserved first, so a member really called "a (2).h" keeps it.
   std::unordered_map<std::string, size_t> taken;
-  auto wanted = [&](const EntryHeader& h) { return !(job.marked_only && h.mark != 1) && !(job.select && !job.select(h)); };
   for (size_t i = 0; i < entries.size(); ++i)
-    if (wanted(entries[i].header)) taken.emplace(case_key(entries[i].header.path()), i);
+    if (wanted_by(job, entries[i].header)) taken.emplace(case_key(entries[i].header.path()), i);
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryHeader& h = entries[i].header;
-    if (!wanted(h)) continue;
+    if (!wanted_by(job, h)) continue;
     size_t owner = taken[case_key(h.path())];
     if (owner == i || entries[owner].header.path() == h.path()) continue;
     for (int n = 2;; ++n) {
@@ -217,6 +221,25 @@ void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, st
       }
     }
   }
+}
+
+// With threads writing side by side, members whose target a later member takes are only
+// checked, so the later one wins as it would on a single thread.
+std::vector<char> plan_superseded(const std::vector<Entry>& entries, const ReadJob& job,
+                                  const std::vector<std::string>& renamed) {
+  std::vector<char> superseded(entries.size(), 0);
+  std::unordered_map<std::string, size_t> last;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryHeader& h = entries[i].header;
+    if (!wanted_by(job, h)) continue;
+    std::string target = h.folder + (renamed[i].empty() ? h.name : renamed[i]);
+    auto placed = last.emplace(names_ignore_case() ? case_key(target) : target, i);
+    if (!placed.second) {
+      superseded[placed.first->second] = 1;
+      placed.first->second = i;
+    }
+  }
+  return superseded;
 }
 
 // One worker's view of the archive: stretches of up to a buffer's size, read once and handed
@@ -301,9 +324,7 @@ struct Shared {
   std::vector<size_t> clash;
   MemberWriters* writers = nullptr;
   std::vector<RunResult> writer_results{};  // one per writer thread
-  // Members whose target a later member takes: with threads writing side by side only the last
-  // is written (the others are checked), so the later one wins as on a single thread.
-  std::vector<char> superseded{};
+  std::vector<char> superseded{};  // see plan_superseded
   std::atomic<int64_t> progress_done{0};
   int64_t progress_total = 0;
   std::atomic_flag reporting = ATOMIC_FLAG_INIT;
@@ -427,7 +448,7 @@ class Decoder {
   void run(Block block, ArchiveWindow& archive) {
     bool wanted = false;
     for (size_t i = block.first; i < block.first + block.count; ++i)
-      wanted = wanted || selected(shared_.entries[i].header);
+      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header);
     if (!wanted) return;
     if (!ready_) {
       state_.fail("out of memory for the decompressor");
@@ -445,7 +466,7 @@ class Decoder {
       const EntryHeader& h = shared_.entries[i].header;
       bool last = i + 1 == block.first + block.count;
       if (!stream_problem.empty()) {
-        if (selected(h)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        if (wanted_by(shared_.job, h)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
         continue;
       }
       member(i, input, last, stream_problem);
@@ -468,15 +489,11 @@ class Decoder {
     batch_bytes_ = 0;
   }
 
-  bool selected(const EntryHeader& h) const {
-    return (!shared_.job.marked_only || h.mark == 1) && (!shared_.job.select || shared_.job.select(h));
-  }
-
   void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
     const EntryHeader& h = shared_.entries[index].header;
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
-    bool wanted = selected(h);
+    bool wanted = wanted_by(shared_.job, h);
     std::vector<uint8_t> held;
     bool holding = false;
     if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
@@ -760,18 +777,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
     if (writers) {
       shared.writers = writers;
       shared.writer_results.resize(static_cast<size_t>(writers->count()));
-      shared.superseded.assign(entries.size(), 0);
-      std::unordered_map<std::string, size_t> last;
-      for (size_t i = 0; i < entries.size(); ++i) {
-        const EntryHeader& h = entries[i].header;
-        if ((job.marked_only && h.mark != 1) || (job.select && !job.select(h))) continue;
-        std::string target = h.folder + (shared.renamed[i].empty() ? h.name : shared.renamed[i]);
-        auto placed = last.emplace(names_ignore_case() ? case_key(target) : target, i);
-        if (!placed.second) {
-          shared.superseded[placed.first->second] = 1;
-          placed.first->second = i;
-        }
-      }
+      shared.superseded = plan_superseded(entries, job, shared.renamed);
     }
   }
   int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;
