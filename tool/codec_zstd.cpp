@@ -1,14 +1,72 @@
-// zstd for the archiver. Sections: the level table, memory estimates and fitting, the
-// encoder, the decoder.
+// zstd for the archiver. Sections: the library's memory, the level table, memory estimates
+// and fitting, the encoder, the decoder.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
 
 #include <algorithm>
+#include <cstdlib>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #include "codec.h"
 
 namespace {
+
+// ---- The library's memory ------------------------------------------------------------------
+
+// A frame's window is tens of megabytes, each byte touched once: filled a 4 KB page at a time,
+// the page faults cost more than the decoding itself. Linux maps such blocks with huge pages when
+// asked. Every block carries its mapping's size before it (0: from malloc).
+constexpr size_t BLOCK_HEADER = 64;  // keeps the alignment the library expects
+
+#ifdef __linux__
+constexpr size_t HUGE_PAGE = 2 << 20;
+
+void* map_huge(size_t size) {
+  size_t rounded = (size + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  // Mapped a huge page longer, then trimmed to start on a huge-page boundary.
+  char* mapped = static_cast<char*>(
+      mmap(nullptr, rounded + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (mapped == MAP_FAILED) return nullptr;
+  char* start = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(mapped) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1));
+  if (start > mapped) munmap(mapped, static_cast<size_t>(start - mapped));
+  if (start + rounded < mapped + rounded + HUGE_PAGE)
+    munmap(start + rounded, static_cast<size_t>(mapped + rounded + HUGE_PAGE - (start + rounded)));
+  madvise(start, rounded, MADV_HUGEPAGE);
+  *reinterpret_cast<size_t*>(start) = rounded;
+  return start;
+}
+#endif
+
+void* library_allocate(void*, size_t size) {
+  if (size > SIZE_MAX / 2) return nullptr;  // never granted; keeps the sums below in range
+  char* block = nullptr;
+#ifdef __linux__
+  if (size >= 2 * HUGE_PAGE) block = static_cast<char*>(map_huge(size + BLOCK_HEADER));
+#endif
+  if (!block) {
+    block = static_cast<char*>(std::malloc(size + BLOCK_HEADER));
+    if (!block) return nullptr;
+    *reinterpret_cast<size_t*>(block) = 0;
+  }
+  return block + BLOCK_HEADER;
+}
+
+void library_free(void*, void* address) {
+  if (!address) return;
+  char* block = static_cast<char*>(address) - BLOCK_HEADER;
+#ifdef __linux__
+  if (size_t mapped = *reinterpret_cast<size_t*>(block)) {
+    munmap(block, mapped);
+    return;
+  }
+#endif
+  std::free(block);
+}
+
+constexpr ZSTD_customMem LIBRARY_MEMORY{library_allocate, library_free, nullptr};
 
 // Work a zstd worker takes at a time: the stream cut evenly among the workers within these
 // bounds. The library's own choice for the strong levels is four windows, so a corpus smaller
@@ -125,7 +183,7 @@ std::string fit_zstd_memory(ZstdSettings& s, int& encoders, int64_t limit) {
 
 // ---- Encoder -----------------------------------------------------------------------------
 
-ZstdEncoder::ZstdEncoder(const ZstdSettings& s) : settings_(s), context_(ZSTD_createCCtx()) {
+ZstdEncoder::ZstdEncoder(const ZstdSettings& s) : settings_(s), context_(ZSTD_createCCtx_advanced(LIBRARY_MEMORY)) {
   out_.resize(ZSTD_CStreamOutSize());
 }
 
@@ -167,7 +225,7 @@ bool ZstdEncoder::compress_all(const uint8_t* data, size_t size, std::vector<uin
 
 bool zstd_available() { return true; }
 
-ZstdDecoder::ZstdDecoder() : context_(ZSTD_createDCtx()) {
+ZstdDecoder::ZstdDecoder() : context_(ZSTD_createDCtx_advanced(LIBRARY_MEMORY)) {
   if (context_) ZSTD_DCtx_setParameter(dctx(context_), ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
 }
 
