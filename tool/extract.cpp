@@ -23,9 +23,10 @@ constexpr size_t IN_CHUNK = 1 << 20;
 constexpr size_t OUT_CHUNK = 1 << 20;
 constexpr size_t FIRST_HEADER_READ = 512;
 constexpr size_t WALK_WINDOW = 256 << 10;
-// Members up to this size are decoded into memory and handed to the writer threads, in
+// Members up to a batch's size are decoded into memory and handed to the writer threads, in
 // batches of up to so many members or bytes (one hand-off per member costs more than a file).
-constexpr int64_t HAND_OFF_MAX = 4 << 20;
+// Every batch buffer then has the same size and is reused; larger members are written by the
+// thread that decodes them.
 constexpr size_t BATCH_MEMBERS = 64;
 constexpr size_t BATCH_BYTES = 1 << 20;
 
@@ -151,6 +152,8 @@ bool make_destination(const std::string& root) {
 // swapped for a link between two members is caught.
 bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vector<std::string>& parts,
                         Folder& folder, std::string& problem) {
+  // Mostly the folder is there already; walking is for creating it and saying what is wrong.
+  if (parts.size() > 1 && root.open_existing(parts, parts.size() - 1, folder)) return true;
   const Folder* parent = &root;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     Folder child;
@@ -355,9 +358,10 @@ struct WorkerState {
   void note(const std::string& line) { result.notes.push_back(line); }
 };
 
-// One member's output: a temporary file (or nothing, for a test or a skipped member).
+// One member's output: a new file (or nothing, for a test or a skipped member).
 struct MemberOutput {
-  std::string name, temp;   // within `folder`
+  std::string name;         // within `folder`
+  std::string created;      // the name the file was created under: `name` or a temporary one
   Folder own_folder;        // the member's folder, unless it is the destination itself
   const Folder* folder = nullptr;
   File file;
@@ -376,11 +380,17 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
   if (!open_member_folder(shared.root, h, check.components, out.own_folder, problem)) return;
   out.folder = check.components.size() > 1 ? &out.own_folder : &shared.root;
   out.name = shared.renamed[index].empty() ? check.components.back() : shared.renamed[index];
-  // An unpredictable name, created exclusively: nothing planted beforehand can be followed.
-  out.temp = ".vantor-" + random_token() + ".part";
-  if (!out.folder->create_file(out.temp, creation_mode(h.unix_mode, h.attributes), out.file)) {
-    problem = "cannot create " + join_path(out.folder->path(), {out.temp}, 1) + ": " + last_error_text();
-    return;
+  // A name nobody holds is written in place, created exclusively (a link there is not nothing:
+  // creating fails). What is there already is replaced only by a whole file, written under an
+  // unpredictable temporary name, also created exclusively, so nothing planted can be followed.
+  uint32_t mode = creation_mode(h.unix_mode, h.attributes);
+  out.created = out.name;
+  if (!out.folder->create_file(out.created, mode, out.file)) {
+    out.created = ".vantor-" + random_token() + ".part";
+    if (!out.folder->create_file(out.created, mode, out.file)) {
+      problem = "cannot create " + join_path(out.folder->path(), {out.name}, 1) + ": " + last_error_text();
+      return;
+    }
   }
   out.active = true;
 }
@@ -388,11 +398,12 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
 std::string finish_output(const EntryHeader& h, MemberOutput& out) {
   out.file.set_metadata(h.mtime_ns, h.attributes);
   std::string target = join_path(out.folder->path(), {out.name}, 1);
+  if (out.created == out.name) return out.file.close() ? std::string() : "cannot write " + target;
   // The rename replaces a file or a link itself, never what a link points to; a folder in
   // the way makes it fail.
-  if (!out.folder->commit(out.file, out.temp, out.name)) {
+  if (!out.folder->commit(out.file, out.created, out.name)) {
     out.file.close();
-    out.folder->remove(out.temp);
+    out.folder->remove(out.created);
     return "cannot replace " + target;
   }
   return std::string();
@@ -413,23 +424,28 @@ void report_member(WorkerState& state, size_t index, const std::string& refusal,
   }
 }
 
-struct HeldMember {
-  size_t index = 0;
+// Members decoded into memory for the writers: their bytes one after another in one buffer.
+struct HeldBatch {
+  struct Member {
+    size_t index = 0;
+    size_t size = 0;
+  };
+  std::vector<Member> members;
   std::vector<uint8_t> bytes;
 };
 
 // A writer thread's part: a member already decoded and checked goes to disk.
-void write_held(WorkerState& state, size_t index, const std::vector<uint8_t>& bytes) {
+void write_held(WorkerState& state, size_t index, const uint8_t* bytes, size_t size) {
   MemberOutput out;
   std::string refusal;
   open_output(state.shared, index, out, refusal);
   if (refusal.empty()) {
-    if (!bytes.empty() && !out.file.write(bytes.data(), bytes.size())) refusal = "cannot write " + out.temp;
+    if (size > 0 && !out.file.write(bytes, size)) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
     else refusal = finish_output(state.shared.entries[index].header, out);
   }
   if (out.active && !refusal.empty()) {
     out.file.close();
-    out.folder->remove(out.temp);
+    out.folder->remove(out.created);
   }
   report_member(state, index, refusal, std::string(), true);
 }
@@ -476,17 +492,32 @@ class Decoder {
 
  private:
   void flush_held() {
-    if (batch_.empty()) return;
-    // Every posted task runs once, and it frees the batch.
-    auto* batch = new std::vector<HeldMember>(std::move(batch_));
-    batch_.clear();
+    if (batch_.members.empty()) return;
+    // Every posted task runs once, and it frees the batch after giving its buffer back.
+    auto* batch = new HeldBatch(std::move(batch_));
+    batch_ = HeldBatch();
     Shared& shared = shared_;
-    shared_.writers->post(batch_bytes_, [&shared, batch](int slot) {
-      std::unique_ptr<std::vector<HeldMember>> owned(batch);
+    shared_.writers->post(batch->bytes.capacity(), [&shared, batch](int slot) {
+      std::unique_ptr<HeldBatch> owned(batch);
       WorkerState state{shared, shared.writer_results[static_cast<size_t>(slot)]};
-      for (const HeldMember& m : *owned) write_held(state, m.index, m.bytes);
+      const uint8_t* bytes = owned->bytes.data();
+      for (const HeldBatch::Member& m : owned->members) {
+        write_held(state, m.index, bytes, m.size);
+        bytes += m.size;
+      }
+      shared.writers->give_back(std::move(owned->bytes));
     });
-    batch_bytes_ = 0;
+  }
+
+  // Room for `size` more bytes in the batch, which is handed on first if they would take it
+  // past its size. Buffers come from the writers, which give them back once written.
+  std::vector<uint8_t>& batch_room(int64_t size) {
+    if (batch_.bytes.size() + static_cast<size_t>(size) > BATCH_BYTES) flush_held();
+    if (batch_.bytes.capacity() == 0) {
+      batch_.bytes = shared_.writers->take_buffer();
+      batch_.bytes.reserve(BATCH_BYTES);
+    }
+    return batch_.bytes;
   }
 
   void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
@@ -494,13 +525,11 @@ class Decoder {
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
     bool wanted = wanted_by(shared_.job, h);
-    std::vector<uint8_t> held;
-    bool holding = false;
+    size_t held_from = 0;  // where the member starts in the batch, when it is held
     if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
-      if (shared_.writers && h.size <= HAND_OFF_MAX) {
-        holding = true;
-        held.reserve(static_cast<size_t>(h.size));
-        out.memory = &held;
+      if (shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES)) {
+        out.memory = &batch_room(h.size);
+        held_from = out.memory->size();
       } else {
         open_output(shared_, index, out, refusal);
       }
@@ -515,19 +544,22 @@ class Decoder {
     else if (produced != h.size) problem = "data size differs from the recorded size";
     else if (crc != h.crc) problem = "CRC-32 mismatch, data is damaged";
     if (!wanted) return;
-    if (holding && problem.empty()) {
-      batch_bytes_ += held.size();
-      batch_.push_back(HeldMember{index, std::move(held)});
-      if (batch_.size() >= BATCH_MEMBERS || batch_bytes_ >= BATCH_BYTES) flush_held();
-      return;
+    if (out.memory) {
+      if (!problem.empty()) {
+        out.memory->resize(held_from);
+      } else {
+        batch_.members.push_back(HeldBatch::Member{index, out.memory->size() - held_from});
+        if (batch_.members.size() >= BATCH_MEMBERS || batch_.bytes.size() >= BATCH_BYTES) flush_held();
+        return;
+      }
     }
     if (problem.empty() && refusal.empty() && out.active) {
-      if (out.failed) refusal = "cannot write " + out.temp;
+      if (out.failed) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
       else refusal = finish_output(h, out);
     }
     if (out.active && (!problem.empty() || !refusal.empty())) {
       out.file.close();
-      out.folder->remove(out.temp);
+      out.folder->remove(out.created);
     }
     report_member(state_, index, refusal, problem, out.active);
   }
@@ -669,8 +701,7 @@ class Decoder {
   bool input_done_ = false;
   std::vector<uint8_t> out_;
   std::unique_ptr<ZstdDecoder> zstd_;
-  std::vector<HeldMember> batch_;  // decoded members not yet handed to the writers
-  size_t batch_bytes_ = 0;
+  HeldBatch batch_;  // decoded members not yet handed to the writers
   const uint8_t* zstd_in_ = nullptr;
   size_t zstd_in_size_ = 0;
 };

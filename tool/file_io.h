@@ -115,6 +115,10 @@ class Folder {
   // Creates (if needed) and opens the child folder `name`, never through a link; CREATED and
   // EXISTS leave `child` open.
   FolderStatus open_child(const std::string& name, Folder& child) const;
+  // Opens the existing folder parts[0]/.../parts[count - 1] below this one in a single call,
+  // where the system can refuse a link anywhere on the way. False for anything else (a folder
+  // missing, a link, or no such call here): the caller then walks with open_child.
+  bool open_existing(const std::vector<std::string>& parts, size_t count, Folder& child) const;
   // Creates a new file exclusively; fails when anything, a link included, has that name.
   bool create_file(const std::string& name, uint32_t unix_mode, File& file) const;
   // Renames the open file `from` to `to` in this folder (replacing a file there) and closes

@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <sys/random.h>
+#include <sys/syscall.h>
+#ifdef SYS_openat2
+#include <linux/openat2.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -311,6 +315,25 @@ FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
   child.fd_ = fd;
   child.path_ = path_ + (path_.empty() || path_.back() == '/' ? "" : "/") + name;
   return created ? FolderStatus::CREATED : FolderStatus::EXISTS;
+}
+
+bool Folder::open_existing(const std::vector<std::string>& parts, size_t count, Folder& child) const {
+#ifdef SYS_openat2
+  std::string relative;
+  for (size_t i = 0; i < count; ++i) relative += (i ? "/" : "") + parts[i];
+  struct open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+  int fd = static_cast<int>(::syscall(SYS_openat2, fd_, relative.c_str(), &how, sizeof how));
+  if (fd < 0) return false;
+  child.close();
+  child.fd_ = fd;
+  child.path_ = path_ + (path_.empty() || path_.back() == '/' ? "" : "/") + relative;
+  return true;
+#else
+  (void)parts, (void)count, (void)child;
+  return false;
+#endif
 }
 
 bool Folder::create_file(const std::string& name, uint32_t unix_mode, File& file) const {

@@ -357,6 +357,9 @@ bool Folder::open_root(const std::string& path) {
   return !final_root_.empty();
 }
 
+// Windows has no call that refuses reparse points along a whole path: the caller walks.
+bool Folder::open_existing(const std::vector<std::string>&, size_t, Folder&) const { return false; }
+
 FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
   std::string path = child_path(path_, name);
   // Most members go to folders that exist by then: open first, create only what is missing.

@@ -24,7 +24,7 @@ void run_on_threads(int count, void (*work)(void*, int), void* context) {
 }
 
 // Decoded members waiting for a writer are held in memory up to this much.
-constexpr size_t WRITERS_HOLD = 32 << 20;
+constexpr size_t WRITERS_HOLD = 8 << 20;
 
 class ThreadWriters : public MemberWriters {
  public:
@@ -51,6 +51,22 @@ class ThreadWriters : public MemberWriters {
   void drain() override {
     std::unique_lock<std::mutex> guard(lock_);
     room_.wait(guard, [&] { return pending_ == 0; });
+  }
+  std::vector<uint8_t> take_buffer() override {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (spare_.empty()) return {};
+    std::vector<uint8_t> buffer = std::move(spare_.back());
+    spare_.pop_back();
+    spare_bytes_ -= buffer.capacity();
+    return buffer;
+  }
+  void give_back(std::vector<uint8_t> buffer) override {
+    buffer.clear();
+    std::lock_guard<std::mutex> guard(lock_);
+    // No more spare than the writers may hold: what was in flight at the busiest moment.
+    if (spare_bytes_ + buffer.capacity() > WRITERS_HOLD) return;
+    spare_bytes_ += buffer.capacity();
+    spare_.push_back(std::move(buffer));
   }
 
  private:
@@ -83,6 +99,8 @@ class ThreadWriters : public MemberWriters {
   std::condition_variable wake_, room_;
   std::deque<Task> tasks_;
   size_t held_ = 0, pending_ = 0;
+  std::vector<std::vector<uint8_t>> spare_;
+  size_t spare_bytes_ = 0;
   bool stop_ = false;
 };
 

@@ -37,20 +37,29 @@ TEST(DamagedData, FlippedByteFailsTheCrcAndLeavesNoFile) {
   }
 }
 
-// With several threads small members are written by writer threads: a member named twice
-// still ends as the later one, a refused name fails alone, and a large member goes straight
-// to disk beside them.
+// With several threads small members are written by writer threads, many to a shared
+// buffer: a member named twice still ends as the later one, a refused name and a damaged
+// member fail alone (the members after it in the buffer intact), and a large member goes
+// straight to disk beside them.
 TEST(WriterThreads, LaterDuplicateWinsAndARefusalFailsAlone) {
   ScratchFolder dir;
   std::string archive = stored_entry("", "dup.txt", "first");
-  for (int i = 0; i < 40; ++i) archive += stored_entry("sub/", "f" + std::to_string(i) + ".txt", sample_text(100 + i, i));
+  for (int i = 0; i < 40; ++i) {
+    archive += stored_entry("sub/", "f" + std::to_string(i) + ".txt", sample_text(100 + i, i));
+    if (i == 20) {
+      archive += stored_entry("sub/", "damaged.txt", sample_text(3000, 1));
+      archive.back() ^= 0x20;
+    }
+  }
   archive += stored_entry("", "../evil.txt", "outside") + stored_entry("", "big.bin", sample_text(5 << 20, 9));
   archive += stored_entry("", "dup.txt", "second");
   write_file(dir / "x.vnr", archive);
   ToolRun run = run_tool("x -t2 " + shell_quoted(dir / "x.vnr") + " " + shell_quoted(dir / "out"));
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find("evil.txt"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("damaged.txt: CRC-32 mismatch"), std::string::npos) << run.err;
   EXPECT_FALSE(exists(dir / "evil.txt"));
+  EXPECT_FALSE(exists(dir / "out/sub/damaged.txt"));
   EXPECT_EQ(read_file(dir / "out/dup.txt"), "second");
   for (int i = 0; i < 40; ++i) EXPECT_EQ(read_file(dir / ("out/sub/f" + std::to_string(i) + ".txt")), sample_text(100 + i, i));
   EXPECT_EQ(read_file(dir / "out/big.bin"), sample_text(5 << 20, 9));
@@ -125,12 +134,18 @@ TEST(HostileNames, NothingIsWrittenOutsideTheDestination) {
 
 TEST(HostileNames, LinkInsideTheDestinationIsNotFollowed) {
   ScratchFolder dir;
-  std::system(("mkdir -p " + shell_quoted(dir / "out") + " " + shell_quoted(dir / "elsewhere")).c_str());
+  std::system(("mkdir -p " + shell_quoted(dir / "out/real/deeper") + " " + shell_quoted(dir / "elsewhere/deeper")).c_str());
   ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (dir / "out/link").c_str()), 0);
-  write_file(dir / "link.vnr", stored_entry("link/", "planted.txt", "x"));
-  ToolRun run = run_tool("x " + shell_quoted(dir / "link.vnr") + " " + shell_quoted(dir / "out"));
-  EXPECT_EQ(run.exit_code, 1);
+  ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (dir / "out/real/link").c_str()), 0);
+  // At the top and below a real folder, and with the folders after the link there already.
+  for (const char* folder : {"link/", "real/link/", "real/link/deeper/"}) {
+    write_file(dir / "link.vnr", stored_entry(folder, "planted.txt", "x"));
+    ToolRun run = run_tool("x " + shell_quoted(dir / "link.vnr") + " " + shell_quoted(dir / "out"));
+    EXPECT_EQ(run.exit_code, 1) << folder;
+    EXPECT_NE(run.err.find("is a link"), std::string::npos) << run.err;
+  }
   EXPECT_FALSE(exists(dir / "elsewhere/planted.txt"));
+  EXPECT_FALSE(exists(dir / "elsewhere/deeper/planted.txt"));
 }
 
 TEST(HostileNames, ExistingFileLinkIsReplacedNotWrittenThrough) {
