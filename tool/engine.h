@@ -85,8 +85,8 @@ class MemberWriters {
   virtual void post(size_t bytes, std::function<void(int slot)> task) = 0;
   // Returns when every task posted so far has finished.
   virtual void drain() = 0;
-  // Buffers for members on their way to the writers, given back once written: fresh memory
-  // costs a page fault every 4 KB, which is more than writing a small file.
+  // Buffers for members on their way to the writers, given back once written: reused, they
+  // spare the page fault that fresh memory costs on every 4 KB.
   virtual std::vector<uint8_t> take_buffer() = 0;
   virtual void give_back(std::vector<uint8_t> buffer) = 0;
 };

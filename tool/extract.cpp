@@ -424,6 +424,21 @@ void report_member(WorkerState& state, size_t index, const std::string& refusal,
   }
 }
 
+// A member's output once its data has ended: put in place when whole and written, else removed;
+// then the outcome is reported.
+void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string refusal,
+                const std::string& problem) {
+  if (problem.empty() && refusal.empty() && out.active) {
+    if (out.failed) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
+    else refusal = finish_output(state.shared.entries[index].header, out);
+  }
+  if (out.active && (!problem.empty() || !refusal.empty())) {
+    out.file.close();
+    out.folder->remove(out.created);
+  }
+  report_member(state, index, refusal, problem, out.active);
+}
+
 // Members decoded into memory for the writers: their bytes one after another in one buffer.
 struct HeldBatch {
   struct Member {
@@ -439,15 +454,8 @@ void write_held(WorkerState& state, size_t index, const uint8_t* bytes, size_t s
   MemberOutput out;
   std::string refusal;
   open_output(state.shared, index, out, refusal);
-  if (refusal.empty()) {
-    if (size > 0 && !out.file.write(bytes, size)) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
-    else refusal = finish_output(state.shared.entries[index].header, out);
-  }
-  if (out.active && !refusal.empty()) {
-    out.file.close();
-    out.folder->remove(out.created);
-  }
-  report_member(state, index, refusal, std::string(), true);
+  if (out.active && size > 0 && !out.file.write(bytes, size)) out.failed = true;
+  end_output(state, index, out, refusal, std::string());
 }
 
 class Decoder {
@@ -553,15 +561,7 @@ class Decoder {
         return;
       }
     }
-    if (problem.empty() && refusal.empty() && out.active) {
-      if (out.failed) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
-      else refusal = finish_output(h, out);
-    }
-    if (out.active && (!problem.empty() || !refusal.empty())) {
-      out.file.close();
-      out.folder->remove(out.created);
-    }
-    report_member(state_, index, refusal, problem, out.active);
+    end_output(state_, index, out, refusal, problem);
   }
 
   void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {

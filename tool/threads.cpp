@@ -23,7 +23,7 @@ void run_on_threads(int count, void (*work)(void*, int), void* context) {
   for (std::thread& t : pool) t.join();
 }
 
-// Decoded members waiting for a writer are held in memory up to this much.
+// The buffers of decoded members waiting for a writer take up to this much memory.
 constexpr size_t WRITERS_HOLD = 8 << 20;
 
 class ThreadWriters : public MemberWriters {
