@@ -21,15 +21,6 @@ std::string list_bytes(const std::string& archive, const std::vector<std::string
   return b;
 }
 
-RunResult extract_into(const std::string& archive, const std::string& dest,
-                       std::function<void(const EntryHeader&)> after = nullptr) {
-  ReadJob job;
-  job.archive_path = archive;
-  job.destination = dest;
-  job.after_member = std::move(after);
-  return read_archive_with(job, nullptr);
-}
-
 TEST(PlantedLink, AtTheOldTemporaryNameIsNeverFollowed) {
   ScratchFolder dir;
   write_file(dir / "outside.txt", "outside");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive_format.h"
+#include "../tool_entries.h"
 
 struct ScratchFolder {
   std::string path;
@@ -51,23 +52,6 @@ inline std::string sample_text(size_t size, unsigned seed) {
   }
   s.resize(size);
   return s;
-}
-
-// One stored entry built by hand, as a hostile archive would carry it.
-inline std::string stored_entry(const std::string& folder, const std::string& name,
-                                const std::string& data, uint8_t mark = 0) {
-  EntryHeader h;
-  h.folder = folder;
-  h.name = name;
-  h.size = static_cast<int64_t>(data.size());
-  h.mark = mark;
-  h.method = METHOD_STORE;
-  h.compressed_size = data.size();
-  h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
-                                      static_cast<uInt>(data.size())));
-  h.entry_length = header_size(name.size(), folder.size()) + static_cast<int64_t>(data.size());
-  std::vector<uint8_t> bytes = encode_header(h);
-  return std::string(bytes.begin(), bytes.end()) + data;
 }
 
 struct ToolRun {

@@ -3,10 +3,8 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
-
-#include "engine.h"
+#include "../tool_entries.h"
 #include "test_files.h"
 
 namespace {
@@ -27,28 +25,6 @@ std::string fresh_folder(const std::string& name) {
                        "-" + std::to_string(GetTickCount64());
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder + "\\";
-}
-
-std::string stored_entry(const std::string& folder, const std::string& name, const std::string& data) {
-  EntryHeader h;
-  h.folder = folder;
-  h.name = name;
-  h.size = static_cast<int64_t>(data.size());
-  h.method = METHOD_STORE;
-  h.compressed_size = data.size();
-  h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  h.entry_length = header_size(name.size(), folder.size()) + static_cast<int64_t>(data.size());
-  std::vector<uint8_t> bytes = encode_header(h);
-  return std::string(bytes.begin(), bytes.end()) + data;
-}
-
-RunResult extract_into(const std::string& archive, const std::string& dest,
-                       std::function<void(const EntryHeader&)> after = nullptr) {
-  ReadJob job;
-  job.archive_path = archive;
-  job.destination = dest;
-  job.after_member = std::move(after);
-  return read_archive_with(job, nullptr);
 }
 
 TEST(WindowsHardening, LinkAtTheMembersNameIsReplacedNotWrittenThrough) {
