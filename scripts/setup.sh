@@ -1,14 +1,64 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need, from Debian's packages only.
 # Idempotent: a second run checks and returns in seconds.
+#   setup.sh          what building and running need (64-bit only; never touches i386)
+#   setup.sh --win32  that, plus 32-bit Wine through qemu-user for the tests of the shipped build;
+#                     when it cannot be had, says why, records it and still succeeds
+# The registry has bad moments: every apt call is tried three times, a failed index update is
+# worked around with the lists already here, and only a step that is really needed fails the run.
 set -euo pipefail
 
+DEPS=${VANTOR_DEPS:-/opt/vantor-deps}
+WIN32_STATUS=$DEPS/win32-unavailable
+SOURCES_LIST=$(dirname "$0")/codec-sources.txt
+APT_PAUSE=${VANTOR_APT_PAUSE:-10}
+want_win32=0
+[ "${1:-}" = --win32 ] && want_win32=1
+
 # Several checkouts on one machine may run this at once: apt and the cross-builds take turns.
-exec 8>/var/lock/vantor-setup.lock
+mkdir -p "$DEPS"
+exec 8>"${VANTOR_SETUP_LOCK:-/var/lock/vantor-setup.lock}"
 flock 8
 
-DEPS=${VANTOR_DEPS:-/opt/vantor-deps}
-STAMP=$DEPS/.packages-v2
+say() { echo "setup: $*" >&2; }
+
+# step <label> <command...>: runs one step and prints how long it took.
+step() {
+  local label=$1 start=$SECONDS
+  shift
+  "$@"
+  say "$label: $((SECONDS - start)) s"
+}
+
+# apt_try <command...>: up to three tries with a pause between; the last error is in $APT_ERROR.
+APT_ERROR=
+apt_try() {
+  local try out
+  for try in 1 2 3; do
+    if out=$("$@" 2>&1 >/dev/null); then
+      APT_ERROR=
+      return 0
+    fi
+    APT_ERROR=$(grep -E '^(E|W):' <<<"$out" | head -n 3 | tr '\n' ' ')
+    [ -n "$APT_ERROR" ] || APT_ERROR=$(tail -n 2 <<<"$out" | tr '\n' ' ')
+    say "try $try of 3 failed: $* -> ${APT_ERROR:0:300}"
+    [ $try -lt 3 ] && sleep "$APT_PAUSE"
+  done
+  return 1
+}
+
+# A failed update leaves the lists of the last good one: installs can still work from those, so
+# only the install that really fails stops the run.
+apt_update() {
+  apt_try apt-get update -qq ||
+    say "apt-get update failed three times; going on with the package lists already here"
+}
+
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive apt_try apt-get install -y -qq --no-remove --no-install-recommends "$@"
+}
+
+# --- the 64-bit packages --------------------------------------------------------------------------
 PACKAGES=(
   cmake ninja-build g++ make pkg-config python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
@@ -18,21 +68,21 @@ PACKAGES=(
   fonts-droid-fallback
 )
 
-need_packages() {
-  [ -f "$STAMP" ] || return 0
+packages_missing() {
   # dpkg-query fails for a package it has never heard of: a package added to the list.
   local status
   status=$(dpkg-query -W -f='${Status}\n' "${PACKAGES[@]}" 2>/dev/null) || return 0
-  grep -qv '^install ok installed' <<<"$status" && return 0
-  return 1
+  grep -qv '^install ok installed' <<<"$status"
 }
 
-if need_packages; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
-  mkdir -p "$DEPS" && touch "$STAMP"
-fi
+install_packages() {
+  packages_missing || return 0
+  apt_update
+  if ! apt_install "${PACKAGES[@]}"; then
+    say "FAILED: the build's packages could not be installed: $APT_ERROR"
+    exit 1
+  fi
+}
 
 # --- 32-bit Wine through qemu-user ---------------------------------------------------------------
 # This kernel cannot execute i386 code. qemu-user from bookworm-backports (Debian 12's own 7.2 cannot
@@ -40,7 +90,7 @@ fi
 # build is tested as it is. wine32 must be the same version as wine64: they share one wineserver
 # protocol and the other checkouts' 64-bit runs must not notice the install.
 BACKPORTS_LIST=/etc/apt/sources.list.d/vantor-backports.sources
-BINFMT=/proc/sys/fs/binfmt_misc
+BINFMT=${VANTOR_BINFMT:-/proc/sys/fs/binfmt_misc}
 QEMU_I386=/usr/bin/qemu-i386-static
 
 qemu_is_recent() {
@@ -50,137 +100,171 @@ qemu_is_recent() {
   dpkg --compare-versions "${v##* }" ge 1:8
 }
 
+wine32_is_installed() {
+  [ "$(dpkg-query -W -f='${Status} ${Version}' wine32:i386 2>/dev/null)" = "install ok installed $1" ]
+}
+
+# Records why the 32-bit runs cannot happen; scripts/test.sh reads it.
+win32_unavailable() {
+  say "32-bit runs SKIPPED: $1"
+  echo "$1" >"$WIN32_STATUS"
+  return 1
+}
+
 install_wine32() {
   local wine_version
   wine_version=$(dpkg-query -W -f='${Version}' wine64)
-  if [ ! -f "$BACKPORTS_LIST" ]; then
-    local uri
-    uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
-      "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg >"$BACKPORTS_LIST"
-    apt-get update -qq
+  if ! qemu_is_recent || ! wine32_is_installed "$wine_version"; then
+    if [ ! -f "$BACKPORTS_LIST" ]; then
+      local uri
+      uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+      printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+        "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg >"$BACKPORTS_LIST"
+    fi
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    apt_update
   fi
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    apt-get update -qq
+  if ! qemu_is_recent && ! apt_install -t bookworm-backports qemu-user-static; then
+    win32_unavailable "qemu-user-static could not be installed from bookworm-backports: $APT_ERROR"
+    return
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  if ! qemu_is_recent; then
-    apt-get install -y -qq --no-remove --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+  if ! wine32_is_installed "$wine_version" &&
+     ! apt_install "wine32:i386=$wine_version" "libwine:i386=$wine_version"; then
+    win32_unavailable "wine32 could not be installed: $APT_ERROR"
+    return
   fi
-  if [ "$(dpkg-query -W -f='${Status} ${Version}' wine32:i386 2>/dev/null)" != "install ok installed $wine_version" ]; then
-    apt-get install -y -qq --no-remove --no-install-recommends "wine32:i386=$wine_version" "libwine:i386=$wine_version" >/dev/null
-  fi
+  register_qemu_i386
 }
 
 # The kernel runs i386 programs through qemu; flag F opens the interpreter now, so it works inside
-# any mount namespace. Without binfmt_misc the 32-bit runs are skipped (scripts/test.sh says so).
+# any mount namespace.
 register_qemu_i386() {
   if [ ! -e "$BINFMT/register" ]; then
     mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null || true
   fi
   if [ ! -e "$BINFMT/register" ]; then
-    echo "setup: this kernel offers no binfmt_misc; the 32-bit Windows tests will be skipped" >&2
-    return 0
+    win32_unavailable "this kernel offers no binfmt_misc to run qemu-i386 through"
+    return
   fi
   [ -e "$BINFMT/qemu-i386" ] && return 0
   printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU_I386"':F' \
     >"$BINFMT/register" 2>/dev/null ||
-    echo "setup: could not register $QEMU_I386 with binfmt_misc; the 32-bit Windows tests will be skipped" >&2
+    win32_unavailable "could not register $QEMU_I386 with binfmt_misc"
 }
 
-if [ "${VANTOR_SKIP_WIN32:-0}" != 1 ]; then
-  install_wine32
-  register_qemu_i386
-fi
+# --- codec and image libraries from Debian's source packages ---------------------------------------
+# Fetched straight from the archive's pool by the versions and .dsc checksums in codec-sources.txt
+# (no source list is added to apt, so a bad index of another suite cannot get in the way), then
+# unpacked with dpkg-source -x, which checks every file against the .dsc and applies the patches.
+source_line() { awk -v n="$1" '$1 == n { print $2, $3, $4 }' "$SOURCES_LIST"; }
+source_version() { source_line "$1" | cut -d' ' -f1; }
 
-enable_source_lists() {
-  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > /etc/apt/sources.list.d/vantor-src.sources
-    apt-get update -qq
-  fi
+mirror_uri() {
+  local uri
+  uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+  echo "${uri:-http://deb.debian.org/debian}"
 }
 
-# libpng is not packaged for MinGW: cross-build Debian's own source package.
-fetch_libpng_source() {
-  local src=$DEPS/src
+download() {
+  apt_try /usr/lib/apt/apt-helper download-file "$1" "$2" "SHA256:$3" || {
+    rm -f "$2"
+    say "FAILED: could not download $1: $APT_ERROR"
+    exit 1
+  }
+}
+
+# unpacked_source <package>: prints the folder of the patched source, fetching it once.
+unpacked_source() {
+  local name=$1 version folder sha dsc src=$DEPS/src
+  read -r version folder sha <<<"$(source_line "$name")"
+  [ -n "$sha" ] || { say "FAILED: $name is not in $SOURCES_LIST"; exit 1; }
   mkdir -p "$src"
-  if ! ls "$src"/libpng1.6_*.orig.tar.* >/dev/null 2>&1; then
-    enable_source_lists
-    (cd "$src" && apt-get source --download-only -qq libpng1.6 >/dev/null 2>&1) || true
+  dsc=$src/${name}_$version.dsc
+  if [ ! -d "$src/$name-$version" ]; then
+    local base
+    base=$(mirror_uri)/pool/$folder
+    [ -f "$dsc" ] || download "$base/${name}_$version.dsc" "$dsc" "$sha"
+    local file_sha file
+    while read -r file_sha _ file; do
+      [ -f "$src/$file" ] || download "$base/$file" "$src/$file" "$file_sha"
+    done < <(sed -n '/^Checksums-Sha256:/,/^[A-Z]/p' "$dsc" | grep '^ ')
+    rm -rf "$src/$name-$version.tmp"
+    dpkg-source -x "$dsc" "$src/$name-$version.tmp" >/dev/null
+    mv "$src/$name-$version.tmp" "$src/$name-$version"
   fi
-  ls "$src"/libpng1.6_*.orig.tar.* 2>/dev/null | head -n 1 | grep . || { echo "setup: could not fetch the libpng source package" >&2; exit 1; }
+  echo "$src/$name-$version"
 }
 
-# libzstd likewise, from the pinned version of Debian's source package (its upstream tarball).
-ZSTD_VERSION=1.5.4+dfsg2-5
-fetch_zstd_source() {
-  local src=$DEPS/src tarball
-  tarball=$src/libzstd_${ZSTD_VERSION%-*}.orig.tar.xz
-  mkdir -p "$src"
-  if [ ! -f "$tarball" ]; then
-    enable_source_lists
-    (cd "$src" && apt-get source --download-only -qq "libzstd=$ZSTD_VERSION" >/dev/null 2>&1) || true
-  fi
-  [ -f "$tarball" ] || { echo "setup: could not fetch the libzstd source package" >&2; exit 1; }
-  echo "$tarball"
-}
-
-# Static, multi-threaded, without the legacy formats; the headers go beside the library.
+# Static and multi-threaded, without the legacy formats; the headers go beside the library.
 build_zstd() {
-  local triple=$1 prefix=$DEPS/$1 tarball work
-  [ -f "$prefix/lib/libzstd.a" ] && return 0
-  tarball=$(fetch_zstd_source)
-  work=$(mktemp -d)
-  tar -xf "$tarball" -C "$work"
-  make -C "$work"/zstd-*/lib -j2 libzstd.a-mt CC="$triple-gcc-posix" AR="$triple-ar" \
-    ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 CFLAGS=-O2 >/dev/null
+  local prefix=$1 cc=$2 ar=$3 version source stamp
+  version=$(source_version libzstd)
+  stamp=$prefix/.libzstd-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source libzstd)
+  make -C "$source/lib" clean >/dev/null
+  make -C "$source/lib" -j2 libzstd.a-mt CC="$cc" AR="$ar" ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 \
+    CFLAGS="-O2 -fPIC" >/dev/null
   mkdir -p "$prefix/lib" "$prefix/include"
-  cp "$work"/zstd-*/lib/libzstd.a "$prefix/lib/"
-  cp "$work"/zstd-*/lib/zstd.h "$work"/zstd-*/lib/zstd_errors.h "$work"/zstd-*/lib/zdict.h "$prefix/include/"
+  cp "$source/lib/libzstd.a" "$prefix/lib/"
+  cp "$source/lib/zstd.h" "$source/lib/zstd_errors.h" "$source/lib/zdict.h" "$prefix/include/"
+  rm -f "$prefix"/.libzstd-*
+  touch "$stamp"
+}
+
+build_libpng() {
+  local triple=$1 prefix=$2 tc=$3 version source work stamp
+  version=$(source_version libpng1.6)
+  stamp=$prefix/.libpng1.6-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source libpng1.6)
+  work=$(mktemp -d)
+  cmake -S "$source" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_TOOLS=OFF -DPNG_EXECUTABLES=OFF \
+    -DZLIB_ROOT=/usr/$triple -DCMAKE_POLICY_DEFAULT_CMP0074=NEW >/dev/null
+  cmake --build "$work" >/dev/null
+  cmake --install "$work" >/dev/null
+  rm -rf "$work"
+  rm -f "$prefix"/.libpng1.6-*
+  touch "$stamp"
+}
+
+build_gtest() {
+  local prefix=$1 tc=$2 work
+  [ -f "$prefix/lib/libgtest.a" ] && return 0
+  work=$(mktemp -d)
+  cmake -S /usr/src/googletest -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -Dgtest_disable_pthreads=OFF >/dev/null
+  cmake --build "$work" >/dev/null
+  cmake --install "$work" >/dev/null
   rm -rf "$work"
 }
 
 build_for() {
-  local triple=$1 prefix=$DEPS/$1
-  local cc=$triple-gcc-posix cxx=$triple-g++-posix
-  local tc=$DEPS/$triple.cmake
+  local triple=$1 prefix=$DEPS/$1 tc=$DEPS/$1.cmake
   cat > "$tc" <<TC
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_C_COMPILER $cc)
-set(CMAKE_CXX_COMPILER $cxx)
+set(CMAKE_C_COMPILER $triple-gcc-posix)
+set(CMAKE_CXX_COMPILER $triple-g++-posix)
 set(CMAKE_RC_COMPILER $triple-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/$triple $prefix)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 TC
-  if [ ! -f "$prefix/lib/libpng16.a" ]; then
-    local tarball work
-    tarball=$(fetch_libpng_source)
-    work=$(mktemp -d)
-    tar -xf "$tarball" -C "$work"
-    cmake -S "$work"/libpng-* -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
-      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-      -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
-      -DZLIB_ROOT=/usr/$triple -DCMAKE_POLICY_DEFAULT_CMP0074=NEW >/dev/null
-    cmake --build "$work/build" >/dev/null
-    cmake --install "$work/build" >/dev/null
-    rm -rf "$work"
-  fi
-  build_zstd "$triple"
-  if [ ! -f "$prefix/lib/libgtest.a" ]; then
-    local work
-    work=$(mktemp -d)
-    cmake -S /usr/src/googletest -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
-      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-      -Dgtest_disable_pthreads=OFF >/dev/null
-    cmake --build "$work" >/dev/null
-    cmake --install "$work" >/dev/null
-    rm -rf "$work"
-  fi
+  build_libpng "$triple" "$prefix" "$tc"
+  build_zstd "$prefix" "$triple-gcc-posix" "$triple-ar"
+  build_gtest "$prefix" "$tc"
 }
 
-build_for i686-w64-mingw32
-build_for x86_64-w64-mingw32
-echo "setup: dependencies ready in $DEPS"
+step "packages" install_packages
+if [ $want_win32 = 1 ]; then
+  rm -f "$WIN32_STATUS"
+  step "32-bit Wine" install_wine32 || true
+fi
+[ "${VANTOR_SETUP_ONLY:-}" = packages ] && exit 0
+step "libzstd, native" build_zstd "$DEPS/native" gcc ar
+step "libraries for i686" build_for i686-w64-mingw32
+step "libraries for x86_64" build_for x86_64-w64-mingw32
+say "dependencies ready in $DEPS"

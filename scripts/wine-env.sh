@@ -20,10 +20,13 @@ esac
 
 # Prints why 32-bit Wine cannot run here and fails, or succeeds silently.
 wine32_unavailable() {
-  if [ ! -x /usr/lib/wine/wine ]; then
-    echo "32-bit Wine (wine32:i386) is not installed; run scripts/setup.sh"
+  local recorded=${VANTOR_DEPS:-/opt/vantor-deps}/win32-unavailable
+  if [ -s "$recorded" ]; then
+    cat "$recorded"
+  elif [ ! -x /usr/lib/wine/wine ]; then
+    echo "32-bit Wine (wine32:i386) is not installed; run scripts/setup.sh --win32"
   elif [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    echo "qemu-i386 is not registered with binfmt_misc (the kernel may lack it); run scripts/setup.sh as root"
+    echo "qemu-i386 is not registered with binfmt_misc (the kernel may lack it); run scripts/setup.sh --win32 as root"
   elif ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
     echo "qemu-i386 is registered with binfmt_misc but disabled"
   else

@@ -1,4 +1,7 @@
 // vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
+#include <zlib.h>
+#include <zstd.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -123,6 +126,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = command_arguments(argc, argv);
   if (args.empty()) {
     std::fputs(usage_text(), stdout);
+    // The versions the decoders of untrusted archives come from, for bug reports and audits.
+    std::printf("\nbuilt with zstd %s and zlib %s\n", ZSTD_versionString(), zlibVersion());
     return 0;
   }
   Options options;
