@@ -4,7 +4,7 @@
 marks every vantor point that a peer beats on both axes (faster by more than 5 % and smaller),
 and compares extracting the solid default archive with cp -r (medians of three rounds).
 
-  VANTOR=path/to/vantor  TASKS=2  MIXED_MB=60  BENCH_DIR=/tmp/vantor-plane  bench/plane.py
+  VANTOR=path/to/vantor  TASKS=2  MIXED_MB=60  BENCH_DIR=/tmp/vantor-plane  [VANTOR_BEFORE=path]  bench/plane.py
 Timings drift on shared machines: compare the figures of one run with each other."""
 import os, resource, shutil, subprocess, sys, time
 
@@ -15,14 +15,14 @@ MIXED_MB = int(os.environ.get("MIXED_MB", "60"))
 BENCH = os.environ.get("BENCH_DIR", "/tmp/vantor-plane")
 T = TASKS
 
-OURS = [  # (kind, name, command run in the work folder, archive)
-    ("plain", "vantor -m1", f"{VANTOR} a -r -m1 -t{T} a.vnr src", "a.vnr"),
-    ("plain", "vantor -m3", f"{VANTOR} a -r -m3 -t{T} a.vnr src", "a.vnr"),
-    ("plain", "vantor -mx3 -k7", f"{VANTOR} a -r -mx3 -k7 -t{T} a.vnr src", "a.vnr"),
-    ("solid", "vantor -s -m1", f"{VANTOR} a -r -s -m1 -t{T} a.vnr src", "a.vnr"),
-    ("solid", "vantor -s -m3", f"{VANTOR} a -r -s -m3 -t{T} a.vnr src", "a.vnr"),
-    ("solid", "vantor -s -mx3 -k7", f"{VANTOR} a -r -s -mx3 -k7 -t{T} a.vnr src", "a.vnr"),
-]
+SETTINGS = [("plain", "-m1"), ("plain", "-m3"), ("plain", "-mx3 -k7"),
+            ("solid", "-s -m1"), ("solid", "-s -m3"), ("solid", "-s -mx3 -k7")]
+# (kind, name, command run in the work folder, archive); VANTOR_BEFORE=path adds another build's
+# points to the same run, named "(before)", to compare two builds on one machine's drift.
+OURS = [(kind, f"vantor {s}", f"{VANTOR} a -r {s} -t{T} a.vnr src", "a.vnr") for kind, s in SETTINGS]
+if os.environ.get("VANTOR_BEFORE"):
+    OURS += [(kind, f"vantor {s} (before)", f"{os.environ['VANTOR_BEFORE']} a -r {s} -t{T} a.vnr src", "a.vnr")
+             for kind, s in SETTINGS]
 PEERS = [
     ("plain", "zip -1", "zip -q -r -1 a.zip src", "a.zip"),
     ("plain", "zip -6", "zip -q -r -6 a.zip src", "a.zip"),

@@ -12,6 +12,7 @@ DEPS=${VANTOR_DEPS:-/opt/vantor-deps}
 WIN32_STATUS=$DEPS/win32-unavailable
 SOURCES_LIST=$(dirname "$0")/codec-sources.txt
 APT_PAUSE=${VANTOR_APT_PAUSE:-10}
+APT_SOURCES=${VANTOR_APT_SOURCES:-/etc/apt/sources.list.d}
 want_win32=0
 [ "${1:-}" = --win32 ] && want_win32=1
 
@@ -39,8 +40,8 @@ apt_try() {
       APT_ERROR=
       return 0
     fi
-    APT_ERROR=$(grep -E '^(E|W):' <<<"$out" | head -n 3 | tr '\n' ' ')
-    [ -n "$APT_ERROR" ] || APT_ERROR=$(tail -n 2 <<<"$out" | tr '\n' ' ')
+    APT_ERROR=$(grep -E '^(E|W):' <<<"$out" | head -n 3 | paste -sd' ')
+    [ -n "$APT_ERROR" ] || APT_ERROR=$(tail -n 2 <<<"$out" | paste -sd' ')
     say "try $try of 3 failed: $* -> ${APT_ERROR:0:300}"
     [ $try -lt 3 ] && sleep "$APT_PAUSE"
   done
@@ -49,9 +50,11 @@ apt_try() {
 
 # A failed update leaves the lists of the last good one: installs can still work from those, so
 # only the install that really fails stops the run.
+UPDATE_ERROR=
 apt_update() {
-  apt_try apt-get update -qq ||
-    say "apt-get update failed three times; going on with the package lists already here"
+  apt_try apt-get update -qq && return 0
+  UPDATE_ERROR=$APT_ERROR
+  say "apt-get update failed three times; going on with the package lists already here"
 }
 
 apt_install() {
@@ -89,7 +92,7 @@ install_packages() {
 # start 32-bit Wine), registered with binfmt_misc, runs Debian's 32-bit Wine, so the shipped i686
 # build is tested as it is. wine32 must be the same version as wine64: they share one wineserver
 # protocol and the other checkouts' 64-bit runs must not notice the install.
-BACKPORTS_LIST=/etc/apt/sources.list.d/vantor-backports.sources
+BACKPORTS_LIST=$APT_SOURCES/vantor-backports.sources
 BINFMT=${VANTOR_BINFMT:-/proc/sys/fs/binfmt_misc}
 QEMU_I386=/usr/bin/qemu-i386-static
 
@@ -117,7 +120,7 @@ install_wine32() {
   if ! qemu_is_recent || ! wine32_is_installed "$wine_version"; then
     if [ ! -f "$BACKPORTS_LIST" ]; then
       local uri
-      uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+      uri=$(sed -n 's/^URIs: *//p' "$APT_SOURCES/debian.sources" 2>/dev/null | head -n 1)
       printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
         "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg >"$BACKPORTS_LIST"
     fi
@@ -125,12 +128,12 @@ install_wine32() {
     apt_update
   fi
   if ! qemu_is_recent && ! apt_install -t bookworm-backports qemu-user-static; then
-    win32_unavailable "qemu-user-static could not be installed from bookworm-backports: $APT_ERROR"
+    win32_unavailable "qemu-user-static could not be installed from bookworm-backports: $APT_ERROR${UPDATE_ERROR:+ (after a failed index update: $UPDATE_ERROR)}"
     return
   fi
   if ! wine32_is_installed "$wine_version" &&
      ! apt_install "wine32:i386=$wine_version" "libwine:i386=$wine_version"; then
-    win32_unavailable "wine32 could not be installed: $APT_ERROR"
+    win32_unavailable "wine32 could not be installed: $APT_ERROR${UPDATE_ERROR:+ (after a failed index update: $UPDATE_ERROR)}"
     return
   fi
   register_qemu_i386
@@ -161,7 +164,7 @@ source_version() { source_line "$1" | cut -d' ' -f1; }
 
 mirror_uri() {
   local uri
-  uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+  uri=$(sed -n 's/^URIs: *//p' "$APT_SOURCES/debian.sources" 2>/dev/null | head -n 1)
   echo "${uri:-http://deb.debian.org/debian}"
 }
 
