@@ -11,6 +11,10 @@ echo "== archiver: the speed-size plane, vantor's six settings against zip, 7z, 
 python3 bench/plane.py
 
 echo
+echo "== archiver: the progress channel's cost, with and without it (medians of five)"
+python3 bench/progress_overhead.py
+
+echo
 echo "== floor: creating 100,000 empty files in 1,000 folders natively (seconds)"
 build/native/bench/empty_files_floor 100000 1000
 

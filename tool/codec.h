@@ -47,6 +47,9 @@ class ZstdEncoder {
   bool feed(const uint8_t* data, size_t size, bool end, const EmitBytes& emit, std::string& problem);
   // One whole frame of a buffer into `out`.
   bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem);
+  // Lets go of the library's context without waiting for its workers' jobs: for a run that was
+  // cancelled and is about to end, where that wait could take seconds.
+  void abandon() { context_ = nullptr; }
 
  private:
   ZstdSettings settings_;

@@ -176,7 +176,7 @@ int64_t unit_input_size(const Unit& unit, const std::vector<Source>& sources) {
 
 class Compressor {
  public:
-  explicit Compressor(const MethodChoice& m) : choice_(m), settings_(m.deflate) {
+  Compressor(const MethodChoice& m, RunControl* control) : choice_(m), settings_(m.deflate), control_(control) {
     in_.resize(READ_CHUNK);
     out_.resize(DEFLATE_CHUNK);
     if (m.zstd_used()) {
@@ -189,6 +189,7 @@ class Compressor {
   }
   ~Compressor() {
     if (ready_ && !zstd_) deflateEnd(&z_);
+    if (zstd_ && cancelled(control_)) zstd_->abandon();
   }
 
   void run(Unit& unit, const std::vector<Source>& sources) {
@@ -256,6 +257,7 @@ class Compressor {
         unit.problem = "cannot read " + path;
         return;
       }
+      if (!count_read(got, unit.problem)) return;
       if (got == 0 && !unit.last_piece && left > 0) {
         unit.problem = path + " changed while it was read";
         return;
@@ -272,6 +274,7 @@ class Compressor {
   }
 
   bool add_file(const std::string& path, EntryHeader& h, Sink& sink, bool last, std::string& problem) {
+    if (control_) control_->working_on(&path);
     File file;
     if (!file.open_source(path, problem)) return false;
     uint32_t crc = crc32(0, nullptr, 0);
@@ -283,6 +286,7 @@ class Compressor {
         problem = "cannot read " + path;
         return false;
       }
+      if (!count_read(got, problem)) return false;
       crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
       size += got;
       bool end = got == 0;
@@ -342,9 +346,14 @@ class Compressor {
   }
 
   bool emit(const uint8_t* data, size_t size, int flush, Sink& sink, std::string& problem) {
-    if (zstd_)
-      return zstd_->feed(data, size, flush != Z_NO_FLUSH,
-                         [&](const uint8_t* p, size_t n) { return sink.write(p, n); }, problem);
+    if (zstd_) {
+      // A stream's workers hand back output as they go: the place to see a cancel mid-stream.
+      bool fed = zstd_->feed(data, size, flush != Z_NO_FLUSH,
+                             [&](const uint8_t* p, size_t n) { return !cancelled(control_) && sink.write(p, n); },
+                             problem);
+      if (!fed && cancelled(control_)) problem = CANCELLED_PROBLEM;
+      return fed;
+    }
     if (settings_.level == 0) return write_sink(sink, data, size, problem);
     z_.next_in = const_cast<Bytef*>(data);
     z_.avail_in = static_cast<uInt>(size);
@@ -362,6 +371,14 @@ class Compressor {
     }
   }
 
+  // Counts a block read and checks, between blocks, whether the run was asked to stop.
+  bool count_read(int64_t bytes, std::string& problem) {
+    add_progress(control_, bytes);
+    if (!cancelled(control_)) return true;
+    problem = CANCELLED_PROBLEM;
+    return false;
+  }
+
   static bool write_sink(Sink& sink, const uint8_t* data, size_t size, std::string& problem) {
     if (sink.write(data, size)) return true;
     problem = "cannot write a temporary file beside the archive";
@@ -370,6 +387,7 @@ class Compressor {
 
   MethodChoice choice_;
   DeflateSettings settings_;
+  RunControl* control_;
   std::unique_ptr<ZstdEncoder> zstd_;
   z_stream z_{};
   bool ready_ = false;
@@ -622,18 +640,23 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
   return true;
 }
 
-bool copy_existing(const Existing& existing, BufferedWriter& out, RunResult& result) {
+bool copy_existing(const Existing& existing, BufferedWriter& out, RunResult& result, RunControl* control) {
   if (existing.stretches.empty()) return true;
   File old;
   std::vector<uint8_t> buffer(WRITE_CHUNK);
   bool ok = old.open_read(existing.path);
   for (auto [offset, length] : existing.stretches) {
-    while (ok && length > 0) {
+    while (ok && length > 0 && !cancelled(control)) {
       size_t n = static_cast<size_t>(std::min<int64_t>(length, static_cast<int64_t>(buffer.size())));
       ok = old.read_at(offset, buffer.data(), n) && out.write(buffer.data(), n);
       offset += static_cast<int64_t>(n);
       length -= static_cast<int64_t>(n);
+      add_progress(control, static_cast<int64_t>(n));
     }
+  }
+  if (cancelled(control)) {
+    result.cancelled = true;
+    return false;
   }
   if (!ok) {
     result.problems.push_back("cannot copy the members of " + existing.path);
@@ -653,8 +676,8 @@ struct Schedule {
 };
 
 void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
-            const MethodChoice& choice, Schedule& schedule) {
-  Compressor compressor(choice);
+            const MethodChoice& choice, Schedule& schedule, RunControl* control) {
+  Compressor compressor(choice, control);
   for (;;) {
     size_t index;
     {
@@ -666,7 +689,8 @@ void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
       if (schedule.stop || schedule.next_unit >= units.size()) return;
       index = schedule.next_unit++;
     }
-    compressor.run(units[index], sources);
+    if (cancelled(control)) units[index].problem = CANCELLED_PROBLEM;
+    else compressor.run(units[index], sources);
     {
       std::lock_guard<std::mutex> guard(schedule.lock);
       units[index].done = true;
@@ -737,7 +761,8 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, c
       schedule.changed.wait(guard, [&] { return unit.done; });
     }
     if (!unit.problem.empty()) {
-      result.problems.push_back(unit.problem);
+      if (cancelled(job.control)) result.cancelled = true;
+      else result.problems.push_back(unit.problem);
       return false;
     }
     bool written = true;
@@ -768,6 +793,15 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, c
   return true;
 }
 
+
+// What the live figures count to: the files read, and the kept members copied.
+int64_t run_total(const std::vector<Source>& sources, const Existing& existing) {
+  int64_t total = 0;
+  for (const Source& s : sources) total += s.info.size;
+  for (auto stretch : existing.stretches) total += stretch.second;
+  return total;
+}
+
 }  // namespace
 
 DeflateSettings deflate_settings(int method, bool ultra, int window_position) {
@@ -791,6 +825,7 @@ std::string self_extracting_path(const std::string& archive_path) {
 
 RunResult compress_archive(const CompressJob& job) {
   RunResult result;
+  ForgetMemberOnExit forget{job.control};
   std::string problem;
   std::vector<Source> sources;
   if (!collect_sources(job, sources, problem)) {
@@ -835,13 +870,15 @@ RunResult compress_archive(const CompressJob& job) {
   BufferedWriter out(file);
   bool ok = !job.self_extracting || write_stub(out, job, problem);
   if (!ok) result.problems.push_back(problem);
-  ok = ok && copy_existing(existing, out, result);
+  if (job.control) job.control->total.store(run_total(sources, existing));
+  ok = ok && copy_existing(existing, out, result, job.control);
 
   Schedule schedule;
   std::vector<std::thread> pool;
   if (ok)
     for (int t = 0; t < std::min<int>(threads, static_cast<int>(units.size())); ++t)
-      pool.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(choice), std::ref(schedule));
+      pool.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(choice), std::ref(schedule),
+                        job.control);
   ok = ok && write_units(units, sources, choice, job, schedule, out, result);
   {
     std::lock_guard<std::mutex> guard(schedule.lock);

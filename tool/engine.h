@@ -8,6 +8,7 @@
 
 #include "archive_format.h"
 #include "codec.h"
+#include "run_control.h"
 
 struct DeflateSettings {
   int level = 6;        // 0 = store
@@ -32,6 +33,8 @@ struct CompressJob {
   size_t stub_size = 0;
   // Called on the writing thread as data is done: bytes read so far and in all.
   std::function<void(int64_t done, int64_t total)> progress;
+  // Live figures and the request to stop, checked between blocks of data; may be null.
+  RunControl* control = nullptr;
 };
 
 struct RunResult {
@@ -42,6 +45,7 @@ struct RunResult {
   int64_t members = 0;
   int64_t bytes_in = 0;
   int64_t bytes_out = 0;
+  bool cancelled = false;             // stopped on request; nothing half-done was left behind
 };
 
 RunResult compress_archive(const CompressJob& job);
@@ -68,6 +72,8 @@ struct ReadJob {
   std::function<void(const EntryHeader&)> after_member;
   // Called now and then from the workers (never two at once): compressed bytes read and in all.
   std::function<void(int64_t done, int64_t total)> progress;
+  // Live figures (bytes decoded of the members read) and the request to stop; may be null.
+  RunControl* control = nullptr;
 };
 
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),

@@ -347,9 +347,10 @@ struct Shared {
 struct WorkerState {
   Shared& shared;
   RunResult& result;
+  // After a cancel, what fails is its consequence: the run reports the cancel alone.
   void fail(const std::string& line) {
     result.ok = false;
-    result.problems.push_back(line);
+    if (!cancelled(shared.job.control)) result.problems.push_back(line);
   }
   void done(int64_t bytes) {
     result.members++;
@@ -451,6 +452,7 @@ struct HeldBatch {
 
 // A writer thread's part: a member already decoded and checked goes to disk.
 void write_held(WorkerState& state, size_t index, const uint8_t* bytes, size_t size) {
+  if (cancelled(state.shared.job.control)) return;
   MemberOutput out;
   std::string refusal;
   open_output(state.shared, index, out, refusal);
@@ -530,6 +532,8 @@ class Decoder {
 
   void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
     const EntryHeader& h = shared_.entries[index].header;
+    if (stopped(stream_problem)) return;
+    if (shared_.job.control && wanted_by(shared_.job, h)) shared_.job.control->working_on(&h.name);
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
     bool wanted = wanted_by(shared_.job, h);
@@ -564,7 +568,15 @@ class Decoder {
     end_output(state_, index, out, refusal, problem);
   }
 
+  // A cancel is seen between blocks: the member at hand ends as a damaged one would, removed.
+  bool stopped(std::string& problem) {
+    if (!cancelled(shared_.job.control)) return false;
+    problem = CANCELLED_PROBLEM;
+    return true;
+  }
+
   void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
+    add_progress(shared_.job.control, static_cast<int64_t>(size));
     if (shared_.job.on_data && size > 0) shared_.job.on_data(data, size);
     crc = crc32_z(crc, data, size);
     produced += static_cast<int64_t>(size);
@@ -577,6 +589,7 @@ class Decoder {
     for (;;) {
       const uint8_t* data;
       size_t size;
+      if (stopped(problem)) return false;
       if (!input.next(data, size)) {
         problem = "cannot read the archive";
         return false;
@@ -604,6 +617,7 @@ class Decoder {
         return true;
       }
       if (want == 0 && !last) return true;
+      if (stopped(problem)) return false;
       if (z_.avail_in == 0 && !input_done_) {
         const uint8_t* data;
         size_t size;
@@ -659,6 +673,7 @@ class Decoder {
     for (;;) {
       uint64_t want = static_cast<uint64_t>(h.size - produced);
       if (want == 0 && !last) return true;
+      if (stopped(problem)) return false;
       if (zstd_in_size_ == 0 && !input_done_) {
         if (!input.next(zstd_in_, zstd_in_size_)) {
           problem = "cannot read the archive";
@@ -769,6 +784,7 @@ bool read_index(const std::string& archive_path, int64_t index_start, std::vecto
 
 RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWriters* writers) {
   RunResult result;
+  ForgetMemberOnExit forget{job.control};
   File archive;
   if (!archive.open_read(job.archive_path)) {
     result.ok = false;
@@ -796,7 +812,12 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
   }
   Shared shared{job, Folder(), entries, blocks, {}, {}, {}, {}};
   shared.renamed.resize(entries.size());
-  for (const Entry& e : entries) shared.progress_total += static_cast<int64_t>(e.header.compressed_size);
+  int64_t wanted_bytes = 0;
+  for (const Entry& e : entries) {
+    shared.progress_total += static_cast<int64_t>(e.header.compressed_size);
+    if (wanted_by(job, e.header)) wanted_bytes += e.header.size;
+  }
+  if (job.control) job.control->total.store(wanted_bytes);
   if (job.mode == ReadMode::EXTRACT) {
     std::string root = destination_root(job.destination);
     if (!make_destination(root) || !shared.root.open_root(root)) {
@@ -827,5 +848,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
     result.renamed += part.renamed;
     result.notes.insert(result.notes.end(), part.notes.begin(), part.notes.end());
   }
+  result.cancelled = cancelled(job.control);
+  if (result.cancelled) result.ok = false;
   return result;
 }

@@ -11,6 +11,7 @@
 #include "options.h"
 #include "path_safety.h"
 #include "progress.h"
+#include "run_channel.h"
 #include "sfx_image.h"
 #include "utf8_text.h"
 
@@ -39,8 +40,19 @@ std::string listing_line(const EntryHeader& h) {
 int report(const RunResult& result) {
   for (const std::string& line : result.notes) std::printf("vantor: %s\n", printable(line).c_str());
   for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", printable(line).c_str());
+  if (result.cancelled) {
+    std::fprintf(stderr, "vantor: cancelled; nothing half-done was left behind\n");
+    return EXIT_CANCELLED;
+  }
   return result.ok ? 0 : 1;
 }
+
+// Live progress and cancelling for a caller that asked for them (run_channel.h).
+struct Watched {
+  RunControl control;
+  RunChannel channel;
+  Watched() { channel.start(control); }
+};
 
 bool read_whole_file(const std::string& path, std::vector<uint8_t>& bytes) {
   File file;
@@ -88,7 +100,10 @@ int add(const Options& o) {
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
   ProgressLine progress;
   if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+  Watched watched;
+  job.control = &watched.control;
   RunResult result = compress_archive(job);
+  watched.channel.stop();
   progress.clear();
   if (result.ok)
     std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", printable(job.archive_path).c_str(),
@@ -107,7 +122,10 @@ int read(const Options& o, ReadMode mode) {
   job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
   ProgressLine progress;
   if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+  Watched watched;
+  job.control = &watched.control;
   RunResult result = read_archive(job);
+  watched.channel.stop();
   progress.clear();
   int code = report(result);
   std::string renamed = result.renamed == 0 ? std::string()

@@ -192,6 +192,11 @@ const char* usage_text() {
       "Names are stored as UTF-8; names in archives from before that are not UTF-8 are read\n"
       "as code page 1252. Names are printed with control characters escaped (\\x1b).\n"
       "A console shows progress (percentage and MB/s) on standard error; pipes and files do not.\n"
+      "A caller can ask for live progress and a way to stop: VANTOR_PROGRESS names a pipe (a\n"
+      "handle on Windows, a descriptor elsewhere) that gets \"progress <done> <total> <member>\"\n"
+      "every 100 ms; VANTOR_CANCEL names an event (Windows) or a pipe whose byte or end asks\n"
+      "the run to stop between blocks: it removes what it had not finished and exits with 3.\n"
       "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
-      "command line or a list file that is refused (count 0, bad length, NUL byte).\n";
+      "command line or a list file that is refused (count 0, bad length, NUL byte), 3 when\n"
+      "cancelled.\n";
 }
