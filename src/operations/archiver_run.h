@@ -1,19 +1,34 @@
-// Runs vantor.exe hidden, waits for it and tells how it ended.
+// Runs vantor.exe hidden and tells how it ended. The window stays alive meanwhile: messages are
+// handled while the run goes on, its progress arrives on a channel of its own (named in the
+// child's environment, beside the unchanged parameter string) and a cancel is a request the
+// archiver honours between blocks. The archiver cannot outlive the front end.
 #pragma once
 #include <string>
 #include <vector>
 
 struct ArchiverResult {
   bool started = false;
+  bool cancelled = false;  // the user asked to stop and the archiver stopped
   int exit_code = -1;
   std::string reason;  // the archiver's last words on standard error, when it failed
   std::vector<std::string> problems;  // every complaint it made, one per line
   bool ok() const { return started && exit_code == 0; }
 };
 
-// Starts program_folder\vantor.exe with the parameters, no working folder, hidden, and waits for
-// its end; its output is drained so the pipe can never block it.
-ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters);
+// Where a run shows itself: a window of ours whose close box and `stop_gadget` ask to cancel,
+// and the gadget numbers a progress bar and a status line are created under for the run.
+// window -1: no window of its own (messages are still handled, nothing can be cancelled).
+struct RunView {
+  int window = -1;
+  int stop_gadget = -1;
+  int bar = -1, bar_x = 0, bar_y = 0, bar_w = 0, bar_h = 0;
+  int status = -1, status_x = 0, status_y = 0, status_w = 0, status_h = 0;
+};
+
+// Starts program_folder\vantor.exe with the parameters, no working folder, hidden, and returns
+// when it has ended; its output is drained so the pipe can never block it.
+ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters,
+                            const RunView& view = RunView());
 
 // One sentence for a warning box: what failed and why.
 std::string archiver_failure_text(const std::string& what, const ArchiverResult& result);

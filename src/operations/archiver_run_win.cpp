@@ -1,11 +1,30 @@
+// Runs the archiver while the windows stay alive. Pitfalls:
+// - The child inherits every inheritable handle: the channel's ends are inheritable only until
+//   the child has started, and ours are never.
+// - Events taken from the queue during the run belong to other windows too: those are put back
+//   when the run ends, so nothing the user did elsewhere is lost.
+// - The archiver stops between blocks once the cancel event is set and exits with its own code;
+//   a job object ends it if this process goes away first.
 #include <windows.h>
+
+#include <memory>
 
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
+#include "operations/busy_window.h"
 #include "operations/operation_texts.h"
+#include "operations/run_progress.h"
+#include "process/line_splitter.h"
 #include "process/process_runner.h"
+#include "ui/events.h"
+#include "ui/taskbar.h"
+#include "ui/ui.h"
 
 namespace {
+
+constexpr int EXIT_CANCELLED = 3;  // the archiver's code for a run stopped on request
+constexpr DWORD REDRAW_MS = 100;
+constexpr DWORD BUSY_WINDOW_AFTER_MS = 1000;
 
 // Keeps the archiver's last line of complaint; earlier lines are usually the same story.
 std::string last_line(const std::string& text) {
@@ -15,36 +34,154 @@ std::string last_line(const std::string& text) {
   return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
+// What is in a pipe now, without waiting.
+std::string drain(HANDLE pipe) {
+  std::string text;
+  DWORD available = 0;
+  while (pipe && PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    size_t old = text.size();
+    text.resize(old + available);
+    DWORD got = 0;
+    if (!ReadFile(pipe, &text[old], available, &got, nullptr)) got = 0;
+    text.resize(old + got);
+    if (got == 0) break;
+  }
+  return text;
+}
+
+// The progress pipe and the cancel event the archiver finds through its environment.
+struct Channel {
+  HANDLE progress_read = nullptr, progress_write = nullptr, cancel = nullptr;
+  std::string pending;  // a progress line not yet ended
+
+  bool make() {
+    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&progress_read, &progress_write, &inheritable, 1 << 16)) return false;
+    SetHandleInformation(progress_read, HANDLE_FLAG_INHERIT, 0);
+    cancel = CreateEventA(&inheritable, TRUE, FALSE, nullptr);
+    return cancel != nullptr;
+  }
+  std::vector<std::string> environment() const {
+    return {"VANTOR_PROGRESS=" + std::to_string(reinterpret_cast<uintptr_t>(progress_write)),
+            "VANTOR_CANCEL=" + std::to_string(reinterpret_cast<uintptr_t>(cancel))};
+  }
+  // Once the child holds its copies: ours must not reach a later child, and the write end must
+  // close here so the pipe ends with the archiver.
+  void started() {
+    CloseHandle(progress_write);
+    progress_write = nullptr;
+    SetHandleInformation(cancel, HANDLE_FLAG_INHERIT, 0);
+  }
+  // Takes every whole line that has arrived; the last report wins.
+  void read(RunProgress& progress) {
+    pending += drain(progress_read);
+    size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      parse_progress_line(pending.substr(0, end), progress);
+      pending.erase(0, end + 1);
+    }
+  }
+  ~Channel() {
+    for (HANDLE h : {progress_read, progress_write, cancel})
+      if (h) CloseHandle(h);
+  }
+};
+
+// The bar and the status line of a run in its mode window, and the taskbar button.
+class Display {
+ public:
+  explicit Display(const RunView& view) : view_(view), start_(GetTickCount()) {
+    if (view_.window < 0) return;
+    progress_gadget(view_.bar, view_.bar_x, view_.bar_y, view_.bar_w, view_.bar_h);
+    text_gadget(view_.status, view_.status_x, view_.status_y, view_.status_w, view_.status_h, "Starting...");
+    gadget_set_state(view_.bar, PROGRESS_MARQUEE);
+    taskbar_progress(0, PROGRESS_MARQUEE);
+  }
+  ~Display() { taskbar_progress(0, TASKBAR_NO_PROGRESS); }
+
+  void show(const RunProgress& progress, bool force = false) {
+    DWORD now = GetTickCount();
+    if (view_.window < 0 || cancelling_ || (!force && now - last_ < REDRAW_MS)) return;
+    last_ = now;
+    int position = progress_position(progress, PROGRESS_RANGE);
+    if (position != gadget_get_state(view_.bar)) gadget_set_state(view_.bar, position);
+    taskbar_progress(0, position);
+    std::string status = progress_status(progress, (now - start_) / 1000.0);
+    if (status != shown_) gadget_set_text(view_.status, shown_ = status);
+  }
+  void cancelling() {
+    if (view_.window >= 0) gadget_set_text(view_.status, "Cancelling...");
+    cancelling_ = true;
+  }
+
+ private:
+  RunView view_;
+  DWORD start_, last_ = 0;
+  std::string shown_;
+  bool cancelling_ = false;
+};
+
 }  // namespace
 
-ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters) {
+ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters, const RunView& view) {
   ArchiverResult result;
-  ProgramId program = run_program(archiver_program_path(program_folder), parameters, "",
-                                  PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_READ | PROGRAM_ERROR);
+  Channel channel;
+  std::vector<std::string> environment;
+  if (channel.make()) environment = channel.environment();
+  ProgramId program = run_program_with_environment(
+      archiver_program_path(program_folder), parameters, "",
+      PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_READ | PROGRAM_ERROR | PROGRAM_KILL_WITH_US, environment);
+  channel.started();
   if (program == 0) {
     result.reason = "vantor.exe could not be started from " + program_folder;
     return result;
   }
   result.started = true;
+  HANDLE process = reinterpret_cast<HANDLE>(program_wait_handle(program));
+  HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));
+  // A run without a window of its own keeps the main window still, and past a second shows
+  // the busy window, whose Cancel stops it like a mode window's exit button.
+  bool own_window = view.window < 0;
+  if (own_window) window_disable(0, 1);
+  RunView active = view;
+  DWORD start = GetTickCount();
   std::string errors;
-  // Both pipes are emptied while the archiver runs so it can never block on a full pipe.
-  while (program_running(program)) {
-    bool idle = true;
-    if (program_output_available(program) > 0) {
-      read_program_line(program);
-      idle = false;
-    }
-    std::string more = read_program_errors(program);
-    if (!more.empty()) {
-      errors += more;
+  RunProgress progress;
+  std::vector<HeldEvent> held;
+  bool cancel_asked = false;
+  {
+    std::unique_ptr<Display> display(own_window ? nullptr : new Display(view));
+    // Both output pipes are emptied while the archiver runs so it can never block on a full pipe.
+    while (program_running(program)) {
+      read_program_output(program);  // nobody reads it; a full pipe would stop the archiver
+      errors += read_program_errors(program);
       if (errors.size() > 65536) errors.erase(0, errors.size() - 16384);
-      idle = false;
+      channel.read(progress);
+      if (!display && GetTickCount() - start >= BUSY_WINDOW_AFTER_MS) {
+        active = open_busy_window("extracting");
+        display.reset(new Display(active));
+      }
+      if (display) display->show(progress);
+      MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT);
+      if (pump_messages(active, held, 0) && !cancel_asked) {
+        cancel_asked = true;
+        SetEvent(channel.cancel);
+        if (display) display->cancelling();
+      }
     }
-    if (idle) Sleep(5);
+    channel.read(progress);
+    if (display) display->show(progress, true);
+  }
+  if (own_window) {
+    if (active.window >= 0) close_busy_window();
+    window_disable(0, 0);
   }
   errors += read_program_errors(program);
   result.exit_code = static_cast<int>(program_exit_code(program));
   close_program(program);
+  SetCursor(previous_cursor);
+  release_held_events(held);
+  result.cancelled = cancel_asked && result.exit_code == EXIT_CANCELLED;
   result.reason = last_line(errors);
   result.problems = problem_lines(errors);
   return result;

@@ -21,6 +21,18 @@ constexpr int SEARCH_BUTTON = 11, OK_BUTTON = 12, EXIT_BUTTON = 13, SOLID_CHECK 
 constexpr int TASK_LABEL = 16, TASK_SLIDER = 17, BUFFER_LABEL = 18, BUFFER_SLIDER = 19;
 constexpr int RECURSIVE_CHECK = 20, SELF_EXTRACTION_CHECK = 21, OPTIONS_LABEL = 22;
 constexpr int DICTIONARY_LABEL = 40, DICTIONARY_SLIDER = 41;
+// A run's bar and status line sit in the free room between the options and the buttons. Gadget
+// numbers are shared by every window: these are free in the main window too.
+constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
+
+RunView run_view() {
+  RunView v;
+  v.window = WINDOW;
+  v.stop_gadget = EXIT_BUTTON;
+  v.bar = PROGRESS_BAR, v.bar_x = 10, v.bar_y = 278, v.bar_w = 380, v.bar_h = 18;
+  v.status = PROGRESS_STATUS, v.status_x = 10, v.status_y = 302, v.status_w = 380, v.status_h = 20;
+  return v;
+}
 
 // Switches that start afresh at every opening.
 std::string recursive_switch;
@@ -84,7 +96,11 @@ void compress(OperationState& s, const SelectionTable& selection) {
                                                s.dictionary_position, s.task_count, s.solid_switch,
                                                s.ultra_switch, s.compression_method, s.program_folder);
   ArchiverResult result;
-  if (listed) result = run_archiver(s.program_folder, parameters);
+  // Only the exit button stays live during the run: it, or the close box, cancels it.
+  for (int g : {ARCHIVE_NAME_FIELD, SEARCH_BUTTON, OK_BUTTON, SOLID_CHECK, ULTRA_CHECK, METHOD_SLIDER, TASK_SLIDER,
+                BUFFER_SLIDER, DICTIONARY_SLIDER, RECURSIVE_CHECK, SELF_EXTRACTION_CHECK})
+    gadget_disable(g, 1);
+  if (listed) result = run_archiver(s.program_folder, parameters, run_view());
   DWORD end = GetTickCount();
   DeleteFileA(list_file.c_str());
   s.elapsed_seconds = elapsed_seconds_between(start, end);
@@ -94,6 +110,8 @@ void compress(OperationState& s, const SelectionTable& selection) {
   if (!listed) {
     message_box("Note:", "The archive was not written: the list file " + list_file + " could not be created.",
                 NOTE_WARNING);
+  } else if (result.cancelled) {
+    message_box("Note:", cancelled_compression_text(written, s.elapsed_seconds), NOTE_WARNING);
   } else if (!result.ok()) {
     message_box("Note:", archiver_failure_text("The archive " + written + " was not written", result),
                 NOTE_WARNING);

@@ -54,6 +54,8 @@ bool prepare_member_launch(bool program_member, const OperationContext& context)
   s.destination_folder = s.launch_root;
   ArchiverResult member = run_archiver(s.program_folder, extract_member_parameters(s.task_count, s.archive_path,
                                                                  s.destination_folder));
+  // A cancelled launch launches nothing, and the user knows why.
+  if (member.cancelled) return false;
   if (!member.ok() || !file_exists(s.launch_target)) {
     warn(archiver_failure_text(s.launch_target + " could not be extracted", member));
     return false;
@@ -62,6 +64,7 @@ bool prepare_member_launch(bool program_member, const OperationContext& context)
     s.destination_folder = s.launch_root;
     ArchiverResult all = run_archiver(s.program_folder, extract_all_parameters(s.task_count, s.archive_path,
                                                              s.destination_folder));
+    if (all.cancelled) return false;
     // The program itself was extracted and checked above: a member that failed beside it (one
     // still held open by an earlier launch, say) is named, and the program is started anyway.
     if (!all.ok() && file_exists(s.launch_target)) warn(failed_beside_program_text(s.launch_target, all.problems));

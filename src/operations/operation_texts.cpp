@@ -16,6 +16,18 @@ float elapsed_seconds_between(uint32_t start_ticks, uint32_t end_ticks) {
 
 int64_t whole_seconds(float seconds) { return round_half_even(seconds); }
 
+std::string cancelled_compression_text(const std::string& archive_path, float seconds) {
+  return "Compression was cancelled after " + std::to_string(whole_seconds(seconds)) + " sec.: " + archive_path +
+         " was not written; an archive that was there before is unchanged.";
+}
+
+std::string cancelled_extraction_text(const std::string& archive_path, const std::string& destination,
+                                      float seconds) {
+  return "Extraction from " + archive_path + " was cancelled after " + std::to_string(whole_seconds(seconds)) +
+         " sec.: the members finished before then are in " + destination +
+         ", the one in progress was removed.";
+}
+
 std::string added_text(const std::string& archive_path, float seconds) {
   return "archive=" + archive_path + " in " + str(whole_seconds(seconds)) + " sec.";
 }

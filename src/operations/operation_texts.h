@@ -17,6 +17,10 @@ int64_t whole_seconds(float seconds);
 std::string added_text(const std::string& archive_path, float seconds);   // "archive=... in N sec."
 std::string notice_text(const std::string& archive_path, float seconds);  // "Archive =... in N sec."
 
+// A run stopped by the user, after so many seconds: what was and was not done.
+std::string cancelled_compression_text(const std::string& archive_path, float seconds);
+std::string cancelled_extraction_text(const std::string& archive_path, const std::string& destination, float seconds);
+
 // The marking pass on a broken index: what can still be extracted.
 std::string damaged_index_text(const std::string& archive_path, int64_t offset);
 

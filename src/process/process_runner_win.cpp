@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <vector>
 
 #include "process/line_splitter.h"
@@ -17,6 +18,7 @@ struct ProgramRecord {
   HANDLE input_write = nullptr;
   HANDLE output_read = nullptr;
   HANDLE error_read = nullptr;
+  HANDLE job = nullptr;                 // PROGRAM_KILL_WITH_US: closing it ends the program
   std::string pending;                  // output read past the last returned line
   ProgramRecord* previous = nullptr;
   ProgramRecord* next = nullptr;
@@ -64,8 +66,9 @@ struct Pipe {
   }
 };
 
-ProgramId add_record(HANDLE process, DWORD id, Pipe& in, Pipe& out, Pipe& err) {
+ProgramId add_record(HANDLE process, DWORD id, Pipe& in, Pipe& out, Pipe& err, HANDLE job) {
   ProgramRecord* record = new ProgramRecord;
+  record->job = job;
   record->process = process;
   record->process_id = id;
   record->input_write = in.ours;
@@ -96,11 +99,51 @@ DWORD bytes_in_pipe(HANDLE pipe) {
   return available;
 }
 
-ProgramId finish_started(HANDLE process, DWORD id, int flags, Pipe& in, Pipe& out, Pipe& err) {
+ProgramId finish_started(HANDLE process, DWORD id, int flags, Pipe& in, Pipe& out, Pipe& err,
+                         HANDLE job = nullptr) {
   if ((flags & PROGRAM_WAIT) && process) WaitForSingleObject(process, INFINITE);
-  if (flags & PROGRAM_OPEN) return add_record(process, id, in, out, err);
+  if (flags & PROGRAM_OPEN) return add_record(process, id, in, out, err, job);
   if (process) CloseHandle(process);
+  if (job) CloseHandle(job);
   return 1;
+}
+
+// A job that ends its processes when its last handle closes: ours, held in the record, is the
+// only one, so the program cannot outlive this process.
+HANDLE kill_on_close_job() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  SetHandleInformation(job, HANDLE_FLAG_INHERIT, 0);
+  return job;
+}
+
+// Our environment with the given entries added, replacing ours of the same name (names are
+// compared without regard to case, as Windows does).
+std::vector<char> environment_block(const std::vector<std::string>& extra) {
+  auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=', 1)); };
+  auto same_name = [&](const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
+  };
+  std::vector<char> block;
+  if (char* ours = GetEnvironmentStringsA()) {
+    for (const char* p = ours; *p; p += std::strlen(p) + 1) {
+      std::string entry = p;
+      bool replaced = false;
+      for (const std::string& e : extra) replaced = replaced || same_name(name_of(entry), name_of(e));
+      if (!replaced) block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    }
+    FreeEnvironmentStringsA(ours);
+  }
+  for (const std::string& e : extra) block.insert(block.end(), e.c_str(), e.c_str() + e.size() + 1);
+  block.push_back('\0');
+  if (block.size() == 1) block.push_back('\0');
+  return block;
 }
 
 ProgramId shell_fallback(const std::string& path, const std::string& parameters,
@@ -122,6 +165,12 @@ ProgramId shell_fallback(const std::string& path, const std::string& parameters,
 
 ProgramId run_program(const std::string& program_path, const std::string& parameters,
                       const std::string& working_folder, int flags) {
+  return run_program_with_environment(program_path, parameters, working_folder, flags, {});
+}
+
+ProgramId run_program_with_environment(const std::string& program_path, const std::string& parameters,
+                                       const std::string& working_folder, int flags,
+                                       const std::vector<std::string>& environment) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -153,20 +202,38 @@ ProgramId run_program(const std::string& program_path, const std::string& parame
   std::vector<char> command(program_path.size() + parameters.size() + 4, '\0');
   text.copy(command.data(), command.size() - 1);
   PROCESS_INFORMATION info = {};
-  BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, inherit, creation, nullptr,
+  std::vector<char> block;
+  if (!environment.empty()) {
+    block = environment_block(environment);
+    inherit = TRUE;  // the handles the entries name
+  }
+  // The program starts suspended until it is in its job, so not one instruction runs outside it.
+  HANDLE job = (flags & PROGRAM_OPEN) && (flags & PROGRAM_KILL_WITH_US) ? kill_on_close_job() : nullptr;
+  if (job) creation |= CREATE_SUSPENDED;
+  BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, inherit, creation,
+                                block.empty() ? nullptr : block.data(),
                                 working_folder.empty() ? nullptr : working_folder.c_str(), &startup, &info);
   if (started) {
     close_handle(in.child);
     close_handle(out.child);
     close_handle(err.child);
+    // Without a job (a system that refuses nested jobs) the program still runs, unguarded.
+    if (job && !AssignProcessToJobObject(job, info.hProcess)) close_handle(job);
+    if (creation & CREATE_SUSPENDED) ResumeThread(info.hThread);
     CloseHandle(info.hThread);
-    return finish_started(info.hProcess, info.dwProcessId, flags, in, out, err);
+    return finish_started(info.hProcess, info.dwProcessId, flags, in, out, err, job);
   }
+  if (job) CloseHandle(job);
   in.close_both();
   out.close_both();
   err.close_both();
   if (flags & (PROGRAM_READ | PROGRAM_WRITE | PROGRAM_ERROR)) return 0;
   return shell_fallback(program_path, parameters, working_folder, flags, startup.wShowWindow);
+}
+
+intptr_t program_wait_handle(ProgramId program) {
+  ProgramRecord* r = find_record(program);
+  return r ? reinterpret_cast<intptr_t>(r->process) : 0;
 }
 
 int program_running(ProgramId program) {
@@ -195,19 +262,35 @@ std::string read_program_line(ProgramId program) {
   });
 }
 
-std::string read_program_errors(ProgramId program) {
-  ProgramRecord* r = find_record(program);
+namespace {
+
+std::string read_available(HANDLE pipe) {
   std::string text;
-  if (!r || !r->error_read) return text;
-  for (DWORD available = bytes_in_pipe(r->error_read); available > 0; available = bytes_in_pipe(r->error_read)) {
+  if (!pipe) return text;
+  for (DWORD available = bytes_in_pipe(pipe); available > 0; available = bytes_in_pipe(pipe)) {
     size_t old = text.size();
     text.resize(old + available);
     DWORD got = 0;
-    if (!ReadFile(r->error_read, &text[old], available, &got, nullptr)) got = 0;
+    if (!ReadFile(pipe, &text[old], available, &got, nullptr)) got = 0;
     text.resize(old + got);
     if (got == 0) break;
   }
   return text;
+}
+
+}  // namespace
+
+std::string read_program_output(ProgramId program) {
+  ProgramRecord* r = find_record(program);
+  if (!r) return std::string();
+  std::string text = r->pending;
+  r->pending.clear();
+  return text + read_available(r->output_read);
+}
+
+std::string read_program_errors(ProgramId program) {
+  ProgramRecord* r = find_record(program);
+  return r ? read_available(r->error_read) : std::string();
 }
 
 uint32_t program_exit_code(ProgramId program) {
@@ -230,5 +313,6 @@ void close_program(ProgramId program) {
   close_handle(r->input_write);
   close_handle(r->output_read);
   close_handle(r->error_read);
+  close_handle(r->job);
   delete r;
 }

@@ -31,6 +31,7 @@ constexpr int GADGET_STRING = 2;
 constexpr int GADGET_TEXT = 3;
 constexpr int GADGET_CHECKBOX = 4;
 constexpr int GADGET_TRACKBAR = 17;
+constexpr int GADGET_PROGRESS = 18;
 constexpr int GADGET_IMAGE_BUTTON = 19;
 constexpr int GADGET_EXPLORER_LIST = 23;
 constexpr int GADGET_FOLDER_TREE = 24;

@@ -89,6 +89,11 @@ HWND text_gadget(int number, int x, int y, int w, int h, const std::string& text
 HWND checkbox_gadget(int number, int x, int y, int w, int h, const std::string& text);
 HWND trackbar_gadget(int number, int x, int y, int w, int h, int minimum, int maximum);
 constexpr int TEXT_CENTER = 1;
+// A progress bar: its state is the position, 0 to PROGRESS_RANGE; PROGRESS_MARQUEE sets it
+// moving without a position, for work whose total is not known yet.
+HWND progress_gadget(int number, int x, int y, int w, int h);
+constexpr int PROGRESS_RANGE = 1000;
+constexpr int PROGRESS_MARQUEE = -1;
 
 // Generic gadget operations; an unknown number does nothing and returns 0 or "".
 std::string gadget_get_text(int g);

@@ -1,0 +1,86 @@
+#include <windows.h>
+
+#include "operations/busy_window.h"
+#include "ui/events.h"
+#include "ui/ui.h"
+
+namespace {
+
+constexpr int BUSY_WINDOW = 3;
+// Gadget numbers are shared by every window: these are used by no other.
+constexpr int STATUS = 44, BAR = 45, CANCEL_BUTTON = 46;
+constexpr DWORD SHOW_AFTER_MS = 1000;
+
+}  // namespace
+
+bool pump_messages(const RunView& view, std::vector<HeldEvent>& held, unsigned wait_ms) {
+  if (wait_ms) MsgWaitForMultipleObjects(0, nullptr, FALSE, wait_ms, QS_ALLINPUT);
+  bool stop = false;
+  for (int taken = 0; taken < 256; ++taken) {
+    int code = wait_event(0);
+    if (code == 0) break;
+    int window = event_window_number();
+    if (view.window >= 0 && window == view.window)
+      stop = stop || code == EVENT_CLOSE_WINDOW || (code == EVENT_GADGET && event_gadget_number() == view.stop_gadget);
+    else
+      held.push_back({code, event_gadget_number(), window, event_type(), event_data(0), event_data(1)});
+  }
+  return stop;
+}
+
+void release_held_events(std::vector<HeldEvent>& held) {
+  for (const HeldEvent& e : held) queue_event(e.code, e.gadget, e.window, e.type, e.data0, e.data1);
+  held.clear();
+}
+
+RunView open_busy_window(const std::string& what) {
+  RunView v;
+  if (!window_open(BUSY_WINDOW, 0, 0, 360, 100, "Vantor - " + what, 0x10C80001)) return v;
+  button_gadget(CANCEL_BUTTON, 290, 62, 60, 28, "Cancel");
+  gadget_set_tooltip(CANCEL_BUTTON, "Stop and undo what is not finished");
+  window_show(BUSY_WINDOW, 1);
+  v.window = BUSY_WINDOW;
+  v.stop_gadget = CANCEL_BUTTON;
+  v.status = STATUS, v.status_x = 10, v.status_y = 10, v.status_w = 340, v.status_h = 18;
+  v.bar = BAR, v.bar_x = 10, v.bar_y = 34, v.bar_w = 340, v.bar_h = 18;
+  return v;
+}
+
+void close_busy_window() { window_close(BUSY_WINDOW); }
+
+BusyWork::BusyWork(std::string what) : what_(std::move(what)), start_(GetTickCount()) {
+  window_disable(0, 1);
+  previous_cursor_ = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+}
+
+BusyWork::~BusyWork() {
+  if (view_.window >= 0) close_busy_window();
+  window_disable(0, 0);
+  SetCursor(static_cast<HCURSOR>(previous_cursor_));
+  release_held_events(held_);
+}
+
+bool BusyWork::poll(int64_t done, int64_t total, const std::string& status) {
+  DWORD now = GetTickCount();
+  if (now - last_ < 20) return !cancelled_;  // messages are looked at fifty times a second
+  last_ = now;
+  if (view_.window < 0 && now - start_ >= SHOW_AFTER_MS) {
+    view_ = open_busy_window(what_);
+    if (view_.window >= 0) {
+      progress_gadget(view_.bar, view_.bar_x, view_.bar_y, view_.bar_w, view_.bar_h);
+      text_gadget(view_.status, view_.status_x, view_.status_y, view_.status_w, view_.status_h, status);
+    }
+  }
+  if (view_.window >= 0 && !cancelled_) {
+    int position = total > 0 ? static_cast<int>(static_cast<double>(done > total ? total : done) * PROGRESS_RANGE /
+                                                static_cast<double>(total))
+                             : PROGRESS_MARQUEE;
+    if (position != gadget_get_state(view_.bar)) gadget_set_state(view_.bar, position);
+    if (status != gadget_get_text(view_.status)) gadget_set_text(view_.status, status);
+  }
+  if (pump_messages(view_, held_, 0) && !cancelled_) {
+    cancelled_ = true;
+    if (view_.window >= 0) gadget_set_text(view_.status, "Cancelling...");
+  }
+  return !cancelled_;
+}
