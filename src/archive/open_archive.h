@@ -3,6 +3,7 @@
 // loop are the shell's.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "archive/mirror_tree.h"
@@ -14,12 +15,19 @@ struct ArchiveSession {
   std::string mirror_root;        // ends with "\"
   int entries = 0;                // slots 1..entries of the entry table
   bool opened = false;            // false: the file could not be read and the table is unchanged
+  bool cancelled = false;         // the caller's poll asked to stop; the mirror tree is partial
   std::string problem;            // why it could not be read
   MirrorReport report;            // the members the mirror tree does not show, and why
 };
 
+// Between entries: bytes of the index walked, the file's size and members read so far; false
+// stops the opening.
+using OpenPoll = std::function<bool(int64_t position, int64_t size, int members)>;
+
 // Walks the archive at path and builds its mirror tree under mirror_root (emptied beforehand by
 // the caller) and the entry table. An archive that cannot be opened leaves the table as it was.
-ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table);
+// Without a poll, one pending window event is taken and dropped before each entry.
+ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table,
+                            const OpenPoll& poll = OpenPoll());
 // Why the archive at path cannot be read ("it does not exist", ...), or "" when it can.
 std::string archive_open_problem(const std::string& path);

@@ -138,7 +138,8 @@ std::string archive_open_problem(const std::string& path) {
   return std::string();
 }
 
-ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table) {
+ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table,
+                            const OpenPoll& poll) {
   ArchiveSession session;
   session.path = path;
   session.index_start = index_start(path);
@@ -153,9 +154,19 @@ ArchiveSession open_archive(const std::string& path, const std::string& mirror_r
   table.entry_count = 0;
   table.created_folder_count = 0;
   MirrorBuilder builder(mirror_root, table, session.report);
-  // Dropping one pending event per entry keeps the window answering during a long walk.
+  // Dropping one pending event per entry keeps the window answering during a long walk. Once a
+  // poll says stop, the rest of the index is walked without building anything.
+  int64_t position = session.index_start, size = source->size();
   IndexWalkResult walk = index_walk(
-      *source, session.index_start, [&](const IndexEntry& e) { builder.add(e); }, [] { wait_event(0); });
+      *source, session.index_start,
+      [&](const IndexEntry& e) {
+        position = e.position;
+        if (!session.cancelled) builder.add(e);
+      },
+      [&] {
+        if (!poll) wait_event(0);
+        else if (!session.cancelled && !poll(position, size, table.entry_count)) session.cancelled = true;
+      });
   builder.set_folder_times();
   session.entries = table.entry_count;
   session.report.table_full = walk.end == IndexEnd::entry_limit;

@@ -6,6 +6,7 @@
 #include "archive/listing.h"
 #include "archive/open_archive.h"
 #include "explorer/gadget_rows.h"
+#include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/extraction_window.h"
 #include "operations/member_launch.h"
@@ -32,7 +33,7 @@ void warn(const std::string& text) { message_box("Note:", text, NOTE_WARNING); }
 void open_archive_at(const std::string& path) {
   std::string previous = shell.archive_path;
   shell.archive_path = path;
-  if (!browse_archive(path)) shell.archive_path = previous;
+  if (!browse_archive(path, previous)) shell.archive_path = previous;
 }
 
 void open_archive_from_requester() {
@@ -126,11 +127,27 @@ void listing_step() {
   listing_step_rows(rows, shell);
 }
 
-bool browse_archive(const std::string& path) {
+// Opens with the busy window past a second, whose Cancel stops the opening.
+ArchiveSession open_archive_busy(const std::string& path) {
+  BusyWork busy("opening");
+  return open_archive(path, shell.temp_root, shell, [&](int64_t position, int64_t size, int members) {
+    return busy.poll(position, size, std::to_string(members) + " members read");
+  });
+}
+
+bool browse_archive(const std::string& path, const std::string& outer) {
   std::string problem = archive_open_problem(path);
   if (problem.empty()) {
+    std::string shown = list_folder();
     reset_temp_folders();
-    ArchiveSession session = open_archive(path, shell.temp_root, shell);
+    ArchiveSession session = open_archive_busy(path);
+    if (session.cancelled) {
+      reset_temp_folders();
+      if (!outer.empty()) open_archive(outer, shell.temp_root, shell);
+      else shell.entry_count = 0;
+      gadget_set_text(FILE_LIST, shown);
+      return false;
+    }
     problem = session.problem;
     if (session.opened) {
       gadget_set_text(FILE_LIST, session.mirror_root);

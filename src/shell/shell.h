@@ -13,7 +13,9 @@ void run_archive_loop(const ArchiveSession& session);  // returns when the archi
 // Opens the archive into the mirror tree, shows its root with the sizes listed, says what it could
 // not show and runs the archive loop; opening another archive inside it nests a further one.
 // An archive that cannot be read is named in a warning with the reason, and false returned.
-bool browse_archive(const std::string& path);
+// Opens the archive at path and runs its loop. A cancelled opening leaves the view as it was:
+// inside the archive `outer`, when given, its mirror tree is built again.
+bool browse_archive(const std::string& path, const std::string& outer = std::string());
 // Rewrites the file list's size column from the entry table for the folder on view.
 void listing_step();
 // The shell's state and selection as the operations take them.
