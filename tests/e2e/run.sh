@@ -410,6 +410,113 @@ damaged_extract() {
   check_eq "the program ends with exit code 0" 0 "$exit_code" || return 1
 }
 
+# --- live runs: progress, an answering window, Cancel, no orphan -----------------------------------
+
+LIVE=$WORK/live
+# Samples a progress bar until it has risen three times (at most 40 samples, a pause between).
+bar_rises_three_times() {
+  local window=$1 pause=$2 last=-1 now rises=0 i
+  for i in $(seq 1 40); do
+    now=$(drv bar "$window" 42) || return 1
+    [ "$now" -gt "$last" ] && [ "$last" -ge 0 ] && rises=$((rises + 1))
+    last=$now
+    [ $rises -ge 3 ] && return 0
+    sleep "$pause"
+  done
+  echo "the bar rose $rises times, last at $last" >&2
+  return 1
+}
+answers_within_a_second() {
+  local ms
+  ms=$(drv answers "$1") || return 1
+  echo "answered in $ms ms" >&2
+  [ "$ms" -lt 1000 ]
+}
+# Asked of Wine itself: only this prefix's processes count, whatever ps shows of them.
+vantor_running() { drv process vantor.exe >/dev/null; }
+live_files() { (cd "$LIVE" && find . -maxdepth 1 -type f | sort | paste -sd' '); }
+
+live_prepare() {
+  mkdir -p "$LIVE/src/big" "$LIVE/out"
+  # About 1 GB that compresses to three quarters, at the speed of real data.
+  python3 -c 'import base64, os, sys
+with open(sys.argv[1], "wb") as f:
+    for _ in range(16): f.write(base64.b64encode(os.urandom(48 << 20)))' "$LIVE/src/big/data.txt"
+  printf 'kept\r\n' >"$LIVE/small.txt"
+  # The extraction writes 2 GB: the data twice, under two names.
+  mkdir -p "$LIVE/twice" && ln "$LIVE/src/big/data.txt" "$LIVE/twice/data.txt" &&
+    ln "$LIVE/src/big/data.txt" "$LIVE/twice/again.txt" || return 1
+  (cd "$LIVE" && "$NATIVE_TOOL" a kept.vnr small.txt && "$NATIVE_TOOL" a -m1 -t2 big.vnr twice/data.txt twice/again.txt) \
+    >>"$LOG" 2>&1
+  rm -rf "$LIVE/small.txt" "$LIVE/twice"
+  cp "$LIVE/kept.vnr" "$LIVE/kept.before"
+  check "1 GB of source and the archives are ready" test -s "$LIVE/big.vnr" || return 1
+}
+
+live_compress_cancel() {
+  start_program "$DRIVE_C"
+  check "the main window opens" drv wait "$MAIN" 20000 || return 1
+  local step
+  for step in "~(C:)|e2e" "e2e|live" "live|src" "src|big"; do
+    double_click_row "${step%%|*}" && drv wait-row "$MAIN" 1 "${step#*|}" 10000 >/dev/null || return 1
+  done
+  check "the 1 GB folder is listed" drv wait-row "$MAIN" 1 big 10000 || return 1
+  click_row big && click_control "$MAIN" 2 && drv wait "$COMPRESSION" 10000 >/dev/null || return 1
+  drv set-text "$COMPRESSION" 10 'C:\e2e\live\kept.vnr' || return 1
+  local files_before
+  files_before=$(live_files)
+  click_control "$COMPRESSION" 12 || return 1
+  check "the progress bar rises at least three times during the run" bar_rises_three_times "$COMPRESSION" 0.5
+  check "the compression window answers a message within a second" answers_within_a_second "$COMPRESSION"
+  check_match "the status line says how far the run has got" '^[0-9.]+ of [0-9.]+ MB, [0-9]+ %' \
+    "$(drv text "$COMPRESSION" 43)"
+  shot compression-running
+  check "the archiver is still at work" vantor_running || return 1
+  click_control "$COMPRESSION" 13 && check 'Retry cancels: a "Note:" appears' drv wait "#box:Note:" 10000 || return 1
+  check_match "the note says the run was cancelled and after how long" \
+    '^Compression was cancelled after [0-9]+ sec\.: C:\\e2e\\live\\kept\.vnr was not written' "$(drv box "#box:Note:")"
+  check "the archiver has ended" wait_for 2 eval '! vantor_running'
+  check "the archive being added to is byte for byte as before" cmp "$LIVE/kept.before" "$LIVE/kept.vnr"
+  check_eq "no new archive and no temporary file beside it" "$files_before" "$(live_files)"
+  shot compression-cancelled
+  drv ok "#box:Note:"
+  check "the compression window closes" drv gone "$COMPRESSION" 10000
+}
+
+live_extract_cancel() {
+  double_click_row .. && drv wait-row "$MAIN" 1 big.vnr 10000 >/dev/null || return 1
+  double_click_row big.vnr && check "the 2 GB archive opens" drv wait-row "$MAIN" 1 data.txt 10000 || return 1
+  click_row again.txt && ctrl_click_row data.txt && click_control "$MAIN" 3 && drv wait "$EXTRACTION" 10000 >/dev/null ||
+    return 1
+  drv set-text "$EXTRACTION" 10 'C:\e2e\live\out\' || return 1
+  click_control "$EXTRACTION" 12 || return 1
+  # Extraction is fast: the bar is sampled without a pause, and Cancel follows at once.
+  check "the extraction bar rises at least three times" bar_rises_three_times "$EXTRACTION" 0
+  shot extraction-running
+  click_control "$EXTRACTION" 13 && check 'Retry cancels the extraction: a "Note:" appears' \
+    drv wait "#box:Note:" 10000 || return 1
+  check_match "the note says the extraction was cancelled" 'was cancelled after [0-9]+ sec\.' "$(drv box "#box:Note:")"
+  check "the archiver has ended" wait_for 2 eval '! vantor_running'
+  check_eq "no partial member is left in the destination" "" "$(cd "$LIVE/out" && find . -type f)"
+  drv ok "#box:Note:"
+  check "the extraction window closes" drv gone "$EXTRACTION" 10000 || return 1
+  drv menu "$MAIN" 8 >/dev/null  # leaves the archive
+}
+
+live_orphan() {
+  check "the disk list is back" drv wait-row "$MAIN" 1 big.vnr 10000 || return 1
+  double_click_row src && drv wait-row "$MAIN" 1 big 10000 >/dev/null || return 1
+  click_row big && click_control "$MAIN" 2 && drv wait "$COMPRESSION" 10000 >/dev/null || return 1
+  drv set-text "$COMPRESSION" 10 'C:\e2e\live\orphan.vnr' || return 1
+  click_control "$COMPRESSION" 12 || return 1
+  check "the archiver runs" wait_for 10 vantor_running || return 1
+  wait_for 10 eval '[ "$(drv bar "$COMPRESSION" 42)" -gt 0 ]'
+  kill -9 "$program_pid"
+  wait "$program_pid" 2>/dev/null
+  program_pid=
+  check "ending WinVantor.exe ends vantor.exe within 2 s" wait_for 2 eval '! vantor_running'
+}
+
 say "# display $DISPLAY, prefix $WINEPREFIX, program $BUILD/WinVantor.exe"
 start_program "$DRIVE_C"
 if check "the main window opens" drv wait "$MAIN" 1000; then
@@ -418,4 +525,7 @@ fi
 stop_program
 session damaged_prepare damaged_extract
 stop_program
+session live_prepare live_compress_cancel live_extract_cancel live_orphan
+stop_program
+rm -rf "$LIVE"
 finish

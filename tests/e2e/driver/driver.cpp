@@ -6,6 +6,7 @@
 // Controls are named by their control id, which is the gadget number.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -217,6 +218,16 @@ int run(const std::vector<std::string>& a) {
       Sleep(100);
     }
   }
+  if (command == "process") {  // process <exe name>: succeeds while a process of that name runs
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+      found = lstrcmpiA(entry.szExeFile, arg(1).c_str()) == 0;
+    CloseHandle(snapshot);
+    return found ? 0 : fail("no process", arg(1));
+  }
   if (command == "close") {  // close <class> <title>
     HWND w = FindWindowA(arg(1).c_str(), arg(2).c_str());
     if (!w) return fail("no window", arg(2));
@@ -246,6 +257,13 @@ int run(const std::vector<std::string>& a) {
     }
     return 0;
   }
+  if (command == "answers") {  // answers <window>: milliseconds the window took to answer a message
+    DWORD start = GetTickCount();
+    DWORD_PTR reply = 0;
+    if (!SendMessageTimeoutA(top, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &reply)) return fail("no answer", arg(1));
+    std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));
+    return 0;
+  }
   if (command == "enabled") {  // enabled <window>: 1 or 0
     std::printf("%d\n", IsWindowEnabled(top) ? 1 : 0);
     return 0;
@@ -270,6 +288,10 @@ int run(const std::vector<std::string>& a) {
   }
   if (command == "position") {  // position <window> <id>: a slider's position
     std::printf("%d\n", static_cast<int>(SendMessageA(c, TBM_GETPOS, 0, 0)));
+    return 0;
+  }
+  if (command == "bar") {  // bar <window> <id>: a progress bar's position
+    std::printf("%d\n", static_cast<int>(SendMessageA(c, PBM_GETPOS, 0, 0)));
     return 0;
   }
   if (command == "press") {  // press <window> <id>: a button pressed without the mouse
