@@ -36,3 +36,51 @@ inline RunResult extract_into(const std::string& archive, const std::string& des
   job.after_member = std::move(after);
   return read_archive_with(job, nullptr);
 }
+
+// Members sharing one deflate stream, as a solid archive holds them: the whole stream is counted
+// in the first entry's compressed size.
+inline std::string solid_entries(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string all;
+  for (const auto& m : members) all += m.second;
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string packed(deflateBound(&z, static_cast<uLong>(all.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(all.data());
+  z.avail_in = static_cast<uInt>(all.size());
+  z.next_out = reinterpret_cast<Bytef*>(packed.data());
+  z.avail_out = static_cast<uInt>(packed.size());
+  deflate(&z, Z_FINISH);
+  packed.resize(packed.size() - z.avail_out);
+  deflateEnd(&z);
+  std::string archive;
+  for (size_t i = 0; i < members.size(); ++i) {
+    EntryHeader h;
+    h.name = members[i].first;
+    h.size = static_cast<int64_t>(members[i].second.size());
+    h.method = METHOD_DEFLATE;
+    h.flags = static_cast<uint8_t>(ENTRY_FLAG_UTF8_NAMES | (i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
+    h.compressed_size = i == 0 ? packed.size() : 0;
+    h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(members[i].second.data()),
+                                        static_cast<uInt>(members[i].second.size())));
+    h.entry_length = header_size(h.name.size(), 0) + static_cast<int64_t>(h.compressed_size);
+    std::vector<uint8_t> bytes = encode_header(h);
+    archive += std::string(bytes.begin(), bytes.end()) + (i == 0 ? packed : std::string());
+  }
+  return archive;
+}
+
+// Every member's path and decoded bytes, in index order, read without writing a file.
+inline std::vector<std::pair<std::string, std::string>> member_contents(const std::string& archive) {
+  std::vector<std::pair<std::string, std::string>> members;
+  std::string current;
+  ReadJob job;
+  job.mode = ReadMode::TEST;
+  job.archive_path = archive;
+  job.on_data = [&](const uint8_t* data, size_t size) { current.append(reinterpret_cast<const char*>(data), size); };
+  job.after_member = [&](const EntryHeader& h) {
+    members.emplace_back(h.path(), current);
+    current.clear();
+  };
+  read_archive_with(job, nullptr);
+  return members;
+}

@@ -178,8 +178,9 @@ bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vec
 }
 
 // Whether a run reads this member at all: only marked ones with -e, only chosen ones when adding.
-bool wanted_by(const ReadJob& job, const EntryHeader& h) {
-  return (!job.marked_only || h.mark == 1) && (!job.select || job.select(h));
+bool wanted_by(const ReadJob& job, const EntryHeader& h, size_t index) {
+  return (!job.marked_only || h.mark == 1) && (!job.select || job.select(h)) &&
+         (!job.file_name || !job.file_name(index).empty());
 }
 
 // Lower-case path with one kind of separator: equal keys name one file where case is ignored.
@@ -209,10 +210,10 @@ void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, st
   // Every member's own name is reserved first, so a member really called "a (2).h" keeps it.
   std::unordered_map<std::string, size_t> taken;
   for (size_t i = 0; i < entries.size(); ++i)
-    if (wanted_by(job, entries[i].header)) taken.emplace(case_key(entries[i].header.path()), i);
+    if (wanted_by(job, entries[i].header, i)) taken.emplace(case_key(entries[i].header.path()), i);
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryHeader& h = entries[i].header;
-    if (!wanted_by(job, h)) continue;
+    if (!wanted_by(job, h, i)) continue;
     size_t owner = taken[case_key(h.path())];
     if (owner == i || entries[owner].header.path() == h.path()) continue;
     for (int n = 2;; ++n) {
@@ -234,7 +235,7 @@ std::vector<char> plan_superseded(const std::vector<Entry>& entries, const ReadJ
   std::unordered_map<std::string, size_t> last;
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryHeader& h = entries[i].header;
-    if (!wanted_by(job, h)) continue;
+    if (!wanted_by(job, h, i)) continue;
     std::string target = h.folder + (renamed[i].empty() ? h.name : renamed[i]);
     auto placed = last.emplace(names_ignore_case() ? case_key(target) : target, i);
     if (!placed.second) {
@@ -372,7 +373,8 @@ struct MemberOutput {
 
 void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& problem) {
   const EntryHeader& h = shared.entries[index].header;
-  MemberPathCheck check = check_member_path(h.folder, h.name);
+  MemberPathCheck check = shared.job.file_name ? check_member_path("", shared.job.file_name(index))
+                                               : check_member_path(h.folder, h.name);
   if (!check.ok) {
     problem = "refused " + h.path() + ": " + check.reason;
     return;
@@ -472,7 +474,7 @@ class Decoder {
   void run(Block block, ArchiveWindow& archive) {
     bool wanted = false;
     for (size_t i = block.first; i < block.first + block.count; ++i)
-      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header);
+      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header, i);
     if (!wanted) return;
     if (!ready_) {
       state_.fail("out of memory for the decompressor");
@@ -490,7 +492,7 @@ class Decoder {
       const EntryHeader& h = shared_.entries[i].header;
       bool last = i + 1 == block.first + block.count;
       if (!stream_problem.empty()) {
-        if (wanted_by(shared_.job, h)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        if (wanted_by(shared_.job, h, i)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
         continue;
       }
       member(i, input, last, stream_problem);
@@ -532,7 +534,7 @@ class Decoder {
     const EntryHeader& h = shared_.entries[index].header;
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
-    bool wanted = wanted_by(shared_.job, h);
+    bool wanted = wanted_by(shared_.job, h, index);
     size_t held_from = 0;  // where the member starts in the batch, when it is held
     if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
       if (shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES)) {
@@ -804,11 +806,11 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
       result.problems.push_back("cannot create the destination folder " + root);
       return result;
     }
-    if (names_ignore_case()) plan_case_renames(entries, job, shared.renamed, shared.clash);
+    if (names_ignore_case() && !job.file_name) plan_case_renames(entries, job, shared.renamed, shared.clash);
     if (writers) {
       shared.writers = writers;
       shared.writer_results.resize(static_cast<size_t>(writers->count()));
-      shared.superseded = plan_superseded(entries, job, shared.renamed);
+      shared.superseded = job.file_name ? std::vector<char>(entries.size(), 0) : plan_superseded(entries, job, shared.renamed);
     }
   }
   int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;

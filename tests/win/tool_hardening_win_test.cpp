@@ -86,4 +86,27 @@ TEST(WindowsHardening, NamesDifferingOnlyInCaseAreBothKept) {
   EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_connmark (2).h"), "taken");
 }
 
+// The stream is unpacked to repack it: a.txt and A.txt, one file here, must both keep their bytes,
+// and the temporary folder goes.
+TEST(WindowsHardening, AddingToAStreamWithCaseTwinsKeepsBothMembers) {
+  std::string dir = fresh_folder("twins");
+  test_files::write_file(dir + "base.vnr", solid_entries({{"a.txt", "lower"}, {"A.txt", "UPPER"}, {"new.txt", "old"}}));
+  test_files::write_file(dir + "new.txt", "new");
+  CompressJob job;
+  job.archive_path = dir + "base.vnr";
+  job.sources = {dir + "new.txt"};
+  RunResult r = compress_archive(job);
+  ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
+  EXPECT_EQ(r.members, 3);
+  auto members = member_contents(dir + "base.vnr");
+  ASSERT_EQ(members.size(), 3u);
+  EXPECT_EQ(members[0], std::make_pair(std::string("a.txt"), std::string("lower")));
+  EXPECT_EQ(members[1], std::make_pair(std::string("A.txt"), std::string("UPPER")));
+  EXPECT_EQ(members[2], std::make_pair(std::string("new.txt"), std::string("new")));
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "base.vnr.vantor-*").c_str(), &found);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "left behind: " << found.cFileName;
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
 }  // namespace
