@@ -183,14 +183,13 @@ bool wanted_by(const ReadJob& job, const EntryHeader& h, size_t index) {
          (!job.file_name || !job.file_name(index).empty());
 }
 
-// Lower-case path with one kind of separator: equal keys name one file where case is ignored.
+// The path with one kind of separator, letters folded as the file system folds them: equal keys
+// name one file where case is ignored.
 std::string case_key(const std::string& path) {
   std::string key = path;
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  for (char& c : key)
     if (c == '\\') c = '/';
-  }
-  return key;
+  return name_case_key(key);
 }
 
 // "stem (n).ext" in the member's own folder.

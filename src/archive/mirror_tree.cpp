@@ -2,6 +2,7 @@
 
 #include "runtime/text.h"
 #include "tool/path_safety.h"
+#include "tool/utf8_text.h"
 
 namespace {
 

@@ -109,4 +109,29 @@ TEST(WindowsHardening, AddingToAStreamWithCaseTwinsKeepsBothMembers) {
   if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
+// Letters outside ASCII fold as the file system folds them, in UTF-8 names and in older names
+// read as code page 1252, on one thread and with writer threads alike.
+TEST(WindowsHardening, NamesDifferingInCaseOutsideAsciiAreBothKept) {
+  for (int threads : {1, 2}) {
+    std::string dir = fresh_folder("case8"), out = dir + "out\\";
+    test_files::write_file(dir + "a.vnr", stored_entry("", "\xC3\x89.txt", "E upper") + stored_entry("", "\xC3\xA9.txt", "e lower") +
+                                              stored_entry("", "\xD0\x96.txt", "zhe upper") + stored_entry("", "\xD0\xB6.txt", "zhe lower") +
+                                              stored_entry("", "caf\xC9.txt", "cafe upper") + stored_entry("", "caf\xE9.txt", "cafe lower"));
+    ReadJob job;
+    job.archive_path = dir + "a.vnr";
+    job.destination = out;
+    job.threads = threads;
+    RunResult r = read_archive(job);
+    ASSERT_TRUE(r.ok) << threads;
+    EXPECT_EQ(r.members, 6) << threads;
+    EXPECT_EQ(r.renamed, 3) << threads;
+    EXPECT_EQ(test_files::read_file(out + "\xC3\x89.txt"), "E upper");
+    EXPECT_EQ(test_files::read_file(out + "\xC3\xA9 (2).txt"), "e lower");
+    EXPECT_EQ(test_files::read_file(out + "\xD0\x96.txt"), "zhe upper");
+    EXPECT_EQ(test_files::read_file(out + "\xD0\xB6 (2).txt"), "zhe lower");
+    EXPECT_EQ(test_files::read_file(out + "caf\xC3\x89.txt"), "cafe upper");
+    EXPECT_EQ(test_files::read_file(out + "caf\xC3\xA9 (2).txt"), "cafe lower");
+  }
+}
+
 }  // namespace
