@@ -170,6 +170,10 @@ bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vec
       case FolderStatus::FAILED:
         problem = "cannot create folder " + join_path(root.path(), parts, i + 1) + ": " + last_error_text();
         return false;
+      case FolderStatus::ALIAS:
+        problem = "refused " + h.path() + ": " + join_path(root.path(), parts, i + 1) +
+                  " is a second name of another folder";
+        return false;
     }
     folder = std::move(child);
     parent = &folder;
@@ -400,6 +404,13 @@ std::string finish_output(const EntryHeader& h, MemberOutput& out) {
   out.file.set_metadata(h.mtime_ns, h.attributes);
   std::string target = join_path(out.folder->path(), {out.name}, 1);
   if (out.created == out.name) return out.file.close() ? std::string() : "cannot write " + target;
+  // The file there is replaced only when it bears this name, not when the name is its short one.
+  std::string other = out.folder->other_name(out.name);
+  if (!other.empty()) {
+    out.file.close();
+    out.folder->remove(out.created);
+    return "refused " + h.path() + ": " + target + " is a second name of " + other + ", left as it was";
+  }
   // The rename replaces a file or a link itself, never what a link points to; a folder in
   // the way makes it fail.
   if (!out.folder->commit(out.file, out.created, out.name)) {

@@ -354,3 +354,5 @@ bool Folder::commit(File& file, const std::string& from, const std::string& to) 
 }
 
 bool Folder::remove(const std::string& name) const { return ::unlinkat(fd_, name.c_str(), 0) == 0; }
+
+std::string Folder::other_name(const std::string&) const { return std::string(); }

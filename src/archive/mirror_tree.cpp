@@ -82,7 +82,7 @@ std::string mirror_report_text(const std::string& archive_path, const MirrorRepo
     };
     add(r.unsafe_names, "with an unsafe name");
     add(r.too_long, "with a path of 260 bytes or more");
-    add(r.clashes, "whose name clashes with another member's (letter case, or a file and a folder of one path)");
+    add(r.clashes, "whose name clashes with another member's (letter case, a short name, or a file and a folder of one path)");
     add(r.not_created, "whose stand-in file could not be created");
     text = members(skipped) + " of " + archive_path + (skipped == 1 ? " is" : " are") + " not shown: " + why + ".";
   }

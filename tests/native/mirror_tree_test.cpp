@@ -44,7 +44,7 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   r.damage_position = 4096;
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
             "3 members of C:\\a.vnr are not shown: 1 with an unsafe name, 2 whose name clashes with another "
-            "member's (letter case, or a file and a folder of one path). The archive is damaged at offset 4096 "
+            "member's (letter case, a short name, or a file and a folder of one path). The archive is damaged at offset 4096 "
             "of its index: no member from there on can be extracted, and the ones after it are not shown.");
 
   MirrorReport one;

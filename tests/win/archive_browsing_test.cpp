@@ -232,6 +232,36 @@ TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedIsNamedWithTheReasonAndNotSho
   EXPECT_EQ(shell.archive_path, "");
 }
 
+// LONG~LMQ.TXT is Wine's short name of longfilename.txt: its stand-in, and one in a folder
+// named by its short name, would be another member's, whose row then stood for both. They are
+// counted as clashes and nothing of the other member's is touched.
+TEST_F(ArchiveBrowsing, AShortNameGetsNoStandInOnAnotherMembersPlace) {
+  CreateDirectoryA((work_ + "longfoldername").c_str(), nullptr);
+  char buffer[MAX_PATH];
+  std::string alias(buffer, GetShortPathNameA((work_ + "longfoldername").c_str(), buffer, MAX_PATH));
+  alias = alias.substr(alias.find_last_of('\\') + 1);
+  ASSERT_NE(alias.find('~'), std::string::npos);
+  std::string archive = work_ + "short.vnr";
+  write_archive(archive, {{"", "longfilename.txt", 1}, {"", "LONG~LMQ.TXT", 2}, {"longfoldername/", "y.txt", 3},
+                          {alias + "/", "x.txt", 4}});
+  reset_temp_folders();
+  ArchiveSession session = open_archive(archive, shell.temp_root, shell);
+  EXPECT_EQ(session.report.clashes, 2);
+  EXPECT_EQ(session.entries, 4);
+  auto names_in = [](const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
+    std::string names;
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do names += std::string(found.cFileName) + ";";
+    while (FindNextFileA(find, &found));
+    FindClose(find);
+    return names;
+  };
+  EXPECT_EQ(names_in(shell.temp_root), ".;..;longfilename.txt;longfoldername;");
+  EXPECT_EQ(names_in(shell.temp_root + "longfoldername\\"), ".;..;y.txt;");
+}
+
 TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
   std::string archive = work_ + "partly.vnr";
   std::string long_name(260 - shell.temp_root.size(), 'n');
@@ -250,7 +280,7 @@ TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
                browse_archive(archive);
              });
   EXPECT_EQ(box, "3 members of " + archive + " are not shown: 1 with a path of 260 bytes or more, 2 whose name "
-                 "clashes with another member's (letter case, or a file and a folder of one path). The archive is "
+                 "clashes with another member's (letter case, a short name, or a file and a folder of one path). The archive is "
                  "damaged at offset " + std::to_string(damage) + " of its index: no member from there on can be "
                  "extracted, and the ones after it are not shown.");
   EXPECT_EQ(rows, 3);  // "..", a.txt, docs

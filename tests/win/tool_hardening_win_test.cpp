@@ -134,4 +134,47 @@ TEST(WindowsHardening, NamesDifferingInCaseOutsideAsciiAreBothKept) {
   }
 }
 
+// LONG~LMQ.TXT is Wine's short name of longfilename.txt (LONGFI~1.TXT on Windows): writing it
+// would reach that file, the archive's member or the user's.
+std::string short_name_of(const std::string& path) {
+  char buffer[MAX_PATH];
+  DWORD n = GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
+  std::string full(buffer, n < MAX_PATH ? n : 0);
+  return full.substr(full.find_last_of('\\') + 1);
+}
+
+TEST(WindowsHardening, ShortNamesNeverReachAnotherFile) {
+  std::string dir = fresh_folder("short"), out = dir + "out\\";
+  test_files::write_file(dir + "a.vnr", stored_entry("", "longfilename.txt", "long") + stored_entry("", "LONG~LMQ.TXT", "alias"));
+  RunResult r = extract_into(dir + "a.vnr", out);
+  ASSERT_EQ(short_name_of(out + "longfilename.txt"), "LONG~LMQ.TXT");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.members, 1);
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_NE(r.problems[0].find("refused LONG~LMQ.TXT: "), std::string::npos) << r.problems[0];
+  EXPECT_EQ(test_files::read_file(out + "longfilename.txt"), "long");
+
+  // The user's own file, and a folder reached by its short name.
+  std::string user = dir + "user\\";
+  CreateDirectoryA(user.c_str(), nullptr);
+  CreateDirectoryA((user + "longfoldername").c_str(), nullptr);
+  test_files::write_file(user + "longfilename.txt", "user's");
+  std::string folder_alias = short_name_of(user + "longfoldername");
+  ASSERT_NE(folder_alias.find('~'), std::string::npos);
+  test_files::write_file(dir + "b.vnr", stored_entry("", "LONG~LMQ.TXT", "alias") + stored_entry(folder_alias + "/", "x.txt", "x") +
+                                            stored_entry("", "fine.txt", "fine"));
+  for (int threads : {1, 2}) {
+    ReadJob job;
+    job.archive_path = dir + "b.vnr";
+    job.destination = user;
+    job.threads = threads;
+    r = read_archive(job);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.members, 1) << "only fine.txt is written";
+    EXPECT_EQ(r.problems.size(), 2u);
+    EXPECT_EQ(test_files::read_file(user + "longfilename.txt"), "user's");
+    EXPECT_FALSE(test_files::exists(user + "longfoldername\\x.txt"));
+  }
+}
+
 }  // namespace
