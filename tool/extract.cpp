@@ -204,10 +204,11 @@ std::string numbered_name(const std::string& name, int n) {
 }
 
 // Where names differing only in letter case are one file, a later member would silently
-// replace an earlier one: it gets the first free numbered name instead. `renamed[i]` is the
-// new name of entry i (empty when it keeps its own) and `clash[i]` the entry it clashed with.
-void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, std::vector<std::string>& renamed,
-                       std::vector<size_t>& clash) {
+// replace an earlier one: it gets the first numbered name free among the members and in the
+// destination `root` (a user's "x (2).txt" is not replaced). `renamed[i]` is the new name of
+// entry i (empty when it keeps its own) and `clash[i]` the entry it clashed with.
+void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, const std::string& root,
+                       std::vector<std::string>& renamed, std::vector<size_t>& clash) {
   renamed.assign(entries.size(), std::string());
   clash.assign(entries.size(), 0);
   // Every member's own name is reserved first, so a member really called "a (2).h" keeps it.
@@ -221,7 +222,11 @@ void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, st
     if (owner == i || entries[owner].header.path() == h.path()) continue;
     for (int n = 2;; ++n) {
       std::string candidate = numbered_name(h.name, n);
-      if (taken.emplace(case_key(h.folder + candidate), i).second) {
+      std::string on_disk = root + native_separator() + h.folder + candidate;
+      for (char& c : on_disk)
+        if (c == '/' || c == '\\') c = native_separator();
+      if (!taken.count(case_key(h.folder + candidate)) && !file_info(on_disk).exists) {
+        taken.emplace(case_key(h.folder + candidate), i);
         renamed[i] = candidate;
         clash[i] = owner;
         break;
@@ -391,6 +396,12 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
   uint32_t mode = creation_mode(h.unix_mode, h.attributes);
   out.created = out.name;
   if (!out.folder->create_file(out.created, mode, out.file)) {
+    // A free name was chosen for it: what holds that name now is somebody else's.
+    if (!shared.renamed[index].empty()) {
+      problem = "cannot extract " + h.path() + " as " + join_path(out.folder->path(), {out.name}, 1) +
+                ": that name was taken meanwhile";
+      return;
+    }
     out.created = ".vantor-" + random_token() + ".part";
     if (!out.folder->create_file(out.created, mode, out.file)) {
       problem = "cannot create " + join_path(out.folder->path(), {out.name}, 1) + ": " + last_error_text();
@@ -816,7 +827,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
       result.problems.push_back("cannot create the destination folder " + root);
       return result;
     }
-    if (names_ignore_case() && !job.file_name) plan_case_renames(entries, job, shared.renamed, shared.clash);
+    if (names_ignore_case() && !job.file_name) plan_case_renames(entries, job, root, shared.renamed, shared.clash);
     if (writers) {
       shared.writers = writers;
       shared.writer_results.resize(static_cast<size_t>(writers->count()));

@@ -177,4 +177,21 @@ TEST(WindowsHardening, ShortNamesNeverReachAnotherFile) {
   }
 }
 
+// The user's own "x (2).txt" was replaced by X.txt's rename; a free number is taken instead.
+TEST(WindowsHardening, ACaseRenameTakesANumberFreeOnDiskToo) {
+  std::string dir = fresh_folder("renamed"), out = dir + "out\\";
+  CreateDirectoryA(out.c_str(), nullptr);
+  test_files::write_file(out + "x (2).txt", "user's");
+  test_files::write_file(dir + "a.vnr", stored_entry("", "x.txt", "lower") + stored_entry("", "X.txt", "upper"));
+  RunResult r = extract_into(dir + "a.vnr", out);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.members, 2);
+  EXPECT_EQ(r.renamed, 1);
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("X.txt extracted as X (3).txt"), std::string::npos) << r.notes[0];
+  EXPECT_EQ(test_files::read_file(out + "x (2).txt"), "user's");
+  EXPECT_EQ(test_files::read_file(out + "x.txt"), "lower");
+  EXPECT_EQ(test_files::read_file(out + "X (3).txt"), "upper");
+}
+
 }  // namespace
