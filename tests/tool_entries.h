@@ -69,6 +69,22 @@ inline std::string solid_entries(const std::vector<std::pair<std::string, std::s
   return archive;
 }
 
+// Sets the recorded size of the archive's first entry (the layout's size field, after the name).
+inline std::string with_recorded_size(std::string archive, int64_t size) {
+  size_t n = static_cast<uint8_t>(archive[10]) | static_cast<uint8_t>(archive[11]) << 8;
+  size_t m = static_cast<uint8_t>(archive[12 + n]) | static_cast<uint8_t>(archive[13 + n]) << 8;
+  for (int i = 0; i < 8; ++i) archive[14 + n + m + i] = static_cast<char>(static_cast<uint64_t>(size) >> (8 * i));
+  return archive;
+}
+
+// Bytes that do not compress.
+inline std::string noise(size_t size) {
+  std::string s(size, '\0');
+  uint32_t x = 12345;
+  for (char& c : s) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  return s;
+}
+
 // Every member's path and decoded bytes, in index order, read without writing a file.
 inline std::vector<std::pair<std::string, std::string>> member_contents(const std::string& archive) {
   std::vector<std::pair<std::string, std::string>> members;

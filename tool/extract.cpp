@@ -501,6 +501,7 @@ class Decoder {
       state_.fail("out of memory for the decompressor");
       return;
     }
+    if (!sizes_possible(block)) return;
     inflateReset(&z_);
     z_.avail_in = 0;
     ended_ = false;
@@ -522,6 +523,27 @@ class Decoder {
   }
 
  private:
+  // A block whose recorded sizes its compressed bytes cannot hold would have a member written for
+  // gigabytes before its data runs out: every wanted member of it is refused up front.
+  bool sizes_possible(Block block) {
+    uint64_t size = 0, compressed = 0;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      size += static_cast<uint64_t>(h.size);
+      compressed += h.compressed_size;
+    }
+    const EntryHeader& first = shared_.entries[block.first].header;
+    uint64_t largest = largest_output(first.method, compressed);
+    if (size <= largest && (first.method != METHOD_STORE || size == compressed)) return true;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      if (!wanted_by(shared_.job, h, i)) continue;
+      state_.fail("refused " + h.path() + ": its recorded size (" + std::to_string(h.size) + " bytes) is more than " +
+                  std::to_string(compressed) + " compressed bytes can hold");
+    }
+    return false;
+  }
+
   void flush_held() {
     if (batch_.members.empty()) return;
     // Every posted task runs once, and it frees the batch after giving its buffer back.

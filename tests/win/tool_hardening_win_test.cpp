@@ -194,4 +194,14 @@ TEST(WindowsHardening, ACaseRenameTakesANumberFreeOnDiskToo) {
   EXPECT_EQ(test_files::read_file(out + "X (3).txt"), "upper");
 }
 
+// 2^62 bytes declared for 1.1 MB of deflate data: refused before a byte is written.
+TEST(WindowsHardening, AnImpossibleRecordedSizeIsRefusedBeforeWriting) {
+  std::string dir = fresh_folder("bomb"), out = dir + "out\\";
+  test_files::write_file(dir + "a.vnr", with_recorded_size(solid_entries({{"bomb.bin", noise(1100000)}}), int64_t(1) << 62));
+  RunResult r = extract_into(dir + "a.vnr", out);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.members, 0);
+  EXPECT_FALSE(test_files::exists(out + "bomb.bin"));
+}
+
 }  // namespace
