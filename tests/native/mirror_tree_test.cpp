@@ -29,7 +29,7 @@ TEST(MirrorNames, UnsafeNamesAndPathsTooLongForTheSystem) {
   EXPECT_EQ(names.check(ROOT, "", name + "n"), MirrorSkip::too_long);
   std::string folder(MIRROR_FOLDER_PATH_LIMIT - ROOT.size(), 'f');
   EXPECT_EQ(names.check(ROOT, folder + "\\", "x"), MirrorSkip::none);
-  EXPECT_EQ(names.check(ROOT, folder + "f\\", "x"), MirrorSkip::too_long);
+  EXPECT_EQ(names.check(ROOT, folder + "f\\", "x"), MirrorSkip::folder_too_long);
 }
 
 TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
@@ -59,6 +59,18 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   MirrorReport full;
   full.table_full = true;
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", full), "The archive C:\\a.vnr holds more members than the 512000 shown.");
+}
+
+// Members turned away by the folder limit, their own paths far below 260 bytes, were said to
+// have a path of 260 bytes or more.
+TEST(MirrorReport, AFolderPathOf249BytesIsTheReasonGiven) {
+  MirrorNames names;
+  MirrorReport r;
+  std::string folder(249 - ROOT.size() - 1, 'f');  // with its final "\": 249 bytes
+  EXPECT_EQ(names.check(ROOT, folder.substr(1) + "\\", "x"), MirrorSkip::none);
+  r.count(names.check(ROOT, folder + "\\", "x"));
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
+            "1 member of C:\\a.vnr is not shown: 1 in a folder whose path has 249 bytes or more.");
 }
 
 }  // namespace
