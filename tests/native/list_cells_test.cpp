@@ -88,6 +88,18 @@ TEST(SplitLocation, RefusesTextsLongerThanTheLimit) {
   EXPECT_EQ(p, fits);
 }
 
+// The limit is the system's, in characters: 100 Japanese letters (300 bytes) are a valid path.
+TEST(SplitLocation, LimitCountsCharactersNotBytes) {
+  std::string name;
+  for (int i = 0; i < 100; ++i) name += "\xE8\xAA\x9E";
+  std::string path = "C:\\" + name + "\\", p, pattern;
+  EXPECT_TRUE(split_location(path, &p, &pattern));
+  EXPECT_EQ(p, path);
+  std::string too_long = "C:\\" + name + std::string(LIST_TEXT_LIMIT - 104, 'a') + "\\";  // 260 characters
+  EXPECT_FALSE(split_location(too_long, &p, &pattern));
+  EXPECT_EQ(p, path);
+}
+
 TEST(PatternParts, SplitAtSemicolonsInOrder) {
   EXPECT_EQ(pattern_parts("*.txt;*.log"), (std::vector<std::string>{"*.txt", "*.log"}));
   EXPECT_EQ(pattern_parts("*.*"), (std::vector<std::string>{"*.*"}));

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "runtime/find_entries_win.h"
 #include "explorer/explorer_shared_win.h"
 #include "explorer/folder_tree.h"
 #include "explorer/my_computer_win.h"
@@ -34,19 +35,19 @@ class FolderTree : public ::testing::Test {
   }
   static HTREEITEM root() { return next(nullptr, TVGN_ROOT); }
   static HTREEITEM selection() { return next(nullptr, TVGN_CARET); }
-  static TVITEMA item(HTREEITEM node, char* text = nullptr) {
+  static TVITEMA item(HTREEITEM node, char* text = nullptr, int size = 0) {
     TVITEMA i = {};
     i.mask = TVIF_PARAM | TVIF_CHILDREN | TVIF_STATE | (text ? TVIF_TEXT : 0);
     i.stateMask = TVIS_EXPANDED;
     i.hItem = node;
     i.pszText = text;
-    i.cchTextMax = MAX_PATH;
+    i.cchTextMax = size;
     SendMessageA(tree(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&i));
     return i;
   }
   static std::string text(HTREEITEM node) {
-    char buffer[MAX_PATH] = "";
-    item(node, buffer);
+    char buffer[MAX_PATH * 3] = "";  // 260 characters of UTF-8
+    item(node, buffer, sizeof buffer);
     return buffer;
   }
   static long value(HTREEITEM node) { return static_cast<long>(item(node).lParam); }
@@ -165,6 +166,32 @@ TEST_F(FolderTree, ClickingAFolderSelectsItAndReportsChangeAndClick) {
   EXPECT_TRUE(has(types, EVENT_TYPE_LEFT_CLICK));
   EXPECT_EQ(selection(), pick);
   EXPECT_EQ(gadget_get_text(TREE), t.path() + "Pick\\");
+}
+
+// A name of 90 Japanese letters takes 270 bytes, valid on Windows: the node's text and the path
+// it gives are whole. The folder on disk has 80 (the most a Linux name holds under Wine), made
+// and removed through the UTF-16 calls, which Wine takes past 260 bytes.
+TEST_F(FolderTree, NodeTextsLongerThan259BytesAreGivenWhole) {
+  TempFolder t("tree_long");
+  std::string name;
+  for (int i = 0; i < 90; ++i) name += "\xE8\xAA\x9E";
+  std::string folder = name.substr(0, 240);
+  struct Made {
+    std::wstring folder;
+    ~Made() { RemoveDirectoryW(folder.c_str()); }
+  } made{wide_text(t.path() + folder)};
+  ASSERT_TRUE(CreateDirectoryW(made.folder.c_str(), nullptr));
+  ASSERT_TRUE(folder_tree_create(TREE, 5, 5, 490, 290, "C:\\", TREE_NO_FILES));
+  HTREEITEM node = child(shown(t.path()), folder);
+  ASSERT_TRUE(node);
+  std::wstring long_text = wide_text(name);
+  TVITEMW renamed = {};
+  renamed.mask = TVIF_TEXT;
+  renamed.hItem = node;
+  renamed.pszText = &long_text[0];
+  SendMessageW(tree(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&renamed));
+  SendMessageA(tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node));
+  EXPECT_EQ(gadget_get_text(TREE), t.path() + name + "\\");
 }
 
 // The extraction window reads the tree only on clicks, but a selection moved by the program is
