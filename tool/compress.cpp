@@ -854,10 +854,13 @@ RunResult compress_archive(const CompressJob& job) {
   }
   result.bytes_out = out.written();
   file.close();
+  // The archive replaced keeps its Mark of the Web: a downloaded archive stays one.
+  std::string zone_mark = ok ? read_zone_mark(job.archive_path) : std::string();
   if (ok && !replace_file(temp, job.archive_path)) {
     ok = false;
     result.problems.push_back("cannot rename the finished archive to " + job.archive_path);
   }
+  if (ok) write_zone_mark(job.archive_path, zone_mark);
   if (!ok) remove_file(temp);
   result.ok = ok;
   return result;

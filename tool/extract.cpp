@@ -337,6 +337,7 @@ struct Shared {
   MemberWriters* writers = nullptr;
   std::vector<RunResult> writer_results{};  // one per writer thread
   std::vector<char> superseded{};  // see plan_superseded
+  std::string zone_mark{};         // the archive's Mark of the Web, given to every file written
   std::atomic<int64_t> progress_done{0};
   int64_t progress_total = 0;
   std::atomic_flag reporting = ATOMIC_FLAG_INIT;
@@ -411,10 +412,15 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
   out.active = true;
 }
 
-std::string finish_output(const EntryHeader& h, MemberOutput& out) {
+// Puts a whole member in place and gives it the archive's Mark of the Web (`zone_mark`).
+std::string finish_output(const EntryHeader& h, MemberOutput& out, const std::string& zone_mark) {
   out.file.set_metadata(h.mtime_ns, h.attributes);
   std::string target = join_path(out.folder->path(), {out.name}, 1);
-  if (out.created == out.name) return out.file.close() ? std::string() : "cannot write " + target;
+  if (out.created == out.name) {
+    if (!out.file.close()) return "cannot write " + target;
+    write_zone_mark(target, zone_mark);
+    return std::string();
+  }
   // The file there is replaced only when it bears this name, not when the name is its short one.
   std::string other = out.folder->other_name(out.name);
   if (!other.empty()) {
@@ -429,6 +435,7 @@ std::string finish_output(const EntryHeader& h, MemberOutput& out) {
     out.folder->remove(out.created);
     return "cannot replace " + target;
   }
+  write_zone_mark(target, zone_mark);
   return std::string();
 }
 
@@ -453,7 +460,7 @@ void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string
                 const std::string& problem) {
   if (problem.empty() && refusal.empty() && out.active) {
     if (out.failed) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
-    else refusal = finish_output(state.shared.entries[index].header, out);
+    else refusal = finish_output(state.shared.entries[index].header, out, state.shared.zone_mark);
   }
   if (out.active && (!problem.empty() || !refusal.empty())) {
     out.file.close();
@@ -849,6 +856,8 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
       result.problems.push_back("cannot create the destination folder " + root);
       return result;
     }
+    // Files from a downloaded archive are downloaded files: Windows warns before running them.
+    if (!job.file_name) shared.zone_mark = read_zone_mark(job.archive_path);
     if (names_ignore_case() && !job.file_name) plan_case_renames(entries, job, root, shared.renamed, shared.clash);
     if (writers) {
       shared.writers = writers;

@@ -98,6 +98,12 @@ std::string last_error_text();
 std::string random_token();
 // Whether this file system treats names differing only in letter case as one.
 bool names_ignore_case();
+// The Mark of the Web: the Zone.Identifier stream Windows gives a downloaded file, which makes
+// it warn before a program or document from it runs. "" when the file has none (always, outside
+// Windows); more than 64 KB is no mark of ours and is not read.
+std::string read_zone_mark(const std::string& path);
+// Gives the file the mark (a file system without streams keeps none, as with Windows' own copies).
+void write_zone_mark(const std::string& path, const std::string& mark);
 
 // An open folder handle. Extraction walks from the destination one component at a time,
 // relative to the parent's handle, so a folder swapped for a link mid-run is refused instead

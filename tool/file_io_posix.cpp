@@ -269,6 +269,10 @@ std::string random_token() {
 
 bool names_ignore_case() { return false; }
 
+std::string read_zone_mark(const std::string&) { return std::string(); }
+
+void write_zone_mark(const std::string&, const std::string&) {}
+
 Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
 
 Folder& Folder::operator=(Folder&& other) noexcept {

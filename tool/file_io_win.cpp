@@ -293,6 +293,30 @@ std::string random_token() {
 
 bool names_ignore_case() { return true; }
 
+std::string read_zone_mark(const std::string& path) {
+  HANDLE h = CreateFileA((path + ":Zone.Identifier").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string mark(64 << 10, '\0');
+  DWORD got = 0;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(h, &size) && size.QuadPart <= static_cast<LONGLONG>(mark.size()) &&
+            ReadFile(h, &mark[0], static_cast<DWORD>(mark.size()), &got, nullptr);
+  CloseHandle(h);
+  mark.resize(ok ? got : 0);
+  return mark;
+}
+
+void write_zone_mark(const std::string& path, const std::string& mark) {
+  if (mark.empty()) return;
+  HANDLE h = CreateFileA((path + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD done = 0;
+  WriteFile(h, mark.data(), static_cast<DWORD>(mark.size()), &done, nullptr);
+  CloseHandle(h);
+}
+
 namespace {
 
 constexpr DWORD FOLDER_OPEN_FLAGS = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;

@@ -204,4 +204,31 @@ TEST(WindowsHardening, AnImpossibleRecordedSizeIsRefusedBeforeWriting) {
   EXPECT_FALSE(test_files::exists(out + "bomb.bin"));
 }
 
+// A downloaded archive's Zone.Identifier reaches every file written from it, new or replacing
+// one, on any thread count, and the archive written when adding to it (under Wine the stream is
+// a file named "name:Zone.Identifier", reached through the same calls).
+TEST(WindowsHardening, FilesWrittenFromADownloadedArchiveCarryItsMarkOfTheWeb) {
+  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/a.vnr\r\n";
+  std::string dir = fresh_folder("zone"), out = dir + "out\\";
+  test_files::write_file(dir + "a.vnr", stored_entry("", "a.txt", "a") + stored_entry("docs/", "b.txt", "b"));
+  test_files::write_file(dir + "a.vnr:Zone.Identifier", mark);
+  for (int threads : {1, 2}) {
+    ReadJob job;
+    job.archive_path = dir + "a.vnr";
+    job.destination = out;
+    job.threads = threads;
+    RunResult r = read_archive(job);  // the second run replaces the files of the first
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.members, 2);
+    EXPECT_EQ(test_files::read_file(out + "a.txt:Zone.Identifier"), mark) << threads;
+    EXPECT_EQ(test_files::read_file(out + "docs\\b.txt:Zone.Identifier"), mark) << threads;
+  }
+  test_files::write_file(dir + "c.txt", "c");
+  CompressJob add;
+  add.archive_path = dir + "a.vnr";
+  add.sources = {dir + "c.txt"};
+  ASSERT_TRUE(compress_archive(add).ok);
+  EXPECT_EQ(test_files::read_file(dir + "a.vnr:Zone.Identifier"), mark);
+}
+
 }  // namespace

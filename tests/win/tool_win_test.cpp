@@ -128,4 +128,16 @@ TEST(WindowsTool, SelfExtractingArchiveExtractsItself) {
   EXPECT_EQ(test_files::read_file(destination + "b.txt"), "bee");
 }
 
+// The self-extracting program gives what it writes its own Mark of the Web.
+TEST(WindowsTool, ASelfExtractingProgramPassesOnItsMarkOfTheWeb) {
+  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\n";
+  FrontEndSetup setup;
+  ASSERT_EQ(setup.compress(setup.data + "Marked.vnr", " -e "), 0u);
+  test_files::write_file(setup.data + "Marked.exe:Zone.Identifier", mark);
+  std::string destination = fresh_folder("sfx_marked");
+  EXPECT_EQ(run_and_wait(setup.data + "Marked.exe", "/s \"" + destination), 0u);
+  EXPECT_EQ(test_files::read_file(destination + "b.txt:Zone.Identifier"), mark);
+  EXPECT_EQ(test_files::read_file(destination + "docs\\a.txt:Zone.Identifier"), mark);
+}
+
 }  // namespace
