@@ -262,6 +262,19 @@ TEST_F(ArchiveBrowsing, AShortNameGetsNoStandInOnAnotherMembersPlace) {
   EXPECT_EQ(names_in(shell.temp_root + "longfoldername\\"), ".;..;y.txt;");
 }
 
+// Names with U+2024 ONE DOT LEADER are no dots: the archiver extracts them, and the mirror
+// shows them by the same rule.
+TEST_F(ArchiveBrowsing, DotLeaderNamesAreMirroredAsTheArchiverExtractsThem) {
+  const std::string leaders = "\xE2\x80\xA4\xE2\x80\xA4";
+  std::string archive = work_ + "leaders.vnr";
+  write_archive(archive, {{leaders + "/", "a.txt", 1}, {"x/", leaders, 2}});
+  reset_temp_folders();
+  ArchiveSession session = open_archive(archive, shell.temp_root, shell);
+  EXPECT_EQ(mirror_report_text(archive, session.report), "");
+  EXPECT_NE(GetFileAttributesA((shell.temp_root + leaders + "\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA((shell.temp_root + "x\\" + leaders).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
   std::string archive = work_ + "partly.vnr";
   std::string long_name(260 - shell.temp_root.size(), 'n');
