@@ -64,11 +64,8 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
 // Members turned away by the folder limit, their own paths far below 260 bytes, were said to
 // have a path of 260 bytes or more.
 TEST(MirrorReport, AFolderPathOf249BytesIsTheReasonGiven) {
-  MirrorNames names;
   MirrorReport r;
-  std::string folder(249 - ROOT.size() - 1, 'f');  // with its final "\": 249 bytes
-  EXPECT_EQ(names.check(ROOT, folder.substr(1) + "\\", "x"), MirrorSkip::none);
-  r.count(names.check(ROOT, folder + "\\", "x"));
+  r.count(MirrorNames().check(ROOT, std::string(249 - ROOT.size() - 1, 'f') + "\\", "x"));  // 249 with its "\\"
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
             "1 member of C:\\a.vnr is not shown: 1 in a folder whose path has 249 bytes or more.");
 }

@@ -143,20 +143,16 @@ TEST(AddToArchive, KeepsAnOlderEntryWhoseNameIsConverted) {
   EXPECT_EQ(read_file(dir / "out/b.txt"), "b");
 }
 
-// A repacked stream is unpacked under names of its own: a name held twice in the index stayed
-// one file on disk, and both members came back with the later one's bytes.
+// A repacked stream went through its members' names on disk: a name twice in it kept one file,
+// and both members came back with the later one's bytes.
 TEST(AddToArchive, RepackingAStreamKeepsEveryMemberAndLeavesNoTemporaryFolder) {
   ScratchFolder dir;
   write_file(dir / "base.vnr", solid_entries({{"a.txt", "first"}, {"a.txt", "second"}, {"new.txt", "old"}}));
   write_file(dir / "new.txt", "new");
   ToolRun add = run_tool("a -y " + q(dir / "base.vnr") + " " + q(dir / "new.txt"));
-  ASSERT_EQ(add.exit_code, 0) << add.err;
-  auto members = member_contents(dir / "base.vnr");
-  ASSERT_EQ(members.size(), 3u);
-  EXPECT_EQ(members[0], std::make_pair(std::string("a.txt"), std::string("first")));
-  EXPECT_EQ(members[1], std::make_pair(std::string("a.txt"), std::string("second")));
-  EXPECT_EQ(members[2], std::make_pair(std::string("new.txt"), std::string("new")));
-  EXPECT_NE(add.out.find(": 3 files"), std::string::npos) << add.out;
+  EXPECT_NE(add.out.find(": 3 files"), std::string::npos) << add.out << add.err;
+  EXPECT_EQ(member_contents(dir / "base.vnr"),
+            (std::vector<std::pair<std::string, std::string>>{{"a.txt", "first"}, {"a.txt", "second"}, {"new.txt", "new"}}));
   EXPECT_NE(std::system(("ls -A " + q(dir.path) + " | grep -q vantor-").c_str()), 0) << "temporary folder left";
 }
 

@@ -15,15 +15,13 @@ const std::string JAPANESE = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // three 3
 const std::string EMOJI = "\xF0\x9F\x98\x80";                          // one surrogate pair
 const std::string COMBINING = "e\xCC\x81";                             // e + combining acute
 
-// One rule for the archiver and the mirror tree: letters fold outside ASCII too.
+// É.txt and é.txt, one name on Windows, were two to the archiver and the mirror tree.
 TEST(Utf8Text, CaseKeyFoldsLettersOutsideAscii) {
-  EXPECT_EQ(name_case_key("\xC3\x89.txt"), name_case_key("\xC3\xA9.TXT"));  // É, é
-  EXPECT_EQ(name_case_key("\xD0\x96.txt"), name_case_key("\xD0\xB6.txt"));  // Ж, ж
-  EXPECT_NE(name_case_key("\xD0\x96.txt"), name_case_key("\xD0\x97.txt"));
-  EXPECT_EQ(name_case_key("caf\xE9"), "CAF\xE9");  // not UTF-8: ASCII letters only
+  EXPECT_EQ(name_case_key("\xD0\x96.txt"), name_case_key("\xD0\xB6.TXT"));  // Ж, ж
+  EXPECT_EQ(name_case_key("caf\xE9"), "CAF\xE9");                          // not UTF-8: ASCII letters only
   MirrorNames names;
-  EXPECT_EQ(names.check("C:\\T\\", "", "\xC3\x89.txt"), MirrorSkip::none);
-  EXPECT_EQ(names.check("C:\\T\\", "", "\xC3\xA9.txt"), MirrorSkip::clash);
+  EXPECT_EQ(names.check("C:\\", "", "\xC3\x89.txt"), MirrorSkip::none);
+  EXPECT_EQ(names.check("C:\\", "", "\xC3\xA9.txt"), MirrorSkip::clash);
 }
 
 TEST(Utf8Text, ValidityCutsLengthsAndCode1252) {

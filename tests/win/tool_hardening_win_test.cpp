@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../tool_entries.h"
+#include "utf8_text.h"
 #include "test_files.h"
 
 namespace {
@@ -86,8 +87,17 @@ TEST(WindowsHardening, NamesDifferingOnlyInCaseAreBothKept) {
   EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_connmark (2).h"), "taken");
 }
 
-// The stream is unpacked to repack it: a.txt and A.txt, one file here, must both keep their bytes,
-// and the temporary folder goes.
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+RunResult extract_with(const std::string& archive, const std::string& destination, int threads) {
+  ReadJob job;
+  job.archive_path = archive;
+  job.destination = destination;
+  job.threads = threads;
+  return read_archive(job);
+}
+
+// Repacking went through names on disk, where A.txt was kept as "A (2).txt" and read back as a.txt.
 TEST(WindowsHardening, AddingToAStreamWithCaseTwinsKeepsBothMembers) {
   std::string dir = fresh_folder("twins");
   test_files::write_file(dir + "base.vnr", solid_entries({{"a.txt", "lower"}, {"A.txt", "UPPER"}, {"new.txt", "old"}}));
@@ -95,138 +105,83 @@ TEST(WindowsHardening, AddingToAStreamWithCaseTwinsKeepsBothMembers) {
   CompressJob job;
   job.archive_path = dir + "base.vnr";
   job.sources = {dir + "new.txt"};
-  RunResult r = compress_archive(job);
-  ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
-  EXPECT_EQ(r.members, 3);
-  auto members = member_contents(dir + "base.vnr");
-  ASSERT_EQ(members.size(), 3u);
-  EXPECT_EQ(members[0], std::make_pair(std::string("a.txt"), std::string("lower")));
-  EXPECT_EQ(members[1], std::make_pair(std::string("A.txt"), std::string("UPPER")));
-  EXPECT_EQ(members[2], std::make_pair(std::string("new.txt"), std::string("new")));
+  EXPECT_EQ(compress_archive(job).members, 3);
+  EXPECT_EQ(member_contents(dir + "base.vnr"), (Members{{"a.txt", "lower"}, {"A.txt", "UPPER"}, {"new.txt", "new"}}));
   WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "base.vnr.vantor-*").c_str(), &found);
-  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "left behind: " << found.cFileName;
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  EXPECT_EQ(FindFirstFileA((dir + "base.vnr.vantor-*").c_str(), &found), INVALID_HANDLE_VALUE) << found.cFileName;
 }
 
-// Letters outside ASCII fold as the file system folds them, in UTF-8 names and in older names
-// read as code page 1252, on one thread and with writer threads alike.
+// É/é, Ж/ж in UTF-8 and caf\xC9/caf\xE9 read as code page 1252 were written over each other.
 TEST(WindowsHardening, NamesDifferingInCaseOutsideAsciiAreBothKept) {
+  Members twins = {{"\xC3\x89", "\xC3\xA9"}, {"\xD0\x96", "\xD0\xB6"}, {"caf\xC9", "caf\xE9"}};
   for (int threads : {1, 2}) {
-    std::string dir = fresh_folder("case8"), out = dir + "out\\";
-    test_files::write_file(dir + "a.vnr", stored_entry("", "\xC3\x89.txt", "E upper") + stored_entry("", "\xC3\xA9.txt", "e lower") +
-                                              stored_entry("", "\xD0\x96.txt", "zhe upper") + stored_entry("", "\xD0\xB6.txt", "zhe lower") +
-                                              stored_entry("", "caf\xC9.txt", "cafe upper") + stored_entry("", "caf\xE9.txt", "cafe lower"));
-    ReadJob job;
-    job.archive_path = dir + "a.vnr";
-    job.destination = out;
-    job.threads = threads;
-    RunResult r = read_archive(job);
-    ASSERT_TRUE(r.ok) << threads;
-    EXPECT_EQ(r.members, 6) << threads;
-    EXPECT_EQ(r.renamed, 3) << threads;
-    EXPECT_EQ(test_files::read_file(out + "\xC3\x89.txt"), "E upper");
-    EXPECT_EQ(test_files::read_file(out + "\xC3\xA9 (2).txt"), "e lower");
-    EXPECT_EQ(test_files::read_file(out + "\xD0\x96.txt"), "zhe upper");
-    EXPECT_EQ(test_files::read_file(out + "\xD0\xB6 (2).txt"), "zhe lower");
-    EXPECT_EQ(test_files::read_file(out + "caf\xC3\x89.txt"), "cafe upper");
-    EXPECT_EQ(test_files::read_file(out + "caf\xC3\xA9 (2).txt"), "cafe lower");
+    std::string dir = fresh_folder("case8"), archive;
+    for (const auto& [upper, lower] : twins) archive += stored_entry("", upper + ".txt", "U") + stored_entry("", lower + ".txt", "l");
+    test_files::write_file(dir + "a.vnr", archive);
+    RunResult r = extract_with(dir + "a.vnr", dir + "out", threads);
+    EXPECT_TRUE(r.ok && r.members == 6 && r.renamed == 3) << threads;
+    for (const auto& [upper, lower] : twins) {
+      EXPECT_EQ(test_files::read_file(dir + "out\\" + name_for_system(upper, true) + ".txt"), "U");
+      EXPECT_EQ(test_files::read_file(dir + "out\\" + name_for_system(lower, true) + " (2).txt"), "l");
+    }
   }
 }
 
-// LONG~LMQ.TXT is Wine's short name of longfilename.txt (LONGFI~1.TXT on Windows): writing it
-// would reach that file, the archive's member or the user's.
-std::string short_name_of(const std::string& path) {
-  char buffer[MAX_PATH];
-  DWORD n = GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
-  std::string full(buffer, n < MAX_PATH ? n : 0);
-  return full.substr(full.find_last_of('\\') + 1);
-}
-
+// LONG~LMQ.TXT is Wine's short name of longfilename.txt (LONGFI~1.TXT on Windows): it reached that
+// file, the archive's member or the user's, and a folder's short name reached its folder.
 TEST(WindowsHardening, ShortNamesNeverReachAnotherFile) {
   std::string dir = fresh_folder("short"), out = dir + "out\\";
   test_files::write_file(dir + "a.vnr", stored_entry("", "longfilename.txt", "long") + stored_entry("", "LONG~LMQ.TXT", "alias"));
   RunResult r = extract_into(dir + "a.vnr", out);
-  ASSERT_EQ(short_name_of(out + "longfilename.txt"), "LONG~LMQ.TXT");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.members, 1);
-  ASSERT_EQ(r.problems.size(), 1u);
-  EXPECT_NE(r.problems[0].find("refused LONG~LMQ.TXT: "), std::string::npos) << r.problems[0];
+  EXPECT_TRUE(!r.ok && r.members == 1 && r.problems.size() == 1);
   EXPECT_EQ(test_files::read_file(out + "longfilename.txt"), "long");
-
-  // The user's own file, and a folder reached by its short name.
-  std::string user = dir + "user\\";
-  CreateDirectoryA(user.c_str(), nullptr);
-  CreateDirectoryA((user + "longfoldername").c_str(), nullptr);
-  test_files::write_file(user + "longfilename.txt", "user's");
-  std::string folder_alias = short_name_of(user + "longfoldername");
-  ASSERT_NE(folder_alias.find('~'), std::string::npos);
-  test_files::write_file(dir + "b.vnr", stored_entry("", "LONG~LMQ.TXT", "alias") + stored_entry(folder_alias + "/", "x.txt", "x") +
-                                            stored_entry("", "fine.txt", "fine"));
+  CreateDirectoryA((out + "longfoldername").c_str(), nullptr);
+  char alias[MAX_PATH];
+  std::string folder(alias, GetShortPathNameA((out + "longfoldername").c_str(), alias, MAX_PATH));
+  test_files::write_file(dir + "b.vnr", stored_entry("", "LONG~LMQ.TXT", "alias") +
+                                            stored_entry(folder.substr(folder.rfind('\\') + 1) + "/", "x.txt", "x") + stored_entry("", "fine.txt", "f"));
   for (int threads : {1, 2}) {
-    ReadJob job;
-    job.archive_path = dir + "b.vnr";
-    job.destination = user;
-    job.threads = threads;
-    r = read_archive(job);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.members, 1) << "only fine.txt is written";
-    EXPECT_EQ(r.problems.size(), 2u);
-    EXPECT_EQ(test_files::read_file(user + "longfilename.txt"), "user's");
-    EXPECT_FALSE(test_files::exists(user + "longfoldername\\x.txt"));
+    r = extract_with(dir + "b.vnr", out, threads);
+    EXPECT_TRUE(!r.ok && r.members == 1 && r.problems.size() == 2) << threads;
+    EXPECT_EQ(test_files::read_file(out + "longfilename.txt"), "long");
+    EXPECT_FALSE(test_files::exists(out + "longfoldername\\x.txt"));
   }
 }
 
-// The user's own "x (2).txt" was replaced by X.txt's rename; a free number is taken instead.
+// The user's own "x (2).txt" was replaced by X.txt's rename.
 TEST(WindowsHardening, ACaseRenameTakesANumberFreeOnDiskToo) {
   std::string dir = fresh_folder("renamed"), out = dir + "out\\";
   CreateDirectoryA(out.c_str(), nullptr);
   test_files::write_file(out + "x (2).txt", "user's");
   test_files::write_file(dir + "a.vnr", stored_entry("", "x.txt", "lower") + stored_entry("", "X.txt", "upper"));
   RunResult r = extract_into(dir + "a.vnr", out);
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.members, 2);
-  EXPECT_EQ(r.renamed, 1);
-  ASSERT_EQ(r.notes.size(), 1u);
-  EXPECT_NE(r.notes[0].find("X.txt extracted as X (3).txt"), std::string::npos) << r.notes[0];
+  EXPECT_TRUE(r.ok && r.members == 2 && r.renamed == 1);
   EXPECT_EQ(test_files::read_file(out + "x (2).txt"), "user's");
-  EXPECT_EQ(test_files::read_file(out + "x.txt"), "lower");
   EXPECT_EQ(test_files::read_file(out + "X (3).txt"), "upper");
 }
 
-// 2^62 bytes declared for 1.1 MB of deflate data: refused before a byte is written.
+// 2^62 bytes declared for 1.1 MB of deflate data: about 1 GB was written before it was refused.
 TEST(WindowsHardening, AnImpossibleRecordedSizeIsRefusedBeforeWriting) {
-  std::string dir = fresh_folder("bomb"), out = dir + "out\\";
+  std::string dir = fresh_folder("bomb");
   test_files::write_file(dir + "a.vnr", with_recorded_size(solid_entries({{"bomb.bin", noise(1100000)}}), int64_t(1) << 62));
-  RunResult r = extract_into(dir + "a.vnr", out);
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.members, 0);
-  EXPECT_FALSE(test_files::exists(out + "bomb.bin"));
+  EXPECT_EQ(extract_into(dir + "a.vnr", dir + "out").problems.size(), 1u);
+  EXPECT_FALSE(test_files::exists(dir + "out\\bomb.bin"));
 }
 
-// A downloaded archive's Zone.Identifier reaches every file written from it, new or replacing
-// one, on any thread count, and the archive written when adding to it (under Wine the stream is
-// a file named "name:Zone.Identifier", reached through the same calls).
+// A downloaded archive's Zone.Identifier reaches every file written from it, new or replacing,
+// on any thread count, and the archive that replaces it when adding (under Wine the stream is a
+// file named "name:Zone.Identifier", reached through the same calls).
 TEST(WindowsHardening, FilesWrittenFromADownloadedArchiveCarryItsMarkOfTheWeb) {
-  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/a.vnr\r\n";
-  std::string dir = fresh_folder("zone"), out = dir + "out\\";
+  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\n", dir = fresh_folder("zone"), out = dir + "out\\";
   test_files::write_file(dir + "a.vnr", stored_entry("", "a.txt", "a") + stored_entry("docs/", "b.txt", "b"));
   test_files::write_file(dir + "a.vnr:Zone.Identifier", mark);
   for (int threads : {1, 2}) {
-    ReadJob job;
-    job.archive_path = dir + "a.vnr";
-    job.destination = out;
-    job.threads = threads;
-    RunResult r = read_archive(job);  // the second run replaces the files of the first
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.members, 2);
-    EXPECT_EQ(test_files::read_file(out + "a.txt:Zone.Identifier"), mark) << threads;
-    EXPECT_EQ(test_files::read_file(out + "docs\\b.txt:Zone.Identifier"), mark) << threads;
+    EXPECT_EQ(extract_with(dir + "a.vnr", out, threads).members, 2);
+    EXPECT_EQ(test_files::read_file(out + "a.txt:Zone.Identifier") + test_files::read_file(out + "docs\\b.txt:Zone.Identifier"), mark + mark);
   }
-  test_files::write_file(dir + "c.txt", "c");
   CompressJob add;
   add.archive_path = dir + "a.vnr";
-  add.sources = {dir + "c.txt"};
+  add.sources = {out + "a.txt"};
   ASSERT_TRUE(compress_archive(add).ok);
   EXPECT_EQ(test_files::read_file(dir + "a.vnr:Zone.Identifier"), mark);
 }
