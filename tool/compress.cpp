@@ -515,7 +515,9 @@ void order_for_solid(std::vector<Source>& sources) {
 
 // What of an existing archive goes into the new one: runs of entries copied byte for byte,
 // and the members of a solid stream that lost a member to a listed file, unpacked into a
-// temporary folder and compressed again (a deflate stream cannot be cut).
+// temporary folder and compressed again (a deflate stream cannot be cut). The unpacked files
+// are named by their place in the index, never by their member names: two members that the
+// file system takes as one name (letter case, short names) must not meet on disk.
 struct Existing {
   std::string path;
   std::vector<std::pair<int64_t, int64_t>> stretches;  // offset and length of entries kept as they are
@@ -524,40 +526,30 @@ struct Existing {
   std::string unpack_folder;                 // "" when nothing was unpacked
   std::vector<Source> unpacked;
 
+  // The folder is ours (created exclusively under a random name) and holds only files named
+  // by the unpacking, so whatever is in it goes, whether the run failed or not.
   ~Existing() {
     if (unpack_folder.empty()) return;
-    std::vector<std::string> folders;
-    for (const Source& s : unpacked) {
-      remove_file(s.path);
-      for (size_t cut = s.stored.folder.find('/'); cut != std::string::npos; cut = s.stored.folder.find('/', cut + 1))
-        folders.push_back(unpack_folder + native_separator() + s.stored.folder.substr(0, cut));
-    }
-    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const std::string& folder : folders) remove_folder(folder);
+    std::vector<std::string> names;
+    list_directory(unpack_folder, names);
+    for (const std::string& name : names) remove_file(unpack_folder + native_separator() + name);
     remove_folder(unpack_folder);
   }
 };
 
-std::string native_path(const std::string& stored) {
-  std::string path = stored;
-  for (char& c : path)
-    if (c == '/') c = native_separator();
-  return path;
-}
-
 bool unpack_members(const std::string& archive, int64_t start, const std::vector<StoredEntry>& members,
-                    Existing& existing, std::string& problem) {
+                    const std::vector<size_t>& places, Existing& existing, std::string& problem) {
   std::string folder = archive + ".vantor-" + random_token() + ".d";
   if (create_folder(folder) != FolderStatus::CREATED) {
     problem = "cannot create the temporary folder " + folder + ": " + last_error_text();
     return false;
   }
   existing.unpack_folder = folder;
-  std::unordered_set<std::string> wanted;
-  for (const StoredEntry& e : members) {
-    wanted.insert(e.header.path());
+  std::unordered_set<size_t> wanted(places.begin(), places.end());
+  for (size_t k = 0; k < members.size(); ++k) {
+    const StoredEntry& e = members[k];
     Source s;
-    s.path = folder + native_separator() + native_path(e.header.path());
+    s.path = folder + native_separator() + std::to_string(places[k]);
     s.stored = StoredName{e.header.folder, e.header.name};
     // The index walk gave the names in the system's text, as collect_sources has them.
     if (system_text_is_utf8() && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
@@ -573,7 +565,8 @@ bool unpack_members(const std::string& archive, int64_t start, const std::vector
   read.archive_path = archive;
   read.destination = folder;
   read.index_start = start;
-  read.select = [&wanted](const EntryHeader& h) { return wanted.count(h.path()) > 0; };
+  // Chosen by place, not by path: a name twice in the index is two members.
+  read.file_name = [&wanted](size_t entry) { return wanted.count(entry) ? std::to_string(entry) : std::string(); };
   RunResult result = read_archive_with(read, nullptr);
   if (!result.ok) problem = result.problems.empty() ? "cannot unpack its members" : result.problems.front();
   return result.ok;
@@ -595,13 +588,17 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
   std::unordered_set<std::string> replaced;
   for (const Source& s : sources) replaced.insert(s.stored.folder + s.stored.name);
   std::vector<StoredEntry> unpack;
+  std::vector<size_t> places;  // of the unpacked entries in the index
   for (size_t first = 0, end = 0; first < entries.size(); first = end) {
     size_t hit = 0;
     for (end = first; end < entries.size() && (end == first || (entries[end].header.flags & ENTRY_FLAG_SOLID_NEXT)); ++end)
       hit += replaced.count(entries[end].header.path());
     if (hit > 0) {
       for (size_t i = first; i < end && end - first > 1; ++i)
-        if (!replaced.count(entries[i].header.path())) unpack.push_back(entries[i]);
+        if (!replaced.count(entries[i].header.path())) {
+          unpack.push_back(entries[i]);
+          places.push_back(i);
+        }
       continue;
     }
     int64_t offset = entries[first].offset;
@@ -615,7 +612,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
       existing.bytes_in += entries[i].header.size;
     }
   }
-  if (!unpack.empty() && !unpack_members(job.archive_path, start, unpack, existing, problem)) {
+  if (!unpack.empty() && !unpack_members(job.archive_path, start, unpack, places, existing, problem)) {
     problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
     return false;
   }
@@ -857,10 +854,13 @@ RunResult compress_archive(const CompressJob& job) {
   }
   result.bytes_out = out.written();
   file.close();
+  // The archive replaced keeps its Mark of the Web: a downloaded archive stays one.
+  std::string zone_mark = ok ? read_zone_mark(job.archive_path) : std::string();
   if (ok && !replace_file(temp, job.archive_path)) {
     ok = false;
     result.problems.push_back("cannot rename the finished archive to " + job.archive_path);
   }
+  if (ok) write_zone_mark(job.archive_path, zone_mark);
   if (!ok) remove_file(temp);
   result.ok = ok;
   return result;

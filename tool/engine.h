@@ -64,6 +64,10 @@ struct ReadJob {
   std::function<void(const uint8_t* data, size_t size)> on_data;
   // When set, only members it accepts are read (and, with marked_only, only marked ones).
   std::function<bool(const EntryHeader&)> select;
+  // EXTRACT: when set, the member at this place in the index is written under the name it gives,
+  // directly in the destination, instead of under its own path (a repack names its files itself);
+  // members it gives no name are not read.
+  std::function<std::string(size_t entry)> file_name;
   // Runs on the decoding thread after each member (tests change the destination in between).
   std::function<void(const EntryHeader&)> after_member;
   // Called now and then from the workers (never two at once): compressed bytes read and in all.

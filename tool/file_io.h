@@ -69,7 +69,8 @@ constexpr uint32_t ATTRIBUTE_ARCHIVE = 0x20;
 // Information about the path itself; a link is reported as a link, not followed.
 FileInfo file_info(const std::string& path);
 bool make_directory(const std::string& path);      // true when it exists as a folder afterwards
-enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED };
+// ALIAS: the name reached a folder of another name (a short name such as LONGFO~1).
+enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED, ALIAS };
 // Creates a folder; when something is already there, says what it is without following it
 // (EXISTS only for a real folder). One call when the folder is new.
 FolderStatus create_folder(const std::string& path);
@@ -97,6 +98,12 @@ std::string last_error_text();
 std::string random_token();
 // Whether this file system treats names differing only in letter case as one.
 bool names_ignore_case();
+// The Mark of the Web: the Zone.Identifier stream Windows gives a downloaded file, which makes
+// it warn before a program or document from it runs. "" when the file has none (always, outside
+// Windows); more than 64 KB is no mark of ours and is not read.
+std::string read_zone_mark(const std::string& path);
+// Gives the file the mark (a file system without streams keeps none, as with Windows' own copies).
+void write_zone_mark(const std::string& path, const std::string& mark);
 
 // An open folder handle. Extraction walks from the destination one component at a time,
 // relative to the parent's handle, so a folder swapped for a link mid-run is refused instead
@@ -125,6 +132,9 @@ class Folder {
   // it; fails when the name no longer leads to the file that was written.
   bool commit(File& file, const std::string& from, const std::string& to) const;
   bool remove(const std::string& name) const;
+  // When something here answers to `name` under a name of its own (LONGFI~1.TXT is the short
+  // name of longfilename.txt), that name: writing to `name` would reach another file. "" else.
+  std::string other_name(const std::string& name) const;
   const std::string& path() const { return path_; }
 
  private:

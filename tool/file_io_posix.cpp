@@ -269,6 +269,10 @@ std::string random_token() {
 
 bool names_ignore_case() { return false; }
 
+std::string read_zone_mark(const std::string&) { return std::string(); }
+
+void write_zone_mark(const std::string&, const std::string&) {}
+
 Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
 
 Folder& Folder::operator=(Folder&& other) noexcept {
@@ -354,3 +358,5 @@ bool Folder::commit(File& file, const std::string& from, const std::string& to) 
 }
 
 bool Folder::remove(const std::string& name) const { return ::unlinkat(fd_, name.c_str(), 0) == 0; }
+
+std::string Folder::other_name(const std::string&) const { return std::string(); }

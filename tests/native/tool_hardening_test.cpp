@@ -143,6 +143,19 @@ TEST(AddToArchive, KeepsAnOlderEntryWhoseNameIsConverted) {
   EXPECT_EQ(read_file(dir / "out/b.txt"), "b");
 }
 
+// A repacked stream went through its members' names on disk: a name twice in it kept one file,
+// and both members came back with the later one's bytes.
+TEST(AddToArchive, RepackingAStreamKeepsEveryMemberAndLeavesNoTemporaryFolder) {
+  ScratchFolder dir;
+  write_file(dir / "base.vnr", solid_entries({{"a.txt", "first"}, {"a.txt", "second"}, {"new.txt", "old"}}));
+  write_file(dir / "new.txt", "new");
+  ToolRun add = run_tool("a -y " + q(dir / "base.vnr") + " " + q(dir / "new.txt"));
+  EXPECT_NE(add.out.find(": 3 files"), std::string::npos) << add.out << add.err;
+  EXPECT_EQ(member_contents(dir / "base.vnr"),
+            (std::vector<std::pair<std::string, std::string>>{{"a.txt", "first"}, {"a.txt", "second"}, {"new.txt", "new"}}));
+  EXPECT_NE(std::system(("ls -A " + q(dir.path) + " | grep -q vantor-").c_str()), 0) << "temporary folder left";
+}
+
 TEST(AddToArchive, AnUnreadableArchiveIsLeftAsItWas) {
   ScratchFolder dir;
   write_file(dir / "a.txt", "a");

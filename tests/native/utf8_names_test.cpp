@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/index_walk.h"
+#include "archive/mirror_tree.h"
 #include "engine.h"
 #include "path_safety.h"
 #include "tool_test_support.h"
@@ -13,6 +14,15 @@ namespace {
 const std::string JAPANESE = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // three 3-byte characters
 const std::string EMOJI = "\xF0\x9F\x98\x80";                          // one surrogate pair
 const std::string COMBINING = "e\xCC\x81";                             // e + combining acute
+
+// É.txt and é.txt, one name on Windows, were two to the archiver and the mirror tree.
+TEST(Utf8Text, CaseKeyFoldsLettersOutsideAscii) {
+  EXPECT_EQ(name_case_key("\xD0\x96.txt"), name_case_key("\xD0\xB6.TXT"));  // Ж, ж
+  EXPECT_EQ(name_case_key("caf\xE9"), "CAF\xE9");                          // not UTF-8: ASCII letters only
+  MirrorNames names;
+  EXPECT_EQ(names.check("C:\\", "", "\xC3\x89.txt"), MirrorSkip::none);
+  EXPECT_EQ(names.check("C:\\", "", "\xC3\xA9.txt"), MirrorSkip::clash);
+}
 
 TEST(Utf8Text, ValidityCutsLengthsAndCode1252) {
   for (const char* bad : {"caf\xE9", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF0\x9F\x98"})

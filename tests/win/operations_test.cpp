@@ -292,6 +292,8 @@ TEST_F(Operations, DoubleClickedMembersLandInTheLaunchFolder) {
   choose({"docs\\a.txt", "b.txt", "run.exe"});
   std::string archive = work_ + "out.vnr";
   compress_into(archive);
+  // Downloaded: what is opened from it carries its Mark of the Web (under Wine a file of that name).
+  write_file(archive + ":Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
   bool text_member = false, whole_archive = false;
   run_script({[] {
                 if (!archive_on_view()) return retry_step();
@@ -316,6 +318,7 @@ TEST_F(Operations, DoubleClickedMembersLandInTheLaunchFolder) {
   EXPECT_TRUE(text_member);
   EXPECT_TRUE(whole_archive);
   EXPECT_EQ(shell.launch_target, shell.launch_root + "run.exe");
+  EXPECT_EQ(read_file(shell.launch_root + "b.txt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
 }
 
 // Another member that cannot be written beside a program (still held open by an earlier launch)
