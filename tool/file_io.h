@@ -43,6 +43,7 @@ class File {
 
  private:
   friend class Folder;
+  friend class Replacement;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
