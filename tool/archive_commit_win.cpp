@@ -11,6 +11,7 @@ ArchiveLock::Outcome ArchiveLock::take(const std::string& archive_path, int wait
   path_ = archive_path + ".vantor-lock";
   DWORD start = GetTickCount();
   bool held_by_another = false;
+  int denied = 0;
   for (;;) {
     // Shared with nobody and deleted by the system when the handle goes, however the run ends;
     // a link planted at the name is opened itself, never followed.
@@ -21,9 +22,10 @@ ArchiveLock::Outcome ArchiveLock::take(const std::string& archive_path, int wait
       return Outcome::TAKEN;
     }
     DWORD error = GetLastError();
-    // Access is denied, too, while the file of a run that just let go is being deleted.
-    if (error == ERROR_SHARING_VIOLATION) held_by_another = true;
-    else if (error != ERROR_ACCESS_DENIED) return Outcome::FAILED;
+    // Access is denied, too, for the moment the file of a run that just let go is being
+    // deleted; for longer, it is denied for good.
+    if (error == ERROR_SHARING_VIOLATION) held_by_another = true, denied = 0;
+    else if (error != ERROR_ACCESS_DENIED || ++denied > 10) return Outcome::FAILED;
     if (GetTickCount() - start >= static_cast<DWORD>(wait_ms)) {
       SetLastError(error);
       return held_by_another ? Outcome::BUSY : Outcome::FAILED;
