@@ -10,8 +10,9 @@ void split_archive_path(const std::string& path, std::string& folder, std::strin
     return;
   }
   name = path.substr(cut + 1);
-  // "/x.vnr" and "C:\x.vnr" keep their root; "C:x.vnr" is the drive's current folder.
-  folder = path.substr(0, cut == 0 || path[cut] == ':' || (cut == 2 && path[1] == ':') ? cut + 1 : cut);
+  // "/x.vnr" and "C:\x.vnr" keep their root; "C:x.vnr" lies in that drive's current folder.
+  if (path[cut] == ':') folder = path.substr(0, cut + 1) + ".";
+  else folder = path.substr(0, cut == 0 || (cut == 2 && path[1] == ':') ? cut + 1 : cut);
 }
 
 namespace {
@@ -44,7 +45,7 @@ void remove_stale_temporaries(const std::string& archive_path) {
   std::vector<std::string> names;
   list_directory(folder, names);  // what could not be listed stays for a later run
   std::string prefix = folder;
-  if (prefix.back() != '/' && prefix.back() != '\\' && prefix.back() != ':') prefix += native_separator();
+  if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
   for (const std::string& name : names) {
     if (!is_archive_temporary(archive_name, name)) continue;
     std::string path = prefix + name;
