@@ -1,7 +1,9 @@
-// Hand-made archive entries and a direct extraction, for the archiver's tests on both sides.
+// Hand-made archive entries, a direct extraction and listing, for the archiver's tests on both
+// sides.
 #pragma once
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -9,6 +11,7 @@
 
 #include "archive_format.h"
 #include "engine.h"
+#include "file_io.h"
 
 // One stored entry built by hand, as a hostile archive would carry it.
 inline std::string stored_entry(const std::string& folder, const std::string& name,
@@ -95,4 +98,21 @@ inline std::vector<std::pair<std::string, std::string>> member_contents(const st
   read_archive_with(job, nullptr);
   members.pop_back();
   return members;
+
+// The paths an archive lists, in its order; empty when it cannot be read.
+inline std::vector<std::string> member_paths(const std::string& archive) {
+  std::vector<std::string> paths;
+  ReadJob job;
+  job.mode = ReadMode::LIST;
+  job.archive_path = archive;
+  job.on_entry = [&paths](const EntryHeader& h) { paths.push_back(h.path()); };
+  return read_archive_with(job, nullptr).ok ? paths : std::vector<std::string>();
+}
+
+inline std::vector<std::string> sorted_names_in(std::string folder) {
+  std::vector<std::string> names;
+  if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  list_directory(folder, names);
+  std::sort(names.begin(), names.end());
+  return names;
 }

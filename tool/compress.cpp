@@ -15,6 +15,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "archive_commit.h"
 #include "archive_format.h"
 #include "engine.h"
 #include "file_io.h"
@@ -789,6 +790,23 @@ std::string self_extracting_path(const std::string& archive_path) {
 RunResult compress_archive(const CompressJob& job) {
   RunResult result;
   std::string problem;
+  // Held until everything below is gone: two runs that both start from the old archive would
+  // each drop the other's members. The old archive is read only under the lock.
+  ArchiveLock lock;
+  ArchiveLock::Outcome locked = lock.take(job.archive_path, job.lock_wait_ms);
+  if (locked != ArchiveLock::Outcome::TAKEN) {
+    result.ok = false;
+    if (locked == ArchiveLock::Outcome::BUSY)
+      result.problems.push_back(job.archive_path + " is being written by another run; gave up after " +
+                                std::to_string((job.lock_wait_ms + 999) / 1000) +
+                                " seconds and changed nothing (try again when that run has ended)");
+    else
+      result.problems.push_back("cannot create or lock " + job.archive_path +
+                                ".vantor-lock, which keeps other runs away from the archive: " + last_error_text());
+    return result;
+  }
+  // Whatever a killed run left beside the archive is ours to remove now.
+  remove_stale_temporaries(job.archive_path);
   std::vector<Source> sources;
   if (!collect_sources(job, sources, problem)) {
     result.ok = false;
@@ -817,18 +835,20 @@ RunResult compress_archive(const CompressJob& job) {
   std::vector<Unit> units = plan_units(sources, job, threads);
 
   // Unpredictable and created exclusively: a failed run removes only what it made itself.
-  std::string temp = job.archive_path + ".vantor-" + random_token() + ".tmp";
+  std::string token = random_token();
+  std::string temp = job.archive_path + ".vantor-" + token + ".tmp";
   Budget budget;
   budget.limit = std::max<int64_t>(job.memory_budget, 1 << 20);
   for (size_t i = 0; i < units.size(); ++i)
     units[i].sink = std::make_unique<Sink>(budget, temp + "." + std::to_string(i));
 
-  File file;
-  if (!file.create_new(temp)) {
+  Replacement replacement;
+  if (!replacement.create(job.archive_path, token)) {
     result.ok = false;
     result.problems.push_back("cannot create " + temp + ": " + last_error_text());
     return result;
   }
+  File& file = replacement.file();
   BufferedWriter out(file);
   bool ok = !job.self_extracting || write_stub(out, job, problem);
   if (!ok) result.problems.push_back(problem);
@@ -848,20 +868,19 @@ RunResult compress_archive(const CompressJob& job) {
   for (std::thread& t : pool) t.join();
   units.clear();
 
-  if (ok && (!out.flush() || !file.close())) {
+  if (ok && !out.flush()) {
     ok = false;
     result.problems.push_back("cannot write the archive");
   }
   result.bytes_out = out.written();
-  file.close();
   // The archive replaced keeps its Mark of the Web: a downloaded archive stays one.
   std::string zone_mark = ok ? read_zone_mark(job.archive_path) : std::string();
-  if (ok && !replace_file(temp, job.archive_path)) {
+  // On the disk before it takes the old one's place; otherwise the replacement is discarded.
+  if (ok && !replacement.commit(problem)) {
     ok = false;
-    result.problems.push_back("cannot rename the finished archive to " + job.archive_path);
+    result.problems.push_back(problem);
   }
   if (ok) write_zone_mark(job.archive_path, zone_mark);
-  if (!ok) remove_file(temp);
   result.ok = ok;
   return result;
 }

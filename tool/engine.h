@@ -30,6 +30,8 @@ struct CompressJob {
   bool self_extracting = false;
   const uint8_t* stub = nullptr;      // program image put in front; padded with zeros
   size_t stub_size = 0;
+  // How long to wait for another run writing the same archive before refusing.
+  int lock_wait_ms = 5000;
   // Called on the writing thread as data is done: bytes read so far and in all.
   std::function<void(int64_t done, int64_t total)> progress;
 };

@@ -43,6 +43,7 @@ class File {
 
  private:
   friend class Folder;
+  friend class Replacement;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
@@ -128,8 +129,8 @@ class Folder {
   bool open_existing(const std::vector<std::string>& parts, size_t count, Folder& child) const;
   // Creates a new file exclusively; fails when anything, a link included, has that name.
   bool create_file(const std::string& name, uint32_t unix_mode, File& file) const;
-  // Renames the open file `from` to `to` in this folder (replacing a file there) and closes
-  // it; fails when the name no longer leads to the file that was written.
+  // Flushes the open file `from` to the disk, renames it to `to` in this folder (replacing a
+  // file there) and closes it; fails when the name no longer leads to the file that was written.
   bool commit(File& file, const std::string& from, const std::string& to) const;
   bool remove(const std::string& name) const;
   // When something here answers to `name` under a name of its own (LONGFI~1.TXT is the short

@@ -349,7 +349,10 @@ bool Folder::create_file(const std::string& name, uint32_t unix_mode, File& file
 
 bool Folder::commit(File& file, const std::string& from, const std::string& to) const {
   struct stat written, placed;
-  bool ok = ::fstat(file.fd_, &written) == 0 && ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0;
+  // The old file goes only for content that is on the disk: after a crash the name holds one
+  // of the two whole, never a new name with data that never arrived.
+  bool ok = ::fdatasync(file.fd_) == 0 && ::fstat(file.fd_, &written) == 0 &&
+            ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0;
   // Someone who swapped the temporary name for a link must not get that link put in place.
   bool same = ok && ::fstatat(fd_, to.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
               placed.st_dev == written.st_dev && placed.st_ino == written.st_ino;

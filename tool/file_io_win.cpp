@@ -463,8 +463,10 @@ bool Folder::commit(File& file, const std::string&, const std::string& to) const
   int n = MultiByteToWideChar(CP_ACP, 0, target.c_str(), static_cast<int>(target.size()), info->FileName,
                               static_cast<int>(target.size()) + 1);
   info->FileNameLength = static_cast<DWORD>(n * sizeof(WCHAR));
-  bool ok = n > 0 && SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
-                                                static_cast<DWORD>(buffer.size())) != 0;
+  // The old file goes only for content that is on the disk (see the POSIX side).
+  bool ok = n > 0 && FlushFileBuffers(as_handle(file.handle_)) &&
+            SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
+                                       static_cast<DWORD>(buffer.size())) != 0;
   // Checked before, but the folder may have changed since: say so rather than report success.
   ok = ok && final_name_is(final_path(as_handle(file.handle_)), to);
   return file.close() && ok;
