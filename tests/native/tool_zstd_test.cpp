@@ -77,40 +77,70 @@ TEST_P(ZstdRoundTrip, EveryMemberComesBackWithItsMethod) {
 INSTANTIATE_TEST_SUITE_P(Modes, ZstdRoundTrip,
                          ::testing::Combine(::testing::Values(0, 1, 3), ::testing::Bool(), ::testing::Bool()));
 
+// The table the usage text and the README give: -m1 -m2 -m3 -mx1 -mx2 -mx3, alone and solid.
 TEST(ZstdSettings, LevelsGrowAndTheWindowFollowsTheSlider) {
-  for (bool solid : {false, true}) {
-    int previous = 0;
+  const int alone[2][4] = {{0, 4, 5, 6}, {0, 9, 15, 19}};
+  const int solid[2][4] = {{0, 3, 12, 15}, {0, 16, 17, 17}};
+  for (bool in_stream : {false, true})
     for (bool ultra : {false, true})
-      for (int m = 1; m <= 3; ++m) {
-        EXPECT_GE(zstd_settings(m, ultra, 7, solid).level, previous) << m << ultra << solid;
-        previous = zstd_settings(m, ultra, 7, solid).level;
-      }
-    EXPECT_GT(zstd_settings(3, true, 7, solid).level, zstd_settings(3, false, 7, solid).level) << solid;
-    EXPECT_LE(previous, 19) << "levels above 19 need more memory than a 32-bit process can spare";
-    EXPECT_EQ(zstd_settings(0, true, 7, solid).level, 0) << "-mx0 still stores";
+      for (int m = 0; m <= 3; ++m)
+        EXPECT_EQ(zstd_settings(m, ultra, 7, in_stream).level, (in_stream ? solid : alone)[ultra][m])
+            << "-m" << (ultra ? "x" : "") << m << (in_stream ? " -s" : "");
+  for (int k = 0; k <= 7; ++k) {
+    EXPECT_EQ(zstd_settings(3, false, k, false).window_log, 21 + k) << "-k" << k << ": " << (2 << k) << " MB";
+    EXPECT_EQ(zstd_settings(1, true, k, true).window_log, 21 + k) << "-k" << k << " -s";
   }
-  EXPECT_EQ(zstd_settings(3, true, 0, true).window_log, 21) << "-k0: 2 MB";
-  EXPECT_EQ(zstd_settings(3, true, 7, false).window_log, 28) << "-k7: 256 MB";
 }
 
+// What a setting too large for the address space gives up, in order: zstd's workers, then our
+// encoders, then window; the note says what is left.
 TEST(ZstdMemory, UltraWithTheWidestWindowFitsA32BitProcess) {
   const int64_t limit = int64_t(1400) << 20;
   ZstdSettings s = zstd_settings(3, true, 7, true);
   s.workers = 8;
   int encoders = 1;
   std::string note = fit_zstd_memory(s, encoders, limit);
-  EXPECT_FALSE(note.empty());
   EXPECT_LE(zstd_memory_estimate(s, encoders), limit);
   EXPECT_GE(s.workers, 1);
+  ZstdSettings one_more = s;
+  ++one_more.workers;
+  if (s.window_log == 28) {
+    EXPECT_GT(zstd_memory_estimate(one_more, 1), limit) << "no worker given up in vain";
+  }
+  EXPECT_EQ(note, "note: to fit the 32-bit address space, " + std::to_string(s.workers) + " thread(s) and a " +
+                      std::to_string((int64_t(1) << s.window_log) >> 20) + " MB window are used");
 
+  // Workers go before the window: a limit that one worker at the full window fits keeps it.
+  ZstdSettings wide = zstd_settings(3, true, 7, true);
+  wide.workers = 1;
+  const int64_t one_worker = zstd_memory_estimate(wide, 1);
+  wide.workers = 6;
+  encoders = 1;
+  EXPECT_EQ(fit_zstd_memory(wide, encoders, one_worker),
+            "note: to fit the 32-bit address space, 1 thread(s) and a 256 MB window are used");
+  EXPECT_EQ(wide.workers, 1);
+  EXPECT_EQ(wide.window_log, 28);
+  // Below that, the window shrinks only once a single worker is left.
+  wide.workers = 6;
+  EXPECT_EQ(fit_zstd_memory(wide, encoders, one_worker - 1),
+            "note: to fit the 32-bit address space, 1 thread(s) and a 128 MB window are used");
+  EXPECT_EQ(wide.workers, 1);
+  EXPECT_EQ(wide.window_log, 27);
+
+  // Members on their own: encoders go first, then the window.
   ZstdSettings plain = zstd_settings(3, true, 7, false);
-  int threads = 8;
-  fit_zstd_memory(plain, threads, limit);
-  EXPECT_LE(zstd_memory_estimate(plain, threads), limit);
+  int threads = 1;
+  const int64_t one_encoder = zstd_memory_estimate(plain, 1);
+  threads = 8;
+  EXPECT_EQ(fit_zstd_memory(plain, threads, one_encoder),
+            "note: to fit the 32-bit address space, 1 thread(s) and a 256 MB window are used");
+  EXPECT_EQ(threads, 1);
+  EXPECT_EQ(plain.window_log, 28);
 
   ZstdSettings fast = zstd_settings(1, false, 0, false);
   int two = 2;
   EXPECT_EQ(fit_zstd_memory(fast, two, limit), "") << "a setting that fits is left alone";
+  EXPECT_EQ(two, 2);
 }
 
 // One zstd member built by hand around `frame`, recording `size` and the CRC of `data`.
