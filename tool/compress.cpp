@@ -92,6 +92,13 @@ class Sink {
     return true;
   }
 
+  // Drops what was written, to write the unit again.
+  void reset() {
+    release();
+    total_ = 0;
+    read_pos_ = 0;
+  }
+
   void release() {
     budget_.in_memory.fetch_sub(static_cast<int64_t>(memory_.size()));
     std::vector<uint8_t>().swap(memory_);
@@ -218,6 +225,11 @@ class Compressor {
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
       h.compressed_size = unit.sink->total() - chunk_start;
+      // A member on its own that came out no smaller than it is goes in again, stored; one that
+      // fit a single read was already decided in add_small.
+      if (unit.count == 1 && h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size) &&
+          !store_again(source.path, h, *unit.sink, unit.problem))
+        return;
       chunk_start = unit.sink->total();
       unit.entries.push_back(h);
     }
@@ -306,6 +318,28 @@ class Compressor {
     }
     h.size = size;
     h.crc = crc;
+    return true;
+  }
+
+  bool store_again(const std::string& path, EntryHeader& h, Sink& sink, std::string& problem) {
+    sink.reset();
+    File file;
+    if (!file.open_source(path, problem)) return false;
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t size = 0;
+    for (int64_t got; (got = file.read(in_.data(), in_.size())) != 0;) {
+      if (got < 0) {
+        problem = "cannot read " + path;
+        return false;
+      }
+      crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
+      size += got;
+      if (!write_sink(sink, in_.data(), static_cast<size_t>(got), problem)) return false;
+    }
+    h.method = METHOD_STORE;
+    h.size = size;
+    h.crc = crc;
+    h.compressed_size = sink.total();
     return true;
   }
 

@@ -2,6 +2,7 @@
 // hostile zstd data (huge windows, members longer or shorter than recorded, truncated frames).
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 #include "codec.h"
@@ -223,5 +224,71 @@ TEST(ToolProgram, ListShowsMethodsAndSelfExtractingArchivesUseDeflate) {
   EXPECT_EQ(sfx.out.find(" zstd "), std::string::npos) << "the stub decodes deflate only";
   EXPECT_TRUE(run_tool("t '" + (dir / "z.exe") + "'").err.empty()) << "no progress line on a file";
 }
+
+// Every entry of an archive with its compressed data.
+std::vector<std::pair<EntryHeader, std::string>> entries_of(const std::string& archive) {
+  std::vector<StoredEntry> entries;
+  std::string problem;
+  EXPECT_TRUE(read_index(archive, 0, entries, problem)) << problem;
+  std::string bytes = read_file(archive);
+  std::vector<std::pair<EntryHeader, std::string>> out;
+  for (const StoredEntry& e : entries)
+    out.emplace_back(e.header, bytes.substr(static_cast<size_t>(e.data_offset), static_cast<size_t>(e.header.compressed_size)));
+  return out;
+}
+
+std::string random_bytes(size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  for (char& c : s) {
+    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
+    c = static_cast<char>(seed >> 24);
+  }
+  return s;
+}
+
+RunResult compress_files(const std::vector<std::string>& sources, const std::string& archive, ZstdSettings z,
+                         bool solid, int threads) {
+  CompressJob job;
+  job.archive_path = archive;
+  job.sources = sources;
+  job.zstd = z;
+  job.solid = solid;
+  job.threads = threads;
+  return compress_archive(job);
+}
+
+// Data zstd cannot shrink is stored as it is, whether it fits one read or is streamed.
+TEST(ZstdStore, AMemberZstdWouldNotShrinkIsStored) {
+  ScratchFolder dir;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"noise_small.bin", random_bytes(60000, 1)}, {"noise_large.bin", random_bytes(3 << 20, 2)},
+      {"text.txt", sample_text(3 << 20, 3)}};
+  std::vector<std::string> sources;
+  for (const auto& [name, bytes] : files) {
+    write_file(dir / ("src/" + name), bytes);
+    sources.push_back(dir / ("src/" + name));
+  }
+  for (int threads : {1, 2}) {
+    std::string archive = dir / ("t" + std::to_string(threads) + ".vnr");
+    ASSERT_TRUE(compress_files(sources, archive, zstd_settings(3, false, 7, false), false, threads).ok);
+    auto entries = entries_of(archive);
+    ASSERT_EQ(entries.size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      const EntryHeader& h = entries[i].first;
+      bool noise = h.name.rfind("noise", 0) == 0;
+      EXPECT_EQ(h.method, noise ? METHOD_STORE : METHOD_ZSTD) << h.name << ", " << threads << " thread(s)";
+      if (noise) {
+        EXPECT_TRUE(entries[i].second == files[i].second) << h.name << " is kept byte for byte";
+      }
+      EXPECT_LT(h.compressed_size, noise ? h.size + 1 : h.size / 2) << h.name;
+    }
+    std::string out = dir / ("out" + std::to_string(threads));
+    RunResult r = read(archive, out);
+    ASSERT_TRUE(r.ok) << first_problem(r);
+    for (const auto& [name, bytes] : files) EXPECT_TRUE(read_file(out + "/" + name) == bytes) << name;
+    EXPECT_TRUE(read(archive, "", ReadMode::TEST).ok);
+  }
+}
+
 
 }  // namespace
