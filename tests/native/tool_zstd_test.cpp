@@ -1,8 +1,14 @@
 // zstd in the archiver: round trips in every mode, the level table and memory fitting, and
 // hostile zstd data (huge windows, members longer or shorter than recorded, truncated frames).
+#include <fcntl.h>
+#include <pty.h>
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 #include <tuple>
 
 #include "codec.h"
@@ -237,6 +243,29 @@ std::vector<std::pair<EntryHeader, std::string>> entries_of(const std::string& a
   return out;
 }
 
+// The decoded size of each zstd frame in `data`, in order.
+std::vector<size_t> frame_sizes(const std::string& data) {
+  std::vector<size_t> sizes;
+  std::vector<char> out(1 << 20);
+  ZSTD_DCtx* decoder = ZSTD_createDCtx();
+  for (size_t at = 0; at < data.size();) {
+    size_t frame = ZSTD_findFrameCompressedSize(data.data() + at, data.size() - at);
+    if (ZSTD_isError(frame)) break;
+    ZSTD_DCtx_reset(decoder, ZSTD_reset_session_only);
+    ZSTD_inBuffer in{data.data() + at, frame, 0};
+    size_t decoded = 0, left = 1;
+    while (left != 0 && !ZSTD_isError(left)) {
+      ZSTD_outBuffer o{out.data(), out.size(), 0};
+      left = ZSTD_decompressStream(decoder, &o, &in);
+      decoded += o.pos;
+    }
+    sizes.push_back(ZSTD_isError(left) ? static_cast<size_t>(-1) : decoded);
+    at += frame;
+  }
+  ZSTD_freeDCtx(decoder);
+  return sizes;
+}
+
 std::string random_bytes(size_t size, uint32_t seed) {
   std::string s(size, '\0');
   for (char& c : s) {
@@ -255,6 +284,34 @@ RunResult compress_files(const std::vector<std::string>& sources, const std::str
   job.solid = solid;
   job.threads = threads;
   return compress_archive(job);
+}
+
+// With several threads a file above 16 MB is cut into 8 MB frames that they share; one thread,
+// or a file of 16 MB, gives one frame.
+TEST(ZstdPieces, FilesAbove16MBAreCutInto8MBFrames) {
+  ScratchFolder dir;
+  const size_t mb = 1 << 20;
+  const std::vector<std::pair<std::string, size_t>> files = {{"at_limit.txt", 16 * mb}, {"above.txt", 16 * mb + 1},
+                                                             {"large.txt", 25 * mb}};
+  std::vector<std::string> sources;
+  for (size_t i = 0; i < files.size(); ++i) {
+    write_file(dir / ("src/" + files[i].first), sample_text(files[i].second, static_cast<unsigned>(i)));
+    sources.push_back(dir / ("src/" + files[i].first));
+  }
+  const std::map<std::string, std::vector<size_t>> cut = {
+      {"at_limit.txt", {16 * mb}}, {"above.txt", {8 * mb, 8 * mb, 1}}, {"large.txt", {8 * mb, 8 * mb, 8 * mb, mb}}};
+  for (int threads : {1, 2}) {
+    std::string archive = dir / ("t" + std::to_string(threads) + ".vnr");
+    ASSERT_TRUE(compress_files(sources, archive, zstd_settings(1, false, 7, false), false, threads).ok);
+    for (const auto& [h, data] : entries_of(archive)) {
+      EXPECT_EQ(h.method, METHOD_ZSTD) << h.name;
+      std::vector<size_t> whole = {static_cast<size_t>(h.size)};
+      EXPECT_EQ(frame_sizes(data), threads > 1 ? cut.at(h.name) : whole) << h.name << ", " << threads << " thread(s)";
+    }
+    RunResult r = read(archive, dir / ("out" + std::to_string(threads)));
+    ASSERT_TRUE(r.ok) << first_problem(r);
+    for (const auto& f : files) EXPECT_TRUE(read_file(dir / ("out" + std::to_string(threads) + "/" + f.first)) == read_file(dir / ("src/" + f.first))) << f.first;
+  }
 }
 
 // Data zstd cannot shrink is stored as it is, whether it fits one read or is streamed.
@@ -290,5 +347,86 @@ TEST(ZstdStore, AMemberZstdWouldNotShrinkIsStored) {
   }
 }
 
+// Far repeats: 4 KB blocks of noise, then the same blocks again in another order. Only long-distance
+// matching finds them; it is on when the window (-k) is wider than the level's own.
+TEST(ZstdLongDistance, FarRepeatsAreFoundWhenTheWindowIsWiderThanTheLevels) {
+  ScratchFolder dir;
+  const size_t block = 4096, blocks = 1024;
+  std::string first = random_bytes(block * blocks, 9), data = first;
+  for (size_t i = 0; i < blocks; ++i) data += first.substr((i * 409 % blocks) * block, block);
+  write_file(dir / "src/far.bin", data);
+  ASSERT_GT(23, static_cast<int>(ZSTD_getCParams(4, data.size(), 0).windowLog)) << "-m1's own window must be narrower";
+  ASSERT_TRUE(compress_files({dir / "src/far.bin"}, dir / "k7.vnr", zstd_settings(1, false, 7, false), false, 1).ok);
+  auto entries = entries_of(dir / "k7.vnr");
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].first.method, METHOD_ZSTD);
+  EXPECT_LT(entries[0].first.compressed_size, data.size() * 6 / 10) << "the second half was not found";
+  RunResult r = read(dir / "k7.vnr", dir / "out");
+  ASSERT_TRUE(r.ok) << first_problem(r);
+  EXPECT_TRUE(read_file(dir / "out/far.bin") == data);
+}
+
+// -s orders the members by extension, then name, then folder, so files of a kind share context.
+TEST(ZstdSolid, FilesOfAKindSitSideBySide) {
+  ScratchFolder dir;
+  for (const char* name : {"b/x.txt", "a.c", "z.txt", "b/a.c", "m.h", "noext"})
+    write_file(dir / (std::string("src/") + name), sample_text(3000, name[0]));
+  const std::vector<std::string> solid = {"noext", "a.c", "b/a.c", "m.h", "b/x.txt", "z.txt"};
+  for (bool in_stream : {true, false}) {
+    std::string archive = dir / (in_stream ? "s.vnr" : "n.vnr");
+    ASSERT_TRUE(compress_files({dir / "src"}, archive, zstd_settings(3, false, 7, in_stream), in_stream, 2).ok);
+    std::vector<std::string> order;
+    for (const auto& e : entries_of(archive)) order.push_back(e.first.folder + e.first.name);
+    if (in_stream) EXPECT_EQ(order, solid);
+    else EXPECT_NE(order, solid) << "without -s the folder's own order is kept";
+  }
+}
+
+// Runs the built vantor with a pseudo-terminal for its output; returns what it wrote there.
+std::string run_on_console(const std::vector<std::string>& args, int& exit_code) {
+  int terminal = -1;
+  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    int nothing = open("/dev/null", O_WRONLY);
+    dup2(nothing, 1);  // the summary: only standard error stays on the console
+    std::vector<char*> argv{const_cast<char*>(VANTOR_TOOL_EXE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VANTOR_TOOL_EXE, argv.data());
+    _exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, static_cast<size_t>(n));
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(terminal);
+  exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return seen;
+}
+
+// On a console a long run redraws one line of percentage and MB/s, and clears it at the end.
+TEST(ToolProgram, AConsoleShowsProgressOnOneLine) {
+  ScratchFolder dir;
+  write_file(dir / "src/big.txt", sample_text(48 << 20, 4));
+  int code = -1;
+  std::string seen = run_on_console({"a", "-mx1", "-t2", dir / "a.vnr", dir / "src/big.txt"}, code);
+  EXPECT_EQ(code, 0) << seen;
+  std::regex line("\r *([0-9]{1,3}) %  [0-9]+\\.[0-9] MB/s   ");
+  int drawn = 0, last = -1;
+  for (std::sregex_iterator m(seen.begin(), seen.end(), line), end; m != end; ++m, ++drawn) {
+    int percent = std::stoi((*m)[1]);
+    EXPECT_GE(percent, last) << seen;
+    EXPECT_LE(percent, 100);
+    last = percent;
+  }
+  EXPECT_GT(drawn, 0) << "no progress line in: " << seen;
+  const std::string cleared = "\r                         \r";
+  ASSERT_GE(seen.size(), cleared.size()) << seen;
+  EXPECT_EQ(seen.substr(seen.size() - cleared.size()), cleared) << "the line is cleared at the end";
+  ToolRun piped = run_tool("t '" + (dir / "a.vnr") + "'");
+  EXPECT_EQ(piped.exit_code, 0);
+  EXPECT_EQ(piped.err, "") << "nothing added on a file";
+}
 
 }  // namespace
