@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <regex>
+#include <thread>
 #include <tuple>
 
 #include "codec.h"
@@ -427,6 +431,38 @@ TEST(ToolProgram, AConsoleShowsProgressOnOneLine) {
   ToolRun piped = run_tool("t '" + (dir / "a.vnr") + "'");
   EXPECT_EQ(piped.exit_code, 0);
   EXPECT_EQ(piped.err, "") << "nothing added on a file";
+}
+
+// Decoded members wait for the writer threads in memory up to 8 MB; the decoder then waits.
+TEST(MemberWriters, AtMostEightMegabytesWaitForTheWriters) {
+  std::unique_ptr<MemberWriters> writers = start_member_writers(1);
+  std::mutex lock;
+  std::condition_variable changed;
+  int posted = 0, written = 0;
+  bool release = false;
+  std::thread decoder([&] {
+    for (int i = 0; i < 12; ++i) {
+      writers->post(1 << 20, [&](int) {
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [&] { return release; });  // the writer is stuck on its first member
+        ++written;
+      });
+      std::lock_guard<std::mutex> guard(lock);
+      ++posted;
+      changed.notify_all();
+    }
+  });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(20), [&] { return posted >= 8; })) << posted;
+    EXPECT_FALSE(changed.wait_for(guard, std::chrono::milliseconds(500), [&] { return posted > 8; }))
+        << posted << " MB handed over while the writer wrote nothing";
+    release = true;
+  }
+  changed.notify_all();
+  decoder.join();
+  writers->drain();
+  EXPECT_EQ(written, 12);
 }
 
 }  // namespace
