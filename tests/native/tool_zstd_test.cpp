@@ -351,11 +351,12 @@ TEST(ZstdStore, AMemberZstdWouldNotShrinkIsStored) {
   }
 }
 
-// Far repeats: 4 KB blocks of noise, then the same blocks again in another order. Only long-distance
-// matching finds them; it is on when the window (-k) is wider than the level's own.
+// Far repeats: 4 MB of noise in 512-byte blocks, then the same blocks again in another order. The
+// level's own match finder finds few of them even in a wide window; long-distance matching finds
+// them, and it is on when the window (-k) is wider than the level's own.
 TEST(ZstdLongDistance, FarRepeatsAreFoundWhenTheWindowIsWiderThanTheLevels) {
   ScratchFolder dir;
-  const size_t block = 4096, blocks = 1024;
+  const size_t block = 512, blocks = 8192;
   std::string first = random_bytes(block * blocks, 9), data = first;
   for (size_t i = 0; i < blocks; ++i) data += first.substr((i * 409 % blocks) * block, block);
   write_file(dir / "src/far.bin", data);
