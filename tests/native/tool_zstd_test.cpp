@@ -318,12 +318,14 @@ TEST(ZstdPieces, FilesAbove16MBAreCutInto8MBFrames) {
   }
 }
 
-// Data zstd cannot shrink is stored as it is, whether it fits one read or is streamed.
+// Data zstd cannot shrink is stored as it is, whether it fits one read, is streamed, or is cut
+// into frames by two threads (then written over, first and last in the archive).
 TEST(ZstdStore, AMemberZstdWouldNotShrinkIsStored) {
   ScratchFolder dir;
   const std::vector<std::pair<std::string, std::string>> files = {
-      {"noise_small.bin", random_bytes(60000, 1)}, {"noise_large.bin", random_bytes(3 << 20, 2)},
-      {"text.txt", sample_text(3 << 20, 3)}};
+      {"noise_cut_first.bin", random_bytes((17 << 20) + 3, 4)}, {"noise_small.bin", random_bytes(60000, 1)},
+      {"noise_large.bin", random_bytes(3 << 20, 2)}, {"text.txt", sample_text(3 << 20, 3)},
+      {"noise_cut_last.bin", random_bytes(17 << 20, 5)}};
   std::vector<std::string> sources;
   for (const auto& [name, bytes] : files) {
     write_file(dir / ("src/" + name), bytes);
