@@ -98,6 +98,7 @@ inline std::vector<std::pair<std::string, std::string>> member_contents(const st
   read_archive_with(job, nullptr);
   members.pop_back();
   return members;
+}
 
 // The paths an archive lists, in its order; empty when it cannot be read.
 inline std::vector<std::string> member_paths(const std::string& archive) {

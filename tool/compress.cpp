@@ -93,6 +93,13 @@ class Sink {
     return true;
   }
 
+  // Drops what was written, to write the unit again.
+  void reset() {
+    release();
+    total_ = 0;
+    read_pos_ = 0;
+  }
+
   void release() {
     budget_.in_memory.fetch_sub(static_cast<int64_t>(memory_.size()));
     std::vector<uint8_t>().swap(memory_);
@@ -152,6 +159,14 @@ class BufferedWriter {
     return flush() && file_.seek(position) && file_.write(bytes.data(), bytes.size()) &&
            file_.seek(static_cast<int64_t>(written_));
   }
+  // Goes back to `position`: what follows is written again from there, and the file ends where
+  // the writing ends (see finish).
+  bool rewind(int64_t position) {
+    if (!flush() || !file_.seek(position)) return false;
+    written_ = static_cast<uint64_t>(position);
+    return true;
+  }
+  bool finish() { return flush() && file_.set_length(static_cast<int64_t>(written_)); }
 
  private:
   File& file_;
@@ -219,6 +234,11 @@ class Compressor {
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
       h.compressed_size = unit.sink->total() - chunk_start;
+      // A member on its own that came out no smaller than it is goes in again, stored; one that
+      // fit a single read was already decided in add_small.
+      if (unit.count == 1 && h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size) &&
+          !store_again(source.path, h, *unit.sink, unit.problem))
+        return;
       chunk_start = unit.sink->total();
       unit.entries.push_back(h);
     }
@@ -307,6 +327,28 @@ class Compressor {
     }
     h.size = size;
     h.crc = crc;
+    return true;
+  }
+
+  bool store_again(const std::string& path, EntryHeader& h, Sink& sink, std::string& problem) {
+    sink.reset();
+    File file;
+    if (!file.open_source(path, problem)) return false;
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t size = 0;
+    for (int64_t got; (got = file.read(in_.data(), in_.size())) != 0;) {
+      if (got < 0) {
+        problem = "cannot read " + path;
+        return false;
+      }
+      crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
+      size += got;
+      if (!write_sink(sink, in_.data(), static_cast<size_t>(got), problem)) return false;
+    }
+    h.method = METHOD_STORE;
+    h.size = size;
+    h.crc = crc;
+    h.compressed_size = sink.total();
     return true;
   }
 
@@ -694,6 +736,38 @@ struct PieceEntry {
   int64_t header_position = -1;
 };
 
+// Writes the file stored from the entry's header on, over its pieces; the bytes must be the ones
+// the pieces were made of.
+bool store_over_pieces(const Source& source, PieceEntry& entry, BufferedWriter& out, RunResult& result) {
+  EntryHeader& h = entry.header;
+  h.method = METHOD_STORE;
+  h.compressed_size = static_cast<uint64_t>(h.size);
+  h.entry_length = header_size(h.name.size(), h.folder.size()) + h.size;
+  std::vector<uint8_t> header = encode_header(h);
+  File file;
+  std::string problem;
+  if (!file.open_source(source.path, problem)) {
+    result.problems.push_back(problem);
+    return false;
+  }
+  if (!out.rewind(entry.header_position) || !out.write(header.data(), header.size())) return false;
+  std::vector<uint8_t> buffer(READ_CHUNK);
+  uint32_t crc = crc32(0, nullptr, 0);
+  int64_t left = h.size;
+  while (left > 0) {
+    int64_t got = file.read(buffer.data(), static_cast<size_t>(std::min<int64_t>(left, buffer.size())));
+    if (got <= 0) break;
+    crc = crc32_z(crc, buffer.data(), static_cast<size_t>(got));
+    if (!out.write(buffer.data(), static_cast<size_t>(got))) return false;
+    left -= got;
+  }
+  if (left != 0 || crc != h.crc) {
+    result.problems.push_back(source.path + " changed while it was read");
+    return false;
+  }
+  return true;
+}
+
 bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& entry, BufferedWriter& out,
                  RunResult& result) {
   EntryHeader& h = entry.header;
@@ -716,9 +790,12 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
   h.compressed_size += unit.sink->total();
   if (!unit.sink->copy_to(out, unit.sink->total())) return false;
   if (!unit.last_piece) return true;
-  h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
   result.members++;
   result.bytes_in += h.size;
+  // Pieces that came out no smaller than the file are written over with the file, stored.
+  if (h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size))
+    return store_over_pieces(source, entry, out, result);
+  h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
   return out.patch(entry.header_position, encode_header(h));
 }
 
@@ -868,7 +945,7 @@ RunResult compress_archive(const CompressJob& job) {
   for (std::thread& t : pool) t.join();
   units.clear();
 
-  if (ok && !out.flush()) {
+  if (ok && !out.finish()) {
     ok = false;
     result.problems.push_back("cannot write the archive");
   }

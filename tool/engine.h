@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ class MemberWriters {
   virtual std::vector<uint8_t> take_buffer() = 0;
   virtual void give_back(std::vector<uint8_t> buffer) = 0;
 };
+
+// Writer threads for read_archive_with, as read_archive starts them for two threads or more.
+std::unique_ptr<MemberWriters> start_member_writers(int count);
 
 // Reads with as many threads as the job asks for.
 RunResult read_archive(const ReadJob& job);

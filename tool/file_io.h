@@ -36,6 +36,8 @@ class File {
   bool write(const void* buffer, size_t size);
   bool seek(int64_t offset);
   int64_t length();
+  // Cuts the file to `size` bytes.
+  bool set_length(int64_t size);
   // Sets the modification time and, on Windows, the attributes of the open file through its
   // handle, as apply_file_metadata does by name; call after the last write.
   void set_metadata(int64_t mtime_ns, uint32_t attributes);

@@ -131,6 +131,8 @@ int64_t File::length() {
   return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
+bool File::set_length(int64_t size) { return ::ftruncate(fd_, size) == 0; }
+
 namespace {
 
 void to_timespec(int64_t mtime_ns, struct timespec times[2]) {

@@ -148,6 +148,8 @@ int64_t File::length() {
   return GetFileSizeEx(as_handle(handle_), &size) ? size.QuadPart : -1;
 }
 
+bool File::set_length(int64_t size) { return seek(size) && SetEndOfFile(as_handle(handle_)) != 0; }
+
 void File::set_metadata(int64_t mtime_ns, uint32_t attributes) {
   FILE_BASIC_INFO info = {};
   info.LastWriteTime.QuadPart = mtime_ns / 100 + EPOCH_DIFFERENCE_100NS;
