@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Every figure in one run: the archiver's speed-size plane against its peers, then the front end under Wine
+# Every figure in one run: the archiver's speed-size plane against its peers, what its flushes
+# cost, then the front end under Wine
 # (opening large archives, listing steps, listing a big folder, start-up time and memory).
 # Timings drift on shared machines: compare the figures of one run with each other.
 set -euo pipefail
@@ -17,6 +18,10 @@ python3 bench/progress_overhead.py
 echo
 echo "== floor: creating 100,000 empty files in 1,000 folders natively (seconds)"
 build/native/bench/empty_files_floor 100000 1000
+
+echo
+echo "== what the flushes cost: adding and extracting with and without them"
+bash bench/flush.sh build/native
 
 export WINEPREFIX=$PWD/build/wineprefix-bench
 source scripts/wine-env.sh

@@ -68,7 +68,7 @@ PACKAGES=(
   libz-mingw-w64-dev zlib1g-dev libpng-dev libzstd-dev libgtest-dev
   wine wine64 xvfb xauth imagemagick xdotool x11-utils
   fp-utils-3.2.2 nsis zip unzip p7zip-full pigz zstd xz-utils dpkg-dev clang
-  fonts-droid-fallback
+  fonts-droid-fallback strace
 )
 
 packages_missing() {

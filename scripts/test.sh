@@ -41,6 +41,7 @@ windows_suites() {
 }
 
 timed "native tests" ctest --preset native -j "$(nproc)"
+timed "fuzz replay (ASan, UBSan)" bash scripts/fuzz-replay.sh
 timed "win64 suites" windows_suites 64
 timed "win64 end-to-end" tests/e2e/run.sh
 if [ -n "$skip32" ]; then

@@ -98,3 +98,10 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   }
   return DecodeStatus::OK;
 }
+
+uint64_t largest_output(uint8_t method, uint64_t compressed) {
+  constexpr uint64_t ZSTD_BLOCK = 128 << 10;
+  uint64_t units = method == METHOD_STORE ? compressed : method == METHOD_ZSTD ? compressed / 4 + 1 : compressed + 1;
+  uint64_t each = method == METHOD_STORE ? 1 : method == METHOD_ZSTD ? ZSTD_BLOCK : 1032;
+  return units > UINT64_MAX / each ? UINT64_MAX : units * each;
+}

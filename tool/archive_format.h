@@ -38,6 +38,11 @@ struct EntryHeader {
   std::string path() const { return folder + name; }
 };
 
+// The most bytes `method` can produce from `compressed` bytes: deflate cannot pass 1,032 : 1
+// (a 258-byte match in two bits), and a zstd block of at most 128 KB needs a 3-byte header and
+// at least one byte. A larger recorded size is a lie, refused before anything is written.
+uint64_t largest_output(uint8_t method, uint64_t compressed);
+
 // Bytes of the encoded header, given the text lengths.
 int64_t header_size(size_t name_length, size_t folder_length);
 // Offset of the mark byte from the entry's first byte.

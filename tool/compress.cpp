@@ -15,6 +15,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "archive_commit.h"
 #include "archive_format.h"
 #include "engine.h"
 #include "file_io.h"
@@ -92,6 +93,13 @@ class Sink {
     return true;
   }
 
+  // Drops what was written, to write the unit again.
+  void reset() {
+    release();
+    total_ = 0;
+    read_pos_ = 0;
+  }
+
   void release() {
     budget_.in_memory.fetch_sub(static_cast<int64_t>(memory_.size()));
     std::vector<uint8_t>().swap(memory_);
@@ -151,6 +159,14 @@ class BufferedWriter {
     return flush() && file_.seek(position) && file_.write(bytes.data(), bytes.size()) &&
            file_.seek(static_cast<int64_t>(written_));
   }
+  // Goes back to `position`: what follows is written again from there, and the file ends where
+  // the writing ends (see finish).
+  bool rewind(int64_t position) {
+    if (!flush() || !file_.seek(position)) return false;
+    written_ = static_cast<uint64_t>(position);
+    return true;
+  }
+  bool finish() { return flush() && file_.set_length(static_cast<int64_t>(written_)); }
 
  private:
   File& file_;
@@ -219,6 +235,11 @@ class Compressor {
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
       h.compressed_size = unit.sink->total() - chunk_start;
+      // A member on its own that came out no smaller than it is goes in again, stored; one that
+      // fit a single read was already decided in add_small.
+      if (unit.count == 1 && h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size) &&
+          !store_again(source.path, h, *unit.sink, unit.problem))
+        return;
       chunk_start = unit.sink->total();
       unit.entries.push_back(h);
     }
@@ -310,6 +331,28 @@ class Compressor {
     }
     h.size = size;
     h.crc = crc;
+    return true;
+  }
+
+  bool store_again(const std::string& path, EntryHeader& h, Sink& sink, std::string& problem) {
+    sink.reset();
+    File file;
+    if (!file.open_source(path, problem)) return false;
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t size = 0;
+    for (int64_t got; (got = file.read(in_.data(), in_.size())) != 0;) {
+      if (got < 0) {
+        problem = "cannot read " + path;
+        return false;
+      }
+      crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
+      size += got;
+      if (!write_sink(sink, in_.data(), static_cast<size_t>(got), problem)) return false;
+    }
+    h.method = METHOD_STORE;
+    h.size = size;
+    h.crc = crc;
+    h.compressed_size = sink.total();
     return true;
   }
 
@@ -533,7 +576,9 @@ void order_for_solid(std::vector<Source>& sources) {
 
 // What of an existing archive goes into the new one: runs of entries copied byte for byte,
 // and the members of a solid stream that lost a member to a listed file, unpacked into a
-// temporary folder and compressed again (a deflate stream cannot be cut).
+// temporary folder and compressed again (a deflate stream cannot be cut). The unpacked files
+// are named by their place in the index, never by their member names: two members that the
+// file system takes as one name (letter case, short names) must not meet on disk.
 struct Existing {
   std::string path;
   std::vector<std::pair<int64_t, int64_t>> stretches;  // offset and length of entries kept as they are
@@ -542,40 +587,30 @@ struct Existing {
   std::string unpack_folder;                 // "" when nothing was unpacked
   std::vector<Source> unpacked;
 
+  // The folder is ours (created exclusively under a random name) and holds only files named
+  // by the unpacking, so whatever is in it goes, whether the run failed or not.
   ~Existing() {
     if (unpack_folder.empty()) return;
-    std::vector<std::string> folders;
-    for (const Source& s : unpacked) {
-      remove_file(s.path);
-      for (size_t cut = s.stored.folder.find('/'); cut != std::string::npos; cut = s.stored.folder.find('/', cut + 1))
-        folders.push_back(unpack_folder + native_separator() + s.stored.folder.substr(0, cut));
-    }
-    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const std::string& folder : folders) remove_folder(folder);
+    std::vector<std::string> names;
+    list_directory(unpack_folder, names);
+    for (const std::string& name : names) remove_file(unpack_folder + native_separator() + name);
     remove_folder(unpack_folder);
   }
 };
 
-std::string native_path(const std::string& stored) {
-  std::string path = stored;
-  for (char& c : path)
-    if (c == '/') c = native_separator();
-  return path;
-}
-
 bool unpack_members(const std::string& archive, int64_t start, const std::vector<StoredEntry>& members,
-                    Existing& existing, std::string& problem) {
+                    const std::vector<size_t>& places, Existing& existing, std::string& problem) {
   std::string folder = archive + ".vantor-" + random_token() + ".d";
   if (create_folder(folder) != FolderStatus::CREATED) {
     problem = "cannot create the temporary folder " + folder + ": " + last_error_text();
     return false;
   }
   existing.unpack_folder = folder;
-  std::unordered_set<std::string> wanted;
-  for (const StoredEntry& e : members) {
-    wanted.insert(e.header.path());
+  std::unordered_set<size_t> wanted(places.begin(), places.end());
+  for (size_t k = 0; k < members.size(); ++k) {
+    const StoredEntry& e = members[k];
     Source s;
-    s.path = folder + native_separator() + native_path(e.header.path());
+    s.path = folder + native_separator() + std::to_string(places[k]);
     s.stored = StoredName{e.header.folder, e.header.name};
     // The index walk gave the names in the system's text, as collect_sources has them.
     if (system_text_is_utf8() && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
@@ -591,7 +626,8 @@ bool unpack_members(const std::string& archive, int64_t start, const std::vector
   read.archive_path = archive;
   read.destination = folder;
   read.index_start = start;
-  read.select = [&wanted](const EntryHeader& h) { return wanted.count(h.path()) > 0; };
+  // Chosen by place, not by path: a name twice in the index is two members.
+  read.file_name = [&wanted](size_t entry) { return wanted.count(entry) ? std::to_string(entry) : std::string(); };
   RunResult result = read_archive_with(read, nullptr);
   if (!result.ok) problem = result.problems.empty() ? "cannot unpack its members" : result.problems.front();
   return result.ok;
@@ -613,13 +649,17 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
   std::unordered_set<std::string> replaced;
   for (const Source& s : sources) replaced.insert(s.stored.folder + s.stored.name);
   std::vector<StoredEntry> unpack;
+  std::vector<size_t> places;  // of the unpacked entries in the index
   for (size_t first = 0, end = 0; first < entries.size(); first = end) {
     size_t hit = 0;
     for (end = first; end < entries.size() && (end == first || (entries[end].header.flags & ENTRY_FLAG_SOLID_NEXT)); ++end)
       hit += replaced.count(entries[end].header.path());
     if (hit > 0) {
       for (size_t i = first; i < end && end - first > 1; ++i)
-        if (!replaced.count(entries[i].header.path())) unpack.push_back(entries[i]);
+        if (!replaced.count(entries[i].header.path())) {
+          unpack.push_back(entries[i]);
+          places.push_back(i);
+        }
       continue;
     }
     int64_t offset = entries[first].offset;
@@ -633,7 +673,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
       existing.bytes_in += entries[i].header.size;
     }
   }
-  if (!unpack.empty() && !unpack_members(job.archive_path, start, unpack, existing, problem)) {
+  if (!unpack.empty() && !unpack_members(job.archive_path, start, unpack, places, existing, problem)) {
     problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
     return false;
   }
@@ -720,6 +760,38 @@ struct PieceEntry {
   int64_t header_position = -1;
 };
 
+// Writes the file stored from the entry's header on, over its pieces; the bytes must be the ones
+// the pieces were made of.
+bool store_over_pieces(const Source& source, PieceEntry& entry, BufferedWriter& out, RunResult& result) {
+  EntryHeader& h = entry.header;
+  h.method = METHOD_STORE;
+  h.compressed_size = static_cast<uint64_t>(h.size);
+  h.entry_length = header_size(h.name.size(), h.folder.size()) + h.size;
+  std::vector<uint8_t> header = encode_header(h);
+  File file;
+  std::string problem;
+  if (!file.open_source(source.path, problem)) {
+    result.problems.push_back(problem);
+    return false;
+  }
+  if (!out.rewind(entry.header_position) || !out.write(header.data(), header.size())) return false;
+  std::vector<uint8_t> buffer(READ_CHUNK);
+  uint32_t crc = crc32(0, nullptr, 0);
+  int64_t left = h.size;
+  while (left > 0) {
+    int64_t got = file.read(buffer.data(), static_cast<size_t>(std::min<int64_t>(left, buffer.size())));
+    if (got <= 0) break;
+    crc = crc32_z(crc, buffer.data(), static_cast<size_t>(got));
+    if (!out.write(buffer.data(), static_cast<size_t>(got))) return false;
+    left -= got;
+  }
+  if (left != 0 || crc != h.crc) {
+    result.problems.push_back(source.path + " changed while it was read");
+    return false;
+  }
+  return true;
+}
+
 bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& entry, BufferedWriter& out,
                  RunResult& result) {
   EntryHeader& h = entry.header;
@@ -742,9 +814,12 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
   h.compressed_size += unit.sink->total();
   if (!unit.sink->copy_to(out, unit.sink->total())) return false;
   if (!unit.last_piece) return true;
-  h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
   result.members++;
   result.bytes_in += h.size;
+  // Pieces that came out no smaller than the file are written over with the file, stored.
+  if (h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size))
+    return store_over_pieces(source, entry, out, result);
+  h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
   return out.patch(entry.header_position, encode_header(h));
 }
 
@@ -827,6 +902,23 @@ RunResult compress_archive(const CompressJob& job) {
   RunResult result;
   ForgetMemberOnExit forget{job.control};
   std::string problem;
+  // Held until everything below is gone: two runs that both start from the old archive would
+  // each drop the other's members. The old archive is read only under the lock.
+  ArchiveLock lock;
+  ArchiveLock::Outcome locked = lock.take(job.archive_path, job.lock_wait_ms);
+  if (locked != ArchiveLock::Outcome::TAKEN) {
+    result.ok = false;
+    if (locked == ArchiveLock::Outcome::BUSY)
+      result.problems.push_back(job.archive_path + " is being written by another run; gave up after " +
+                                std::to_string((job.lock_wait_ms + 999) / 1000) +
+                                " seconds and changed nothing (try again when that run has ended)");
+    else
+      result.problems.push_back("cannot create or lock " + job.archive_path +
+                                ".vantor-lock, which keeps other runs away from the archive: " + last_error_text());
+    return result;
+  }
+  // Whatever a killed run left beside the archive is ours to remove now.
+  remove_stale_temporaries(job.archive_path);
   std::vector<Source> sources;
   if (!collect_sources(job, sources, problem)) {
     result.ok = false;
@@ -855,18 +947,20 @@ RunResult compress_archive(const CompressJob& job) {
   std::vector<Unit> units = plan_units(sources, job, threads);
 
   // Unpredictable and created exclusively: a failed run removes only what it made itself.
-  std::string temp = job.archive_path + ".vantor-" + random_token() + ".tmp";
+  std::string token = random_token();
+  std::string temp = job.archive_path + ".vantor-" + token + ".tmp";
   Budget budget;
   budget.limit = std::max<int64_t>(job.memory_budget, 1 << 20);
   for (size_t i = 0; i < units.size(); ++i)
     units[i].sink = std::make_unique<Sink>(budget, temp + "." + std::to_string(i));
 
-  File file;
-  if (!file.create_new(temp)) {
+  Replacement replacement;
+  if (!replacement.create(job.archive_path, token)) {
     result.ok = false;
     result.problems.push_back("cannot create " + temp + ": " + last_error_text());
     return result;
   }
+  File& file = replacement.file();
   BufferedWriter out(file);
   bool ok = !job.self_extracting || write_stub(out, job, problem);
   if (!ok) result.problems.push_back(problem);
@@ -888,17 +982,19 @@ RunResult compress_archive(const CompressJob& job) {
   for (std::thread& t : pool) t.join();
   units.clear();
 
-  if (ok && (!out.flush() || !file.close())) {
+  if (ok && !out.finish()) {
     ok = false;
     result.problems.push_back("cannot write the archive");
   }
   result.bytes_out = out.written();
-  file.close();
-  if (ok && !replace_file(temp, job.archive_path)) {
+  // The archive replaced keeps its Mark of the Web: a downloaded archive stays one.
+  std::string zone_mark = ok ? read_zone_mark(job.archive_path) : std::string();
+  // On the disk before it takes the old one's place; otherwise the replacement is discarded.
+  if (ok && !replacement.commit(problem)) {
     ok = false;
-    result.problems.push_back("cannot rename the finished archive to " + job.archive_path);
+    result.problems.push_back(problem);
   }
-  if (!ok) remove_file(temp);
+  if (ok) write_zone_mark(job.archive_path, zone_mark);
   result.ok = ok;
   return result;
 }

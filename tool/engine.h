@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ struct CompressJob {
   bool self_extracting = false;
   const uint8_t* stub = nullptr;      // program image put in front; padded with zeros
   size_t stub_size = 0;
+  // How long to wait for another run writing the same archive before refusing.
+  int lock_wait_ms = 5000;
   // Called on the writing thread as data is done: bytes read so far and in all.
   std::function<void(int64_t done, int64_t total)> progress;
   // Live figures and the request to stop, checked between blocks of data; may be null.
@@ -68,6 +71,10 @@ struct ReadJob {
   std::function<void(const uint8_t* data, size_t size)> on_data;
   // When set, only members it accepts are read (and, with marked_only, only marked ones).
   std::function<bool(const EntryHeader&)> select;
+  // EXTRACT: when set, the member at this place in the index is written under the name it gives,
+  // directly in the destination, instead of under its own path (a repack names its files itself);
+  // members it gives no name are not read.
+  std::function<std::string(size_t entry)> file_name;
   // Runs on the decoding thread after each member (tests change the destination in between).
   std::function<void(const EntryHeader&)> after_member;
   // Called now and then from the workers (never two at once): compressed bytes read and in all.
@@ -96,6 +103,9 @@ class MemberWriters {
   virtual std::vector<uint8_t> take_buffer() = 0;
   virtual void give_back(std::vector<uint8_t> buffer) = 0;
 };
+
+// Writer threads for read_archive_with, as read_archive starts them for two threads or more.
+std::unique_ptr<MemberWriters> start_member_writers(int count);
 
 // Reads with as many threads as the job asks for.
 RunResult read_archive(const ReadJob& job);

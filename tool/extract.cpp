@@ -170,6 +170,10 @@ bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vec
       case FolderStatus::FAILED:
         problem = "cannot create folder " + join_path(root.path(), parts, i + 1) + ": " + last_error_text();
         return false;
+      case FolderStatus::ALIAS:
+        problem = "refused " + h.path() + ": " + join_path(root.path(), parts, i + 1) +
+                  " is a second name of another folder";
+        return false;
     }
     folder = std::move(child);
     parent = &folder;
@@ -178,18 +182,18 @@ bool open_member_folder(const Folder& root, const EntryHeader& h, const std::vec
 }
 
 // Whether a run reads this member at all: only marked ones with -e, only chosen ones when adding.
-bool wanted_by(const ReadJob& job, const EntryHeader& h) {
-  return (!job.marked_only || h.mark == 1) && (!job.select || job.select(h));
+bool wanted_by(const ReadJob& job, const EntryHeader& h, size_t index) {
+  return (!job.marked_only || h.mark == 1) && (!job.select || job.select(h)) &&
+         (!job.file_name || !job.file_name(index).empty());
 }
 
-// Lower-case path with one kind of separator: equal keys name one file where case is ignored.
+// The path with one kind of separator, letters folded as the file system folds them: equal keys
+// name one file where case is ignored.
 std::string case_key(const std::string& path) {
   std::string key = path;
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  for (char& c : key)
     if (c == '\\') c = '/';
-  }
-  return key;
+  return name_case_key(key);
 }
 
 // "stem (n).ext" in the member's own folder.
@@ -200,24 +204,29 @@ std::string numbered_name(const std::string& name, int n) {
 }
 
 // Where names differing only in letter case are one file, a later member would silently
-// replace an earlier one: it gets the first free numbered name instead. `renamed[i]` is the
-// new name of entry i (empty when it keeps its own) and `clash[i]` the entry it clashed with.
-void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, std::vector<std::string>& renamed,
-                       std::vector<size_t>& clash) {
+// replace an earlier one: it gets the first numbered name free among the members and in the
+// destination `root` (a user's "x (2).txt" is not replaced). `renamed[i]` is the new name of
+// entry i (empty when it keeps its own) and `clash[i]` the entry it clashed with.
+void plan_case_renames(const std::vector<Entry>& entries, const ReadJob& job, const std::string& root,
+                       std::vector<std::string>& renamed, std::vector<size_t>& clash) {
   renamed.assign(entries.size(), std::string());
   clash.assign(entries.size(), 0);
   // Every member's own name is reserved first, so a member really called "a (2).h" keeps it.
   std::unordered_map<std::string, size_t> taken;
   for (size_t i = 0; i < entries.size(); ++i)
-    if (wanted_by(job, entries[i].header)) taken.emplace(case_key(entries[i].header.path()), i);
+    if (wanted_by(job, entries[i].header, i)) taken.emplace(case_key(entries[i].header.path()), i);
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryHeader& h = entries[i].header;
-    if (!wanted_by(job, h)) continue;
+    if (!wanted_by(job, h, i)) continue;
     size_t owner = taken[case_key(h.path())];
     if (owner == i || entries[owner].header.path() == h.path()) continue;
     for (int n = 2;; ++n) {
       std::string candidate = numbered_name(h.name, n);
-      if (taken.emplace(case_key(h.folder + candidate), i).second) {
+      std::string on_disk = root + native_separator() + h.folder + candidate;
+      for (char& c : on_disk)
+        if (c == '/' || c == '\\') c = native_separator();
+      if (!taken.count(case_key(h.folder + candidate)) && !file_info(on_disk).exists) {
+        taken.emplace(case_key(h.folder + candidate), i);
         renamed[i] = candidate;
         clash[i] = owner;
         break;
@@ -234,7 +243,7 @@ std::vector<char> plan_superseded(const std::vector<Entry>& entries, const ReadJ
   std::unordered_map<std::string, size_t> last;
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryHeader& h = entries[i].header;
-    if (!wanted_by(job, h)) continue;
+    if (!wanted_by(job, h, i)) continue;
     std::string target = h.folder + (renamed[i].empty() ? h.name : renamed[i]);
     auto placed = last.emplace(names_ignore_case() ? case_key(target) : target, i);
     if (!placed.second) {
@@ -328,6 +337,7 @@ struct Shared {
   MemberWriters* writers = nullptr;
   std::vector<RunResult> writer_results{};  // one per writer thread
   std::vector<char> superseded{};  // see plan_superseded
+  std::string zone_mark{};         // the archive's Mark of the Web, given to every file written
   std::atomic<int64_t> progress_done{0};
   int64_t progress_total = 0;
   std::atomic_flag reporting = ATOMIC_FLAG_INIT;
@@ -373,7 +383,8 @@ struct MemberOutput {
 
 void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& problem) {
   const EntryHeader& h = shared.entries[index].header;
-  MemberPathCheck check = check_member_path(h.folder, h.name);
+  MemberPathCheck check = shared.job.file_name ? check_member_path("", shared.job.file_name(index))
+                                               : check_member_path(h.folder, h.name);
   if (!check.ok) {
     problem = "refused " + h.path() + ": " + check.reason;
     return;
@@ -387,6 +398,12 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
   uint32_t mode = creation_mode(h.unix_mode, h.attributes);
   out.created = out.name;
   if (!out.folder->create_file(out.created, mode, out.file)) {
+    // A free name was chosen for it: what holds that name now is somebody else's.
+    if (!shared.renamed[index].empty()) {
+      problem = "cannot extract " + h.path() + " as " + join_path(out.folder->path(), {out.name}, 1) +
+                ": that name was taken meanwhile";
+      return;
+    }
     out.created = ".vantor-" + random_token() + ".part";
     if (!out.folder->create_file(out.created, mode, out.file)) {
       problem = "cannot create " + join_path(out.folder->path(), {out.name}, 1) + ": " + last_error_text();
@@ -396,10 +413,22 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
   out.active = true;
 }
 
-std::string finish_output(const EntryHeader& h, MemberOutput& out) {
+// Puts a whole member in place and gives it the archive's Mark of the Web (`zone_mark`).
+std::string finish_output(const EntryHeader& h, MemberOutput& out, const std::string& zone_mark) {
   out.file.set_metadata(h.mtime_ns, h.attributes);
   std::string target = join_path(out.folder->path(), {out.name}, 1);
-  if (out.created == out.name) return out.file.close() ? std::string() : "cannot write " + target;
+  if (out.created == out.name) {
+    if (!out.file.close()) return "cannot write " + target;
+    write_zone_mark(target, zone_mark);
+    return std::string();
+  }
+  // The file there is replaced only when it bears this name, not when the name is its short one.
+  std::string other = out.folder->other_name(out.name);
+  if (!other.empty()) {
+    out.file.close();
+    out.folder->remove(out.created);
+    return "refused " + h.path() + ": " + target + " is a second name of " + other + ", left as it was";
+  }
   // The rename replaces a file or a link itself, never what a link points to; a folder in
   // the way makes it fail.
   if (!out.folder->commit(out.file, out.created, out.name)) {
@@ -407,6 +436,7 @@ std::string finish_output(const EntryHeader& h, MemberOutput& out) {
     out.folder->remove(out.created);
     return "cannot replace " + target;
   }
+  write_zone_mark(target, zone_mark);
   return std::string();
 }
 
@@ -431,7 +461,7 @@ void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string
                 const std::string& problem) {
   if (problem.empty() && refusal.empty() && out.active) {
     if (out.failed) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
-    else refusal = finish_output(state.shared.entries[index].header, out);
+    else refusal = finish_output(state.shared.entries[index].header, out, state.shared.zone_mark);
   }
   if (out.active && (!problem.empty() || !refusal.empty())) {
     out.file.close();
@@ -474,12 +504,13 @@ class Decoder {
   void run(Block block, ArchiveWindow& archive) {
     bool wanted = false;
     for (size_t i = block.first; i < block.first + block.count; ++i)
-      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header);
+      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header, i);
     if (!wanted) return;
     if (!ready_) {
       state_.fail("out of memory for the decompressor");
       return;
     }
+    if (!sizes_possible(block)) return;
     inflateReset(&z_);
     z_.avail_in = 0;
     ended_ = false;
@@ -492,7 +523,7 @@ class Decoder {
       const EntryHeader& h = shared_.entries[i].header;
       bool last = i + 1 == block.first + block.count;
       if (!stream_problem.empty()) {
-        if (wanted_by(shared_.job, h)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        if (wanted_by(shared_.job, h, i)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
         continue;
       }
       member(i, input, last, stream_problem);
@@ -501,6 +532,27 @@ class Decoder {
   }
 
  private:
+  // A block whose recorded sizes its compressed bytes cannot hold would have a member written for
+  // gigabytes before its data runs out: every wanted member of it is refused up front.
+  bool sizes_possible(Block block) {
+    uint64_t size = 0, compressed = 0;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      size += static_cast<uint64_t>(h.size);
+      compressed += h.compressed_size;
+    }
+    const EntryHeader& first = shared_.entries[block.first].header;
+    uint64_t largest = largest_output(first.method, compressed);
+    if (size <= largest && (first.method != METHOD_STORE || size == compressed)) return true;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      if (!wanted_by(shared_.job, h, i)) continue;
+      state_.fail("refused " + h.path() + ": its recorded size (" + std::to_string(h.size) + " bytes) is more than " +
+                  std::to_string(compressed) + " compressed bytes can hold");
+    }
+    return false;
+  }
+
   void flush_held() {
     if (batch_.members.empty()) return;
     // Every posted task runs once, and it frees the batch after giving its buffer back.
@@ -536,7 +588,7 @@ class Decoder {
     if (shared_.job.control && wanted_by(shared_.job, h)) shared_.job.control->working_on(&h.name);
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
-    bool wanted = wanted_by(shared_.job, h);
+    bool wanted = wanted_by(shared_.job, h, index);
     size_t held_from = 0;  // where the member starts in the batch, when it is held
     if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
       if (shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES)) {
@@ -825,11 +877,13 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
       result.problems.push_back("cannot create the destination folder " + root);
       return result;
     }
-    if (names_ignore_case()) plan_case_renames(entries, job, shared.renamed, shared.clash);
+    // Files from a downloaded archive are downloaded files: Windows warns before running them.
+    if (!job.file_name) shared.zone_mark = read_zone_mark(job.archive_path);
+    if (names_ignore_case() && !job.file_name) plan_case_renames(entries, job, root, shared.renamed, shared.clash);
     if (writers) {
       shared.writers = writers;
       shared.writer_results.resize(static_cast<size_t>(writers->count()));
-      shared.superseded = plan_superseded(entries, job, shared.renamed);
+      shared.superseded = job.file_name ? std::vector<char>(entries.size(), 0) : plan_superseded(entries, job, shared.renamed);
     }
   }
   int threads = runner ? std::min<int>(job.threads, static_cast<int>(blocks.size())) : 1;

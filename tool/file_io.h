@@ -36,6 +36,8 @@ class File {
   bool write(const void* buffer, size_t size);
   bool seek(int64_t offset);
   int64_t length();
+  // Cuts the file to `size` bytes.
+  bool set_length(int64_t size);
   // Sets the modification time and, on Windows, the attributes of the open file through its
   // handle, as apply_file_metadata does by name; call after the last write.
   void set_metadata(int64_t mtime_ns, uint32_t attributes);
@@ -43,6 +45,7 @@ class File {
 
  private:
   friend class Folder;
+  friend class Replacement;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
@@ -69,7 +72,8 @@ constexpr uint32_t ATTRIBUTE_ARCHIVE = 0x20;
 // Information about the path itself; a link is reported as a link, not followed.
 FileInfo file_info(const std::string& path);
 bool make_directory(const std::string& path);      // true when it exists as a folder afterwards
-enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED };
+// ALIAS: the name reached a folder of another name (a short name such as LONGFO~1).
+enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED, ALIAS };
 // Creates a folder; when something is already there, says what it is without following it
 // (EXISTS only for a real folder). One call when the folder is new.
 FolderStatus create_folder(const std::string& path);
@@ -97,6 +101,12 @@ std::string last_error_text();
 std::string random_token();
 // Whether this file system treats names differing only in letter case as one.
 bool names_ignore_case();
+// The Mark of the Web: the Zone.Identifier stream Windows gives a downloaded file, which makes
+// it warn before a program or document from it runs. "" when the file has none (always, outside
+// Windows); more than 64 KB is no mark of ours and is not read.
+std::string read_zone_mark(const std::string& path);
+// Gives the file the mark (a file system without streams keeps none, as with Windows' own copies).
+void write_zone_mark(const std::string& path, const std::string& mark);
 
 // An open folder handle. Extraction walks from the destination one component at a time,
 // relative to the parent's handle, so a folder swapped for a link mid-run is refused instead
@@ -121,10 +131,13 @@ class Folder {
   bool open_existing(const std::vector<std::string>& parts, size_t count, Folder& child) const;
   // Creates a new file exclusively; fails when anything, a link included, has that name.
   bool create_file(const std::string& name, uint32_t unix_mode, File& file) const;
-  // Renames the open file `from` to `to` in this folder (replacing a file there) and closes
-  // it; fails when the name no longer leads to the file that was written.
+  // Flushes the open file `from` to the disk, renames it to `to` in this folder (replacing a
+  // file there) and closes it; fails when the name no longer leads to the file that was written.
   bool commit(File& file, const std::string& from, const std::string& to) const;
   bool remove(const std::string& name) const;
+  // When something here answers to `name` under a name of its own (LONGFI~1.TXT is the short
+  // name of longfilename.txt), that name: writing to `name` would reach another file. "" else.
+  std::string other_name(const std::string& name) const;
   const std::string& path() const { return path_; }
 
  private:

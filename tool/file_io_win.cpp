@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "utf8_text.h"
+
 
 namespace {
 
@@ -145,6 +147,8 @@ int64_t File::length() {
   LARGE_INTEGER size;
   return GetFileSizeEx(as_handle(handle_), &size) ? size.QuadPart : -1;
 }
+
+bool File::set_length(int64_t size) { return seek(size) && SetEndOfFile(as_handle(handle_)) != 0; }
 
 void File::set_metadata(int64_t mtime_ns, uint32_t attributes) {
   FILE_BASIC_INFO info = {};
@@ -291,6 +295,30 @@ std::string random_token() {
 
 bool names_ignore_case() { return true; }
 
+std::string read_zone_mark(const std::string& path) {
+  HANDLE h = CreateFileA((path + ":Zone.Identifier").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string mark(64 << 10, '\0');
+  DWORD got = 0;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(h, &size) && size.QuadPart <= static_cast<LONGLONG>(mark.size()) &&
+            ReadFile(h, &mark[0], static_cast<DWORD>(mark.size()), &got, nullptr);
+  CloseHandle(h);
+  mark.resize(ok ? got : 0);
+  return mark;
+}
+
+void write_zone_mark(const std::string& path, const std::string& mark) {
+  if (mark.empty()) return;
+  HANDLE h = CreateFileA((path + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD done = 0;
+  WriteFile(h, mark.data(), static_cast<DWORD>(mark.size()), &done, nullptr);
+  CloseHandle(h);
+}
+
 namespace {
 
 constexpr DWORD FOLDER_OPEN_FLAGS = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -314,6 +342,18 @@ bool below(const std::string& root, const std::string& path) {
   if (prefix.back() != '\\') prefix += '\\';
   return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, prefix.data(), static_cast<int>(prefix.size()),
                         path.data(), static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+// The name the system gives what a handle reached: the last component of its final path.
+std::string last_component(const std::string& path) {
+  size_t cut = path.find_last_of('\\');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// A name may reach a file of another name: a short 8.3 name (LONGFI~1.TXT) is a second name of
+// a long one. Letter case alone makes no other name here.
+bool final_name_is(const std::string& final, const std::string& name) {
+  return name_case_key(last_component(final)) == name_case_key(name);
 }
 
 std::string child_path(const std::string& folder, const std::string& name) {
@@ -374,10 +414,12 @@ FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
     if (h == INVALID_HANDLE_VALUE) return FolderStatus::FAILED;
   }
   BY_HANDLE_FILE_INFORMATION info;
+  std::string final = final_path(h);
   FolderStatus status = !GetFileInformationByHandle(h, &info)                           ? FolderStatus::FAILED
                         : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)         ? FolderStatus::LINK
                         : !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)            ? FolderStatus::NOT_FOLDER
-                        : !below(final_root_, final_path(h))                             ? FolderStatus::LINK
+                        : !below(final_root_, final)                                     ? FolderStatus::LINK
+                        : !final_name_is(final, name)                                    ? FolderStatus::ALIAS
                         : created                                                        ? FolderStatus::CREATED
                                                                                          : FolderStatus::EXISTS;
   if (status != FolderStatus::CREATED && status != FolderStatus::EXISTS) {
@@ -397,7 +439,8 @@ bool Folder::create_file(const std::string& name, uint32_t, File& file) const {
                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN |
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  if (!below(final_root_, final_path(h))) {
+  std::string final = final_path(h);
+  if (!below(final_root_, final) || !final_name_is(final, name)) {
     FILE_DISPOSITION_INFO gone = {TRUE};
     SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
     CloseHandle(h);
@@ -422,9 +465,28 @@ bool Folder::commit(File& file, const std::string&, const std::string& to) const
   int n = MultiByteToWideChar(CP_ACP, 0, target.c_str(), static_cast<int>(target.size()), info->FileName,
                               static_cast<int>(target.size()) + 1);
   info->FileNameLength = static_cast<DWORD>(n * sizeof(WCHAR));
-  bool ok = n > 0 && SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
-                                                static_cast<DWORD>(buffer.size())) != 0;
+  // The old file goes only for content that is on the disk (see the POSIX side).
+  bool ok = n > 0 && FlushFileBuffers(as_handle(file.handle_)) &&
+            SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
+                                       static_cast<DWORD>(buffer.size())) != 0;
+  // Checked before, but the folder may have changed since: say so rather than report success.
+  ok = ok && final_name_is(final_path(as_handle(file.handle_)), to);
   return file.close() && ok;
+}
+
+std::string Folder::other_name(const std::string& name) const {
+  HANDLE h = CreateFileA(child_path(path_, name).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  // A link there is replaced itself, never what it names: it is no second name.
+  BY_HANDLE_FILE_INFORMATION info;
+  std::string final = final_path(h);
+  bool link = !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+              !below(final_root_, final);
+  std::string other = link || final_name_is(final, name) ? std::string() : last_component(final);
+  CloseHandle(h);
+  return other;
 }
 
 bool Folder::remove(const std::string& name) const { return remove_file(child_path(path_, name)); }

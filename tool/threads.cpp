@@ -106,6 +106,8 @@ class ThreadWriters : public MemberWriters {
 
 }  // namespace
 
+std::unique_ptr<MemberWriters> start_member_writers(int count) { return std::make_unique<ThreadWriters>(count); }
+
 RunResult read_archive(const ReadJob& job) {
   ReadJob resolved = job;
   resolved.threads = resolve_thread_count(job.threads);
@@ -113,6 +115,6 @@ RunResult read_archive(const ReadJob& job) {
   // member on disk when it is told the member is done.
   if (resolved.mode != ReadMode::EXTRACT || resolved.threads < 2 || job.after_member)
     return read_archive_with(resolved, run_on_threads);
-  ThreadWriters writers(resolved.threads);
-  return read_archive_with(resolved, run_on_threads, &writers);
+  std::unique_ptr<MemberWriters> writers = start_member_writers(resolved.threads);
+  return read_archive_with(resolved, run_on_threads, writers.get());
 }

@@ -19,6 +19,12 @@ std::string utf8_from_1252(const std::string& text);
 // written in code page 1252 and is converted; otherwise the bytes stay as they are.
 std::string name_for_system(const std::string& text, bool system_utf8);
 
+// A key that is the same for two names the file system takes as one: every letter upper-cased by
+// the system's own table (on Windows the invariant one, which the file system's matches; outside
+// it, C.UTF-8's), not ASCII alone, so "É.txt" and "é.txt" are one name. Text that is not valid
+// UTF-8 has its ASCII letters folded.
+std::string name_case_key(const std::string& text);
+
 // True when the process's code page is UTF-8 (always, outside Windows).
 bool system_text_is_utf8();
 // A console shows the names printed as UTF-8 until the program ends (Windows keeps the console's

@@ -2,6 +2,7 @@
 
 #include "runtime/text.h"
 #include "tool/path_safety.h"
+#include "tool/utf8_text.h"
 
 namespace {
 
@@ -33,9 +34,8 @@ bool MirrorNames::clashes(const std::unordered_map<uint64_t, uint64_t>& taken, c
 
 MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder, const std::string& name) {
   if (!mirror_entry_safe(folder, name)) return MirrorSkip::unsafe_name;
-  if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT ||
-      root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1)
-    return MirrorSkip::too_long;
+  if (root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1) return MirrorSkip::folder_too_long;
+  if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT) return MirrorSkip::too_long;
   // Members come folder by folder: a folder already taken needs no second look, as a file with
   // its path is turned away by the folder.
   bool folder_taken = folder == last_folder_;
@@ -67,13 +67,14 @@ MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder
 void MirrorReport::count(MirrorSkip why) {
   if (why == MirrorSkip::unsafe_name) ++unsafe_names;
   if (why == MirrorSkip::too_long) ++too_long;
+  if (why == MirrorSkip::folder_too_long) ++folder_too_long;
   if (why == MirrorSkip::clash) ++clashes;
   if (why == MirrorSkip::not_created) ++not_created;
 }
 
 std::string mirror_report_text(const std::string& archive_path, const MirrorReport& r) {
   std::string text;
-  int64_t skipped = r.unsafe_names + r.too_long + r.clashes + r.not_created;
+  int64_t skipped = r.unsafe_names + r.too_long + r.folder_too_long + r.clashes + r.not_created;
   if (skipped > 0) {
     std::string why;
     auto add = [&](int64_t n, const std::string& reason) {
@@ -81,7 +82,8 @@ std::string mirror_report_text(const std::string& archive_path, const MirrorRepo
     };
     add(r.unsafe_names, "with an unsafe name");
     add(r.too_long, "with a path of 260 bytes or more");
-    add(r.clashes, "whose name clashes with another member's (letter case, or a file and a folder of one path)");
+    add(r.folder_too_long, "in a folder whose path has " + str(MIRROR_FOLDER_PATH_LIMIT + 2) + " bytes or more");
+    add(r.clashes, "whose name clashes with another member's (letter case, a short name, or a file and a folder of one path)");
     add(r.not_created, "whose stand-in file could not be created");
     text = members(skipped) + " of " + archive_path + (skipped == 1 ? " is" : " are") + " not shown: " + why + ".";
   }

@@ -15,7 +15,7 @@ constexpr size_t MIRROR_FILE_PATH_LIMIT = 259;
 constexpr size_t MIRROR_FOLDER_PATH_LIMIT = 247;
 
 // Why an entry gets no mirror file.
-enum class MirrorSkip { none, unsafe_name, too_long, clash, not_created };
+enum class MirrorSkip { none, unsafe_name, too_long, folder_too_long, clash, not_created };
 
 // Decides, entry by entry and before anything is created, which entries can have a mirror file of
 // their own. The mirror tree lives on a file system that ignores letter case, so two paths that
@@ -37,7 +37,8 @@ class MirrorNames {
 // What an open could not show.
 struct MirrorReport {
   int64_t unsafe_names = 0;
-  int64_t too_long = 0;
+  int64_t too_long = 0;            // the file's path
+  int64_t folder_too_long = 0;     // its folder's path (with the final "\"), whatever the name
   int64_t clashes = 0;
   int64_t not_created = 0;        // the system refused the mirror file for another reason
   bool table_full = false;        // the index held more members than the entry table

@@ -11,6 +11,7 @@
 #include "archive/open_archive.h"
 #include "runtime/folders.h"
 #include "runtime/text.h"
+#include "tool/utf8_text.h"
 #include "ui/ui.h"
 
 namespace {
@@ -25,15 +26,44 @@ bool to_file_time(int64_t ns, FILETIME* out) {
   return true;
 }
 
+// Whether the file a handle reached has the last `count` components of `path` as its own names.
+// A short name (LONGFI~1.TXT, or a folder's LONGFO~1) reaches another member's place.
+bool reached_by_own_names(HANDLE file, const std::string& path, size_t count) {
+  char buffer[MAX_PATH * 4];
+  DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= sizeof buffer) return false;
+  std::string final(buffer, n);
+  size_t a = final.size(), b = path.size();
+  for (size_t k = 0; k < count; ++k) {
+    size_t ca = final.find_last_of('\\', a - 1), cb = path.find_last_of('\\', b - 1);
+    if (ca == std::string::npos || cb == std::string::npos) return false;
+    if (name_case_key(final.substr(ca + 1, a - ca - 1)) != name_case_key(path.substr(cb + 1, b - cb - 1))) return false;
+    a = ca;
+    b = cb;
+  }
+  return true;
+}
+
 // The time is set through the handle that created the file; a time the system refuses is left.
-bool create_empty_file(const std::string& path, const IndexEntry& e) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+// The system makes short names with a "~": only such paths can reach another stand-in, and
+// one that does is left as it was (and a file it made at the other place removed).
+MirrorSkip create_empty_file(const std::string& path, const IndexEntry& e) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return MirrorSkip::not_created;
+  bool made = GetLastError() != ERROR_ALREADY_EXISTS;
+  std::string below_root = e.folder + e.name;
+  if (below_root.find('~') != std::string::npos &&
+      !reached_by_own_names(file, path, 1 + static_cast<size_t>(std::count(e.folder.begin(), e.folder.end(), '\\')))) {
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    if (made) SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(file);
+    return MirrorSkip::clash;
+  }
   FILETIME t;
   if (e.has_mtime && to_file_time(e.mtime_ns, &t)) SetFileTime(file, nullptr, nullptr, &t);
   CloseHandle(file);
-  return true;
+  return MirrorSkip::none;
 }
 
 void set_folder_time(const std::string& folder, int64_t ns) {
@@ -97,7 +127,10 @@ class MirrorBuilder {
       created_.insert(e.folder);
       if (table_.created_folder_count < TABLE_CAPACITY) table_.created_folders[++table_.created_folder_count] = e.folder;
     }
-    if (!e.name.empty() && !create_empty_file(path, e)) return MirrorSkip::not_created;
+    if (!e.name.empty()) {
+      MirrorSkip why = create_empty_file(path, e);
+      if (why != MirrorSkip::none) return why;
+    }
     if (e.has_mtime) times_.add(e.folder, e.mtime_ns);
     return MirrorSkip::none;
   }

@@ -147,7 +147,7 @@ int list_get_item_state(Gadget& g, int item) {
 }
 
 std::string header_title(const ExplorerList& l, int column) {
-  char buffer[LIST_TEXT_LIMIT] = "";
+  char buffer[LIST_TEXT_BYTES] = "";
   LVCOLUMNA c = {};
   c.mask = LVCF_TEXT;
   c.pszText = buffer;

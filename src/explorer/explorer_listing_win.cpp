@@ -6,6 +6,7 @@
 #include "explorer/explorer_list_state.h"
 #include "explorer/explorer_shared_win.h"
 #include "explorer/watcher.h"
+#include "runtime/find_entries_win.h"
 #include "ui/events.h"
 
 namespace {
@@ -15,7 +16,7 @@ struct ListedEntry {
   int kind = ENTRY_FILE;
   std::string name;
   int icon = 0;
-  const WIN32_FIND_DATAA* found = nullptr;  // files and folders only
+  const WIN32_FIND_DATAW* found = nullptr;  // files and folders only
   const char* type_name = "";
 };
 
@@ -23,7 +24,7 @@ bool is_time_column(int kind) {
   return kind == COLUMN_CREATED || kind == COLUMN_MODIFIED || kind == COLUMN_ACCESSED;
 }
 
-const FILETIME& column_time(const WIN32_FIND_DATAA& f, int column_kind) {
+const FILETIME& column_time(const WIN32_FIND_DATAW& f, int column_kind) {
   if (column_kind == COLUMN_CREATED) return f.ftCreationTime;
   if (column_kind == COLUMN_ACCESSED) return f.ftLastAccessTime;
   return f.ftLastWriteTime;
@@ -81,22 +82,6 @@ void append_item(ExplorerList& l, int index, const ListedEntry& e) {
   }
 }
 
-bool is_dot_entry(const char* name) {
-  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
-// Calls visit for every entry the system finds for the search pattern, in its order.
-template <typename Visit>
-void enumerate(const std::string& search, Visit visit) {
-  WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA(search.c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    visit(found);
-  } while (FindNextFileA(h, &found));
-  FindClose(h);
-}
-
 void list_folder(ExplorerList& l, int& count) {
   const ExplorerShared& s = explorer_shared();
   ListedEntry e;
@@ -107,29 +92,31 @@ void list_folder(ExplorerList& l, int& count) {
     append_item(l, count++, e);
   }
   if (!(l.flags & LIST_NO_FOLDERS)) {
-    enumerate(l.path + "*.*", [&](const WIN32_FIND_DATAA& f) {
-      if (!(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || is_dot_entry(f.cFileName)) return;
+    find_entries(l.path + "*.*", [&](const FoundEntry& f) {
+      if (!f.is_folder() || f.is_dots()) return true;
       ListedEntry folder;
       folder.kind = ENTRY_FOLDER;
-      folder.name = f.cFileName;
+      folder.name = f.name;
       folder.icon = s.folder_icon;
-      folder.found = &f;
+      folder.found = &f.data;
       append_item(l, count++, folder);
+      return true;
     });
   }
   if (l.flags & LIST_NO_FILES) return;
   FileTypeLock lock;
   for (const std::string& part : pattern_parts(l.pattern)) {
-    enumerate(l.path + part, [&](const WIN32_FIND_DATAA& f) {
-      if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
-      FileType type = file_type_of(l.path + f.cFileName);
+    find_entries(l.path + part, [&](const FoundEntry& f) {
+      if (f.is_folder()) return true;
+      FileType type = file_type_of(l.path + f.name);
       ListedEntry file;
       file.kind = ENTRY_FILE;
-      file.name = f.cFileName;
+      file.name = f.name;
       file.icon = type.icon;
       file.type_name = type.type_name;
-      file.found = &f;
+      file.found = &f.data;
       append_item(l, count++, file);
+      return true;
     });
   }
 }
@@ -234,7 +221,7 @@ long long list_item_value(const ExplorerList& l, int item) {
 }
 
 std::string list_cell(const ExplorerList& l, int item, int column) {
-  char buffer[LIST_TEXT_LIMIT] = "";
+  char buffer[LIST_TEXT_BYTES] = "";
   LVITEMA it = {};
   it.iSubItem = column;
   it.pszText = buffer;

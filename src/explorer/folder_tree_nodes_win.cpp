@@ -10,6 +10,7 @@
 #include "explorer/folder_tree_state.h"
 #include "explorer/list_cells.h"
 #include "explorer/my_computer_win.h"
+#include "runtime/find_entries_win.h"
 #include "runtime/text.h"
 
 namespace {
@@ -28,19 +29,10 @@ class QuietErrors {
 
 std::string drive_root(int drive) { return std::string(1, static_cast<char>('A' + drive)) + ":\\"; }
 
-bool is_dots(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
-bool is_folder(const WIN32_FIND_DATAA& f) { return (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-
-// Calls visit for every entry of folder + pattern except "." and "..".
+// Calls visit for every entry of folder + pattern except "." and "..", until it returns false.
 template <typename Visit>
 void each_entry(const std::string& folder, const std::string& pattern, Visit visit) {
-  WIN32_FIND_DATAA f;
-  HANDLE find = FindFirstFileA((folder + pattern).c_str(), &f);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!is_dots(f.cFileName) && !visit(f)) break;
-  } while (FindNextFileA(find, &f));
-  FindClose(find);
+  find_entries(folder + pattern, [&](const FoundEntry& f) { return f.is_dots() || visit(f); });
 }
 
 HTREEITEM insert_node(FolderTree& t, HTREEITEM parent, const std::string& text, int icon, long value,
@@ -72,7 +64,7 @@ HTREEITEM next_node(const FolderTree& t, HTREEITEM node, WPARAM how) {
 }
 
 std::string node_text(const FolderTree& t, HTREEITEM node) {
-  char text[MAX_PATH] = "";
+  char text[LIST_TEXT_BYTES] = "";
   TVITEMA item = {};
   item.mask = TVIF_TEXT;
   item.hItem = node;
@@ -85,10 +77,10 @@ std::string node_text(const FolderTree& t, HTREEITEM node) {
 // A folder can open when it holds a folder, or, with files shown, a file matching the pattern.
 bool folder_may_open(const FolderTree& t, const std::string& folder) {
   bool found = false;
-  each_entry(folder, "*.*", [&](const WIN32_FIND_DATAA& f) { return !(found = is_folder(f)); });
+  each_entry(folder, "*.*", [&](const FoundEntry& f) { return !(found = f.is_folder()); });
   if (found || (t.flags & TREE_NO_FILES)) return found;
   for (const std::string& part : pattern_parts(t.pattern)) {
-    each_entry(folder, part, [&](const WIN32_FIND_DATAA& f) { return !(found = !is_folder(f)); });
+    each_entry(folder, part, [&](const FoundEntry& f) { return !(found = !f.is_folder()); });
     if (found) break;
   }
   return found;
@@ -104,9 +96,9 @@ bool drive_readable(FolderTree& t, int drive) {
 
 void add_folders(FolderTree& t, HTREEITEM node, const std::string& path) {
   int icon = explorer_shared().folder_icon;
-  each_entry(path, "*.*", [&](const WIN32_FIND_DATAA& f) {
-    if (is_folder(f))
-      insert_node(t, node, f.cFileName, icon, NODE_FOLDER, folder_may_open(t, path + f.cFileName + "\\"));
+  each_entry(path, "*.*", [&](const FoundEntry& f) {
+    if (f.is_folder())
+      insert_node(t, node, f.name, icon, NODE_FOLDER, folder_may_open(t, path + f.name + "\\"));
     return true;
   });
 }
@@ -114,8 +106,8 @@ void add_folders(FolderTree& t, HTREEITEM node, const std::string& path) {
 void add_files(FolderTree& t, HTREEITEM node, const std::string& path) {
   FileTypeLock lock;
   for (const std::string& part : pattern_parts(t.pattern)) {
-    each_entry(path, part, [&](const WIN32_FIND_DATAA& f) {
-      if (!is_folder(f)) insert_node(t, node, f.cFileName, file_type_of(path + f.cFileName).icon, NODE_FILE, false);
+    each_entry(path, part, [&](const FoundEntry& f) {
+      if (!f.is_folder()) insert_node(t, node, f.name, file_type_of(path + f.name).icon, NODE_FILE, false);
       return true;
     });
   }

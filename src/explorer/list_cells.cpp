@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/text.h"
+#include "tool/utf8_text.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ std::string attribute_letters(uint32_t attributes) {
 bool split_location(const std::string& text, std::string* path, std::string* pattern) {
   std::string t = text;
   if (!t.empty() && t[0] == '\\' && t.find('\\', 1) == std::string::npos) t.erase(0, 1);
-  if (t.size() >= LIST_TEXT_LIMIT) return false;
+  if (utf16_length(t) >= LIST_TEXT_LIMIT) return false;
   size_t last = t.rfind('\\');
   if (t.empty()) {
     path->clear();

@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
-constexpr size_t LIST_TEXT_LIMIT = 260;  // paths, patterns and returned cell texts, with the zero
+// Paths, patterns and returned cell texts hold up to 260 characters (UTF-16 units) with the zero,
+// as the system's paths do; in UTF-8 that is up to three bytes each.
+constexpr size_t LIST_TEXT_LIMIT = 260;
+constexpr size_t LIST_TEXT_BYTES = LIST_TEXT_LIMIT * 3;
 
 // Entry kinds, the tag every item carries. Drives are 0 to 31 (letter "A" + kind).
 constexpr int ENTRY_LAST_DRIVE = 31;
@@ -60,7 +63,7 @@ constexpr uint32_t LIST_SHOW_SELECTION = 0x1000000;
 constexpr uint32_t LIST_FULL_ROW = 0x2000000;
 
 // Path and pattern after a navigation text. Returns false, changing nothing, for a text that
-// cannot be held (LIST_TEXT_LIMIT) - cutting it would list some other folder.
+// cannot be held (LIST_TEXT_LIMIT characters) - cutting it would list some other folder.
 bool split_location(const std::string& text, std::string* path, std::string* pattern);
 // The pattern's ";"-separated parts in order; empty parts are skipped.
 std::vector<std::string> pattern_parts(const std::string& pattern);

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "runtime/find_entries_win.h"
 #include "runtime/folders.h"
 #include "tool/utf8_text.h"
 
@@ -10,18 +11,14 @@ bool is_dot_entry(const char* name) { return name[0] == '.' && (!name[1] || (nam
 }  // namespace
 
 bool enumerate_folder(const std::string& folder, const std::string& pattern, const FolderVisitor& visit) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + pattern).c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  do {
+  return find_entries(folder + pattern, [&](const FoundEntry& found) {
     FolderEntry entry;
-    entry.name = data.cFileName;
-    entry.is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entry.name = found.name;
+    entry.is_folder = found.is_folder();
+    entry.is_link = (found.data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     visit(entry);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  return true;
+    return true;
+  });
 }
 
 void delete_folder_tree(const std::string& folder) {

@@ -22,9 +22,6 @@ std::string upper_first_letter(std::string text);
 int compare_names(const std::string& a, const std::string& b);
 // Equal without regard to case the way the file system matches names.
 bool same_name_ignoring_case(const std::string& a, const std::string& b);
-// A key that is the same for two names the file system takes as one (letters folded to upper
-// case by the system's table; outside Windows, ASCII letters only).
-std::string name_case_key(const std::string& text);
 // Decimal text of a number.
 std::string str(int64_t value);
 // Rounds to the nearest whole number with halves to even.

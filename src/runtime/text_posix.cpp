@@ -19,5 +19,3 @@ int compare_names(const std::string& a, const std::string& b) {
 }
 
 bool same_name_ignoring_case(const std::string& a, const std::string& b) { return compare_names(a, b) == 0; }
-
-std::string name_case_key(const std::string& text) { return to_upper_ascii(text); }

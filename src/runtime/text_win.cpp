@@ -31,9 +31,3 @@ bool same_name_ignoring_case(const std::string& a, const std::string& b) {
   return CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(), static_cast<int>(wb.size()),
                               TRUE) == CSTR_EQUAL;
 }
-
-std::string name_case_key(const std::string& text) {
-  std::vector<wchar_t> w = wide(text);
-  if (!w.empty()) CharUpperBuffW(w.data(), static_cast<DWORD>(w.size()));
-  return std::string(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(wchar_t));
-}

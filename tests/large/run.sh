@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Archives past 4 GiB with one Windows build's archiver under Wine (i686 under 32-bit Wine, x86_64
-# under wine64): a sparse member just over 4 GiB deflated into a .vnr, and stored into a self-extracting
+# under wine64): a sparse member just over 4 GiB compressed with zstd into a .vnr and deflated into
+# a self-extracting .exe (which is always written with deflate), and stored into a self-extracting
 # .exe whose later index entries lie past 4 GiB. The front end's walk, size text and marks run on
-# both (win_tests LargeArchive), then the marked members are extracted and checked by SHA-256.
+# all three (win_tests LargeArchive), then the marked members are extracted and checked by SHA-256.
 # Needs 12 GB free; exits 77 (ctest: skipped) otherwise. Usage: tests/large/run.sh <build dir>
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -16,7 +17,7 @@ if [ "$free_kb" -lt $((12 * 1024 * 1024)) ]; then
   exit 77
 fi
 trap 'rm -rf "$WORK"' EXIT
-mkdir -p "$WORK/in" "$WORK/out-vnr" "$WORK/out-sfx"
+mkdir -p "$WORK/in" "$WORK/out-vnr" "$WORK/out-sfx" "$WORK/out-deflated"
 
 win() { local p=${1//\//\\}; echo "Z:$p"; }
 step_start=$(date +%s)
@@ -53,12 +54,19 @@ echo "second small member" >"$WORK/in/b2.txt"
 want_big=$(sha256 "$BIG")
 step "made the sparse member"
 
-# Deflated: the member is larger than 4 GiB, the archive small.
+# Compressed: the member is larger than 4 GiB, the archive small; zstd in a .vnr, deflate in a
+# self-extracting archive. The listing names each one's method.
 "$RUN" "$BUILD/vantor.exe" a -m1 -t0 "$(win "$WORK/big.vnr")" \
   "$(win "$BIG")" "$(win "$WORK/in/b1.txt")" "$(win "$WORK/in/b2.txt")" || fail "compressing into big.vnr"
 listing=$("$RUN" "$BUILD/vantor.exe" l "$(win "$WORK/big.vnr")") || fail "listing big.vnr"
-grep -q "$SIZE" <<<"$listing" || fail "the listing does not show $SIZE bytes:"$'\n'"$listing"
-step "deflated into big.vnr ($(stat -c %s "$WORK/big.vnr") bytes)"
+grep -Eq "^ *$SIZE +[0-9]+ zstd .*a_big\.bin"$'\r'"?\$" <<<"$listing" || fail "big.vnr does not list $SIZE bytes of zstd:"$'\n'"$listing"
+step "compressed into big.vnr with zstd ($(stat -c %s "$WORK/big.vnr") bytes)"
+"$RUN" "$BUILD/vantor.exe" a -e -m1 -t0 "$(win "$WORK/deflated.vnr")" \
+  "$(win "$BIG")" "$(win "$WORK/in/b1.txt")" "$(win "$WORK/in/b2.txt")" || fail "deflating into deflated.exe"
+listing=$("$RUN" "$BUILD/vantor.exe" l "$(win "$WORK/deflated.exe")") || fail "listing deflated.exe"
+grep -Eq "^ *$SIZE +[0-9]+ deflate .*a_big\.bin"$'\r'"?\$" <<<"$listing" ||
+  fail "deflated.exe does not list $SIZE bytes of deflate:"$'\n'"$listing"
+step "deflated into deflated.exe ($(stat -c %s "$WORK/deflated.exe") bytes)"
 
 # Stored into a self-extracting archive: the entries after the member lie past 4 GiB.
 "$RUN" "$BUILD/vantor.exe" a -e -m0 -t0 "$(win "$WORK/stored.exe")" \
@@ -66,11 +74,12 @@ step "deflated into big.vnr ($(stat -c %s "$WORK/big.vnr") bytes)"
 [ "$(stat -c %s "$WORK/stored.exe")" -gt $SIZE ] || fail "stored.exe is smaller than its member"
 step "stored into stored.exe ($(stat -c %s "$WORK/stored.exe") bytes)"
 
-# The front end on both: the walk, the size text, and the marks (b1.txt in stored.exe, the large
-# member in big.vnr).
+# The front end on all three: the walk, the size text, and the marks (b1.txt in stored.exe, the
+# large member in big.vnr and deflated.exe).
 VANTOR_LARGE_SIZE=$SIZE VANTOR_LARGE_SFX=$(win "$WORK/stored.exe") VANTOR_LARGE_VNR=$(win "$WORK/big.vnr") \
+  VANTOR_LARGE_DEFLATED=$(win "$WORK/deflated.exe") \
   "$RUN" "$BUILD/tests/win_tests.exe" --gtest_filter='LargeArchive.*' || fail "the front end's checks"
-step "front end walked, listed and marked both archives"
+step "front end walked, listed and marked the three archives"
 
 "$RUN" "$BUILD/vantor.exe" x -e "$(win "$WORK/stored.exe")" "$(win "$WORK/out-sfx")" || fail "extracting from stored.exe"
 [ "$(cd "$WORK/out-sfx" && find . -type f)" = ./b1.txt ] || fail "stored.exe gave $(cd "$WORK/out-sfx" && find . -type f)"
@@ -82,5 +91,12 @@ step "extracted the marked member from past 4 GiB"
 [ "$(cd "$WORK/out-vnr" && find . -type f)" = ./a_big.bin ] || fail "big.vnr gave $(cd "$WORK/out-vnr" && find . -type f)"
 [ "$(stat -c %s "$WORK/out-vnr/a_big.bin")" = $SIZE ] || fail "the large member came back with $(stat -c %s "$WORK/out-vnr/a_big.bin") bytes"
 [ "$(sha256 "$WORK/out-vnr/a_big.bin")" = "$want_big" ] || fail "the large member came back with other bytes"
-step "extracted the large member, byte-exact"
+rm -rf "$WORK/out-vnr" "$WORK/big.vnr"
+step "extracted the large zstd member, byte-exact"
+
+"$RUN" "$BUILD/vantor.exe" x -e "$(win "$WORK/deflated.exe")" "$(win "$WORK/out-deflated")" || fail "extracting from deflated.exe"
+[ "$(cd "$WORK/out-deflated" && find . -type f)" = ./a_big.bin ] || fail "deflated.exe gave $(cd "$WORK/out-deflated" && find . -type f)"
+[ "$(stat -c %s "$WORK/out-deflated/a_big.bin")" = $SIZE ] || fail "the deflated member came back with $(stat -c %s "$WORK/out-deflated/a_big.bin") bytes"
+[ "$(sha256 "$WORK/out-deflated/a_big.bin")" = "$want_big" ] || fail "the deflated member came back with other bytes"
+step "extracted the large deflated member, byte-exact"
 echo "large: all checks passed"

@@ -88,6 +88,15 @@ TEST(SplitLocation, RefusesTextsLongerThanTheLimit) {
   EXPECT_EQ(p, fits);
 }
 
+// 100 Japanese letters (300 bytes) are a valid path: the limit counts the system's characters.
+TEST(SplitLocation, LimitCountsCharactersNotBytes) {
+  std::string name, p, pattern;
+  for (int i = 0; i < 100; ++i) name += "\xE8\xAA\x9E";
+  EXPECT_TRUE(split_location("C:\\" + name + "\\", &p, &pattern));
+  EXPECT_EQ(p, "C:\\" + name + "\\");
+  EXPECT_FALSE(split_location("C:\\" + name + std::string(156, 'a') + "\\", &p, &pattern));  // 260 characters
+}
+
 TEST(PatternParts, SplitAtSemicolonsInOrder) {
   EXPECT_EQ(pattern_parts("*.txt;*.log"), (std::vector<std::string>{"*.txt", "*.log"}));
   EXPECT_EQ(pattern_parts("*.*"), (std::vector<std::string>{"*.*"}));

@@ -29,7 +29,7 @@ TEST(MirrorNames, UnsafeNamesAndPathsTooLongForTheSystem) {
   EXPECT_EQ(names.check(ROOT, "", name + "n"), MirrorSkip::too_long);
   std::string folder(MIRROR_FOLDER_PATH_LIMIT - ROOT.size(), 'f');
   EXPECT_EQ(names.check(ROOT, folder + "\\", "x"), MirrorSkip::none);
-  EXPECT_EQ(names.check(ROOT, folder + "f\\", "x"), MirrorSkip::too_long);
+  EXPECT_EQ(names.check(ROOT, folder + "f\\", "x"), MirrorSkip::folder_too_long);
 }
 
 TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
@@ -44,7 +44,7 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   r.damage_position = 4096;
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
             "3 members of C:\\a.vnr are not shown: 1 with an unsafe name, 2 whose name clashes with another "
-            "member's (letter case, or a file and a folder of one path). The archive is damaged at offset 4096 "
+            "member's (letter case, a short name, or a file and a folder of one path). The archive is damaged at offset 4096 "
             "of its index: no member from there on can be extracted, and the ones after it are not shown.");
 
   MirrorReport one;
@@ -59,6 +59,15 @@ TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   MirrorReport full;
   full.table_full = true;
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", full), "The archive C:\\a.vnr holds more members than the 512000 shown.");
+}
+
+// Members turned away by the folder limit, their own paths far below 260 bytes, were said to
+// have a path of 260 bytes or more.
+TEST(MirrorReport, AFolderPathOf249BytesIsTheReasonGiven) {
+  MirrorReport r;
+  r.count(MirrorNames().check(ROOT, std::string(249 - ROOT.size() - 1, 'f') + "\\", "x"));  // 249 with its "\\"
+  EXPECT_EQ(mirror_report_text("C:\\a.vnr", r),
+            "1 member of C:\\a.vnr is not shown: 1 in a folder whose path has 249 bytes or more.");
 }
 
 }  // namespace

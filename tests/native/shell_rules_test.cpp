@@ -101,14 +101,3 @@ TEST(Dispatch, ArchiveLoop) {
   for (int inert : {4, 5, 23}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
   EXPECT_EQ(archive_loop_action(EVENT_CLOSE_WINDOW, 0, 0), Action::CLOSE_WINDOW);
 }
-
-TEST(Dispatch, NotesCarryTheirExactTextsAndIcons) {
-  EXPECT_STREQ(NOTE_NOTHING_TO_ADD_MENU.text, "Please select one file or one folder");
-  EXPECT_EQ(NOTE_NOTHING_TO_ADD_MENU.flags, 0u);
-  EXPECT_EQ(NOTE_NOTHING_TO_ADD_BUTTON.flags, 0x30u);
-  EXPECT_STREQ(NOTE_NO_ARCHIVE.text, "Please select and open existing archive ");
-  EXPECT_STREQ(NOTE_NOTHING_TO_EXTRACT.text, "Please select file or folder ");
-  EXPECT_STREQ(NOTE_LEAVE_ARCHIVE_TO_ADD.title, "Info:");
-  EXPECT_EQ(std::string(NOTE_ABOUT.text).rfind("Win Vantor Version 1.1.3", 0), 0u);
-  EXPECT_EQ(NOTE_ABOUT.flags, 0x40u);
-}

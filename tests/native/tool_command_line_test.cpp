@@ -25,19 +25,31 @@ TEST(ParametersAfterProgram, QuotedAndBarePrograms) {
   EXPECT_EQ(parameters_after_program("vantor.exe"), "");
 }
 
+// Every refusal says what it refuses: the switch as typed, the command, or what is missing.
 TEST(ParseOptions, RefusesWhatItCannotHonour) {
-  Options o;
-  std::string problem;
-  EXPECT_FALSE(parse_options({"q"}, o, problem));
-  EXPECT_FALSE(parse_options({"a", "-m4", "x", "l"}, o, problem));
-  EXPECT_FALSE(parse_options({"a", "-k8", "x", "l"}, o, problem));
-  EXPECT_FALSE(parse_options({"a", "-t", "x", "l"}, o, problem));
-  EXPECT_FALSE(parse_options({"a", "-b0", "x", "l"}, o, problem));
-  EXPECT_FALSE(parse_options({"a", "-q", "x", "l"}, o, problem));
-  EXPECT_NE(problem.find("-q"), std::string::npos);
-  EXPECT_FALSE(parse_options({"a", "x"}, o, problem)) << "no list file";
-  EXPECT_FALSE(parse_options({"x"}, o, problem)) << "no archive";
-  EXPECT_FALSE(parse_options({"x", "a", "b", "c"}, o, problem));
+  const std::pair<Args, std::string> refused[] = {
+      {{"q"}, "unknown command \"q\""},
+      {{"a", "-m4", "x", "l"}, "switch -m4"},
+      {{"a", "-mx", "x", "l"}, "switch -mx"},
+      {{"a", "-k8", "x", "l"}, "switch -k8"},
+      {{"a", "-t", "x", "l"}, "switch -t"},
+      {{"a", "-t65", "x", "l"}, "switch -t65"},
+      {{"a", "-b0", "x", "l"}, "switch -b0"},
+      {{"a", "-s1", "x", "l"}, "switch -s1"},
+      {{"a", "-q", "x", "l"}, "unknown switch -q"},
+      {{"a", "x"}, "a needs \"x <list file>\" or an archive"},
+      {{"x"}, "x needs an archive"},
+      {{"x", "a", "b", "c"}, "at most one destination folder"},
+      {{"l", "a", "b"}, "exactly one archive"},
+      {{"a", "x", ""}, "an empty file name"},
+      {{}, "no command given"},
+  };
+  for (const auto& [args, reason] : refused) {
+    Options o;
+    std::string problem;
+    EXPECT_FALSE(parse_options(args, o, problem)) << reason;
+    EXPECT_NE(problem.find(reason), std::string::npos) << "wanted \"" << reason << "\", got \"" << problem << "\"";
+  }
 }
 
 TEST(ParseOptions, DirectAddAndPlainExtract) {

@@ -1,11 +1,16 @@
 // One regression test per fault found by attacking the archiver: links planted or swapped in
 // the destination, special files, hostile list files, raw control characters in output,
 // and `a` throwing away what an archive held.
+#include <sys/inotify.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
 
 #include <gtest/gtest.h>
 
 #include "engine.h"
+#include "file_io.h"
 #include "tool_test_support.h"
 
 namespace {
@@ -21,22 +26,62 @@ std::string list_bytes(const std::string& archive, const std::vector<std::string
   return b;
 }
 
+// Names of the files created in `folder` while `run` runs, in order.
+std::vector<std::string> created_in(const std::string& folder, const std::function<void()>& run) {
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  EXPECT_GE(watch, 0);
+  EXPECT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0) << folder;
+  run();
+  std::vector<std::string> names;
+  alignas(inotify_event) char events[1 << 16];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+    for (char* p = events; p < events + n;) {
+      const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
+      if (e->len) names.push_back(e->name);
+      p += sizeof(inotify_event) + e->len;
+    }
+  close(watch);
+  return names;
+}
+
+// A file already there is replaced through a temporary name: that name is drawn anew on every
+// run and created exclusively, so links planted at the names it used to have (process id and a
+// counter) are neither followed nor put in place.
 TEST(PlantedLink, AtTheOldTemporaryNameIsNeverFollowed) {
   ScratchFolder dir;
   write_file(dir / "outside.txt", "outside");
   write_file(dir / "a.vnr", stored_entry("", "a.txt", "inside"));
   mkdir((dir / "out").c_str(), 0777);
-  // Temporary names used to be predictable: process id and a counter.
+  std::vector<std::string> planted;
   for (int n = 0; n < 4; ++n) {
-    std::string name = dir / ("out/.vantor-" + std::to_string(getpid()) + "-" + std::to_string(n) + ".part");
-    ASSERT_EQ(symlink((dir / "outside.txt").c_str(), name.c_str()), 0);
+    planted.push_back(".vantor-" + std::to_string(getpid()) + "-" + std::to_string(n) + ".part");
+    ASSERT_EQ(symlink((dir / "outside.txt").c_str(), (dir / ("out/" + planted.back())).c_str()), 0);
   }
-  EXPECT_TRUE(extract_into(dir / "a.vnr", dir / "out").ok);
+  Folder out;
+  ASSERT_TRUE(out.open_root(dir / "out"));
+  File file;
+  EXPECT_FALSE(out.create_file(planted[0], 0644, file)) << "a link at the name makes creation fail";
   EXPECT_EQ(read_file(dir / "outside.txt"), "outside");
-  struct stat st;
-  ASSERT_EQ(lstat((dir / "out/a.txt").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(read_file(dir / "out/a.txt"), "inside");
+
+  std::vector<std::string> temporaries;
+  for (int run = 0; run < 2; ++run) {
+    write_file(dir / "out/a.txt", "old");
+    std::vector<std::string> created = created_in(dir / "out", [&] {
+      RunResult r = extract_into(dir / "a.vnr", dir / "out");
+      EXPECT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems[0]);
+    });
+    ASSERT_EQ(created.size(), 1u) << "a.txt is there, so only its temporary is created";
+    temporaries.push_back(created[0]);
+    EXPECT_EQ(created[0].rfind(".vantor-", 0), 0u) << created[0];
+    EXPECT_EQ(std::count(planted.begin(), planted.end(), created[0]), 0) << created[0];
+    EXPECT_EQ(read_file(dir / "outside.txt"), "outside");
+    struct stat st;
+    ASSERT_EQ(lstat((dir / "out/a.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(read_file(dir / "out/a.txt"), "inside");
+    EXPECT_FALSE(exists(dir / ("out/" + created[0]))) << "renamed into place";
+  }
+  EXPECT_NE(temporaries[0], temporaries[1]) << "every run draws a new name";
 }
 
 TEST(SwappedFolder, ALinkPutInPlaceBetweenTwoMembersIsRefused) {
@@ -141,6 +186,19 @@ TEST(AddToArchive, KeepsAnOlderEntryWhoseNameIsConverted) {
   ASSERT_EQ(x.exit_code, 0) << x.err;
   EXPECT_EQ(read_file(dir / "out/caf\xc3\xa9.txt"), "old data");
   EXPECT_EQ(read_file(dir / "out/b.txt"), "b");
+}
+
+// A repacked stream went through its members' names on disk: a name twice in it kept one file,
+// and both members came back with the later one's bytes.
+TEST(AddToArchive, RepackingAStreamKeepsEveryMemberAndLeavesNoTemporaryFolder) {
+  ScratchFolder dir;
+  write_file(dir / "base.vnr", solid_entries({{"a.txt", "first"}, {"a.txt", "second"}, {"new.txt", "old"}}));
+  write_file(dir / "new.txt", "new");
+  ToolRun add = run_tool("a -y " + q(dir / "base.vnr") + " " + q(dir / "new.txt"));
+  EXPECT_NE(add.out.find(": 3 files"), std::string::npos) << add.out << add.err;
+  EXPECT_EQ(member_contents(dir / "base.vnr"),
+            (std::vector<std::pair<std::string, std::string>>{{"a.txt", "first"}, {"a.txt", "second"}, {"new.txt", "new"}}));
+  EXPECT_NE(std::system(("ls -A " + q(dir.path) + " | grep -q vantor-").c_str()), 0) << "temporary folder left";
 }
 
 TEST(AddToArchive, AnUnreadableArchiveIsLeftAsItWas) {

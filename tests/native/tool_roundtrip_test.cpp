@@ -1,6 +1,12 @@
 // Archives written and read back on real files: every method, solid, threads, marks, the
 // self-extracting layout and a member larger than the memory budget.
+#include <sys/inotify.h>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
 
 #include "engine.h"
 #include "tool_test_support.h"
@@ -33,11 +39,12 @@ void fill_sample_tree(Tree& t) {
 }
 
 RunResult compress(const Tree& t, const std::string& archive, DeflateSettings d, bool solid, int threads,
-                   int64_t budget = 16 << 20) {
+                   int64_t budget = 16 << 20, ZstdSettings z = ZstdSettings()) {
   CompressJob job;
   job.archive_path = archive;
   job.sources = t.sources();
   job.deflate = d;
+  job.zstd = z;
   job.solid = solid;
   job.threads = threads;
   job.memory_budget = budget;
@@ -80,20 +87,28 @@ std::vector<Walked> walk(const std::string& archive, int64_t start) {
   return out;
 }
 
+// Both engines, every method and effort: the files come back and every entry records the
+// method that wrote it (-m0 stores everything; so does every method for the empty file and the
+// five bytes of b.txt, which no method makes smaller).
 TEST(RoundTrip, EveryMethodNormalAndUltra) {
   Tree t;
   fill_sample_tree(t);
-  for (bool ultra : {false, true}) {
-    for (int method = 0; method <= 3; ++method) {
-      std::string name = "m" + std::to_string(method) + (ultra ? "x" : "");
-      RunResult w = compress(t, t.dir / (name + ".vnr"), deflate_settings(method, ultra, 7), false, 1);
-      ASSERT_TRUE(w.ok) << name;
-      EXPECT_EQ(w.members, 5);
-      RunResult r = extract(t.dir / (name + ".vnr"), t.dir / name);
-      ASSERT_TRUE(r.ok) << name << ": " << (r.problems.empty() ? "" : r.problems[0]);
-      expect_same_files(t, t.dir / name);
+  for (bool zstd : {false, true})
+    for (bool ultra : {false, true}) {
+      for (int method = 0; method <= 3; ++method) {
+        std::string name = std::string(zstd ? "z" : "d") + std::to_string(method) + (ultra ? "x" : "");
+        ZstdSettings z = zstd ? zstd_settings(method, ultra, 7, false) : ZstdSettings();
+        RunResult w = compress(t, t.dir / (name + ".vnr"), deflate_settings(method, ultra, 7), false, 1, 16 << 20, z);
+        ASSERT_TRUE(w.ok) << name;
+        EXPECT_EQ(w.members, 5);
+        uint8_t packed = method == 0 ? METHOD_STORE : zstd ? METHOD_ZSTD : METHOD_DEFLATE;
+        for (const Walked& e : walk(t.dir / (name + ".vnr"), 0))
+          EXPECT_EQ(e.header.method, e.header.size <= 5 ? METHOD_STORE : packed) << name << " " << e.header.name;
+        RunResult r = extract(t.dir / (name + ".vnr"), t.dir / name);
+        ASSERT_TRUE(r.ok) << name << ": " << (r.problems.empty() ? "" : r.problems[0]);
+        expect_same_files(t, t.dir / name);
+      }
     }
-  }
 }
 
 TEST(RoundTrip, MoreEffortNeverGrowsTheArchive) {
@@ -231,21 +246,66 @@ TEST(SelfExtracting, StubLargerThanItsSlotIsRefused) {
   EXPECT_FALSE(exists(job.archive_path));
 }
 
+// Kilobytes of this process's resident memory: now, or the most since reset_peak_memory().
+int64_t resident_kb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::atoll(line.c_str() + std::strlen(field));
+  return -1;
+}
+void reset_peak_memory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Names created in `folder` while `run` runs.
+std::vector<std::string> created_in(const std::string& folder, const std::function<void()>& run) {
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  EXPECT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0) << folder;
+  run();
+  std::vector<std::string> names;
+  alignas(inotify_event) char events[1 << 16];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+    for (char* p = events; p < events + n;) {
+      const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
+      if (e->len) names.push_back(e->name);
+      p += sizeof(inotify_event) + e->len;
+    }
+  close(watch);
+  return names;
+}
+
+// One member's output far above the budget: it goes to a file beside the archive, so memory
+// grows by the budget and the buffers, not by the output.
 TEST(LargeMember, StreamsThroughASmallMemoryBudget) {
   Tree t;
   t.add("small.txt", "small");
-  // 96 MB of incompressible-ish data through a 1 MB budget: the output must spill, not grow memory.
-  std::string block = sample_text(1 << 20, 77);
+  // 96 MB of sixteen letters in random order: deflate keeps well over half of it.
   {
     std::ofstream big(t.dir / "src/big.bin", std::ios::binary);
+    std::string block(1 << 20, ' ');
+    uint32_t x = 77;
     for (int i = 0; i < 96; ++i) {
-      block[static_cast<size_t>(i)] = static_cast<char>(i);
+      for (char& c : block) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = static_cast<char>('a' + (x & 15));
+      }
       big.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
   }
   t.files.push_back("big.bin");
-  RunResult w = compress(t, t.dir / "big.vnr", deflate_settings(1, false, 7), false, 2, 1 << 20);
+  RunResult w;
+  reset_peak_memory();
+  const int64_t before = resident_kb("VmRSS:");
+  std::vector<std::string> created = created_in(t.dir.path, [&] {
+    w = compress(t, t.dir / "big.vnr", deflate_settings(1, false, 7), false, 1, 1 << 20);
+  });
+  const int64_t growth_mb = (resident_kb("VmHWM:") - before) >> 10;
   ASSERT_TRUE(w.ok) << (w.problems.empty() ? "" : w.problems[0]);
+  const int64_t output_mb = static_cast<int64_t>(read_file(t.dir / "big.vnr").size() >> 20);
+  ASSERT_GT(output_mb, 40) << "the output must dwarf the budget";
+  EXPECT_LT(growth_mb, 16) << "memory grew by " << growth_mb << " MB for " << output_mb << " MB of output";
+  bool spilled = false;
+  for (const std::string& name : created) spilled |= name.rfind("big.vnr.vantor-", 0) == 0 && name.find(".tmp.") != std::string::npos;
+  EXPECT_TRUE(spilled) << "no spill file was created";
+
   RunResult r = extract(t.dir / "big.vnr", t.dir / "out");
   ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems[0]);
   EXPECT_EQ(r.bytes_in, (96 << 20) + 5);
@@ -253,21 +313,50 @@ TEST(LargeMember, StreamsThroughASmallMemoryBudget) {
   EXPECT_NE(std::system(("ls -a '" + t.dir.path + "' | grep -q vantor-").c_str()), 0) << "no spill file left";
 }
 
+// The compressed data of every entry of an archive, by name.
+std::map<std::string, std::string> member_data(const std::string& archive) {
+  std::string bytes = read_file(archive);
+  std::map<std::string, std::string> data;
+  for (const Walked& w : walk(archive, 0))
+    data[w.header.name] = bytes.substr(static_cast<size_t>(w.offset + header_size(w.header.name.size(), w.header.folder.size())),
+                                       static_cast<size_t>(w.header.compressed_size));
+  return data;
+}
+
+size_t count_of(const std::string& haystack, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// With several threads a file above two 1 MB pieces is cut: each deflate piece but the last ends
+// on a sync flush (an empty stored block, 00 00 FF FF), and the pieces join into one stream.
 TEST(LargeMember, PiecesCompressedByThreadsJoinIntoOneMember) {
   Tree t;
   std::string five = sample_text(5 << 20, 5);  // exactly five pieces
   t.add("five.txt", five);
-  t.add("odd.txt", sample_text((3 << 20) + 12345, 6));
+  t.add("odd.txt", sample_text((3 << 20) + 12345, 6));  // three whole pieces and a short one
+  t.add("two.txt", sample_text(2 << 20, 7));            // not above two pieces: not cut
+  const std::string sync_flush("\0\0\xff\xff", 4);
   for (int method : {0, 3}) {
-    std::string name = "pieces" + std::to_string(method);
-    ASSERT_TRUE(compress(t, t.dir / (name + ".vnr"), deflate_settings(method, false, 7), false, 3).ok);
-    std::vector<Walked> entries = walk(t.dir / (name + ".vnr"), 0);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].header.size, 5 << 20) << "the patched header carries the whole size";
-    RunResult r = extract(t.dir / (name + ".vnr"), t.dir / name);
-    ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems[0]);
-    EXPECT_TRUE(read_file(t.dir / (name + "/five.txt")) == five);
-    EXPECT_TRUE(read_file(t.dir / (name + "/odd.txt")) == read_file(t.src("odd.txt")));
+    for (int threads : {1, 3}) {
+      std::string name = "pieces" + std::to_string(method) + "t" + std::to_string(threads);
+      ASSERT_TRUE(compress(t, t.dir / (name + ".vnr"), deflate_settings(method, false, 7), false, threads).ok);
+      std::vector<Walked> entries = walk(t.dir / (name + ".vnr"), 0);
+      ASSERT_EQ(entries.size(), 3u);
+      EXPECT_EQ(entries[0].header.size, 5 << 20) << "the patched header carries the whole size";
+      if (method == 3) {
+        std::map<std::string, std::string> data = member_data(t.dir / (name + ".vnr"));
+        EXPECT_EQ(count_of(data["five.txt"], sync_flush), threads > 1 ? 4u : 0u) << name;
+        EXPECT_EQ(count_of(data["odd.txt"], sync_flush), threads > 1 ? 3u : 0u) << name;
+        EXPECT_EQ(count_of(data["two.txt"], sync_flush), 0u) << name;
+      }
+      RunResult r = extract(t.dir / (name + ".vnr"), t.dir / name);
+      ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems[0]);
+      EXPECT_TRUE(read_file(t.dir / (name + "/five.txt")) == five);
+      EXPECT_TRUE(read_file(t.dir / (name + "/odd.txt")) == read_file(t.src("odd.txt")));
+      EXPECT_TRUE(read_file(t.dir / (name + "/two.txt")) == read_file(t.src("two.txt")));
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/index_walk.h"
+#include "archive/mirror_tree.h"
 #include "engine.h"
 #include "path_safety.h"
 #include "tool_test_support.h"
@@ -13,6 +14,15 @@ namespace {
 const std::string JAPANESE = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // three 3-byte characters
 const std::string EMOJI = "\xF0\x9F\x98\x80";                          // one surrogate pair
 const std::string COMBINING = "e\xCC\x81";                             // e + combining acute
+
+// É.txt and é.txt, one name on Windows, were two to the archiver and the mirror tree.
+TEST(Utf8Text, CaseKeyFoldsLettersOutsideAscii) {
+  EXPECT_EQ(name_case_key("\xD0\x96.txt"), name_case_key("\xD0\xB6.TXT"));  // Ж, ж
+  EXPECT_EQ(name_case_key("caf\xE9"), "CAF\xE9");                          // not UTF-8: ASCII letters only
+  MirrorNames names;
+  EXPECT_EQ(names.check("C:\\", "", "\xC3\x89.txt"), MirrorSkip::none);
+  EXPECT_EQ(names.check("C:\\", "", "\xC3\xA9.txt"), MirrorSkip::clash);
+}
 
 TEST(Utf8Text, ValidityCutsLengthsAndCode1252) {
   for (const char* bad : {"caf\xE9", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF0\x9F\x98"})
@@ -29,11 +39,24 @@ TEST(Utf8Text, ValidityCutsLengthsAndCode1252) {
   EXPECT_EQ(name_for_system(JAPANESE, true), JAPANESE);
 }
 
+// 255 UTF-16 units whatever the bytes: three-byte characters pass where a surrogate pair counts
+// twice, and the refusal says it counted characters, in the program's words too.
 TEST(Utf8Text, NamesAreLimitedInCharactersNotBytes) {
   std::string longest;
   for (int i = 0; i < 85; ++i) longest += JAPANESE;  // 255 characters, 765 bytes
   EXPECT_TRUE(check_member_path(JAPANESE + "/", longest).ok);
-  EXPECT_FALSE(check_member_path("", longest + "x").ok);
+  MemberPathCheck over = check_member_path("", longest + "x");
+  EXPECT_FALSE(over.ok);
+  EXPECT_EQ(over.reason, "path component longer than 255 characters");
+  std::string pairs;
+  for (int i = 0; i < 127; ++i) pairs += EMOJI;  // 254 units in 508 bytes
+  EXPECT_TRUE(check_member_path("", pairs + "x").ok);
+  EXPECT_EQ(check_member_path(pairs + EMOJI + "/", "x").reason, "path component longer than 255 characters");
+  ScratchFolder dir;
+  write_file(dir / "a.vnr", stored_entry("", longest + "x", "x"));
+  ToolRun x = run_tool("x '" + (dir / "a.vnr") + "' '" + (dir / "out") + "'");
+  EXPECT_EQ(x.exit_code, 1);
+  EXPECT_NE(x.err.find("refused " + longest + "x: path component longer than 255 characters"), std::string::npos) << x.err;
   EXPECT_TRUE(is_device_name("COM\xC2\xB9"));  // superscript one, in UTF-8 and in 1252
   EXPECT_TRUE(is_device_name("lpt\xB3.txt"));
 }
@@ -70,6 +93,17 @@ TEST(Utf8Archives, NamesRoundTripFlaggedOldOnesAsCode1252) {
   std::string walked;
   index_walk(source, 0, [&](const IndexEntry& e) { walked = e.folder + e.name; });
   EXPECT_EQ(walked, "d\xC3\xA9j\xC3\xA0\\caf\xC3\xA9.txt");
+
+  // Unflagged names that are valid UTF-8 (an older writer on a UTF-8 system) keep their bytes.
+  const std::string cyrillic = "\xD0\xB4\xD0\xB0\xCC\x81.txt";
+  write_file(dir / "old_utf8.vnr", stored_entry(JAPANESE + "/", cyrillic, "utf-8 bytes"));
+  read.archive_path = dir / "old_utf8.vnr";
+  ASSERT_TRUE(read_archive(read).ok);
+  EXPECT_EQ(read_file(dir / ("out/" + JAPANESE + "/" + cyrillic)), "utf-8 bytes");
+  std::string old_utf8 = read_file(dir / "old_utf8.vnr");
+  MemorySource unflagged(std::vector<uint8_t>(old_utf8.begin(), old_utf8.end()));
+  index_walk(unflagged, 0, [&](const IndexEntry& e) { walked = e.folder + e.name; });
+  EXPECT_EQ(walked, JAPANESE + "\\" + cyrillic);
 
   // A name flagged as UTF-8 that is not is a damaged entry, not a name to guess at.
   old[9] = static_cast<char>(ENTRY_FLAG_UTF8_NAMES);

@@ -44,6 +44,10 @@ check_image() {
     grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" &&
       pass "WinVantor.exe's manifest asks for common controls 6" ||
       fail "WinVantor.exe has no manifest asking for common controls 6"
+    # The main window keeps its fixed layout on high-DPI screens; the system scales its text.
+    grep -Eq '<gdiScaling xmlns="http://schemas.microsoft.com/SMI/2017/WindowsSettings">true</gdiScaling>' <<<"$manifest" &&
+      pass "WinVantor.exe's manifest lets the system scale its text (gdiScaling)" ||
+      fail "WinVantor.exe's manifest does not declare gdiScaling"
   fi
   # Names are UTF-8 throughout: each program runs in the UTF-8 code page.
   grep -Eq '<activeCodePage[^>]*>UTF-8</activeCodePage>' <<<"$manifest" && pass "$name's manifest sets the UTF-8 code page" ||

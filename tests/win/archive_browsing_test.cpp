@@ -232,6 +232,29 @@ TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedIsNamedWithTheReasonAndNotSho
   EXPECT_EQ(shell.archive_path, "");
 }
 
+// LONG~LMQ.TXT is Wine's short name of longfilename.txt: its stand-in, and one in a folder named
+// by a short name, landed on another member's place, whose row then stood for both.
+TEST_F(ArchiveBrowsing, AShortNameGetsNoStandInOnAnotherMembersPlace) {
+  CreateDirectoryA((work_ + "longfoldername").c_str(), nullptr);
+  char alias[MAX_PATH];
+  std::string folder(alias, GetShortPathNameA((work_ + "longfoldername").c_str(), alias, MAX_PATH));
+  write_archive(work_ + "short.vnr", {{"", "longfilename.txt", 1}, {"", "LONG~LMQ.TXT", 2}, {"longfoldername/", "y", 3},
+                                      {folder.substr(folder.rfind('\\') + 1) + "/", "x", 4}});
+  reset_temp_folders();
+  EXPECT_EQ(open_archive(work_ + "short.vnr", shell.temp_root, shell).report.clashes, 2);
+  EXPECT_NE(GetFileAttributesA((shell.temp_root + "longfoldername\\y").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((shell.temp_root + "longfoldername\\x").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// Names of U+2024 ONE DOT LEADER are no dots: the mirror shows them by the archiver's own rule.
+TEST_F(ArchiveBrowsing, DotLeaderNamesAreMirroredAsTheArchiverExtractsThem) {
+  const std::string leaders = "\xE2\x80\xA4\xE2\x80\xA4";
+  write_archive(work_ + "leaders.vnr", {{leaders + "/", "a.txt", 1}, {"x/", leaders, 2}});
+  reset_temp_folders();
+  EXPECT_EQ(mirror_report_text("", open_archive(work_ + "leaders.vnr", shell.temp_root, shell).report), "");
+  EXPECT_NE(GetFileAttributesA((shell.temp_root + leaders + "\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
   std::string archive = work_ + "partly.vnr";
   std::string long_name(260 - shell.temp_root.size(), 'n');
@@ -250,7 +273,7 @@ TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
                browse_archive(archive);
              });
   EXPECT_EQ(box, "3 members of " + archive + " are not shown: 1 with a path of 260 bytes or more, 2 whose name "
-                 "clashes with another member's (letter case, or a file and a folder of one path). The archive is "
+                 "clashes with another member's (letter case, a short name, or a file and a folder of one path). The archive is "
                  "damaged at offset " + std::to_string(damage) + " of its index: no member from there on can be "
                  "extracted, and the ones after it are not shown.");
   EXPECT_EQ(rows, 3);  // "..", a.txt, docs

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "runtime/find_entries_win.h"
 #include "explorer/explorer_shared_win.h"
 #include "explorer/folder_tree.h"
 #include "explorer/my_computer_win.h"
@@ -165,6 +166,25 @@ TEST_F(FolderTree, ClickingAFolderSelectsItAndReportsChangeAndClick) {
   EXPECT_TRUE(has(types, EVENT_TYPE_LEFT_CLICK));
   EXPECT_EQ(selection(), pick);
   EXPECT_EQ(gadget_get_text(TREE), t.path() + "Pick\\");
+}
+
+// A name of 90 Japanese letters (270 bytes, valid on Windows) was cut in the node's text and the
+// path it gives. Linux holds 255 bytes in a name: the node of a shorter folder is renamed.
+TEST_F(FolderTree, NodeTextsLongerThan259BytesAreGivenWhole) {
+  TempFolder t("tree_long");
+  std::string name;
+  for (int i = 0; i < 90; ++i) name += "\xE8\xAA\x9E";
+  t.folder("short");
+  ASSERT_TRUE(folder_tree_create(TREE, 5, 5, 490, 290, "C:\\", TREE_NO_FILES));
+  HTREEITEM node = child(shown(t.path()), "short");
+  std::wstring text = wide_text(name);
+  TVITEMW renamed = {};
+  renamed.mask = TVIF_TEXT;
+  renamed.hItem = node;
+  renamed.pszText = &text[0];
+  SendMessageW(tree(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&renamed));
+  SendMessageA(tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node));
+  EXPECT_EQ(gadget_get_text(TREE), t.path() + name + "\\");
 }
 
 // The extraction window reads the tree only on clicks, but a selection moved by the program is

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,17 @@ inline void run(std::vector<std::function<void()>> steps, const std::function<vo
 
 // Runs the current step again at the next tick (for steps that wait for a window).
 inline void retry_step() { --next_step; }
+
+// A step that waits, tick by tick for up to 20 seconds, until `reached` holds, then runs `then`
+// (which checks the state again: reaching it is not assumed).
+inline std::function<void()> when(std::function<bool()> reached, std::function<void()> then) {
+  auto started = std::make_shared<DWORD>(0);
+  return [=] {
+    if (!*started) *started = GetTickCount();
+    if (!reached() && GetTickCount() - *started < 20000) return retry_step();
+    then();
+  };
+}
 
 using test_files::exists;
 using test_files::read_file;

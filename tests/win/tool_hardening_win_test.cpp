@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../tool_entries.h"
+#include "utf8_text.h"
 #include "test_files.h"
 
 namespace {
@@ -84,6 +85,107 @@ TEST(WindowsHardening, NamesDifferingOnlyInCaseAreBothKept) {
   EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_CONNMARK.h"), "upper");
   EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_connmark (3).h"), "lower");
   EXPECT_EQ(test_files::read_file(out + "netfilter\\xt_connmark (2).h"), "taken");
+}
+
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+RunResult extract_with(const std::string& archive, const std::string& destination, int threads) {
+  ReadJob job;
+  job.archive_path = archive;
+  job.destination = destination;
+  job.threads = threads;
+  return read_archive(job);
+}
+
+// Repacking went through names on disk, where A.txt was kept as "A (2).txt" and read back as a.txt.
+TEST(WindowsHardening, AddingToAStreamWithCaseTwinsKeepsBothMembers) {
+  std::string dir = fresh_folder("twins");
+  test_files::write_file(dir + "base.vnr", solid_entries({{"a.txt", "lower"}, {"A.txt", "UPPER"}, {"new.txt", "old"}}));
+  test_files::write_file(dir + "new.txt", "new");
+  CompressJob job;
+  job.archive_path = dir + "base.vnr";
+  job.sources = {dir + "new.txt"};
+  EXPECT_EQ(compress_archive(job).members, 3);
+  EXPECT_EQ(member_contents(dir + "base.vnr"), (Members{{"a.txt", "lower"}, {"A.txt", "UPPER"}, {"new.txt", "new"}}));
+  WIN32_FIND_DATAA found;
+  EXPECT_EQ(FindFirstFileA((dir + "base.vnr.vantor-*").c_str(), &found), INVALID_HANDLE_VALUE) << found.cFileName;
+}
+
+// É/é, Ж/ж in UTF-8 and caf\xC9/caf\xE9 read as code page 1252 were written over each other.
+TEST(WindowsHardening, NamesDifferingInCaseOutsideAsciiAreBothKept) {
+  Members twins = {{"\xC3\x89", "\xC3\xA9"}, {"\xD0\x96", "\xD0\xB6"}, {"caf\xC9", "caf\xE9"}};
+  for (int threads : {1, 2}) {
+    std::string dir = fresh_folder("case8"), archive;
+    for (const auto& [upper, lower] : twins) archive += stored_entry("", upper + ".txt", "U") + stored_entry("", lower + ".txt", "l");
+    test_files::write_file(dir + "a.vnr", archive);
+    RunResult r = extract_with(dir + "a.vnr", dir + "out", threads);
+    EXPECT_TRUE(r.ok && r.members == 6 && r.renamed == 3) << threads;
+    for (const auto& [upper, lower] : twins) {
+      EXPECT_EQ(test_files::read_file(dir + "out\\" + name_for_system(upper, true) + ".txt"), "U");
+      EXPECT_EQ(test_files::read_file(dir + "out\\" + name_for_system(lower, true) + " (2).txt"), "l");
+    }
+  }
+}
+
+// LONG~LMQ.TXT is Wine's short name of longfilename.txt (LONGFI~1.TXT on Windows): it reached that
+// file, the archive's member or the user's, and a folder's short name reached its folder.
+TEST(WindowsHardening, ShortNamesNeverReachAnotherFile) {
+  std::string dir = fresh_folder("short"), out = dir + "out\\";
+  test_files::write_file(dir + "a.vnr", stored_entry("", "longfilename.txt", "long") + stored_entry("", "LONG~LMQ.TXT", "alias"));
+  RunResult r = extract_into(dir + "a.vnr", out);
+  EXPECT_TRUE(!r.ok && r.members == 1 && r.problems.size() == 1);
+  EXPECT_EQ(test_files::read_file(out + "longfilename.txt"), "long");
+  CreateDirectoryA((out + "longfoldername").c_str(), nullptr);
+  char alias[MAX_PATH];
+  std::string folder(alias, GetShortPathNameA((out + "longfoldername").c_str(), alias, MAX_PATH));
+  test_files::write_file(dir + "b.vnr", stored_entry("", "LONG~LMQ.TXT", "alias") +
+                                            stored_entry(folder.substr(folder.rfind('\\') + 1) + "/", "x.txt", "x") + stored_entry("", "fine.txt", "f"));
+  for (int threads : {1, 2}) {
+    r = extract_with(dir + "b.vnr", out, threads);
+    EXPECT_TRUE(!r.ok && r.members == 1 && r.problems.size() == 2) << threads;
+    EXPECT_EQ(test_files::read_file(out + "longfilename.txt"), "long");
+    EXPECT_FALSE(test_files::exists(out + "longfoldername\\x.txt"));
+  }
+}
+
+// The user's own "x (2).txt" was replaced by X.txt's rename.
+TEST(WindowsHardening, ACaseRenameTakesANumberFreeOnDiskToo) {
+  std::string dir = fresh_folder("renamed"), out = dir + "out\\";
+  CreateDirectoryA(out.c_str(), nullptr);
+  test_files::write_file(out + "x (2).txt", "user's");
+  test_files::write_file(dir + "a.vnr", stored_entry("", "x.txt", "lower") + stored_entry("", "X.txt", "upper"));
+  RunResult r = extract_into(dir + "a.vnr", out);
+  EXPECT_TRUE(r.ok && r.members == 2 && r.renamed == 1);
+  EXPECT_EQ(test_files::read_file(out + "x (2).txt"), "user's");
+  EXPECT_EQ(test_files::read_file(out + "X (3).txt"), "upper");
+}
+
+// 2^62 bytes declared for 1.1 MB of deflate data: about 1 GB was written before it was refused.
+TEST(WindowsHardening, AnImpossibleRecordedSizeIsRefusedBeforeWriting) {
+  std::string dir = fresh_folder("bomb");
+  test_files::write_file(dir + "a.vnr", with_recorded_size(solid_entries({{"bomb.bin", noise(1100000)}}), int64_t(1) << 62));
+  RunResult r = extract_into(dir + "a.vnr", dir + "out");
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_NE(r.problems[0].find("refused bomb.bin: its recorded size"), std::string::npos) << r.problems[0];
+  EXPECT_FALSE(test_files::exists(dir + "out\\bomb.bin"));
+}
+
+// A downloaded archive's Zone.Identifier reaches every file written from it, new or replacing,
+// on any thread count, and the archive that replaces it when adding (under Wine the stream is a
+// file named "name:Zone.Identifier", reached through the same calls).
+TEST(WindowsHardening, FilesWrittenFromADownloadedArchiveCarryItsMarkOfTheWeb) {
+  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\n", dir = fresh_folder("zone"), out = dir + "out\\";
+  test_files::write_file(dir + "a.vnr", stored_entry("", "a.txt", "a") + stored_entry("docs/", "b.txt", "b"));
+  test_files::write_file(dir + "a.vnr:Zone.Identifier", mark);
+  for (int threads : {1, 2}) {
+    EXPECT_EQ(extract_with(dir + "a.vnr", out, threads).members, 2);
+    EXPECT_EQ(test_files::read_file(out + "a.txt:Zone.Identifier") + test_files::read_file(out + "docs\\b.txt:Zone.Identifier"), mark + mark);
+  }
+  CompressJob add;
+  add.archive_path = dir + "a.vnr";
+  add.sources = {out + "a.txt"};
+  ASSERT_TRUE(compress_archive(add).ok);
+  EXPECT_EQ(test_files::read_file(dir + "a.vnr:Zone.Identifier"), mark);
 }
 
 }  // namespace

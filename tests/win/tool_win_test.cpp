@@ -122,10 +122,12 @@ TEST(WindowsTool, SelfExtractingArchiveExtractsItself) {
   std::string bytes = test_files::read_file(program);
   ASSERT_GT(bytes.size(), 155648u);
   EXPECT_EQ(bytes.substr(0, 2), "MZ");
+  test_files::write_file(program + ":Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");  // downloaded
   std::string destination = fresh_folder("sfx");
   EXPECT_EQ(run_and_wait(program, "/s \"" + destination), 0u);
   EXPECT_EQ(test_files::read_file(destination + "docs\\a.txt"), test_files::read_file(setup.data + "docs\\a.txt"));
   EXPECT_EQ(test_files::read_file(destination + "b.txt"), "bee");
+  EXPECT_EQ(test_files::read_file(destination + "b.txt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
 }
 
 }  // namespace

@@ -124,11 +124,12 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
        },
        answer_box("Notice", &notice), [] { select_rows({EMOJI.c_str()}); },
        [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
-       [&] {
-         launched = read_file(shell.launch_root + EMOJI) == "member " + EMOJI;
-         if (HWND viewer = FindWindowA("Notepad", nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
-         gadget_set_text(FILE_LIST, shell.temp_root + CYRILLIC + "\\");
-       },
+       when([] { return read_file(shell.launch_root + EMOJI) == "member " + EMOJI; },
+            [&] {
+              launched = read_file(shell.launch_root + EMOJI) == "member " + EMOJI;
+              if (HWND viewer = FindWindowA("Notepad", nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
+              gadget_set_text(FILE_LIST, shell.temp_root + CYRILLIC + "\\");
+            }),
        [&] {
          for (const std::string& r : rows()) folder_rows += r + "|";
          exit_menu();
