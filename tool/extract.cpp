@@ -585,10 +585,10 @@ class Decoder {
   void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
     const EntryHeader& h = shared_.entries[index].header;
     if (stopped(stream_problem)) return;
-    if (shared_.job.control && wanted_by(shared_.job, h)) shared_.job.control->working_on(&h.name);
     MemberOutput out;
     std::string refusal;  // a whole sentence: the member cannot be written here
     bool wanted = wanted_by(shared_.job, h, index);
+    if (shared_.job.control && wanted) shared_.job.control->working_on(&h.name);
     size_t held_from = 0;  // where the member starts in the batch, when it is held
     if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
       if (shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES)) {
@@ -865,9 +865,9 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
   Shared shared{job, Folder(), entries, blocks, {}, {}, {}, {}};
   shared.renamed.resize(entries.size());
   int64_t wanted_bytes = 0;
-  for (const Entry& e : entries) {
-    shared.progress_total += static_cast<int64_t>(e.header.compressed_size);
-    if (wanted_by(job, e.header)) wanted_bytes += e.header.size;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    shared.progress_total += static_cast<int64_t>(entries[i].header.compressed_size);
+    if (wanted_by(job, entries[i].header, i)) wanted_bytes += entries[i].header.size;
   }
   if (job.control) job.control->total.store(wanted_bytes);
   if (job.mode == ReadMode::EXTRACT) {

@@ -34,21 +34,6 @@ std::string last_line(const std::string& text) {
   return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
-// What is in a pipe now, without waiting.
-std::string drain(HANDLE pipe) {
-  std::string text;
-  DWORD available = 0;
-  while (pipe && PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-    size_t old = text.size();
-    text.resize(old + available);
-    DWORD got = 0;
-    if (!ReadFile(pipe, &text[old], available, &got, nullptr)) got = 0;
-    text.resize(old + got);
-    if (got == 0) break;
-  }
-  return text;
-}
-
 // The progress pipe and the cancel event the archiver finds through its environment.
 struct Channel {
   HANDLE progress_read = nullptr, progress_write = nullptr, cancel = nullptr;
@@ -74,7 +59,7 @@ struct Channel {
   }
   // Takes every whole line that has arrived; the last report wins.
   void read(RunProgress& progress) {
-    pending += drain(progress_read);
+    pending += read_pipe_now(reinterpret_cast<intptr_t>(progress_read));
     size_t end;
     while ((end = pending.find('\n')) != std::string::npos) {
       parse_progress_line(pending.substr(0, end), progress);

@@ -38,6 +38,8 @@ std::string read_program_line(ProgramId program);
 std::string read_program_output(ProgramId program);
 // What the child has written to its standard error so far (PROGRAM_ERROR), without waiting.
 std::string read_program_errors(ProgramId program);
+// What a pipe of ours holds now, read without waiting.
+std::string read_pipe_now(intptr_t pipe_handle);
 // The exit code (259 while running), 0 when it cannot be read.
 uint32_t program_exit_code(ProgramId program);
 // Releases the record; a program that still runs goes on running.

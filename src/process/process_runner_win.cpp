@@ -262,9 +262,8 @@ std::string read_program_line(ProgramId program) {
   });
 }
 
-namespace {
-
-std::string read_available(HANDLE pipe) {
+std::string read_pipe_now(intptr_t pipe_handle) {
+  HANDLE pipe = reinterpret_cast<HANDLE>(pipe_handle);
   std::string text;
   if (!pipe) return text;
   for (DWORD available = bytes_in_pipe(pipe); available > 0; available = bytes_in_pipe(pipe)) {
@@ -278,19 +277,17 @@ std::string read_available(HANDLE pipe) {
   return text;
 }
 
-}  // namespace
-
 std::string read_program_output(ProgramId program) {
   ProgramRecord* r = find_record(program);
   if (!r) return std::string();
   std::string text = r->pending;
   r->pending.clear();
-  return text + read_available(r->output_read);
+  return text + read_pipe_now(reinterpret_cast<intptr_t>(r->output_read));
 }
 
 std::string read_program_errors(ProgramId program) {
   ProgramRecord* r = find_record(program);
-  return r ? read_available(r->error_read) : std::string();
+  return r ? read_pipe_now(reinterpret_cast<intptr_t>(r->error_read)) : std::string();
 }
 
 uint32_t program_exit_code(ProgramId program) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "../tool_entries.h"
 #include "archive/index_walk.h"
 #include "runtime/folders.h"
 #include "operations/compression_window.h"
@@ -229,17 +230,6 @@ TEST_F(Operations, AFailedCompressionWarnsInsteadOfReportingSuccess) {
   EXPECT_FALSE(exists(work_ + "no\\such\\folder\\out.vnr"));
 }
 
-// Bytes that barely compress: the strongest setting takes seconds over a few megabytes.
-std::string noise(size_t size) {
-  std::string s(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : s) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
   write_file(work_ + "data\\big.bin", noise(48 << 20));
   choose({"big.bin"});
@@ -288,6 +278,32 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
     ASSERT_NE(gadget_record(g), nullptr) << g;
     EXPECT_EQ(gadget_record(g)->window, 0) << g;
   }
+}
+
+TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
+  // Enough members that building their mirror takes more than the second before the busy window.
+  std::string bytes;
+  for (int i = 0; i < 30000; ++i)
+    bytes += stored_entry("d" + std::to_string(i % 300) + "/", "f" + std::to_string(i) + ".txt", "");
+  std::string archive = work_ + "many.vnr";
+  write_file(archive, bytes);
+  gadget_set_text(FILE_LIST, work_);
+  bool busy_seen = false, opened = true;
+  run_script({[&] {
+               if (!FindWindowA(nullptr, "Vantor - opening")) return retry_step();
+               busy_seen = true;
+               press(46, 3);  // Cancel
+             }},
+             [&] {
+               shell.archive_path = archive;
+               opened = browse_archive(archive);
+             });
+  EXPECT_TRUE(busy_seen);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(gadget_get_text(FILE_LIST), work_);
+  EXPECT_EQ(shell.entry_count, 0);
+  EXPECT_FALSE(exists(shell.temp_root + "d0")) << "the partial mirror tree is removed";
+  EXPECT_EQ(FindWindowA(nullptr, "Vantor - opening"), nullptr);
 }
 
 TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
