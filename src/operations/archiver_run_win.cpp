@@ -14,7 +14,6 @@
 #include "operations/busy_window.h"
 #include "operations/operation_texts.h"
 #include "operations/run_progress.h"
-#include "process/line_splitter.h"
 #include "process/process_runner.h"
 #include "ui/events.h"
 #include "ui/taskbar.h"
