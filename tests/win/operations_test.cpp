@@ -290,6 +290,9 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
   gadget_set_text(FILE_LIST, work_);
   bool busy_seen = false, opened = true;
   run_script({[&] {
+               // An opening that ended before the busy window showed is left, so the test fails
+               // instead of waiting in the archive loop.
+               if (archive_on_view()) return exit_menu();
                if (!FindWindowA(nullptr, "Vantor - opening")) return retry_step();
                busy_seen = true;
                press(46, 3);  // Cancel
