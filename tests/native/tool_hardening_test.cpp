@@ -26,24 +26,6 @@ std::string list_bytes(const std::string& archive, const std::vector<std::string
   return b;
 }
 
-// Names of the files created in `folder` while `run` runs, in order.
-std::vector<std::string> created_in(const std::string& folder, const std::function<void()>& run) {
-  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  EXPECT_GE(watch, 0);
-  EXPECT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0) << folder;
-  run();
-  std::vector<std::string> names;
-  alignas(inotify_event) char events[1 << 16];
-  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
-    for (char* p = events; p < events + n;) {
-      const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
-      if (e->len) names.push_back(e->name);
-      p += sizeof(inotify_event) + e->len;
-    }
-  close(watch);
-  return names;
-}
-
 // A file already there is replaced through a temporary name: that name is drawn anew on every
 // run and created exclusively, so links planted at the names it used to have (process id and a
 // counter) are neither followed nor put in place.

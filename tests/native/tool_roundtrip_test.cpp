@@ -255,23 +255,6 @@ int64_t resident_kb(const char* field) {
 }
 void reset_peak_memory() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-// Names created in `folder` while `run` runs.
-std::vector<std::string> created_in(const std::string& folder, const std::function<void()>& run) {
-  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  EXPECT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0) << folder;
-  run();
-  std::vector<std::string> names;
-  alignas(inotify_event) char events[1 << 16];
-  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
-    for (char* p = events; p < events + n;) {
-      const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
-      if (e->len) names.push_back(e->name);
-      p += sizeof(inotify_event) + e->len;
-    }
-  close(watch);
-  return names;
-}
-
 // One member's output far above the budget: it goes to a file beside the archive, so memory
 // grows by the budget and the buffers, not by the output.
 TEST(LargeMember, StreamsThroughASmallMemoryBudget) {

@@ -1,6 +1,7 @@
 // Helpers for the archiver's tests: scratch folders, whole-file reads and writes, hand-made
 // entries in the archive layout, and running the built vantor program.
 #pragma once
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "archive_format.h"
 #include "../tool_entries.h"
@@ -71,4 +75,22 @@ inline ToolRun run_tool(const std::string& arguments, const std::string& runner 
   run.out = read_file(logs / "out");
   run.err = read_file(logs / "err");
   return run;
+}
+
+// Names of the files created in `folder` while `run` runs, in order.
+inline std::vector<std::string> created_in(const std::string& folder, const std::function<void()>& run) {
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  EXPECT_GE(watch, 0);
+  EXPECT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0) << folder;
+  run();
+  std::vector<std::string> names;
+  alignas(inotify_event) char events[1 << 16];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+    for (char* p = events; p < events + n;) {
+      const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
+      if (e->len) names.push_back(e->name);
+      p += sizeof(inotify_event) + e->len;
+    }
+  close(watch);
+  return names;
 }
