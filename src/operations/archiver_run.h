@@ -18,12 +18,18 @@ struct ArchiverResult {
 // Where a run shows itself: a window of ours whose close box and `stop_gadget` ask to cancel,
 // and the gadget numbers a progress bar and a status line are created under for the run.
 // window -1: no window of its own (messages are still handled, nothing can be cancelled).
+struct PlacedGadget {
+  int number = -1, x = 0, y = 0, w = 0, h = 0;
+};
 struct RunView {
   int window = -1;
   int stop_gadget = -1;
-  int bar = -1, bar_x = 0, bar_y = 0, bar_w = 0, bar_h = 0;
-  int status = -1, status_x = 0, status_y = 0, status_w = 0, status_h = 0;
+  PlacedGadget bar, status;
 };
+
+// Creates the run's bar (moving without a position at first) and its status line in the view's
+// window, which must be the target of new gadgets.
+void show_run_gadgets(const RunView& view, const std::string& status);
 
 // Starts program_folder\vantor.exe with the parameters, no working folder, hidden, and returns
 // when it has ended; its output is drained so the pipe can never block it.

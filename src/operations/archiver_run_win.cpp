@@ -76,9 +76,7 @@ class Display {
  public:
   explicit Display(const RunView& view) : view_(view), start_(GetTickCount()) {
     if (view_.window < 0) return;
-    progress_gadget(view_.bar, view_.bar_x, view_.bar_y, view_.bar_w, view_.bar_h);
-    text_gadget(view_.status, view_.status_x, view_.status_y, view_.status_w, view_.status_h, "Starting...");
-    gadget_set_state(view_.bar, PROGRESS_MARQUEE);
+    show_run_gadgets(view_, "Starting...");
     taskbar_progress(0, PROGRESS_MARQUEE);
   }
   ~Display() { taskbar_progress(0, TASKBAR_NO_PROGRESS); }
@@ -88,13 +86,13 @@ class Display {
     if (view_.window < 0 || cancelling_ || (!force && now - last_ < REDRAW_MS)) return;
     last_ = now;
     int position = progress_position(progress, PROGRESS_RANGE);
-    if (position != gadget_get_state(view_.bar)) gadget_set_state(view_.bar, position);
+    if (position != gadget_get_state(view_.bar.number)) gadget_set_state(view_.bar.number, position);
     taskbar_progress(0, position);
     std::string status = progress_status(progress, (now - start_) / 1000.0);
-    if (status != shown_) gadget_set_text(view_.status, shown_ = status);
+    if (status != shown_) gadget_set_text(view_.status.number, shown_ = status);
   }
   void cancelling() {
-    if (view_.window >= 0) gadget_set_text(view_.status, "Cancelling...");
+    if (view_.window >= 0) gadget_set_text(view_.status.number, "Cancelling...");
     cancelling_ = true;
   }
 
@@ -106,6 +104,12 @@ class Display {
 };
 
 }  // namespace
+
+void show_run_gadgets(const RunView& view, const std::string& status) {
+  progress_gadget(view.bar.number, view.bar.x, view.bar.y, view.bar.w, view.bar.h);
+  gadget_set_state(view.bar.number, PROGRESS_MARQUEE);
+  text_gadget(view.status.number, view.status.x, view.status.y, view.status.w, view.status.h, status);
+}
 
 ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters, const RunView& view) {
   ArchiverResult result;

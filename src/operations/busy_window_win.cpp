@@ -34,16 +34,11 @@ void release_held_events(std::vector<HeldEvent>& held) {
 }
 
 RunView open_busy_window(const std::string& what) {
-  RunView v;
-  if (!window_open(BUSY_WINDOW, 0, 0, 360, 100, "Vantor - " + what, 0x10C80001)) return v;
+  if (!window_open(BUSY_WINDOW, 0, 0, 360, 100, "Vantor - " + what, 0x10C80001)) return RunView();
   button_gadget(CANCEL_BUTTON, 290, 62, 60, 28, "Cancel");
   gadget_set_tooltip(CANCEL_BUTTON, "Stop and undo what is not finished");
   window_show(BUSY_WINDOW, 1);
-  v.window = BUSY_WINDOW;
-  v.stop_gadget = CANCEL_BUTTON;
-  v.status = STATUS, v.status_x = 10, v.status_y = 10, v.status_w = 340, v.status_h = 18;
-  v.bar = BAR, v.bar_x = 10, v.bar_y = 34, v.bar_w = 340, v.bar_h = 18;
-  return v;
+  return RunView{BUSY_WINDOW, CANCEL_BUTTON, {BAR, 10, 34, 340, 18}, {STATUS, 10, 10, 340, 18}};
 }
 
 void close_busy_window() { window_close(BUSY_WINDOW); }
@@ -66,21 +61,18 @@ bool BusyWork::poll(int64_t done, int64_t total, const std::string& status) {
   last_ = now;
   if (view_.window < 0 && now - start_ >= SHOW_AFTER_MS) {
     view_ = open_busy_window(what_);
-    if (view_.window >= 0) {
-      progress_gadget(view_.bar, view_.bar_x, view_.bar_y, view_.bar_w, view_.bar_h);
-      text_gadget(view_.status, view_.status_x, view_.status_y, view_.status_w, view_.status_h, status);
-    }
+    if (view_.window >= 0) show_run_gadgets(view_, status);
   }
   if (view_.window >= 0 && !cancelled_) {
     int position = total > 0 ? static_cast<int>(static_cast<double>(done > total ? total : done) * PROGRESS_RANGE /
                                                 static_cast<double>(total))
                              : PROGRESS_MARQUEE;
-    if (position != gadget_get_state(view_.bar)) gadget_set_state(view_.bar, position);
-    if (status != gadget_get_text(view_.status)) gadget_set_text(view_.status, status);
+    if (position != gadget_get_state(view_.bar.number)) gadget_set_state(view_.bar.number, position);
+    if (status != gadget_get_text(view_.status.number)) gadget_set_text(view_.status.number, status);
   }
   if (pump_messages(view_, held_, 0) && !cancelled_) {
     cancelled_ = true;
-    if (view_.window >= 0) gadget_set_text(view_.status, "Cancelling...");
+    if (view_.window >= 0) gadget_set_text(view_.status.number, "Cancelling...");
   }
   return !cancelled_;
 }

@@ -24,15 +24,7 @@ constexpr int DICTIONARY_LABEL = 40, DICTIONARY_SLIDER = 41;
 // A run's bar and status line sit in the free room between the options and the buttons. Gadget
 // numbers are shared by every window: these are free in the main window too.
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
-
-RunView run_view() {
-  RunView v;
-  v.window = WINDOW;
-  v.stop_gadget = EXIT_BUTTON;
-  v.bar = PROGRESS_BAR, v.bar_x = 10, v.bar_y = 278, v.bar_w = 380, v.bar_h = 18;
-  v.status = PROGRESS_STATUS, v.status_x = 10, v.status_y = 302, v.status_w = 380, v.status_h = 20;
-  return v;
-}
+const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 278, 380, 18}, {PROGRESS_STATUS, 10, 302, 380, 20}};
 
 // Switches that start afresh at every opening.
 std::string recursive_switch;
@@ -100,7 +92,7 @@ void compress(OperationState& s, const SelectionTable& selection) {
   for (int g : {ARCHIVE_NAME_FIELD, SEARCH_BUTTON, OK_BUTTON, SOLID_CHECK, ULTRA_CHECK, METHOD_SLIDER, TASK_SLIDER,
                 BUFFER_SLIDER, DICTIONARY_SLIDER, RECURSIVE_CHECK, SELF_EXTRACTION_CHECK})
     gadget_disable(g, 1);
-  if (listed) result = run_archiver(s.program_folder, parameters, run_view());
+  if (listed) result = run_archiver(s.program_folder, parameters, RUN_VIEW);
   DWORD end = GetTickCount();
   DeleteFileA(list_file.c_str());
   s.elapsed_seconds = elapsed_seconds_between(start, end);

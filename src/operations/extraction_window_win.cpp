@@ -20,15 +20,7 @@ constexpr int TASK_LABEL = 16, TASK_SLIDER = 17, OPTIONS_LABEL = 22, DESTINATION
 // A run's status line and bar sit below the buttons. Gadget numbers are shared by every window:
 // these are free in the main window too.
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
-
-RunView run_view() {
-  RunView v;
-  v.window = WINDOW;
-  v.stop_gadget = EXIT_BUTTON;
-  v.status = PROGRESS_STATUS, v.status_x = 10, v.status_y = 468, v.status_w = 480, v.status_h = 16;
-  v.bar = PROGRESS_BAR, v.bar_x = 10, v.bar_y = 486, v.bar_w = 480, v.bar_h = 10;
-  return v;
-}
+const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 486, 480, 10}, {PROGRESS_STATUS, 10, 468, 480, 16}};
 
 void create_gadgets(const OperationState& s) {
   text_gadget(DESTINATION_LABEL, 10, 20, 380, 20, "Destination folder: ");
@@ -52,7 +44,7 @@ void extract(const std::string& archive_path, OperationState& s) {
   // Only the exit button stays live during the run: it, or the close box, cancels it.
   for (int g : {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE}) gadget_disable(g, 1);
   ArchiverResult result = run_archiver(
-      s.program_folder, extract_marked_parameters(s.task_count, archive_path, s.destination_folder), run_view());
+      s.program_folder, extract_marked_parameters(s.task_count, archive_path, s.destination_folder), RUN_VIEW);
   DWORD end = GetTickCount();
   s.elapsed_seconds = elapsed_seconds_between(start, end);
   if (result.cancelled)

@@ -465,13 +465,19 @@ start_in_live_src() {
   check "the 1 GB folder is listed" drv wait-row "$MAIN" 1 big 10000
 }
 
-live_compress_cancel() {
+# Starts compressing the 1 GB folder into C:\e2e\live\<name> in a new program; the caller's
+# files_before gets the folder's files as they were before.
+start_compressing_big() {
   start_in_live_src || return 1
   click_row big && click_control "$MAIN" 2 && drv wait "$COMPRESSION" 10000 >/dev/null || return 1
-  drv set-text "$COMPRESSION" 10 'C:\e2e\live\kept.vnr' || return 1
-  local files_before
+  drv set-text "$COMPRESSION" 10 "C:\\e2e\\live\\$1" || return 1
   files_before=$(live_files)
-  click_control "$COMPRESSION" 12 || return 1
+  click_control "$COMPRESSION" 12
+}
+
+live_compress_cancel() {
+  local files_before
+  start_compressing_big kept.vnr || return 1
   check "the progress bar rises at least three times during the run" bar_rises_three_times "$COMPRESSION" 0.5
   check "the compression window answers a message within a second" answers_within_a_second "$COMPRESSION"
   check_match "the status line says how far the run has got" '^[0-9.]+ of [0-9.]+ MB, [0-9]+ %' \
@@ -509,12 +515,8 @@ live_extract_cancel() {
 }
 
 live_orphan() {
-  start_in_live_src || return 1
-  click_row big && click_control "$MAIN" 2 && drv wait "$COMPRESSION" 10000 >/dev/null || return 1
-  drv set-text "$COMPRESSION" 10 'C:\e2e\live\orphan.vnr' || return 1
   local files_before
-  files_before=$(live_files)
-  click_control "$COMPRESSION" 12 || return 1
+  start_compressing_big orphan.vnr || return 1
   check "the archiver runs" wait_for 10 vantor_running || return 1
   wait_for 10 eval '[ "$(drv bar "$COMPRESSION" 42)" -gt 0 ]'
   kill -9 "$program_pid"
