@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "archive_format.h"
 #include "engine.h"
 #include "file_io.h"
+#include "format/archive_format.h"
 
 // One stored entry built by hand, as a hostile archive would carry it.
 inline std::string stored_entry(const std::string& folder, const std::string& name,

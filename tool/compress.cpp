@@ -16,12 +16,12 @@
 #include <unordered_set>
 
 #include "archive_commit.h"
-#include "archive_format.h"
 #include "engine.h"
 #include "file_io.h"
+#include "format/archive_format.h"
+#include "format/path_safety.h"
+#include "format/utf8_text.h"
 #include "member_names.h"
-#include "path_safety.h"
-#include "utf8_text.h"
 
 namespace {
 
@@ -888,14 +888,6 @@ DeflateSettings deflate_settings(int method, bool ultra, int window_position) {
   s.window_bits = std::clamp(window_position + 8, 9, 15);
   s.mem_level = ultra ? 9 : 8;
   return s;
-}
-
-std::string self_extracting_path(const std::string& archive_path) {
-  size_t start = archive_path.find_last_of("\\/");
-  start = start == std::string::npos ? 0 : start + 1;
-  size_t dot = archive_path.rfind('.');
-  std::string stem = (dot == std::string::npos || dot <= start) ? archive_path : archive_path.substr(0, dot);
-  return stem + ".exe";
 }
 
 RunResult compress_archive(const CompressJob& job) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "archive_format.h"
 #include "codec.h"
+#include "format/archive_format.h"
 #include "run_control.h"
 
 struct DeflateSettings {
@@ -52,9 +52,6 @@ struct RunResult {
 };
 
 RunResult compress_archive(const CompressJob& job);
-
-// The archive path a self-extracting run writes: the extension replaced by ".exe".
-std::string self_extracting_path(const std::string& archive_path);
 
 enum class ReadMode { EXTRACT, TEST, LIST };
 

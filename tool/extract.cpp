@@ -10,12 +10,12 @@
 #include <unordered_map>
 #include <string>
 
-#include "archive_format.h"
 #include "codec.h"
 #include "engine.h"
 #include "file_io.h"
-#include "path_safety.h"
-#include "utf8_text.h"
+#include "format/archive_format.h"
+#include "format/path_safety.h"
+#include "format/utf8_text.h"
 
 namespace {
 

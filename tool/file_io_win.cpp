@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "utf8_text.h"
+#include "format/utf8_text.h"
 
 
 namespace {

@@ -7,13 +7,13 @@
 
 #include "engine.h"
 #include "file_io.h"
+#include "format/path_safety.h"
+#include "format/utf8_text.h"
 #include "list_file.h"
 #include "options.h"
-#include "path_safety.h"
 #include "progress.h"
 #include "run_channel.h"
 #include "sfx_image.h"
-#include "utf8_text.h"
 
 namespace {
 

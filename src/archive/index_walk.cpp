@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tool/utf8_text.h"
+#include "format/archive_format.h"
+#include "format/utf8_text.h"
 
 size_t MemorySource::read_at(int64_t offset, void* buffer, size_t n) {
   if (offset < 0 || offset >= size()) return 0;
@@ -21,70 +22,56 @@ bool MemorySource::write_at(int64_t offset, uint8_t byte) {
 
 namespace {
 
-// Little-endian integers read at an absolute offset; false on a short read.
-bool read_le(ByteSource& source, int64_t offset, int width, int64_t* value) {
-  uint8_t bytes[8] = {};
-  if (source.read_at(offset, bytes, static_cast<size_t>(width)) != static_cast<size_t>(width))
-    return false;
-  uint64_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | bytes[i];
-  if (width == 2) {
-    *value = static_cast<int16_t>(static_cast<uint16_t>(v));
-  } else {
-    *value = static_cast<int64_t>(v);
-  }
-  return true;
-}
+// Bytes read at once from an entry's start: most headers fit, so one read takes an entry.
+constexpr int64_t FIRST_READ = 512;
 
-// A text field occupies its full length but ends at its first zero byte.
-bool read_text(ByteSource& source, int64_t offset, int64_t length, std::string* text) {
-  text->assign(static_cast<size_t>(length), '\0');
-  if (length > 0 && source.read_at(offset, &(*text)[0], text->size()) != text->size()) return false;
-  text->resize(std::strlen(text->c_str()));
-  return true;
+// Reads up to `want` bytes from pos into buffer; returns the count read.
+size_t read_bytes(ByteSource& source, int64_t pos, int64_t want, std::vector<uint8_t>& buffer) {
+  buffer.resize(static_cast<size_t>(want));
+  return want > 0 ? source.read_at(pos, buffer.data(), buffer.size()) : 0;
 }
 
 enum class Step { ok, bad };
 
-// The archiver's last-write time, read only from an entry with our signature and only within
-// `length`, the part of the entry that lies inside both its own length and the file.
-void read_own_mtime(ByteSource& source, int64_t pos, int64_t length, int64_t name_length, int64_t folder_length,
-                    IndexEntry* entry) {
+// Reads one entry at pos with the shared entry reader. The walk's own policy: foreign entries are
+// taken (without the signature there are no own fields), names end at their first zero byte,
+// sizes are signed. Nothing is read past the end of the file.
+Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_utf8,
+                std::vector<uint8_t>& buffer, IndexEntry* entry, int64_t* entry_length) {
+  int64_t room = file_size - pos;
+  size_t have = read_bytes(source, pos, std::min(room, FIRST_READ), buffer);
+  EntryHeader header;
+  size_t needed = 0;
+  std::string problem;
+  DecodeStatus status;
+  while ((status = read_frozen_part(buffer.data(), have, 0, header, needed, problem)) == DecodeStatus::NEED_MORE) {
+    if (static_cast<int64_t>(needed) > room || have < buffer.size()) return Step::bad;
+    have = read_bytes(source, pos, std::min<int64_t>(room, static_cast<int64_t>(needed) + OWN_FIELDS_SIZE), buffer);
+  }
+  if (status == DecodeStatus::BAD) return Step::bad;
+  *entry_length = header.entry_length;
+  int64_t own = mark_offset(header) + 1;
+  // An entry shorter than its own header would overlap the next one's fields.
+  if (*entry_length <= 0 || *entry_length < own) return Step::bad;
+  // Names from archives written in code page 1252 are seen as the archiver extracts them.
+  entry->name = name_for_system(header.name.c_str(), system_utf8);
+  entry->folder = name_for_system(header.folder.c_str(), system_utf8);
+  std::replace(entry->folder.begin(), entry->folder.end(), '/', '\\');
+  entry->size = header.size;
+  entry->position = pos;
+  entry->mark_offset = pos + own - 1;
+  // The last-write time only from an entry with our signature, and only from the part of the
+  // entry that lies inside both its own length and the file.
   entry->has_mtime = false;
   entry->mtime_ns = 0;
-  int64_t field = entry_own_fields_offset(name_length, folder_length) + OWN_MTIME_OFFSET;
-  int64_t signature = 0;
-  if (length < field + 8) return;
-  if (!read_le(source, pos + ENTRY_SIGNATURE_OFFSET, 1, &signature) || signature != ENTRY_SIGNATURE) return;
-  entry->has_mtime = read_le(source, pos + field, 8, &entry->mtime_ns);
-}
-
-// Reads one entry header at pos, each field by an absolute offset. Everything it reads lies
-// inside the file: lengths are checked against the room left before the field is read.
-Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_utf8, IndexEntry* entry,
-                int64_t* entry_length) {
-  int64_t room = file_size - pos;
-  if (room < INDEX_FIXED_HEADER) return Step::bad;
-  int64_t name_length = 0;
-  int64_t folder_length = 0;
-  if (!read_le(source, pos + ENTRY_LENGTH_OFFSET, 8, entry_length) || *entry_length <= 0) return Step::bad;
-  if (!read_le(source, pos + ENTRY_NAME_LENGTH_OFFSET, 2, &name_length) || name_length < 0) return Step::bad;
-  if (room < INDEX_FIXED_HEADER + name_length) return Step::bad;
-  if (!read_text(source, pos + ENTRY_NAME_OFFSET, name_length, &entry->name)) return Step::bad;
-  if (!read_le(source, pos + entry_folder_length_offset(name_length), 2, &folder_length) || folder_length < 0)
-    return Step::bad;
-  int64_t header = INDEX_FIXED_HEADER + name_length + folder_length;
-  // An entry shorter than its own header would overlap the next one's fields.
-  if (room < header || *entry_length < header) return Step::bad;
-  if (!read_text(source, pos + entry_folder_offset(name_length), folder_length, &entry->folder)) return Step::bad;
-  // Names from archives written in code page 1252 are seen as the archiver extracts them.
-  entry->name = name_for_system(entry->name, system_utf8);
-  entry->folder = name_for_system(entry->folder, system_utf8);
-  std::replace(entry->folder.begin(), entry->folder.end(), '/', '\\');
-  if (!read_le(source, pos + entry_size_offset(name_length, folder_length), 8, &entry->size)) return Step::bad;
-  entry->position = pos;
-  entry->mark_offset = pos + entry_mark_offset(name_length, folder_length);
-  read_own_mtime(source, pos, std::min(room, *entry_length), name_length, folder_length, entry);
+  if (header.signature != ENTRY_SIGNATURE) return Step::ok;
+  int64_t own_end = own + std::min<int64_t>(std::min(room, *entry_length) - own, OWN_FIELDS_SIZE);
+  if (static_cast<int64_t>(have) < own_end) have = read_bytes(source, pos, own_end, buffer);
+  int64_t own_size = std::min<int64_t>(static_cast<int64_t>(have), own_end) - own;
+  if (own_size < OWN_MTIME_OFFSET + 8) return Step::ok;
+  read_own_fields(buffer.data() + own, static_cast<size_t>(own_size), header);
+  entry->has_mtime = true;
+  entry->mtime_ns = header.mtime_ns;
   return Step::ok;
 }
 
@@ -96,6 +83,7 @@ IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& s
   int64_t file_size = source.size();
   int64_t pos = std::max<int64_t>(start, 0);
   IndexEntry entry;
+  std::vector<uint8_t> buffer;
   bool system_utf8 = system_text_is_utf8();
   while (pos < file_size) {
     if (result.entries >= limit) {
@@ -104,7 +92,7 @@ IndexWalkResult index_walk(ByteSource& source, int64_t start, const IndexStep& s
     }
     if (poll) poll();
     int64_t entry_length = 0;
-    if (read_entry(source, pos, file_size, system_utf8, &entry, &entry_length) == Step::bad) {
+    if (read_entry(source, pos, file_size, system_utf8, buffer, &entry, &entry_length) == Step::bad) {
       result.end = IndexEnd::bad_entry;
       result.damage_position = pos;
       break;

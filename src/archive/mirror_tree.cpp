@@ -1,8 +1,8 @@
 #include "archive/mirror_tree.h"
 
+#include "format/path_safety.h"
+#include "format/utf8_text.h"
 #include "runtime/text.h"
-#include "tool/path_safety.h"
-#include "tool/utf8_text.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "archive/index_walk.h"
 #include "archive/mirror_tree.h"
 #include "archive/open_archive.h"
+#include "format/utf8_text.h"
 #include "runtime/folders.h"
 #include "runtime/text.h"
-#include "tool/utf8_text.h"
 #include "ui/ui.h"
 
 namespace {

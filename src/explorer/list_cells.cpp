@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/utf8_text.h"
 #include "runtime/text.h"
-#include "tool/utf8_text.h"
 
 namespace {
 

@@ -43,3 +43,5 @@ constexpr int64_t OWN_FIELDS_SIZE = 29;
 // INDEX_STUB_SIZE when the extension of the path's last component is exactly "exe" or "EXE",
 // else 0.
 int64_t index_start(const std::string& archive_path);
+// The archive path a self-extracting run writes: the extension replaced by ".exe".
+std::string self_extracting_path(const std::string& archive_path);

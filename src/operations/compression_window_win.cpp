@@ -4,12 +4,12 @@
 
 #include <fstream>
 
+#include "format/archive_layout.h"
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "operations/compression_window.h"
 #include "operations/mode_window.h"
 #include "operations/operation_texts.h"
-#include "tool/engine.h"
 #include "ui/note.h"
 #include "ui/ui.h"
 

@@ -6,8 +6,8 @@
 
 #include <vector>
 
+#include "format/utf8_text.h"
 #include "runtime/folders.h"
-#include "tool/utf8_text.h"
 
 bool enumerate_folder(const std::string& folder, const std::string& pattern, const FolderVisitor& visit) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());

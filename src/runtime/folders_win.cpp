@@ -1,8 +1,8 @@
 #include <windows.h>
 
+#include "format/utf8_text.h"
 #include "runtime/find_entries_win.h"
 #include "runtime/folders.h"
-#include "tool/utf8_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Modal requesters: message boxes and the open-file dialog. While one is open every other window
 // of the thread is disabled, so the program's own loops cannot be re-entered through them.
+#include "format/utf8_text.h"
 #include "ui/note.h"
-#include "ui/ui.h"
 #include "ui/requester_text.h"
-#include "tool/utf8_text.h"
+#include "ui/ui.h"
 
 #include <cderr.h>
 #include <commdlg.h>

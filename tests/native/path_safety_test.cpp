@@ -1,7 +1,7 @@
 // Member names an archive may carry, checked against the ways out of a destination folder.
 #include <gtest/gtest.h>
 
-#include "path_safety.h"
+#include "format/path_safety.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive_format.h"
 #include "../tool_entries.h"
+#include "format/archive_format.h"
 
 struct ScratchFolder {
   std::string path;

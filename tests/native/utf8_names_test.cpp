@@ -5,9 +5,9 @@
 #include "archive/index_walk.h"
 #include "archive/mirror_tree.h"
 #include "engine.h"
-#include "path_safety.h"
+#include "format/path_safety.h"
+#include "format/utf8_text.h"
 #include "tool_test_support.h"
-#include "utf8_text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../tool_entries.h"
-#include "utf8_text.h"
+#include "format/utf8_text.h"
 #include "test_files.h"
 
 namespace {

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "archive_format.h"
 #include "engine.h"
+#include "format/archive_format.h"
+#include "format/path_safety.h"
 #include "options.h"
-#include "path_safety.h"
 
 namespace {
 

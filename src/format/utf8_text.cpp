@@ -1,4 +1,4 @@
-#include "utf8_text.h"
+#include "format/utf8_text.h"
 
 #include <cstdint>
 

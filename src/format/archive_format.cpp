@@ -1,8 +1,8 @@
-#include "archive_format.h"
+#include "format/archive_format.h"
 
 #include <cstring>
 
-#include "utf8_text.h"
+#include "format/utf8_text.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ std::vector<uint8_t> encode_header(const EntryHeader& h) {
   return out;
 }
 
-DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
-                           std::string& problem) {
+DecodeStatus read_frozen_part(const uint8_t* data, size_t size, size_t after_mark, EntryHeader& out,
+                              size_t& needed, std::string& problem) {
   needed = ENTRY_NAME_OFFSET;
   if (size < needed) return DecodeStatus::NEED_MORE;
   int16_t n = static_cast<int16_t>(get(data + ENTRY_NAME_LENGTH_OFFSET, 2));
@@ -58,7 +58,7 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   if (size < needed) return DecodeStatus::NEED_MORE;
   int16_t m = static_cast<int16_t>(get(data + entry_folder_length_offset(n), 2));
   if (m < 0) { problem = "folder length is negative"; return DecodeStatus::BAD; }
-  needed = static_cast<size_t>(header_size(static_cast<size_t>(n), static_cast<size_t>(m)));
+  needed = static_cast<size_t>(entry_own_fields_offset(n, m)) + after_mark;
   if (size < needed) return DecodeStatus::NEED_MORE;
 
   out.entry_length = static_cast<int64_t>(get(data + ENTRY_LENGTH_OFFSET, 8));
@@ -66,16 +66,27 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   out.flags = data[ENTRY_FLAGS_OFFSET];
   out.name.assign(reinterpret_cast<const char*>(data + ENTRY_NAME_OFFSET), static_cast<size_t>(n));
   out.folder.assign(reinterpret_cast<const char*>(data + entry_folder_offset(n)), static_cast<size_t>(m));
-  const uint8_t* p = data + entry_size_offset(n, m);
-  out.size = static_cast<int64_t>(get(p, 8));
-  out.mark = p[8];
-  p += 9;
-  out.compressed_size = get(p + OWN_COMPRESSED_SIZE_OFFSET, 8);
-  out.crc = static_cast<uint32_t>(get(p + OWN_CRC_OFFSET, 4));
-  out.mtime_ns = static_cast<int64_t>(get(p + OWN_MTIME_OFFSET, 8));
-  out.attributes = static_cast<uint32_t>(get(p + OWN_ATTRIBUTES_OFFSET, 4));
-  out.unix_mode = static_cast<uint32_t>(get(p + OWN_UNIX_MODE_OFFSET, 4));
-  out.method = p[OWN_METHOD_OFFSET];
+  out.size = static_cast<int64_t>(get(data + entry_size_offset(n, m), 8));
+  out.mark = data[entry_mark_offset(n, m)];
+  return DecodeStatus::OK;
+}
+
+bool read_own_fields(const uint8_t* data, size_t size, EntryHeader& out) {
+  auto has = [&](int64_t offset, int width) { return static_cast<size_t>(offset + width) <= size; };
+  if (has(OWN_COMPRESSED_SIZE_OFFSET, 8)) out.compressed_size = get(data + OWN_COMPRESSED_SIZE_OFFSET, 8);
+  if (has(OWN_CRC_OFFSET, 4)) out.crc = static_cast<uint32_t>(get(data + OWN_CRC_OFFSET, 4));
+  if (has(OWN_MTIME_OFFSET, 8)) out.mtime_ns = static_cast<int64_t>(get(data + OWN_MTIME_OFFSET, 8));
+  if (has(OWN_ATTRIBUTES_OFFSET, 4)) out.attributes = static_cast<uint32_t>(get(data + OWN_ATTRIBUTES_OFFSET, 4));
+  if (has(OWN_UNIX_MODE_OFFSET, 4)) out.unix_mode = static_cast<uint32_t>(get(data + OWN_UNIX_MODE_OFFSET, 4));
+  if (has(OWN_METHOD_OFFSET, 1)) out.method = data[OWN_METHOD_OFFSET];
+  return size >= static_cast<size_t>(OWN_FIELDS_SIZE);
+}
+
+DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
+                           std::string& problem) {
+  DecodeStatus frozen = read_frozen_part(data, size, OWN_FIELDS_SIZE, out, needed, problem);
+  if (frozen != DecodeStatus::OK) return frozen;
+  read_own_fields(data + mark_offset(out) + 1, OWN_FIELDS_SIZE, out);
 
   if (out.signature != ENTRY_SIGNATURE) { problem = "not a vantor entry"; return DecodeStatus::BAD; }
   if ((out.flags & ENTRY_FLAG_UTF8_NAMES) && !(utf8_valid(out.name) && utf8_valid(out.folder))) {

@@ -1,6 +1,7 @@
-// The on-disk entry of a vantor archive. The front end reads the fields up to the mark byte
-// itself (and rewrites the mark), so that part of the layout is frozen; everything after the
-// mark byte is ours.
+// The on-disk entry of a vantor archive, read and written here for both programs. The part up
+// to the mark byte is frozen (the front end rewrites the mark in place); the archiver's own
+// fields follow it. Each program keeps its own policy over what it reads: the front end's walk
+// takes foreign entries too, the archiver refuses anything but its own well-formed ones.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -52,8 +53,21 @@ int64_t mark_offset(const EntryHeader& h);
 std::vector<uint8_t> encode_header(const EntryHeader& h);
 
 enum class DecodeStatus { OK, NEED_MORE, BAD };
-// Decodes a header from the bytes available at an entry's start. NEED_MORE when `size`
-// is too short to hold it (with `needed` set); BAD when the fields contradict each other.
+
+// Reads the frozen part (entry length to mark) from the bytes available at an entry's start:
+// name and folder whole, zero bytes included, the size as stored (signed). NEED_MORE when
+// `size` cannot hold the frozen part and `after_mark` more bytes (`needed` says how many); BAD
+// for a negative name or folder length. Nothing else is judged: that is the caller's policy.
+DecodeStatus read_frozen_part(const uint8_t* data, size_t size, size_t after_mark, EntryHeader& out,
+                              size_t& needed, std::string& problem);
+
+// Reads the archiver's own fields from the `size` bytes after the mark. Only the fields lying
+// wholly inside them are read; the others keep their values. True when all were there.
+bool read_own_fields(const uint8_t* data, size_t size, EntryHeader& out);
+
+// The archiver's reading: decodes its own entry from the bytes available at the entry's start.
+// NEED_MORE when `size` is too short to hold the header (with `needed` set); BAD when it is not
+// the archiver's entry or the fields contradict each other.
 DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, size_t& needed,
                            std::string& problem);
 

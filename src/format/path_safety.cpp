@@ -1,8 +1,8 @@
-#include "path_safety.h"
+#include "format/path_safety.h"
 
 #include <cstring>
 
-#include "utf8_text.h"
+#include "format/utf8_text.h"
 
 namespace {
 
