@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "../fuzz/archive_reader_target.h"
+#include "../fuzz/entry_reader_target.h"
 #include "../fuzz/list_file_target.h"
 #include "../fuzz/options_target.h"
 #include "../fuzz/png_target.h"
@@ -59,6 +60,7 @@ void replay(const std::string& target, FuzzOne one, int mutations) {
 }
 
 TEST(FuzzReplay, ArchiveReader) { replay("archive_reader", archive_reader_fuzz_one, 120); }
+TEST(FuzzReplay, EntryReaderPoliciesAgree) { replay("entry_reader", entry_reader_fuzz_one, 300); }
 TEST(FuzzReplay, ListFile) { replay("list_file", list_file_fuzz_one, 300); }
 TEST(FuzzReplay, CommandLine) { replay("options", options_fuzz_one, 300); }
 TEST(FuzzReplay, PngLoader) {
