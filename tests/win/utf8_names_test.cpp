@@ -10,12 +10,12 @@
 
 #include "archive/index_walk.h"
 #include "archive/open_archive.h"
+#include "format/archive_format.h"
 #include "operations/compression_window.h"
 #include "shell/browsing.h"
 #include "shell/globals.h"
 #include "shell/shell.h"
 #include "runtime/text.h"
-#include "tool/archive_format.h"
 #include "scripted_user.h"
 
 namespace {
