@@ -1,9 +1,9 @@
 #include <windows.h>
 
 #include "explorer/explorer_list.h"
-#include "explorer/gadget_rows.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
+#include "shell/gadget_rows.h"
 #include "shell/globals.h"
 #include "shell/selection.h"
 #include "shell/shell.h"

@@ -5,7 +5,6 @@
 
 #include "archive/listing.h"
 #include "archive/open_archive.h"
-#include "explorer/gadget_rows.h"
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/extraction_window.h"
@@ -13,6 +12,7 @@
 #include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
+#include "shell/gadget_rows.h"
 #include "shell/globals.h"
 #include "shell/main_window_layout.h"
 #include "shell/shell.h"
@@ -113,6 +113,12 @@ void go_to_parent() { gadget_set_text(FILE_LIST, parent_path(list_folder())); }
 
 void go_to_location() { gadget_set_text(FILE_LIST, gadget_get_text(LOCATION_COMBO)); }
 
+// Keeps the window answering during a walk: one pending event is taken and dropped.
+bool drop_one_event(int64_t, int64_t, int) {
+  wait_event(0);
+  return true;
+}
+
 void close_main_window_in_archive() {
   destroy_list_icon_copy();
   end_program_now();
@@ -143,7 +149,7 @@ bool browse_archive(const std::string& path, const std::string& outer) {
     ArchiveSession session = open_archive_busy(path);
     if (session.cancelled) {
       reset_temp_folders();
-      if (!outer.empty()) open_archive(outer, shell.temp_root, shell);
+      if (!outer.empty()) open_archive(outer, shell.temp_root, shell, drop_one_event);
       else shell.entry_count = 0;
       gadget_set_text(FILE_LIST, shown);
       return false;
