@@ -66,28 +66,32 @@ double empty_files_floor(const std::string& work, int members, int folders) {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
   double seconds = seconds_since(t);
-  std::string saved = shell.temp_root;
-  shell.temp_root = root;  // reuse the program's own tree removal
+  std::string saved = shell.operation.temp_root;
+  shell.operation.temp_root = root;  // reuse the program's own tree removal
   reset_temp_folders();
-  shell.temp_root = saved;
+  shell.operation.temp_root = saved;
   return seconds;
 }
 
 void measure(const std::string& work, int members, int folders) {
   std::string archive = work + "bench" + std::to_string(members) + ".vnr";
   write_archive(archive, members, folders);
-  shell.archive_path = archive;
+  shell.operation.archive_path = archive;
   double floor = empty_files_floor(work, members, folders);
   reset_temp_folders();  // an earlier mirror tree is not part of this archive's cost
   LARGE_INTEGER t0 = now();
-  open_archive(archive, shell.temp_root, shell);
+  // As the program opens it: one pending event taken per entry.
+  open_archive(archive, shell.operation.temp_root, shell.entries, [](int64_t, int64_t, int) {
+    wait_event(0);
+    return true;
+  });
   double mirror = seconds_since(t0);
   LARGE_INTEGER t1 = now();
-  gadget_set_text(FILE_LIST, shell.temp_root);
+  gadget_set_text(FILE_LIST, shell.operation.temp_root);
   listing_step();
   double first = seconds_since(t1);
   LARGE_INTEGER t2 = now();
-  gadget_set_text(FILE_LIST, shell.temp_root + "folder7\\");
+  gadget_set_text(FILE_LIST, shell.operation.temp_root + "folder7\\");
   double list_folder = seconds_since(t2);
   LARGE_INTEGER t3 = now();
   listing_step();

@@ -9,7 +9,7 @@
 # its own folder or from a lower rank.
 set(rank_shell 7)
 set(rank_operations 6)
-set(rank_archive 5)
+set(rank_archive 4)
 set(rank_explorer 4)
 set(rank_ui 3)
 set(rank_process 2)

@@ -1,9 +1,14 @@
-// File-backed byte source for the native build (tests and tools on Linux).
+// File-backed byte source for the native build (tests and tools on Linux), and why a file
+// cannot be opened.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <string>
+
 #include "archive/index_walk.h"
+#include "archive/open_archive.h"
 
 namespace {
 
@@ -39,10 +44,34 @@ class PosixFileSource : public ByteSource {
   bool writable_;
 };
 
+bool is_folder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
+// A folder is no source, as on Windows, where it cannot be opened as a file.
 std::unique_ptr<ByteSource> open_file_source(const std::string& path, bool writable) {
+  if (is_folder(path)) return nullptr;
   int fd = open(path.c_str(), writable ? O_RDWR : O_RDONLY);
   if (fd < 0) return nullptr;
   return std::make_unique<PosixFileSource>(fd, writable);
+}
+
+std::string archive_open_problem(const std::string& path) {
+  if (is_folder(path)) return "it is a folder";
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    close(fd);
+    return std::string();
+  }
+  switch (errno) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG: return "it does not exist";
+    case EACCES:
+    case EPERM: return "access to it is denied";
+    default: return "the system cannot read it (error " + std::to_string(errno) + ")";
+  }
 }

@@ -1,8 +1,12 @@
 // File-backed byte source: listing opens shared for reading, the marking pass for reading and
-// writing. Every access is an absolute seek followed by the read or write.
+// writing. Every access is an absolute seek followed by the read or write. Why a file cannot be
+// opened is asked the same way.
 #include <windows.h>
 
+#include <string>
+
 #include "archive/index_walk.h"
+#include "archive/open_archive.h"
 
 namespace {
 
@@ -42,6 +46,23 @@ class WinFileSource : public ByteSource {
   bool writable_;
 };
 
+std::string open_problem(const std::string& path, DWORD error) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is a folder";
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return "it does not exist";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return "another program holds it locked";
+    case ERROR_ACCESS_DENIED: return "access to it is denied";
+    default: return "the system cannot read it (error " + std::to_string(error) + ")";
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<ByteSource> open_file_source(const std::string& path, bool writable) {
@@ -50,4 +71,13 @@ std::unique_ptr<ByteSource> open_file_source(const std::string& path, bool writa
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<WinFileSource>(file, writable);
+}
+
+// Opened exactly as the walk opens it, so the answer holds for the walk.
+std::string archive_open_problem(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return open_problem(path, GetLastError());
+  CloseHandle(file);
+  return std::string();
 }

@@ -20,13 +20,12 @@ struct ArchiveSession {
   MirrorReport report;            // the members the mirror tree does not show, and why
 };
 
-// Between entries: bytes of the index walked, the file's size and members read so far; false
-// stops the opening.
+// Before each entry: bytes of the index walked, the file's size and members read so far; false
+// stops the opening. The caller's poll is where the window takes its pending events.
 using OpenPoll = std::function<bool(int64_t position, int64_t size, int members)>;
 
 // Walks the archive at path and builds its mirror tree under mirror_root (emptied beforehand by
 // the caller) and the entry table. An archive that cannot be opened leaves the table as it was.
-// Without a poll, one pending window event is taken and dropped before each entry.
 ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table,
                             const OpenPoll& poll = OpenPoll());
 // Why the archive at path cannot be read ("it does not exist", ...), or "" when it can.

@@ -346,3 +346,13 @@ HWND explorer_list_create(int number, int x, int y, int w, int h, const std::str
   list_navigate(*l, path);
   return list;
 }
+
+void explorer_list_highlight(int number, uint32_t state, uint32_t mask) {
+  for (int i = 1; i <= gadget_count_items(number) - 1; ++i) {
+    if (gadget_get_item_text(number, i, 0) == "..") continue;
+    LVITEMA item = {};
+    item.state = state;
+    item.stateMask = mask;
+    SendMessageA(gadget_handle(number), LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+  }
+}

@@ -103,6 +103,38 @@ class Display {
   bool cancelling_ = false;
 };
 
+// Follows the run until the archiver ends; true when the user asked to stop it. Both output
+// pipes are emptied while it runs so it can never block on a full pipe. Without a window of its
+// own, `active` becomes the busy window's view once that opens.
+bool follow_run(ProgramId program, Channel& channel, bool own_window, RunView& active, std::string& errors,
+                std::vector<HeldEvent>& held) {
+  HANDLE process = reinterpret_cast<HANDLE>(program_wait_handle(program));
+  DWORD start = GetTickCount();
+  RunProgress progress;
+  bool cancel_asked = false;
+  std::unique_ptr<Display> display(own_window ? nullptr : new Display(active));
+  while (program_running(program)) {
+    read_program_output(program);  // nobody reads it; a full pipe would stop the archiver
+    errors += read_program_errors(program);
+    if (errors.size() > 65536) errors.erase(0, errors.size() - 16384);
+    channel.read(progress);
+    if (!display && GetTickCount() - start >= BUSY_WINDOW_AFTER_MS) {
+      active = open_busy_window("extracting");
+      display.reset(new Display(active));
+    }
+    if (display) display->show(progress);
+    MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT);
+    if (pump_messages(active, held, 0) && !cancel_asked) {
+      cancel_asked = true;
+      SetEvent(channel.cancel);
+      if (display) display->cancelling();
+    }
+  }
+  channel.read(progress);
+  if (display) display->show(progress, true);
+  return cancel_asked;
+}
+
 }  // namespace
 
 void show_run_gadgets(const RunView& view, const std::string& status) {
@@ -125,41 +157,15 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
     return result;
   }
   result.started = true;
-  HANDLE process = reinterpret_cast<HANDLE>(program_wait_handle(program));
   HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));
   // A run without a window of its own keeps the main window still, and past a second shows
   // the busy window, whose Cancel stops it like a mode window's exit button.
   bool own_window = view.window < 0;
   if (own_window) window_disable(0, 1);
   RunView active = view;
-  DWORD start = GetTickCount();
   std::string errors;
-  RunProgress progress;
   std::vector<HeldEvent> held;
-  bool cancel_asked = false;
-  {
-    std::unique_ptr<Display> display(own_window ? nullptr : new Display(view));
-    // Both output pipes are emptied while the archiver runs so it can never block on a full pipe.
-    while (program_running(program)) {
-      read_program_output(program);  // nobody reads it; a full pipe would stop the archiver
-      errors += read_program_errors(program);
-      if (errors.size() > 65536) errors.erase(0, errors.size() - 16384);
-      channel.read(progress);
-      if (!display && GetTickCount() - start >= BUSY_WINDOW_AFTER_MS) {
-        active = open_busy_window("extracting");
-        display.reset(new Display(active));
-      }
-      if (display) display->show(progress);
-      MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT);
-      if (pump_messages(active, held, 0) && !cancel_asked) {
-        cancel_asked = true;
-        SetEvent(channel.cancel);
-        if (display) display->cancelling();
-      }
-    }
-    channel.read(progress);
-    if (display) display->show(progress, true);
-  }
+  bool cancel_asked = follow_run(program, channel, own_window, active, errors, held);
   if (own_window) {
     if (active.window >= 0) close_busy_window();
     window_disable(0, 0);

@@ -26,10 +26,6 @@ constexpr int DICTIONARY_LABEL = 40, DICTIONARY_SLIDER = 41;
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
 const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 278, 380, 18}, {PROGRESS_STATUS, 10, 302, 380, 20}};
 
-// Switches that start afresh at every opening.
-std::string recursive_switch;
-std::string self_extraction_switch;
-
 void create_gadgets(const OperationState& s) {
   text_gadget(ARCHIVE_NAME_LABEL, 10, 20, 380, 20, "Archive name: ");
   text_gadget(OPTIONS_LABEL, 10, 70, 380, 20, "Option selection: ");
@@ -84,7 +80,7 @@ void compress(OperationState& s, const SelectionTable& selection) {
   std::string list_file = s.program_folder + "\\master.lis";
   bool listed = write_list_file(list_file, s, selection);
   DWORD start = GetTickCount();
-  std::string parameters = compress_parameters(self_extraction_switch, recursive_switch, 4 * s.buffer_position,
+  std::string parameters = compress_parameters(s.self_extraction_switch, s.recursive_switch, 4 * s.buffer_position,
                                                s.dictionary_position, s.task_count, s.solid_switch,
                                                s.ultra_switch, s.compression_method, s.program_folder);
   ArchiverResult result;
@@ -98,7 +94,7 @@ void compress(OperationState& s, const SelectionTable& selection) {
   s.elapsed_seconds = elapsed_seconds_between(start, end);
   draw_text(10, 250, "compression stopped..", rgb(20, 20, 20));
   // A self-extracting archive is written as a program: report the name it really got.
-  std::string written = self_extraction_switch.empty() ? s.archive_path : self_extracting_path(s.archive_path);
+  std::string written = s.self_extraction_switch.empty() ? s.archive_path : self_extracting_path(s.archive_path);
   if (!listed) {
     message_box("Note:", "The archive was not written: the list file " + list_file + " could not be created.",
                 NOTE_WARNING);
@@ -138,9 +134,9 @@ bool handle_gadget(int gadget, const OperationContext& context) {
       s.buffer_position = gadget_get_state(BUFFER_SLIDER);
       gadget_set_text(BUFFER_LABEL, buffer_label(s.buffer_position));
       break;
-    case RECURSIVE_CHECK: recursive_switch = gadget_get_state(RECURSIVE_CHECK) == 1 ? " -r " : ""; break;
+    case RECURSIVE_CHECK: s.recursive_switch = gadget_get_state(RECURSIVE_CHECK) == 1 ? " -r " : ""; break;
     case SELF_EXTRACTION_CHECK:
-      self_extraction_switch = gadget_get_state(SELF_EXTRACTION_CHECK) == 1 ? " -e " : "";
+      s.self_extraction_switch = gadget_get_state(SELF_EXTRACTION_CHECK) == 1 ? " -e " : "";
       break;
     default: break;
   }
@@ -151,8 +147,8 @@ bool handle_gadget(int gadget, const OperationContext& context) {
 
 void compression_window(const OperationContext& context) {
   begin_mode_window();
-  recursive_switch = " -r ";
-  self_extraction_switch.clear();
+  context.state.recursive_switch = " -r ";
+  context.state.self_extraction_switch.clear();
   if (window_open(WINDOW, 0, 0, 400, 400, "Vantor - compression Mode", 0x10C80001)) {
     create_gadgets(context.state);
     set_up_gadgets(context.state);

@@ -16,6 +16,9 @@ struct OperationState {
 
   std::string solid_switch;
   std::string ultra_switch;
+  // The compression window's switches that start afresh at every opening.
+  std::string recursive_switch;
+  std::string self_extraction_switch;
   int task_count = 1;
   int compression_method = 3;
   int buffer_position = 4;

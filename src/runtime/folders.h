@@ -1,5 +1,7 @@
-// Folder enumeration and deletion, the runtime's view of the file system.
+// Folders and the files in them: the runtime's view of the file system.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -26,3 +28,16 @@ bool create_one_folder(const std::string& path);
 
 // Creates every folder along a "\"-separated path; 1 when the deepest one was created by this call.
 int create_folder_chain(const std::string& path);
+
+// What create_empty_file did.
+enum class EmptyFile { created, refused, elsewhere };
+
+// Creates an empty file at path, or opens the one already there, and gives it the last-write time
+// time_ns (nanoseconds since 1970) when has_time; a time the system refuses is left. With
+// own_names > 0 the file reached must carry the last own_names components of path as its own
+// names: a short name (LONGFI~1.TXT) reaches another file, which is then left as it was (a file
+// this call made is removed again) and the answer is `elsewhere`.
+EmptyFile create_empty_file(const std::string& path, size_t own_names, bool has_time, int64_t time_ns);
+
+// Sets a folder's last-write time (nanoseconds since 1970); a time the system refuses is left.
+void set_folder_time(const std::string& folder, int64_t time_ns);

@@ -1,13 +1,30 @@
 // POSIX stand-in of the runtime's folder functions, for the native tests of the portable logic.
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "format/utf8_text.h"
 #include "runtime/folders.h"
+
+namespace {
+
+// Paths reach the runtime with "\" between names, as on the system the program is built for.
+std::string system_path(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+timespec to_timespec(int64_t ns) {
+  int64_t seconds = ns / 1000000000 - (ns % 1000000000 < 0 ? 1 : 0);
+  return {static_cast<time_t>(seconds), static_cast<long>(ns - seconds * 1000000000)};
+}
+
+}  // namespace
 
 bool enumerate_folder(const std::string& folder, const std::string& pattern, const FolderVisitor& visit) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
@@ -46,5 +63,21 @@ void delete_folder_tree(const std::string& folder) {
 bool create_one_folder(const std::string& path) {
   std::string p = path.substr(0, utf8_cut(path, 260));  // never half a character
   while (!p.empty() && (p.back() == ' ' || p.back() == '\\' || p.back() == '/')) p.pop_back();
-  return !p.empty() && mkdir(p.c_str(), 0755) == 0;
+  return !p.empty() && mkdir(system_path(p).c_str(), 0755) == 0;
+}
+
+// These file systems give no second, short name: a path reaches no file but its own.
+EmptyFile create_empty_file(const std::string& path, size_t own_names, bool has_time, int64_t time_ns) {
+  (void)own_names;
+  int fd = open(system_path(path).c_str(), O_WRONLY | O_CREAT, 0644);
+  if (fd < 0) return EmptyFile::refused;
+  const timespec times[2] = {{0, UTIME_OMIT}, to_timespec(time_ns)};
+  if (has_time) futimens(fd, times);
+  close(fd);
+  return EmptyFile::created;
+}
+
+void set_folder_time(const std::string& folder, int64_t time_ns) {
+  const timespec times[2] = {{0, UTIME_OMIT}, to_timespec(time_ns)};
+  utimensat(AT_FDCWD, system_path(folder).c_str(), times, AT_SYMLINK_NOFOLLOW);
 }

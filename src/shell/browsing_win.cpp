@@ -1,9 +1,9 @@
 #include <windows.h>
 
 #include "explorer/explorer_list.h"
-#include "explorer/gadget_rows.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
+#include "shell/gadget_rows.h"
 #include "shell/globals.h"
 #include "shell/selection.h"
 #include "shell/shell.h"
@@ -39,13 +39,13 @@ void selection_scan() {
 }
 
 void release_selection() {
-  shell.selection_count = 0;
+  shell.selection.selection_count = 0;
   clear_select_all(FILE_LIST);
 }
 
 void reset_temp_folders() {
   gadget_set_text(FILE_LIST, shell.start_folder);
-  if (shell.destination_folder == shell.temp_root) return;
-  delete_folder_tree(shell.launch_root);
-  delete_folder_tree(shell.temp_root);
+  if (shell.operation.destination_folder == shell.operation.temp_root) return;
+  delete_folder_tree(shell.operation.launch_root);
+  delete_folder_tree(shell.operation.temp_root);
 }

@@ -3,6 +3,6 @@
 ShellState shell;
 
 void allocate_shell_tables(ShellState& s) {
-  allocate_entry_table(s);
-  allocate_selection_table(s);
+  allocate_entry_table(s.entries);
+  allocate_selection_table(s.selection);
 }

@@ -12,7 +12,11 @@ struct HighlightRecord {
   uint32_t mask = 8;
 };
 
-struct ShellState : OperationState, SelectionTable, EntryTable {
+struct ShellState {
+  OperationState operation;
+  SelectionTable selection;
+  EntryTable entries;
+
   std::string item_path;
   std::string command_line;
   std::string startup_document;

@@ -5,7 +5,6 @@
 
 #include "archive/listing.h"
 #include "archive/open_archive.h"
-#include "explorer/gadget_rows.h"
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/extraction_window.h"
@@ -13,6 +12,7 @@
 #include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
+#include "shell/gadget_rows.h"
 #include "shell/globals.h"
 #include "shell/main_window_layout.h"
 #include "shell/shell.h"
@@ -31,22 +31,23 @@ void warn(const std::string& text) { message_box("Note:", text, NOTE_WARNING); }
 
 // An archive that cannot be opened leaves the one on view, if any, the current archive.
 void open_archive_at(const std::string& path) {
-  std::string previous = shell.archive_path;
-  shell.archive_path = path;
-  if (!browse_archive(path, previous)) shell.archive_path = previous;
+  std::string previous = shell.operation.archive_path;
+  shell.operation.archive_path = path;
+  if (!browse_archive(path, previous)) shell.operation.archive_path = previous;
 }
 
 void open_archive_from_requester() {
-  std::string chosen = open_file_requester("Select and open existing archive", shell.program_folder, "", 0);
+  std::string chosen =
+      open_file_requester("Select and open existing archive", shell.operation.program_folder, "", 0);
   if (chosen.empty())
-    shell.archive_path.clear();
+    shell.operation.archive_path.clear();
   else
     open_archive_at(chosen);
 }
 
 void add_files(const Note& nothing_selected) {
   selection_scan();
-  if (shell.selection_count == 0)
+  if (shell.selection.selection_count == 0)
     show_note(nothing_selected);
   else
     compression_window(operation_context());
@@ -71,12 +72,12 @@ void disk_list_event(int type) {
 
 // Extracts the first selected file of the archive view to the launch folder and opens it.
 void launch_member() {
-  shell.selection_count = 0;
+  shell.selection.selection_count = 0;
   int count = gadget_count_items(FILE_LIST);
   for (int i = 1; i < count; ++i) {
     if (gadget_get_item_state(FILE_LIST, i) == ROW_SELECTED_FILE) {
       shell.item_path = list_folder() + gadget_get_item_text(FILE_LIST, i, 0);
-      selection_append(shell, shell.item_path);
+      selection_append(shell.selection, shell.item_path);
       break;
     }
   }
@@ -84,9 +85,9 @@ void launch_member() {
   if (!prepare_member_launch(program, operation_context())) return;
   window_set_topmost(MAIN_WINDOW, 0);
   if (program)
-    shell_open(shell.launch_target, path_part(shell.launch_target));
+    shell_open(shell.operation.launch_target, path_part(shell.operation.launch_target));
   else
-    shell_open(shell.launch_target);
+    shell_open(shell.operation.launch_target);
 }
 
 void archive_list_event(int type) {
@@ -96,13 +97,13 @@ void archive_list_event(int type) {
 
 void extract_from_archive() {
   selection_scan();
-  if (!shell.archive_path.empty() && shell.selection_count > 0) {
-    if (marking_pass(shell, shell)) {
-      extraction_window(shell.archive_path, operation_context());
+  if (!shell.operation.archive_path.empty() && shell.selection.selection_count > 0) {
+    if (marking_pass(shell.operation, shell.selection)) {
+      extraction_window(shell.operation.archive_path, operation_context());
     } else {
       release_selection();  // as the window's closing steps would
     }
-  } else if (shell.archive_path.empty()) {
+  } else if (shell.operation.archive_path.empty()) {
     show_note(NOTE_NO_ARCHIVE);
   } else {
     show_note(NOTE_NOTHING_TO_EXTRACT);
@@ -113,6 +114,12 @@ void go_to_parent() { gadget_set_text(FILE_LIST, parent_path(list_folder())); }
 
 void go_to_location() { gadget_set_text(FILE_LIST, gadget_get_text(LOCATION_COMBO)); }
 
+// Keeps the window answering during a walk: one pending event is taken and dropped.
+bool drop_one_event(int64_t, int64_t, int) {
+  wait_event(0);
+  return true;
+}
+
 void close_main_window_in_archive() {
   destroy_list_icon_copy();
   end_program_now();
@@ -120,19 +127,20 @@ void close_main_window_in_archive() {
 
 }  // namespace
 
-OperationContext operation_context() { return {shell, shell, release_selection}; }
+OperationContext operation_context() { return {shell.operation, shell.selection, release_selection}; }
 
 void listing_step() {
   GadgetRows rows(FILE_LIST);
-  listing_step_rows(rows, shell);
+  listing_step_rows(rows, shell.entries);
 }
 
 // Opens with the busy window past a second, whose Cancel stops the opening.
 ArchiveSession open_archive_busy(const std::string& path) {
   BusyWork busy("opening");
-  return open_archive(path, shell.temp_root, shell, [&](int64_t position, int64_t size, int members) {
-    return busy.poll(position, size, std::to_string(members) + " members read");
-  });
+  return open_archive(path, shell.operation.temp_root, shell.entries,
+                      [&](int64_t position, int64_t size, int members) {
+                        return busy.poll(position, size, std::to_string(members) + " members read");
+                      });
 }
 
 bool browse_archive(const std::string& path, const std::string& outer) {
@@ -143,8 +151,8 @@ bool browse_archive(const std::string& path, const std::string& outer) {
     ArchiveSession session = open_archive_busy(path);
     if (session.cancelled) {
       reset_temp_folders();
-      if (!outer.empty()) open_archive(outer, shell.temp_root, shell);
-      else shell.entry_count = 0;
+      if (!outer.empty()) open_archive(outer, shell.operation.temp_root, shell.entries, drop_one_event);
+      else shell.entries.entry_count = 0;
       gadget_set_text(FILE_LIST, shown);
       return false;
     }
@@ -189,7 +197,7 @@ void run_disk_loop() {
       case Action::ADD_FROM_BUTTON: add_files(NOTE_NOTHING_TO_ADD_BUTTON); break;
       case Action::SELECT_ALL: select_all_entries(FILE_LIST); break;
       case Action::QUIT: shell.quit_requested = 1; break;
-      case Action::OPEN_HELP: shell_open(shell.program_folder + "data\\Help.chm"); break;
+      case Action::OPEN_HELP: shell_open(shell.operation.program_folder + "data\\Help.chm"); break;
       case Action::LIST_EVENT: disk_list_event(type); break;
       case Action::EXTRACT_WITHOUT_ARCHIVE: show_note(NOTE_NO_ARCHIVE); break;
       case Action::SHOW_ABOUT: show_note(NOTE_ABOUT); break;
@@ -260,7 +268,7 @@ void run_archive_loop(const ArchiveSession& session) {
     follow_window_size();
     if (leave_archive == 1) break;
   }
-  shell.archive_path.clear();
-  shell.selection_count = 0;
+  shell.operation.archive_path.clear();
+  shell.selection.selection_count = 0;
   clear_select_all(FILE_LIST);
 }

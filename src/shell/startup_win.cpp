@@ -110,7 +110,7 @@ void create_main_menu() {
 
 void create_buttons() {
   for (const ButtonSpec& b : BUTTONS) {
-    load_image(b.image, shell.program_folder + b.file);
+    load_image(b.image, shell.operation.program_folder + b.file);
     image_button_gadget(b.gadget, b.x, b.y, b.size, b.size, image_handle(b.image));
   }
 }
@@ -138,7 +138,7 @@ void query_system_small_icons() {
 
 // Runs when the disk loop has ended (or the window could not be opened).
 int end_sequence() {
-  if (!shell.archive_path.empty() || shell.selection_count > 0) reset_temp_folders();
+  if (!shell.operation.archive_path.empty() || shell.selection.selection_count > 0) reset_temp_folders();
   window_close(MAIN_WINDOW);
   end_program_now();
 }
@@ -166,11 +166,11 @@ bool open_main_window() {
   ui_init();
   query_system_small_icons();
   allocate_shell_tables(shell);
-  shell.solid_switch.clear();
+  shell.operation.solid_switch.clear();
   shell.self_extracting_index_start = INDEX_STUB_SIZE;
-  shell.task_count = 1;
+  shell.operation.task_count = 1;
   shell.select_all_active = 0;
-  shell.program_folder = path_part(module_file_name());
+  shell.operation.program_folder = path_part(module_file_name());
   shell.command_line = GetCommandLineA();
   shell.startup_document = startup_document_from(current_directory(), shell.command_line);
 
@@ -189,10 +189,10 @@ bool open_main_window() {
   setup_list_colours(FILE_LIST, 0xFFFFFF, 0x000000);
   window_show(MAIN_WINDOW, 1);
   create_buttons();
-  shell.task_count = 1;
-  shell.buffer_position = 4;
-  shell.compression_method = 3;
-  shell.dictionary_position = 7;
+  shell.operation.task_count = 1;
+  shell.operation.buffer_position = 4;
+  shell.operation.compression_method = 3;
+  shell.operation.dictionary_position = 7;
   if (gadget_count_items(FILE_LIST) >= 2) {
     gadget_set_item_attribute(FILE_LIST, 0, 1, w - 345, 0);
     gadget_set_item_attribute(FILE_LIST, 0, 1, 120, 1);
@@ -200,7 +200,7 @@ bool open_main_window() {
   for (const TooltipSpec& t : TOOLTIPS) gadget_set_tooltip(t.gadget, t.text);
   shell.start_folder = gadget_get_text(FILE_LIST);
   std::string temp = long_temp_folder();
-  shell.temp_root = temp + "tempvantor\\";
-  shell.launch_root = temp + "launchvantor\\";
+  shell.operation.temp_root = temp + "tempvantor\\";
+  shell.operation.launch_root = temp + "launchvantor\\";
   return true;
 }

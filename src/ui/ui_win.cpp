@@ -101,6 +101,27 @@ LRESULT on_command(HWND hwnd, int number, WPARAM wp, LPARAM lp) {
   return 0;
 }
 
+// True when the window became active: its saved focus is given back.
+bool on_activate(HWND hwnd, int number, WindowRecord& w, WPARAM wp) {
+  if (LOWORD(wp) == WA_INACTIVE) {
+    w.saved_focus = GetFocus();
+    return false;
+  }
+  if (w.saved_focus && IsWindow(w.saved_focus) && IsChild(hwnd, w.saved_focus)) SetFocus(w.saved_focus);
+  queue_event(EVENT_WINDOW_ACTIVATED, number, number, EVENT_TYPE_NONE);
+  return true;
+}
+
+// True when the window's own background was painted.
+bool on_erase_background(HWND hwnd, int number, const WindowRecord& w, WPARAM wp) {
+  queue_event(EVENT_WINDOW_REPAINT, number, number, EVENT_TYPE_NONE);
+  if (!w.background) return false;
+  RECT r;
+  GetClientRect(hwnd, &r);
+  FillRect(reinterpret_cast<HDC>(wp), &r, w.background);
+  return true;
+}
+
 LRESULT CALLBACK common_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   int number = window_number_of(hwnd);
   WindowRecord* w = window_record(number);
@@ -118,22 +139,10 @@ LRESULT CALLBACK common_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       on_size(number, *w, wp);
       break;
     case WM_ACTIVATE:
-      if (LOWORD(wp) == WA_INACTIVE) {
-        w->saved_focus = GetFocus();
-      } else {
-        if (w->saved_focus && IsWindow(w->saved_focus) && IsChild(hwnd, w->saved_focus)) SetFocus(w->saved_focus);
-        queue_event(EVENT_WINDOW_ACTIVATED, number, number, EVENT_TYPE_NONE);
-        return 0;
-      }
+      if (on_activate(hwnd, number, *w, wp)) return 0;
       break;
     case WM_ERASEBKGND:
-      queue_event(EVENT_WINDOW_REPAINT, number, number, EVENT_TYPE_NONE);
-      if (w->background) {
-        RECT r;
-        GetClientRect(hwnd, &r);
-        FillRect(reinterpret_cast<HDC>(wp), &r, w->background);
-        return 1;
-      }
+      if (on_erase_background(hwnd, number, *w, wp)) return 1;
       break;
     case WM_COMMAND:
       return on_command(hwnd, number, wp, lp);

@@ -43,13 +43,15 @@ ShellState& fresh_state() {
     allocate_shell_tables(s);
     allocated = true;
   }
-  s.entry_count = 0;
-  s.selection_count = 0;
+  s.entries.entry_count = 0;
+  s.selection.selection_count = 0;
   s.select_all_active = 0;
   return s;
 }
 
-void add_entry(ShellState& s, const std::string& path, int64_t size) { ASSERT_TRUE(entry_append(s, path, size)); }
+void add_entry(ShellState& s, const std::string& path, int64_t size) {
+  ASSERT_TRUE(entry_append(s.entries, path, size));
+}
 
 }  // namespace
 
@@ -71,7 +73,7 @@ TEST(ListingStep, ShowsQuotientPlusOneKilobytes) {
     rows.push_back({name, 1, "0 KB"});
   }
   FakeRows view(ROOT, rows);
-  listing_step_rows(view, s);
+  listing_step_rows(view, s.entries);
   EXPECT_EQ(view.size(0), "");
   EXPECT_EQ(view.size(1), "");
   EXPECT_EQ(view.size(2), "1 KB");
@@ -87,10 +89,10 @@ TEST(ListingStep, SelectedRowsStayEmptyAndUnknownRowsShowOneKilobyte) {
   add_entry(s, ROOT + "b.txt", 9000);
   // First listing with a.txt unselected leaves its row number in the table.
   FakeRows first(ROOT, {{"..", 2, ""}, {"a.txt", 1, ""}, {"b.txt", 1, ""}});
-  listing_step_rows(first, s);
+  listing_step_rows(first, s.entries);
   EXPECT_EQ(first.size(1), "9 KB");
   FakeRows again(ROOT, {{"..", 2, ""}, {"a.txt", 5, ""}, {"b.txt", 1, ""}, {"stray", 1, ""}});
-  listing_step_rows(again, s);
+  listing_step_rows(again, s.entries);
   EXPECT_EQ(again.size(1), "");
   EXPECT_EQ(again.size(2), "9 KB");
   EXPECT_EQ(again.size(3), "1 KB");
@@ -101,14 +103,14 @@ TEST(ListingStep, LaterEntryWinsAndStaleSlotsNeverGiveAWrongSize) {
   add_entry(s, ROOT + "dup", 1024 * 10);
   add_entry(s, ROOT + "dup", 1024 * 20);
   FakeRows view(ROOT, {{"..", 2, ""}, {"dup", 1, ""}});
-  listing_step_rows(view, s);
+  listing_step_rows(view, s.entries);
   EXPECT_EQ(view.size(1), "21 KB");
 
   // A second archive: same names in another folder; slots left by the first must not leak.
   ShellState& t = fresh_state();
   add_entry(t, ROOT + "sub\\dup", 3000);
   FakeRows other(ROOT + "sub\\", {{"..", 2, ""}, {"x", 1, ""}, {"dup", 1, ""}});
-  listing_step_rows(other, t);
+  listing_step_rows(other, t.entries);
   EXPECT_EQ(other.size(1), "1 KB");
   EXPECT_EQ(other.size(2), "3 KB");
 }
@@ -119,7 +121,7 @@ TEST(ListingStep, RowsBeyondTheSixteenBitTableAreResolvedByTheFallback) {
   for (int i = 1; i <= 33000; ++i) rows.push_back({"f" + std::to_string(i), 1, ""});
   for (int i = 1; i <= 33000; ++i) add_entry(s, ROOT + "f" + std::to_string(i), int64_t(i) * 1024);
   FakeRows view(ROOT, rows);
-  listing_step_rows(view, s);
+  listing_step_rows(view, s.entries);
   EXPECT_EQ(view.size(1), "2 KB");
   EXPECT_EQ(view.size(32767), "32768 KB");
   EXPECT_EQ(view.size(32768), "32769 KB");
@@ -147,30 +149,31 @@ bool fake_enumerate(const std::string& folder, const std::string&, const FolderV
 }
 
 std::vector<std::string> selection(const ShellState& s) {
-  return std::vector<std::string>(s.selection_list.begin() + 1, s.selection_list.begin() + 1 + s.selection_count);
+  const SelectionTable& t = s.selection;
+  return std::vector<std::string>(t.selection_list.begin() + 1, t.selection_list.begin() + 1 + t.selection_count);
 }
 
 }  // namespace
 
 TEST(FolderScan, CollectsFilesDepthFirstInFolderOrder) {
   ShellState& s = fresh_state();
-  EXPECT_TRUE(folder_scan("C:\\d\\docs", "*", "*", 0, s, fake_enumerate));
+  EXPECT_TRUE(folder_scan("C:\\d\\docs", "*", "*", 0, s.selection, fake_enumerate));
   EXPECT_EQ(selection(s), (std::vector<std::string>{"C:\\d\\docs\\a.txt", "C:\\d\\docs\\sub\\c.txt",
                                                      "C:\\d\\docs\\z.txt"}));
-  s.selection_count = 0;
-  folder_scan("C:\\d\\empty\\", "*", "*", 0, s, fake_enumerate);
-  folder_scan("C:\\d\\gone\\", "*", "*", 0, s, fake_enumerate);
-  EXPECT_EQ(s.selection_count, 0);
+  s.selection.selection_count = 0;
+  folder_scan("C:\\d\\empty\\", "*", "*", 0, s.selection, fake_enumerate);
+  folder_scan("C:\\d\\gone\\", "*", "*", 0, s.selection, fake_enumerate);
+  EXPECT_EQ(s.selection.selection_count, 0);
 }
 
 TEST(FolderScan, PatternsCompareLowerCasedNameAndExtension) {
   ShellState& s = fresh_state();
-  folder_scan("C:\\p\\", "readme", "", 0, s, fake_enumerate);
-  folder_scan("C:\\p\\", "archive.tar", "gz", 0, s, fake_enumerate);
-  folder_scan("C:\\p\\", "notes", "txt", 0, s, fake_enumerate);
-  folder_scan("C:\\p\\", "Notes", "*", 0, s, fake_enumerate);  // capitals never match
-  folder_scan("C:\\p\\", "file", "*", 0, s, fake_enumerate);   // "file." is named "file." whole
-  folder_scan("C:\\p\\", "file.", "", 0, s, fake_enumerate);
+  folder_scan("C:\\p\\", "readme", "", 0, s.selection, fake_enumerate);
+  folder_scan("C:\\p\\", "archive.tar", "gz", 0, s.selection, fake_enumerate);
+  folder_scan("C:\\p\\", "notes", "txt", 0, s.selection, fake_enumerate);
+  folder_scan("C:\\p\\", "Notes", "*", 0, s.selection, fake_enumerate);  // capitals never match
+  folder_scan("C:\\p\\", "file", "*", 0, s.selection, fake_enumerate);   // "file." is named "file." whole
+  folder_scan("C:\\p\\", "file.", "", 0, s.selection, fake_enumerate);
   EXPECT_EQ(selection(s), (std::vector<std::string>{"C:\\p\\readme", "C:\\p\\archive.tar.gz", "C:\\p\\Notes.TXT",
                                                      "C:\\p\\notes.txt", "C:\\p\\file."}));
 }
@@ -190,9 +193,9 @@ TEST(SelectionScan, KeepsListOrderAndExpandsFoldersInPlace) {
 
 TEST(SelectionScan, StopsAtTheTableCapacity) {
   ShellState& s = fresh_state();
-  s.selection_count = TABLE_CAPACITY - 1;
-  EXPECT_TRUE(selection_append(s, "last"));
-  EXPECT_FALSE(selection_append(s, "one too many"));
-  EXPECT_EQ(s.selection_count, TABLE_CAPACITY);
-  EXPECT_EQ(s.selection_list[TABLE_CAPACITY], "last");
+  s.selection.selection_count = TABLE_CAPACITY - 1;
+  EXPECT_TRUE(selection_append(s.selection, "last"));
+  EXPECT_FALSE(selection_append(s.selection, "one too many"));
+  EXPECT_EQ(s.selection.selection_count, TABLE_CAPACITY);
+  EXPECT_EQ(s.selection.selection_list[TABLE_CAPACITY], "last");
 }

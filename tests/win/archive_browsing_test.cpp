@@ -78,10 +78,10 @@ class ArchiveBrowsing : public ::testing::Test {
     CreateDirectoryA(work_.c_str(), nullptr);
     archive_ = work_ + "backup.vnr";
     write_archive(archive_, {{"docs/", "a.txt", 5000}, {"", "b.txt", 1023}, {"docs/sub/", "c.txt", 1024}});
-    shell.archive_path.clear();
-    shell.selection_count = 0;
+    shell.operation.archive_path.clear();
+    shell.selection.selection_count = 0;
     shell.quit_requested = 0;
-    shell.destination_folder.clear();
+    shell.operation.destination_folder.clear();
   }
 
   void TearDown() override {
@@ -101,7 +101,7 @@ TEST_F(ArchiveBrowsing, CommandLineArchiveOpensAtTheEndOfTheFirstPass) {
          if (!archive_on_view()) return retry_step();
          root_folder = gadget_get_text(FILE_LIST);
          b_size = size_of("b.txt");
-         gadget_set_text(FILE_LIST, shell.temp_root + "docs\\");
+         gadget_set_text(FILE_LIST, shell.operation.temp_root + "docs\\");
        },
        [&] { a_size = size_of("a.txt"); },
        [&] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); },
@@ -110,14 +110,14 @@ TEST_F(ArchiveBrowsing, CommandLineArchiveOpensAtTheEndOfTheFirstPass) {
          queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
        }},
       [] { run_disk_loop(); });
-  EXPECT_EQ(root_folder, shell.temp_root);
+  EXPECT_EQ(root_folder, shell.operation.temp_root);
   EXPECT_EQ(b_size, "1 KB");
   EXPECT_EQ(a_size, "5 KB");
   // "Exit" leaves the archive but the list stays inside the mirror tree.
-  EXPECT_EQ(sub_state, shell.temp_root + "docs\\");
-  EXPECT_EQ(shell.archive_path, "");
+  EXPECT_EQ(sub_state, shell.operation.temp_root + "docs\\");
+  EXPECT_EQ(shell.operation.archive_path, "");
   EXPECT_EQ(shell.startup_document, "");
-  EXPECT_TRUE(exists(shell.temp_root + "docs\\sub\\c.txt"));
+  EXPECT_TRUE(exists(shell.operation.temp_root + "docs\\sub\\c.txt"));
 }
 
 TEST_F(ArchiveBrowsing, DoubleClickOpensAndTheParentButtonLeavesTwoLevelsUp) {
@@ -130,7 +130,7 @@ TEST_F(ArchiveBrowsing, DoubleClickOpensAndTheParentButtonLeavesTwoLevelsUp) {
       {[&] {
          if (!archive_on_view()) return retry_step();
          inside = gadget_get_text(FILE_LIST);
-         gadget_set_text(FILE_LIST, shell.temp_root + "docs\\sub\\");
+         gadget_set_text(FILE_LIST, shell.operation.temp_root + "docs\\sub\\");
        },
        [&] {
          sub_size = size_of("c.txt");
@@ -146,7 +146,7 @@ TEST_F(ArchiveBrowsing, DoubleClickOpensAndTheParentButtonLeavesTwoLevelsUp) {
         queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK);
         run_disk_loop();
       });
-  EXPECT_EQ(inside, shell.temp_root);
+  EXPECT_EQ(inside, shell.operation.temp_root);
   EXPECT_EQ(sub_size, "2 KB");
   // Up from temp_root: the list shows the temporary folder's parent, two levels above the mirror.
   std::string temp_dir = temp;
@@ -162,18 +162,18 @@ TEST_F(ArchiveBrowsing, OpeningASecondArchiveReplacesTheFirstMirror) {
       {[&] {
          if (!archive_on_view()) return retry_step();
          // Inside the first archive's loop: open the second one, as the menu would.
-         shell.archive_path = second;
+         shell.operation.archive_path = second;
          script.push_back([&] {
            if (!archive_on_view()) return retry_step();
-           first_gone = !exists(shell.temp_root + "docs");
-           second_there = exists(shell.temp_root + "only.txt");
+           first_gone = !exists(shell.operation.temp_root + "docs");
+           second_there = exists(shell.operation.temp_root + "only.txt");
            queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
          });
          script.push_back([&] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); });
          browse_archive(second);
        }},
       [&] {
-        shell.archive_path = archive_;
+        shell.operation.archive_path = archive_;
         browse_archive(archive_);
       });
   EXPECT_TRUE(first_gone);
@@ -198,13 +198,13 @@ TEST_F(ArchiveBrowsing, EntriesWithoutAWholeTimeOfTheirOwnKeepTheTimeOfOpening) 
                queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
              }},
              [&] {
-               shell.archive_path = archive_;
+               shell.operation.archive_path = archive_;
                browse_archive(archive_);
              });
   SYSTEMTIME now;
   GetSystemTime(&now);
   for (const char* f : {"foreign.txt", "docs\\cut.txt", "docs\\z.txt", "docs"})
-    EXPECT_EQ(year_written(shell.temp_root + f), now.wYear) << f;
+    EXPECT_EQ(year_written(shell.operation.temp_root + f), now.wYear) << f;
 }
 
 TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedIsNamedWithTheReasonAndNotShown) {
@@ -229,7 +229,7 @@ TEST_F(ArchiveBrowsing, AnArchiveThatCannotBeOpenedIsNamedWithTheReasonAndNotSho
     run_disk_loop();
   });
   EXPECT_EQ(box, "The archive " + missing + " cannot be opened: it does not exist.");
-  EXPECT_EQ(shell.archive_path, "");
+  EXPECT_EQ(shell.operation.archive_path, "");
 }
 
 // LONG~LMQ.TXT is Wine's short name of longfilename.txt: its stand-in, and one in a folder named
@@ -241,9 +241,9 @@ TEST_F(ArchiveBrowsing, AShortNameGetsNoStandInOnAnotherMembersPlace) {
   write_archive(work_ + "short.vnr", {{"", "longfilename.txt", 1}, {"", "LONG~LMQ.TXT", 2}, {"longfoldername/", "y", 3},
                                       {folder.substr(folder.rfind('\\') + 1) + "/", "x", 4}});
   reset_temp_folders();
-  EXPECT_EQ(open_archive(work_ + "short.vnr", shell.temp_root, shell).report.clashes, 2);
-  EXPECT_NE(GetFileAttributesA((shell.temp_root + "longfoldername\\y").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetFileAttributesA((shell.temp_root + "longfoldername\\x").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(open_archive(work_ + "short.vnr", shell.operation.temp_root, shell.entries).report.clashes, 2);
+  EXPECT_NE(GetFileAttributesA((shell.operation.temp_root + "longfoldername\\y").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((shell.operation.temp_root + "longfoldername\\x").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Names of U+2024 ONE DOT LEADER are no dots: the mirror shows them by the archiver's own rule.
@@ -251,13 +251,14 @@ TEST_F(ArchiveBrowsing, DotLeaderNamesAreMirroredAsTheArchiverExtractsThem) {
   const std::string leaders = "\xE2\x80\xA4\xE2\x80\xA4";
   write_archive(work_ + "leaders.vnr", {{leaders + "/", "a.txt", 1}, {"x/", leaders, 2}});
   reset_temp_folders();
-  EXPECT_EQ(mirror_report_text("", open_archive(work_ + "leaders.vnr", shell.temp_root, shell).report), "");
-  EXPECT_NE(GetFileAttributesA((shell.temp_root + leaders + "\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  ArchiveSession leading = open_archive(work_ + "leaders.vnr", shell.operation.temp_root, shell.entries);
+  EXPECT_EQ(mirror_report_text("", leading.report), "");
+  EXPECT_NE(GetFileAttributesA((shell.operation.temp_root + leaders + "\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
   std::string archive = work_ + "partly.vnr";
-  std::string long_name(260 - shell.temp_root.size(), 'n');
+  std::string long_name(260 - shell.operation.temp_root.size(), 'n');
   write_archive(archive, {{"", "a.txt", 1}, {"", "A.TXT", 2}, {"", long_name, 3}, {"docs/", "x", 4}, {"", "docs", 5}});
   int64_t damage = static_cast<int64_t>(read_file(archive).size());
   write_file(archive, read_file(archive) + std::string(30, '\0'));  // an entry of length 0
@@ -269,7 +270,7 @@ TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
                 exit_menu();
               }},
              [&] {
-               shell.archive_path = archive;
+               shell.operation.archive_path = archive;
                browse_archive(archive);
              });
   EXPECT_EQ(box, "3 members of " + archive + " are not shown: 1 with a path of 260 bytes or more, 2 whose name "
@@ -277,7 +278,7 @@ TEST_F(ArchiveBrowsing, OneWarningSaysHowManyMembersAreNotShownAndWhy) {
                  "damaged at offset " + std::to_string(damage) + " of its index: no member from there on can be "
                  "extracted, and the ones after it are not shown.");
   EXPECT_EQ(rows, 3);  // "..", a.txt, docs
-  EXPECT_EQ(shell.entry_count, 5);
+  EXPECT_EQ(shell.entries.entry_count, 5);
 }
 
 TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
@@ -287,7 +288,8 @@ TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
   std::fclose(f);
   // Relative climbs from the mirror root to the sentinel, and absolute forms of its path.
   std::string climb;
-  for (size_t i = shell.temp_root.find('\\'); i != std::string::npos; i = shell.temp_root.find('\\', i + 1))
+  const std::string& root = shell.operation.temp_root;
+  for (size_t i = root.find('\\'); i != std::string::npos; i = root.find('\\', i + 1))
     climb += "../";
   std::string target = sentinel.substr(3);  // without "C:\"
   for (char& c : target)
@@ -308,7 +310,7 @@ TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
                 queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
               }},
              [&] {
-               shell.archive_path = evil;
+               shell.operation.archive_path = evil;
                browse_archive(evil);
              });
   EXPECT_EQ(box, "6 members of " + evil + " are not shown: 6 with an unsafe name.");
@@ -318,9 +320,9 @@ TEST_F(ArchiveBrowsing, HostileNamesNeverReachOutsideTheMirror) {
   std::fread(text, 1, sizeof(text) - 1, check);
   std::fclose(check);
   EXPECT_STREQ(text, "keep me");
-  EXPECT_EQ(shell.entry_count, 7);  // every entry stays in the table
+  EXPECT_EQ(shell.entries.entry_count, 7);  // every entry stays in the table
   EXPECT_EQ(rows, 2);               // "..", fine.txt
-  EXPECT_TRUE(exists(shell.temp_root + "fine.txt"));
+  EXPECT_TRUE(exists(shell.operation.temp_root + "fine.txt"));
 }
 
 TEST_F(ArchiveBrowsing, ChoosingADriveInTheComboLeavesTheArchive) {
@@ -331,7 +333,7 @@ TEST_F(ArchiveBrowsing, ChoosingADriveInTheComboLeavesTheArchive) {
                queue_event(EVENT_GADGET, LOCATION_COMBO, 0, EVENT_TYPE_LEFT_CLICK);
              },
               [&] {
-                mirror_gone_at_once = !exists(shell.temp_root);
+                mirror_gone_at_once = !exists(shell.operation.temp_root);
                 exit_menu();  // the disk loop's Exit ends the program
               }},
              [&] {
@@ -341,7 +343,7 @@ TEST_F(ArchiveBrowsing, ChoosingADriveInTheComboLeavesTheArchive) {
   EXPECT_TRUE(mirror_gone_at_once);
   // C:\ is shorter than the mirror root: archive mode ended and the list went to its parent.
   EXPECT_EQ(gadget_get_text(FILE_LIST), "");
-  EXPECT_EQ(shell.archive_path, "");
+  EXPECT_EQ(shell.operation.archive_path, "");
 }
 
 TEST_F(ArchiveBrowsing, SelectAllTakesEveryMemberBelowTheMirrorRoot) {
@@ -352,15 +354,16 @@ TEST_F(ArchiveBrowsing, SelectAllTakesEveryMemberBelowTheMirrorRoot) {
              },
              [&] {
                selection_scan();
-               taken.assign(shell.selection_list.begin() + 1, shell.selection_list.begin() + 1 + shell.selection_count);
+               const SelectionTable& t = shell.selection;
+               taken.assign(t.selection_list.begin() + 1, t.selection_list.begin() + 1 + t.selection_count);
                queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
              }},
              [&] {
-               shell.archive_path = archive_;
+               shell.operation.archive_path = archive_;
                browse_archive(archive_);
              });
   ASSERT_EQ(taken.size(), 3u);
-  for (const std::string& path : taken) EXPECT_EQ(path.rfind(shell.temp_root, 0), 0u) << path;
+  for (const std::string& path : taken) EXPECT_EQ(path.rfind(shell.operation.temp_root, 0), 0u) << path;
   EXPECT_EQ(shell.select_all_active, 0);  // leaving the archive clears the highlight
 }
 

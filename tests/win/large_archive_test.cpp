@@ -58,15 +58,15 @@ uint8_t byte_at(const std::string& path, int64_t offset) {
 // The listing step's text for the members of the archive's root.
 std::vector<std::string> size_texts(const LargeArchive& a) {
   static ShellState s;
-  if (s.entry_paths.empty()) allocate_shell_tables(s);
-  s.entry_count = 0;
+  if (s.entries.entry_paths.empty()) allocate_shell_tables(s);
+  s.entries.entry_count = 0;
   std::vector<std::string> names{".."};
   for (const IndexEntry& e : a.entries) {
-    EXPECT_TRUE(entry_append(s, ROOT + e.folder + e.name, e.size));
+    EXPECT_TRUE(entry_append(s.entries, ROOT + e.folder + e.name, e.size));
     names.push_back(e.name);
   }
   OneFolder rows(names);
-  listing_step_rows(rows, s);
+  listing_step_rows(rows, s.entries);
   return rows.cells_;
 }
 

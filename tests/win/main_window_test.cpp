@@ -57,8 +57,8 @@ TEST(MainWindow, GadgetsStandUnderTheirNumbers) {
   refresh_memory_text();
   EXPECT_EQ(gadget_get_text(MEMORY_TEXT).rfind("System free Mem:", 0), 0u);
   EXPECT_EQ(shell.start_folder, "");
-  EXPECT_NE(shell.temp_root.find("tempvantor\\"), std::string::npos);
-  EXPECT_EQ(shell.program_folder.back(), '\\');
+  EXPECT_NE(shell.operation.temp_root.find("tempvantor\\"), std::string::npos);
+  EXPECT_EQ(shell.operation.program_folder.back(), '\\');
 
   // Only the list, the combo and the memory text follow the size; the buttons stay.
   SetWindowPos(window_handle(0), nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);

@@ -2,94 +2,11 @@
 // with the real vantor.exe; a timer runs the user's steps while the windows wait for events.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <commctrl.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <ostream>
-#include <functional>
-#include <vector>
-
-#include "../tool_entries.h"
-#include "archive/index_walk.h"
-#include "runtime/folders.h"
-#include "operations/compression_window.h"
-#include "operations/extraction_window.h"
-#include "shell/browsing.h"
-#include "shell/dispatch.h"
-#include "shell/globals.h"
-#include "shell/shell.h"
-#include "ui/ui.h"
-#include "scripted_user.h"
+#include "operations_fixture.h"
 
 namespace {
 
-using namespace scripted;
-
-void run_script(std::vector<std::function<void()>> steps, const std::function<void()>& start) {
-  run(std::move(steps), start);
-}
-
-std::string to_upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::vector<std::string> members(const std::string& archive) {
-  std::vector<std::string> names;
-  index_walk_file(archive, [&](const IndexEntry& e) { names.push_back(e.folder + e.name); });
-  return names;
-}
-
-class Operations : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(open_main_window());
-    // vantor.exe stands in the build folder, one level above the test program.
-    std::string folder = shell.program_folder.substr(0, shell.program_folder.size() - 1);
-    shell.program_folder = folder.substr(0, folder.find_last_of('\\') + 1);
-    ASSERT_TRUE(exists(shell.program_folder + "vantor.exe")) << shell.program_folder;
-  }
-
-  void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    work_ = std::string(temp) + "vantor_operations_test\\";
-    delete_tree(work_);
-    CreateDirectoryA(work_.c_str(), nullptr);
-    CreateDirectoryA((work_ + "data").c_str(), nullptr);
-    CreateDirectoryA((work_ + "data\\docs").c_str(), nullptr);
-    CreateDirectoryA((work_ + "data\\docs\\sub").c_str(), nullptr);
-    write_file(work_ + "data\\docs\\a.txt", "alpha\r\n");
-    write_file(work_ + "data\\docs\\sub\\c.txt", std::string(70000, 'c'));
-    write_file(work_ + "data\\b.txt", "bravo");
-    shell.archive_path.clear();
-    shell.selection_count = 0;
-    shell.quit_requested = 0;
-  }
-
-  void TearDown() override {
-    gadget_set_text(FILE_LIST, "");
-    reset_temp_folders();
-    delete_tree(work_);
-  }
-
-  void choose(std::initializer_list<const char*> files) {
-    shell.selection_count = 0;
-    for (const char* f : files) selection_append(shell, work_ + "data\\" + f);
-  }
-
-  // Compresses the chosen files into `archive` with the settings as they are; returns the box text.
-  std::string compress_into(const std::string& archive, const char* box_title = "Added") {
-    shell.archive_path = archive;
-    std::string box;
-    run_script({[] { press(12, 1); }, answer_box(box_title, &box)}, [] { compression_window(operation_context()); });
-    return box;
-  }
-
-  std::string work_;
-};
+using namespace operations_fixture;
 
 TEST_F(Operations, AddWithDefaultSettingsWritesAnArchiveTheFrontEndLists) {
   choose({"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"});
@@ -97,21 +14,21 @@ TEST_F(Operations, AddWithDefaultSettingsWritesAnArchiveTheFrontEndLists) {
   std::string box = compress_into(archive);
   EXPECT_EQ(box.rfind("archive=" + archive + " in ", 0), 0u) << box;
   EXPECT_EQ(members(archive), (std::vector<std::string>{"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"}));
-  EXPECT_EQ(shell.selection_count, 0);
-  EXPECT_FALSE(exists(shell.program_folder + "\\master.lis"));
+  EXPECT_EQ(shell.selection.selection_count, 0);
+  EXPECT_FALSE(exists(shell.operation.program_folder + "\\master.lis"));
 
   std::string sizes;
   run_script({[&] {
                if (!archive_on_view()) return retry_step();
                sizes = gadget_get_item_text(FILE_LIST, row_of("b.txt"), 1);
-               gadget_set_text(FILE_LIST, shell.temp_root + "docs\\sub\\");
+               gadget_set_text(FILE_LIST, shell.operation.temp_root + "docs\\sub\\");
              },
               [&] {
                 sizes += "|" + gadget_get_item_text(FILE_LIST, row_of("c.txt"), 1);
                 queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
               }},
              [&] {
-               shell.archive_path = archive;
+               shell.operation.archive_path = archive;
                browse_archive(archive);
              });
   EXPECT_EQ(sizes, "1 KB|69 KB");
@@ -146,18 +63,18 @@ TEST_F(Operations, MembersShowTheirOwnDatesAndFoldersTheNewestBelowThem) {
   run_script({[&] {
                 if (!archive_on_view()) return retry_step();
                 inside = modified("b.txt") + "|" + modified("docs");
-                gadget_set_text(FILE_LIST, shell.temp_root + "docs\\");
+                gadget_set_text(FILE_LIST, shell.operation.temp_root + "docs\\");
               },
               [&] {
                 inside += "|" + modified("a.txt") + "|" + modified("sub");
-                gadget_set_text(FILE_LIST, shell.temp_root + "docs\\sub\\");
+                gadget_set_text(FILE_LIST, shell.operation.temp_root + "docs\\sub\\");
               },
               [&] {
                 inside += "|" + modified("c.txt");
                 queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
               }},
              [&] {
-               shell.archive_path = archive;
+               shell.operation.archive_path = archive;
                browse_archive(archive);
              });
   EXPECT_EQ(inside, disk);
@@ -165,8 +82,8 @@ TEST_F(Operations, MembersShowTheirOwnDatesAndFoldersTheNewestBelowThem) {
 }
 
 TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
-  shell.solid_switch.clear();
-  shell.ultra_switch.clear();
+  shell.operation.solid_switch.clear();
+  shell.operation.ultra_switch.clear();
   int solid = -1, ultra = -1, recursive = -1, self_extracting = -1;
   std::string method_text;
   run_script({[] {
@@ -181,9 +98,9 @@ TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
              },
               [] { press(13, 1); }},
              [] { compression_window(operation_context()); });
-  EXPECT_EQ(shell.solid_switch, "-s");
-  EXPECT_EQ(shell.ultra_switch, "x");
-  EXPECT_EQ(shell.compression_method, 1);
+  EXPECT_EQ(shell.operation.solid_switch, "-s");
+  EXPECT_EQ(shell.operation.ultra_switch, "x");
+  EXPECT_EQ(shell.operation.compression_method, 1);
   run_script({[&] {
                solid = gadget_get_state(14);
                ultra = gadget_get_state(15);
@@ -199,16 +116,16 @@ TEST_F(Operations, SolidAndUltraCarryOverWhileRecursiveIsTickedAgain) {
   EXPECT_EQ(self_extracting, 0);
   EXPECT_EQ(method_text, "method 1");
   EXPECT_EQ(window_handle(1), nullptr);
-  EXPECT_EQ(shell.selection_count, 0);
+  EXPECT_EQ(shell.selection.selection_count, 0);
   EXPECT_TRUE(IsWindowEnabled(window_handle(0)));
-  shell.solid_switch.clear();
-  shell.ultra_switch.clear();
-  shell.compression_method = 3;
+  shell.operation.solid_switch.clear();
+  shell.operation.ultra_switch.clear();
+  shell.operation.compression_method = 3;
 }
 
 TEST_F(Operations, ASelfExtractingArchiveIsReportedUnderItsProgramName) {
   choose({"b.txt"});
-  shell.archive_path = work_ + "setup.vnr";
+  shell.operation.archive_path = work_ + "setup.vnr";
   std::string box;
   run_script({[] {
                gadget_set_state(21, 1);
@@ -233,10 +150,10 @@ TEST_F(Operations, AFailedCompressionWarnsInsteadOfReportingSuccess) {
 TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
   write_file(work_ + "data\\big.bin", noise(48 << 20));
   choose({"big.bin"});
-  shell.ultra_switch = "x";
+  shell.operation.ultra_switch = "x";
   std::string archive = work_ + "out.vnr", box, status;
   int position = -1, ticks = 0;
-  shell.archive_path = archive;
+  shell.operation.archive_path = archive;
   std::vector<int> main_gadgets = {1, 2, 3, 4, 5, 6, 23, 24, 30, 31, 32};
   run_script({[] { press(12, 1); },
               [&] {  // the run is under way: the window still takes timer ticks, the bar moves
@@ -258,7 +175,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
                 retry_step();
               }},
              [] { compression_window(operation_context()); });
-  shell.ultra_switch.clear();
+  shell.operation.ultra_switch.clear();
   EXPECT_GT(position, 0);
   EXPECT_LT(position, PROGRESS_RANGE);
   EXPECT_NE(status.find(" of 50.3 MB, "), std::string::npos) << status;
@@ -298,14 +215,14 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
                press(46, 3);  // Cancel
              }},
              [&] {
-               shell.archive_path = archive;
+               shell.operation.archive_path = archive;
                opened = browse_archive(archive);
              });
   EXPECT_TRUE(busy_seen);
   EXPECT_FALSE(opened);
   EXPECT_EQ(gadget_get_text(FILE_LIST), work_);
-  EXPECT_EQ(shell.entry_count, 0);
-  EXPECT_FALSE(exists(shell.temp_root + "d0")) << "the partial mirror tree is removed";
+  EXPECT_EQ(shell.entries.entry_count, 0);
+  EXPECT_FALSE(exists(shell.operation.temp_root + "d0")) << "the partial mirror tree is removed";
   EXPECT_EQ(FindWindowA(nullptr, "Vantor - opening"), nullptr);
 }
 
@@ -327,7 +244,7 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
               },
               answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
-               shell.archive_path = archive;
+               shell.operation.archive_path = archive;
                browse_archive(archive);
              });
   EXPECT_EQ(box.rfind("Archive =" + archive + " in ", 0), 0u) << box;
@@ -336,7 +253,7 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
   EXPECT_TRUE(read_file(dest + "docs\\sub\\c.txt") == std::string(70000, 'c'));
   EXPECT_FALSE(exists(dest + "b.txt"));
   EXPECT_FALSE(exists(dest + "a.txt"));
-  EXPECT_EQ(shell.selection_count, 0);
+  EXPECT_EQ(shell.selection.selection_count, 0);
 }
 
 TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
@@ -361,189 +278,11 @@ TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
               },
               answer_box("Note:", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
-               shell.archive_path = archive;
+               shell.operation.archive_path = archive;
                browse_archive(archive);
              });
   EXPECT_NE(box.find("were not extracted"), std::string::npos) << box;
   EXPECT_FALSE(exists(dest + "c.txt"));
-}
-
-TEST_F(Operations, DoubleClickedMembersLandInTheLaunchFolder) {
-  std::string program = read_file(shell.program_folder + "vantor.exe");
-  write_file(work_ + "data\\run.exe", program);
-  choose({"docs\\a.txt", "b.txt", "run.exe"});
-  std::string archive = work_ + "out.vnr";
-  compress_into(archive);
-  // Downloaded: what is opened from it carries its Mark of the Web (under Wine a file of that name).
-  write_file(archive + ":Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
-  bool text_member = false, whole_archive = false;
-  run_script({[] {
-                if (!archive_on_view()) return retry_step();
-                select_rows({"b.txt"});
-              },
-              [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
-              // The text is there once its run has written it; docs, before it in the archive,
-              // would be there by then had the whole archive been extracted.
-              when([] { return exists(shell.launch_root + "b.txt"); },
-                   [&] {
-                     text_member = exists(shell.launch_root + "b.txt") && !exists(shell.launch_root + "docs");
-                     // Whatever the shell opened the text with is closed again.
-                     if (HWND viewer = FindWindowA("Notepad", nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
-                     select_rows({"run.exe"});
-                   }),
-              [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
-              when([] { return exists(shell.launch_root + "run.exe") && exists(shell.launch_root + "docs\\a.txt"); },
-                   [&] {
-                     whole_archive = exists(shell.launch_root + "run.exe") && exists(shell.launch_root + "docs\\a.txt");
-                     queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE);
-                   })},
-             [&] {
-               shell.archive_path = archive;
-               browse_archive(archive);
-             });
-  EXPECT_TRUE(text_member);
-  EXPECT_TRUE(whole_archive);
-  EXPECT_EQ(shell.launch_target, shell.launch_root + "run.exe");
-  EXPECT_EQ(read_file(shell.launch_root + "b.txt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
-}
-
-// Another member that cannot be written beside a program (still held open by an earlier launch)
-// is named in a note; the program itself was extracted and checked, and is started. (The name is
-// its own: a program started by another test may still hold its file.)
-TEST_F(Operations, AProgramIsLaunchedWhenAMemberBesideItFails) {
-  write_file(work_ + "data\\starter.exe", read_file(shell.program_folder + "vantor.exe"));
-  choose({"b.txt", "starter.exe"});
-  std::string archive = work_ + "out.vnr";
-  compress_into(archive);
-  HANDLE held = INVALID_HANDLE_VALUE;
-  std::string box;
-  run_script({[&] {
-                if (!archive_on_view()) return retry_step();
-                CreateDirectoryA(shell.launch_root.c_str(), nullptr);
-                write_file(shell.launch_root + "b.txt", "held");
-                held = CreateFileA((shell.launch_root + "b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
-                select_rows({"starter.exe"});
-              },
-              [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
-              answer_box("Note:", &box), exit_menu},
-             [&] {
-               shell.archive_path = archive;
-               browse_archive(archive);
-             });
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  CloseHandle(held);
-  EXPECT_EQ(box.rfind(shell.launch_root + "starter.exe is started, but", 0), 0u) << box;
-  EXPECT_NE(box.find("b.txt"), std::string::npos) << box;
-  EXPECT_EQ(read_file(shell.launch_root + "starter.exe"), read_file(work_ + "data\\starter.exe"));
-}
-
-TEST_F(Operations, TreeClicksFillTheFieldAndTypingOverridesThem) {
-  std::string first_field, after_click, typed;
-  std::string folder = work_ + "data\\";
-  run_script({[&] {
-               first_field = gadget_get_text(10);
-               gadget_set_text(25, folder);  // the tree walks to the folder and selects it
-               queue_event(EVENT_GADGET, 25, 2, EVENT_TYPE_LEFT_CLICK);
-             },
-              [&] {
-                after_click = gadget_get_text(10);
-                gadget_set_text(10, "C:\\typed\\");
-                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
-              },
-              [&] {
-                typed = shell.destination_folder;
-                PostMessageA(window_handle(2), WM_SYSCOMMAND, SC_CLOSE, 0);
-              }},
-             [&] { extraction_window(work_ + "none.vnr", operation_context()); });
-  EXPECT_EQ(first_field, shell.program_folder);
-  EXPECT_EQ(to_upper(after_click), to_upper(folder));
-  EXPECT_EQ(typed, "C:\\typed\\");
-  EXPECT_EQ(window_handle(2), nullptr);
-  EXPECT_TRUE(IsWindowEnabled(window_handle(0)));
-  EXPECT_EQ(shell.selection_count, 0);
-}
-
-// A message box as the user sees it: its title, its text and which system icon it shows.
-struct Box {
-  std::string title, text, icon;
-  bool operator==(const Box& o) const { return title == o.title && text == o.text && icon == o.icon; }
-};
-
-std::ostream& operator<<(std::ostream& out, const Box& b) {
-  return out << "[" << b.title << "] \"" << b.text << "\" icon " << b.icon;
-}
-
-std::string icon_of(HWND box) {
-  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    char kind[16] = {};
-    GetClassNameA(child, kind, sizeof kind);
-    if (lstrcmpiA(kind, "Static") != 0 || (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
-    HICON shown = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
-    if (!shown || !IsWindowVisible(child)) return "none";
-    if (shown == LoadIconA(nullptr, IDI_WARNING)) return "warning";
-    if (shown == LoadIconA(nullptr, IDI_INFORMATION)) return "information";
-    return "another";
-  }
-  return "none";
-}
-
-// A step that waits for a message box, reads it and presses OK.
-std::function<void()> read_box(Box* seen) {
-  return [seen] {
-    HWND box = FindWindowA("#32770", nullptr);
-    char text[1024] = {}, title[256] = {};
-    if (!box || GetDlgItemTextA(box, 0xFFFF, text, sizeof text) == 0) return retry_step();
-    GetWindowTextA(box, title, sizeof title);
-    *seen = {title, text, icon_of(box)};
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  };
-}
-
-// What the loops say when the user asks for what cannot be done, and the About box: raised by
-// the user's own events, read off the boxes.
-TEST_F(Operations, EveryNoteComesFromItsEventWithItsTextAndIcon) {
-  std::vector<Box> disk(4), inside(2);
-  run_script({[] {
-                select_rows({});
-                queue_event(EVENT_MENU, MENU_ADD, 0, EVENT_TYPE_NONE);
-              },
-              read_box(&disk[0]), [] { press(ADD_BUTTON, 0); }, read_box(&disk[1]),
-              [] { press(EXTRACT_BUTTON, 0); }, read_box(&disk[2]), [] { press(INFO_BUTTON, 0); },
-              read_box(&disk[3]), exit_menu},
-             [] { run_disk_loop(); });
-  const std::string pick = "Please select one file or one folder";
-  EXPECT_EQ(disk[0], (Box{"Note:", pick, "none"})) << "Add from the menu";
-  EXPECT_EQ(disk[1], (Box{"Note:", pick, "warning"})) << "the Add button";
-  EXPECT_EQ(disk[2], (Box{"Note:", "Please select and open existing archive ", "warning"})) << "Extract, no archive";
-  EXPECT_EQ(disk[3], (Box{"INFO", "Win Vantor Version 1.1.3 - archive manager for Windows", "information"}));
-
-  choose({"b.txt"});
-  std::string archive = work_ + "notes.vnr";
-  compress_into(archive);
-  run_script({[] {
-                if (!archive_on_view()) return retry_step();
-                select_rows({});
-                queue_event(EVENT_MENU, MENU_ADD, 0, EVENT_TYPE_NONE);
-              },
-              read_box(&inside[0]), [] { press(EXTRACT_BUTTON, 0); }, read_box(&inside[1]), exit_menu},
-             [&] {
-               shell.archive_path = archive;
-               browse_archive(archive);
-             });
-  EXPECT_EQ(inside[0], (Box{"Info:", "Please, add file or folder require exit from the archive", "warning"}));
-  EXPECT_EQ(inside[1], (Box{"Note:", "Please select file or folder ", "warning"})) << "Extract, nothing chosen";
-}
-
-TEST_F(Operations, DestinationFoldersAreCreatedOnePrefixAtATime) {
-  std::string deep = work_ + "made\\one\\two\\";
-  EXPECT_EQ(create_folder_chain(deep), 1);
-  EXPECT_TRUE(exists(deep));
-  EXPECT_EQ(create_folder_chain(deep), 0);  // already there
-  EXPECT_EQ(create_folder_chain("\\vantor_not_made\\x\\"), 0);
-  EXPECT_FALSE(exists("C:\\vantor_not_made"));
-  EXPECT_EQ(create_folder_chain(work_ + "gap\\\\after\\"), 1);
-  EXPECT_FALSE(exists(work_ + "gap\\after"));
 }
 
 }  // namespace

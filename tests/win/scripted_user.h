@@ -98,7 +98,7 @@ inline void select_rows(std::initializer_list<const char*> names) {
 
 // Timer ticks also reach the index walk's event polling: steps meant for the archive loop wait
 // until the list shows the mirror root.
-inline bool archive_on_view() { return gadget_get_text(FILE_LIST) == shell.temp_root; }
+inline bool archive_on_view() { return gadget_get_text(FILE_LIST) == shell.operation.temp_root; }
 
 inline void exit_menu() { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }
 

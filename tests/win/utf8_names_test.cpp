@@ -42,8 +42,8 @@ class Utf8Names : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_TRUE(open_main_window());
-    std::string folder = shell.program_folder.substr(0, shell.program_folder.size() - 1);
-    shell.program_folder = folder.substr(0, folder.find_last_of('\\') + 1);
+    std::string folder = shell.operation.program_folder.substr(0, shell.operation.program_folder.size() - 1);
+    shell.operation.program_folder = folder.substr(0, folder.find_last_of('\\') + 1);
   }
 
   void SetUp() override {
@@ -59,8 +59,8 @@ class Utf8Names : public ::testing::Test {
     files_ = {JAPANESE, ALPHA, BETA, GAMMA, CYRILLIC + "\\" + CYRILLIC_FILE, ARABIC, EMOJI, COMBINING,
               at_the_limit + ".txt"};
     for (const std::string& f : files_) write_file(data_ + f, "member " + f);
-    shell.archive_path.clear();
-    shell.selection_count = 0;
+    shell.operation.archive_path.clear();
+    shell.selection.selection_count = 0;
   }
 
   void TearDown() override {
@@ -91,9 +91,9 @@ TEST_F(Utf8Names, ListedAndSortedWithoutRegardToCase) {
 }
 
 TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
-  for (const std::string& f : files_) selection_append(shell, data_ + f);
+  for (const std::string& f : files_) selection_append(shell.selection, data_ + f);
   std::string archive = work_ + "\xE6\x97\xA5\xE6\x9C\xAC.vnr", added, notice, size_cell, folder_rows;
-  shell.archive_path = archive;
+  shell.operation.archive_path = archive;
   run({[] { press(12, 1); }, answer_box("Added", &added)}, [] { compression_window(operation_context()); });
   std::vector<std::string> stored, expected = files_;
   index_walk_file(archive, [&](const IndexEntry& e) { stored.push_back(e.folder + e.name); });
@@ -124,18 +124,18 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
        },
        answer_box("Notice", &notice), [] { select_rows({EMOJI.c_str()}); },
        [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
-       when([] { return read_file(shell.launch_root + EMOJI) == "member " + EMOJI; },
+       when([] { return read_file(shell.operation.launch_root + EMOJI) == "member " + EMOJI; },
             [&] {
-              launched = read_file(shell.launch_root + EMOJI) == "member " + EMOJI;
+              launched = read_file(shell.operation.launch_root + EMOJI) == "member " + EMOJI;
               if (HWND viewer = FindWindowA("Notepad", nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
-              gadget_set_text(FILE_LIST, shell.temp_root + CYRILLIC + "\\");
+              gadget_set_text(FILE_LIST, shell.operation.temp_root + CYRILLIC + "\\");
             }),
        [&] {
          for (const std::string& r : rows()) folder_rows += r + "|";
          exit_menu();
        }},
       [&] {
-        shell.archive_path = archive;
+        shell.operation.archive_path = archive;
         browse_archive(archive);
       });
   EXPECT_EQ(size_cell, "1 KB");
@@ -174,7 +174,7 @@ TEST_F(Utf8Names, AnOldCode1252NameIsListedAndExtractedAsUtf8) {
        },
        answer_box("Notice", &notice), [] { exit_menu(); }},
       [&] {
-        shell.archive_path = archive;
+        shell.operation.archive_path = archive;
         browse_archive(archive);
       });
   EXPECT_EQ(shown, (std::vector<std::string>{"..", "caf\xC3\xA9.txt"}));

@@ -1,6 +1,6 @@
 // The file list seen through RowsView.
 #pragma once
-#include "explorer/rows_view.h"
+#include "archive/rows_view.h"
 
 class GadgetRows : public RowsView {
  public:

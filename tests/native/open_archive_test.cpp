@@ -1,0 +1,158 @@
+// Opening an archive on a real folder: the mirror tree on disk, its times, the entry table and
+// what the report says, as the front end shows them.
+#include "archive/open_archive.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "runtime/folders.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put_le(Bytes& out, int64_t value, int width) {
+  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
+}
+
+constexpr int64_t NO_TIME = -1;
+
+// One index entry; with a time it carries the archiver's own fields, the last-write time among them.
+Bytes entry(const std::string& folder, const std::string& name, int64_t mtime_ns = NO_TIME) {
+  Bytes body;
+  body.push_back(mtime_ns == NO_TIME ? 0x5A : ENTRY_SIGNATURE);
+  body.push_back(0xA5);
+  put_le(body, static_cast<int64_t>(name.size()), 2);
+  body.insert(body.end(), name.begin(), name.end());
+  put_le(body, static_cast<int64_t>(folder.size()), 2);
+  body.insert(body.end(), folder.begin(), folder.end());
+  put_le(body, 2048, 8);  // size
+  body.push_back(0);      // mark
+  if (mtime_ns != NO_TIME) {
+    Bytes own(OWN_FIELDS_SIZE, 0);
+    for (int i = 0; i < 8; ++i)
+      own[OWN_MTIME_OFFSET + i] = static_cast<uint8_t>(static_cast<uint64_t>(mtime_ns) >> (8 * i));
+    body.insert(body.end(), own.begin(), own.end());
+  }
+  Bytes out;
+  put_le(out, static_cast<int64_t>(body.size()) + 8, 8);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+class OpenArchive : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vantor_open_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base_ = std::string(pattern) + "/";
+    root_ = base_ + "tempvantor\\";  // as the program names it; the disk has "/"
+    disk_ = base_ + "tempvantor/";
+    static EntryTable shared;
+    if (shared.entry_paths.empty()) allocate_entry_table(shared);
+    table_ = &shared;
+    table_->entry_count = 0;
+  }
+  void TearDown() override { delete_folder_tree(base_); }
+
+  std::string write_archive(std::initializer_list<Bytes> entries) {
+    Bytes bytes;
+    for (const Bytes& e : entries) bytes.insert(bytes.end(), e.begin(), e.end());
+    std::string path = base_ + "a.vnr";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  std::string base_, root_, disk_;
+  EntryTable* table_ = nullptr;
+};
+
+struct stat stat_of(const std::string& path) {
+  struct stat st = {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+int64_t mtime_ns(const std::string& path) {
+  struct stat st = stat_of(path);
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+constexpr int64_t T1 = 1600000000123456700, T2 = 1700000000000000100, T3 = 1650000000000000000;
+
+TEST_F(OpenArchive, BuildsTheTreeOnDiskAndListsEveryEntry) {
+  std::string path = write_archive({entry("", "a.txt", T1), entry("docs\\", "b.txt", T2),
+                                    entry("docs\\sub\\", "c.txt", T3), entry("empty\\", ""),
+                                    entry("..\\", "escape.txt"), entry("DOCS\\", "B.TXT", T1)});
+  ArchiveSession s = open_archive(path, root_, *table_);
+  ASSERT_TRUE(s.opened);
+  EXPECT_FALSE(s.cancelled);
+  EXPECT_EQ(s.entries, 6);  // members without a mirror file are listed all the same
+  EXPECT_EQ(table_->entry_paths[2], root_ + "docs\\b.txt");
+  EXPECT_EQ(table_->entry_sizes[2], 2048);
+
+  EXPECT_TRUE(S_ISREG(stat_of(disk_ + "docs/sub/c.txt").st_mode));
+  EXPECT_EQ(stat_of(disk_ + "a.txt").st_size, 0);
+  EXPECT_TRUE(S_ISDIR(stat_of(disk_ + "empty").st_mode));
+  EXPECT_FALSE(exists(base_ + "escape.txt"));
+  EXPECT_FALSE(exists(disk_ + "DOCS"));
+  EXPECT_EQ(s.report.unsafe_names, 1);
+  EXPECT_EQ(s.report.clashes, 1);
+  EXPECT_FALSE(mirror_report_text(path, s.report).empty());
+
+  ASSERT_EQ(table_->created_folder_count, 4);  // the root, made by its first member, is one
+  EXPECT_EQ(table_->created_folders[2], "docs\\");
+  EXPECT_EQ(table_->created_folders[4], "empty\\");
+
+  // Members keep their times; a folder takes the newest time below it, set after its files.
+  EXPECT_EQ(mtime_ns(disk_ + "a.txt"), T1);
+  EXPECT_EQ(mtime_ns(disk_ + "docs/sub/c.txt"), T3);
+  EXPECT_EQ(mtime_ns(disk_ + "docs/sub"), T3);
+  EXPECT_EQ(mtime_ns(disk_ + "docs"), T2);
+}
+
+TEST_F(OpenArchive, AStoppedOpeningKeepsWhatWasBuiltAndStillFindsTheDamage) {
+  Bytes broken = entry("", "c.txt");
+  broken[0] = 0xFF;  // a length past the end of the file
+  std::string path = write_archive({entry("", "a.txt"), entry("", "b.txt"), broken});
+  std::vector<int64_t> positions;
+  int64_t seen_size = 0;
+  ArchiveSession s = open_archive(path, root_, *table_, [&](int64_t position, int64_t size, int members) {
+    positions.push_back(position);
+    seen_size = size;
+    return members < 1;
+  });
+  EXPECT_TRUE(s.cancelled);
+  EXPECT_EQ(s.entries, 1);
+  EXPECT_TRUE(exists(disk_ + "a.txt"));
+  EXPECT_FALSE(exists(disk_ + "b.txt"));
+  EXPECT_EQ(positions.size(), 2u);  // asked before each entry until it said stop
+  EXPECT_EQ(seen_size, stat_of(path).st_size);
+  EXPECT_EQ(s.report.damage_position, static_cast<int64_t>(2 * entry("", "a.txt").size()));
+}
+
+TEST_F(OpenArchive, WhatCannotBeReadIsNamedAndLeavesTheTable) {
+  table_->entry_count = 2;
+  ArchiveSession missing = open_archive(base_ + "missing.vnr", root_, *table_);
+  EXPECT_FALSE(missing.opened);
+  EXPECT_EQ(missing.problem, "it does not exist");
+  ArchiveSession folder = open_archive(base_, root_, *table_);
+  EXPECT_FALSE(folder.opened);
+  EXPECT_EQ(folder.problem, "it is a folder");
+  EXPECT_EQ(archive_open_problem(base_), "it is a folder");
+  EXPECT_EQ(table_->entry_count, 2);
+  EXPECT_FALSE(exists(disk_));
+}
+
+}  // namespace
