@@ -4,11 +4,10 @@
 
 bool zstd_available() { return false; }
 
-ZstdDecoder::ZstdDecoder() {}
-ZstdDecoder::~ZstdDecoder() {}
-void ZstdDecoder::reset() {}
-bool ZstdDecoder::decode(const uint8_t*&, size_t&, uint8_t*, size_t, size_t& produced, std::string& problem) {
-  produced = 0;
-  problem = "this program cannot read zstd data";
-  return false;
+std::unique_ptr<Decoder> zstd_decoder(std::string& problem) {
+  problem = "cannot extract zstd members: this self-extracting program reads deflate only";
+  return nullptr;
 }
+
+// The stub never compresses.
+std::unique_ptr<EncodingMethod> zstd_encoding(const ZstdSettings&) { return nullptr; }

@@ -1,0 +1,20 @@
+// The codec factories: a new method is an implementation file and a line in each.
+#include "archive_format.h"
+#include "codec.h"
+
+std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd) {
+  if (zstd.level > 0) return zstd_encoding(zstd);
+  if (deflate.level > 0) return deflate_encoding(deflate);
+  return store_encoding();
+}
+
+std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem) {
+  switch (method) {
+    case METHOD_STORE: return store_decoder();
+    case METHOD_DEFLATE: return deflate_decoder(problem);
+    case METHOD_ZSTD: return zstd_decoder(problem);
+    default: break;
+  }
+  problem = "unknown compression method " + std::to_string(method);
+  return nullptr;
+}
