@@ -149,9 +149,6 @@ class ZstdEncoder {
   std::vector<uint8_t> out_;
 };
 
-// False in a program built without the zstd decoder (the self-extracting stub).
-bool zstd_available();
-
 // Streaming decoder for a run of frames; refuses windows above ZSTD_WINDOW_LOG_MAX.
 class ZstdDecoder {
  public:

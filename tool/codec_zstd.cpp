@@ -224,8 +224,6 @@ bool ZstdEncoder::compress_all(const uint8_t* data, size_t size, std::vector<uin
 
 // ---- Decoder -----------------------------------------------------------------------------
 
-bool zstd_available() { return true; }
-
 ZstdDecoder::ZstdDecoder() : context_(ZSTD_createDCtx_advanced(LIBRARY_MEMORY)) {
   if (context_) ZSTD_DCtx_setParameter(dctx(context_), ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
 }

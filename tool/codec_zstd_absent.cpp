@@ -2,8 +2,6 @@
 // archiver writes self-extracting archives with deflate and a zstd member is refused here.
 #include "codec.h"
 
-bool zstd_available() { return false; }
-
 std::unique_ptr<Decoder> zstd_decoder(std::string& problem) {
   problem = "cannot extract zstd members: this self-extracting program reads deflate only";
   return nullptr;
