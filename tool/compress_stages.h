@@ -104,7 +104,7 @@ class BufferedWriter {
 
 // What of an existing archive goes into the new one: runs of entries copied byte for byte,
 // and the members of a solid stream that lost a member to a listed file, unpacked into a
-// temporary folder and compressed again (a deflate stream cannot be cut). The unpacked files
+// temporary folder and compressed again (a compressed stream cannot be cut). The unpacked files
 // are named by their place in the index, never by their member names: two members that the
 // file system takes as one name (letter case, short names) must not meet on disk.
 struct Existing {
