@@ -1,10 +1,65 @@
-// Raw deflate through zlib: the level table, the encoder and the decoder.
+// Raw deflate through zlib: the decoder, then the level table and the encoder.
 #include <zlib.h>
 
 #include <algorithm>
 
 #include "archive_format.h"
 #include "codec.h"
+
+namespace {
+
+class DeflateDecoder : public Decoder {
+ public:
+  DeflateDecoder() { ready_ = inflateInit2(&z_, -15) == Z_OK; }
+  ~DeflateDecoder() override {
+    if (ready_) inflateEnd(&z_);
+  }
+  bool ready() const { return ready_; }
+  void reset() override {
+    inflateReset(&z_);
+    ended_ = false;
+  }
+  bool decode(const uint8_t*& in, size_t& in_size, bool input_done, uint8_t* out, size_t room,
+              const uint8_t*& data, size_t& produced, std::string& problem) override {
+    z_.next_in = const_cast<Bytef*>(in);
+    z_.avail_in = static_cast<uInt>(in_size);
+    z_.next_out = out;
+    z_.avail_out = static_cast<uInt>(room);
+    int rc = inflate(&z_, Z_NO_FLUSH);
+    in += in_size - z_.avail_in;
+    in_size = z_.avail_in;
+    data = out;
+    produced = room - z_.avail_out;
+    if (rc == Z_STREAM_END) {
+      ended_ = true;
+    } else if (rc == Z_BUF_ERROR && in_size == 0 && input_done) {
+      problem = "data is shorter than the recorded size";
+      return false;
+    } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+      problem = "compressed data is damaged";
+      return false;
+    }
+    return true;
+  }
+  bool ended(size_t, bool) const override { return ended_; }
+
+ private:
+  z_stream z_{};
+  bool ready_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> deflate_decoder(std::string& problem) {
+  auto decoder = std::make_unique<DeflateDecoder>();
+  if (decoder->ready()) return decoder;
+  problem = "out of memory for the decompressor";
+  return nullptr;
+}
+
+// The self-extracting stub reads only: zlib's compressor stays out of its slot.
+#ifndef VANTOR_READING_ONLY
 
 namespace {
 
@@ -92,47 +147,6 @@ class DeflateEncoding : public EncodingMethod {
   DeflateSettings settings_;
 };
 
-class DeflateDecoder : public Decoder {
- public:
-  DeflateDecoder() { ready_ = inflateInit2(&z_, -15) == Z_OK; }
-  ~DeflateDecoder() override {
-    if (ready_) inflateEnd(&z_);
-  }
-  bool ready() const { return ready_; }
-  void reset() override {
-    inflateReset(&z_);
-    ended_ = false;
-  }
-  bool decode(const uint8_t*& in, size_t& in_size, bool input_done, uint8_t* out, size_t room,
-              const uint8_t*& data, size_t& produced, std::string& problem) override {
-    z_.next_in = const_cast<Bytef*>(in);
-    z_.avail_in = static_cast<uInt>(in_size);
-    z_.next_out = out;
-    z_.avail_out = static_cast<uInt>(room);
-    int rc = inflate(&z_, Z_NO_FLUSH);
-    in += in_size - z_.avail_in;
-    in_size = z_.avail_in;
-    data = out;
-    produced = room - z_.avail_out;
-    if (rc == Z_STREAM_END) {
-      ended_ = true;
-    } else if (rc == Z_BUF_ERROR && in_size == 0 && input_done) {
-      problem = "data is shorter than the recorded size";
-      return false;
-    } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-      problem = "compressed data is damaged";
-      return false;
-    }
-    return true;
-  }
-  bool ended(size_t, bool) const override { return ended_; }
-
- private:
-  z_stream z_{};
-  bool ready_ = false;
-  bool ended_ = false;
-};
-
 }  // namespace
 
 DeflateSettings deflate_settings(int method, bool ultra, int window_position) {
@@ -150,9 +164,4 @@ std::unique_ptr<EncodingMethod> deflate_encoding(const DeflateSettings& s) {
   return std::make_unique<DeflateEncoding>(s);
 }
 
-std::unique_ptr<Decoder> deflate_decoder(std::string& problem) {
-  auto decoder = std::make_unique<DeflateDecoder>();
-  if (decoder->ready()) return decoder;
-  problem = "out of memory for the decompressor";
-  return nullptr;
-}
+#endif

@@ -6,6 +6,3 @@ std::unique_ptr<Decoder> zstd_decoder(std::string& problem) {
   problem = "cannot extract zstd members: this self-extracting program reads deflate only";
   return nullptr;
 }
-
-// The stub never compresses.
-std::unique_ptr<EncodingMethod> zstd_encoding(const ZstdSettings&) { return nullptr; }
