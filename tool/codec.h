@@ -1,11 +1,22 @@
-// The zstd side of the archiver: what the options mean for it, how much memory a setting
-// takes, and a streaming encoder and decoder the engines drive member by member.
+// The archiver's codecs: one interface for every method on both sides (an encoder for the
+// compressor, a decoder for the reader), chosen by a factory from the settings or the method byte;
+// and the zstd side's own settings, memory estimates, encoder and decoder.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct DeflateSettings {
+  int level = 6;        // 0 = store
+  int window_bits = 15;
+  int mem_level = 8;
+};
+
+// Maps the method (0..3), the ultra flag and the window position (0..7) to zlib settings.
+DeflateSettings deflate_settings(int method, bool ultra, int window_position);
 
 constexpr int ZSTD_WINDOW_LOG_MIN = 21;  // -k0: 2 MB
 constexpr int ZSTD_WINDOW_LOG_MAX = 28;  // -k7: 256 MB; also the most a reader allocates
@@ -31,9 +42,90 @@ std::string fit_zstd_memory(ZstdSettings& s, int& encoders, int64_t limit);
 // The memory a setting may take: most of a 32-bit process's 2 GB, far more on 64-bit.
 int64_t address_space_budget();
 
-// Streaming encoder; output goes to `emit`, which returns false when it cannot take it.
+// ---- The codec interface ----
+
+// Output of an encoder goes to `emit`, which returns false when it cannot take it.
 using EmitBytes = std::function<bool(const uint8_t* data, size_t size)>;
 
+// How a feed ends: not at all, at the end of a piece of a member (the next piece continues it),
+// or at the end of the member or stream.
+enum class Flush { NONE, PIECE, FINISH };
+
+// One encoder per compressing thread, used for member after member.
+class Encoder {
+ public:
+  virtual ~Encoder() = default;
+  virtual bool ready() const = 0;  // false when its memory could not be had
+  // Starts a member or a solid stream of about `expected_size` bytes.
+  virtual bool begin(int64_t expected_size, std::string& problem) = 0;
+  // Bytes of the data just before a piece at `offset` that the piece is primed with.
+  virtual size_t history(int64_t offset) const {
+    (void)offset;
+    return 0;
+  }
+  // Starts a piece of `length` bytes of a large file, after `history` bytes of what precedes it.
+  virtual bool begin_piece(int64_t length, const uint8_t* history, size_t history_size, std::string& problem) = 0;
+  virtual bool feed(const uint8_t* data, size_t size, Flush flush, const EmitBytes& emit, std::string& problem) = 0;
+  // One whole member of a buffer into `out`.
+  virtual bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) = 0;
+  // For a cancelled run about to end: lets go without waiting for work in flight.
+  virtual void abandon() {}
+};
+
+// A method as the compressor plans with it: the byte the index records, how the work is cut,
+// what it asks of memory, and encoders for the threads.
+class EncodingMethod {
+ public:
+  virtual ~EncodingMethod() = default;
+  virtual uint8_t method() const = 0;
+  virtual bool compresses() const { return true; }
+  // True when a solid run is one stream, shared by the encoder's own workers; else solid blocks.
+  virtual bool one_stream() const { return false; }
+  // Files above twice this size are cut into pieces that threads compress side by side.
+  virtual int64_t piece_size() const { return 1 << 20; }
+  // Fits the settings to `threads` compressing threads (which it may lower) and the address
+  // space. Returns a one-line note when something was reduced, else "".
+  virtual std::string fit(int& threads, bool solid) {
+    (void)threads;
+    (void)solid;
+    return "";
+  }
+  virtual std::unique_ptr<Encoder> encoder() const = 0;
+};
+
+// zstd when its level is set, else deflate when its level is, else store.
+std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd);
+
+// One decoder per reading thread, used for stream after stream of its method.
+class Decoder {
+ public:
+  virtual ~Decoder() = default;
+  // Starts a new stream (a member, or the members of one solid stream).
+  virtual void reset() = 0;
+  // Decodes from `in` (advanced past what was used; `input_done`: nothing follows it) into at
+  // most `room` bytes. `data` points at the `produced` bytes: in `out`, or in `in` for a method
+  // that copies. False with a reason on damaged data.
+  virtual bool decode(const uint8_t*& in, size_t& in_size, bool input_done, uint8_t* out, size_t room,
+                      const uint8_t*& data, size_t& produced, std::string& problem) = 0;
+  // True when the stream can give no more: its end was seen, or its input ran out between frames.
+  virtual bool ended(size_t in_size, bool input_done) const = 0;
+};
+
+// The decoder for a method byte; null with a reason when the method is unknown, not built into
+// this program or its memory could not be had.
+std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem);
+
+// The implementations the factories choose from, one file each.
+std::unique_ptr<EncodingMethod> store_encoding();
+std::unique_ptr<EncodingMethod> deflate_encoding(const DeflateSettings& s);
+std::unique_ptr<EncodingMethod> zstd_encoding(const ZstdSettings& s);
+std::unique_ptr<Decoder> store_decoder();
+std::unique_ptr<Decoder> deflate_decoder(std::string& problem);
+std::unique_ptr<Decoder> zstd_decoder(std::string& problem);
+
+// ---- zstd's own encoder and decoder ----
+
+// Streaming encoder; output goes to `emit`.
 class ZstdEncoder {
  public:
   explicit ZstdEncoder(const ZstdSettings& s);
@@ -56,9 +148,6 @@ class ZstdEncoder {
   void* context_ = nullptr;
   std::vector<uint8_t> out_;
 };
-
-// False in a program built without the zstd decoder (the self-extracting stub).
-bool zstd_available();
 
 // Streaming decoder for a run of frames; refuses windows above ZSTD_WINDOW_LOG_MAX.
 class ZstdDecoder {

@@ -1,5 +1,5 @@
 // zstd for the archiver. Sections: the library's memory, the level table, memory estimates
-// and fitting, the encoder, the decoder.
+// and fitting, the encoder, the decoder, the codec interface.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #endif
 
+#include "format/archive_format.h"
 #include "codec.h"
 
 namespace {
@@ -223,8 +224,6 @@ bool ZstdEncoder::compress_all(const uint8_t* data, size_t size, std::vector<uin
 
 // ---- Decoder -----------------------------------------------------------------------------
 
-bool zstd_available() { return true; }
-
 ZstdDecoder::ZstdDecoder() : context_(ZSTD_createDCtx_advanced(LIBRARY_MEMORY)) {
   if (context_) ZSTD_DCtx_setParameter(dctx(context_), ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
 }
@@ -284,4 +283,87 @@ bool zstd_decode_buffer(const uint8_t* data, size_t size, size_t max_output, std
     }
   }
   return true;
+}
+
+// ---- The codec interface -----------------------------------------------------------------
+
+namespace {
+
+// A piece is a frame of its own; a member's frames follow one another.
+class ZstdCodecEncoder : public Encoder {
+ public:
+  explicit ZstdCodecEncoder(const ZstdSettings& s) : encoder_(s) {}
+  bool ready() const override { return encoder_.ready(); }
+  bool begin(int64_t expected_size, std::string& problem) override { return encoder_.begin(expected_size, problem); }
+  bool begin_piece(int64_t length, const uint8_t*, size_t, std::string& problem) override {
+    return encoder_.begin(length, problem);
+  }
+  bool feed(const uint8_t* data, size_t size, Flush flush, const EmitBytes& emit, std::string& problem) override {
+    return encoder_.feed(data, size, flush != Flush::NONE, emit, problem);
+  }
+  bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) override {
+    return encoder_.compress_all(data, size, out, problem);
+  }
+  void abandon() override { encoder_.abandon(); }
+
+ private:
+  ZstdEncoder encoder_;
+};
+
+// A solid run is one stream on zstd's own workers, which share the whole window; otherwise each
+// compressing thread has an encoder. A piece starts a fresh frame, so pieces are larger than
+// deflate's primed ones.
+class ZstdEncoding : public EncodingMethod {
+ public:
+  explicit ZstdEncoding(const ZstdSettings& s) : settings_(s) {}
+  uint8_t method() const override { return METHOD_ZSTD; }
+  bool one_stream() const override { return true; }
+  int64_t piece_size() const override { return int64_t(8) << 20; }
+  std::string fit(int& threads, bool solid) override {
+    int encoders = solid ? 1 : threads;
+    settings_.workers = solid && threads > 1 ? threads : 0;
+    std::string note = fit_zstd_memory(settings_, encoders, address_space_budget());
+    if (!solid) threads = encoders;
+    return note;
+  }
+  std::unique_ptr<Encoder> encoder() const override { return std::make_unique<ZstdCodecEncoder>(settings_); }
+
+ private:
+  ZstdSettings settings_;
+};
+
+// A member may span several frames (a large file's pieces) and a frame several members (a solid
+// stream).
+class ZstdCodecDecoder : public Decoder {
+ public:
+  bool ready() const { return decoder_.ready(); }
+  void reset() override { decoder_.reset(); }
+  bool decode(const uint8_t*& in, size_t& in_size, bool input_done, uint8_t* out, size_t room,
+              const uint8_t*& data, size_t& produced, std::string& problem) override {
+    size_t before = in_size;
+    data = out;
+    if (!decoder_.decode(in, in_size, out, room, produced, problem)) return false;
+    if (produced == 0 && before == in_size && input_done) {
+      problem = "compressed data is truncated";
+      return false;
+    }
+    return true;
+  }
+  bool ended(size_t in_size, bool input_done) const override {
+    return in_size == 0 && input_done && !decoder_.inside_frame();
+  }
+
+ private:
+  ZstdDecoder decoder_;
+};
+
+}  // namespace
+
+std::unique_ptr<EncodingMethod> zstd_encoding(const ZstdSettings& s) { return std::make_unique<ZstdEncoding>(s); }
+
+std::unique_ptr<Decoder> zstd_decoder(std::string& problem) {
+  auto decoder = std::make_unique<ZstdCodecDecoder>();
+  if (decoder->ready()) return decoder;
+  problem = "out of memory for the decompressor";
+  return nullptr;
 }

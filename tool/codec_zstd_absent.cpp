@@ -2,13 +2,7 @@
 // archiver writes self-extracting archives with deflate and a zstd member is refused here.
 #include "codec.h"
 
-bool zstd_available() { return false; }
-
-ZstdDecoder::ZstdDecoder() {}
-ZstdDecoder::~ZstdDecoder() {}
-void ZstdDecoder::reset() {}
-bool ZstdDecoder::decode(const uint8_t*&, size_t&, uint8_t*, size_t, size_t& produced, std::string& problem) {
-  produced = 0;
-  problem = "this program cannot read zstd data";
-  return false;
+std::unique_ptr<Decoder> zstd_decoder(std::string& problem) {
+  problem = "cannot extract zstd members: this self-extracting program reads deflate only";
+  return nullptr;
 }

@@ -11,15 +11,6 @@
 #include "format/archive_format.h"
 #include "run_control.h"
 
-struct DeflateSettings {
-  int level = 6;        // 0 = store
-  int window_bits = 15;
-  int mem_level = 8;
-};
-
-// Maps the method (0..3), the ultra flag and the window position (0..7) to zlib settings.
-DeflateSettings deflate_settings(int method, bool ultra, int window_position);
-
 struct CompressJob {
   std::string archive_path;
   std::vector<std::string> sources;   // files or folders (folders are taken whole)
@@ -83,6 +74,8 @@ struct ReadJob {
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),
 // and returns when all have finished.
 using ParallelRunner = void (*)(int count, void (*work)(void* context, int index), void* context);
+// The runner read_archive uses: a thread for each index.
+void run_on_threads(int count, void (*work)(void* context, int index), void* context);
 
 // Threads that create, write and rename extracted members the decoding threads hand them, so
 // decoding overlaps the system's work on files.

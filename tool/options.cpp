@@ -145,8 +145,8 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   return true;
 }
 
-const char* usage_text() {
-  return
+// The help text is data; usage_text only hands it out.
+static const char* const USAGE =
       "vantor - archiver of Vantor Archiver\n"
       "\n"
       "usage:\n"
@@ -209,4 +209,5 @@ const char* usage_text() {
       "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
       "command line or a list file that is refused (count 0, bad length, NUL byte), 3 when\n"
       "cancelled.\n";
-}
+
+const char* usage_text() { return USAGE; }

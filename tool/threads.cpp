@@ -1,4 +1,5 @@
-// The thread pool of the reading side, kept apart so the self-extracting stub can do without it.
+// The thread pool of the reading side, kept apart so the self-extracting stub can do without it:
+// the runner, the member writers and the thread count.
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -14,14 +15,14 @@ int resolve_thread_count(int requested) {
   return n ? static_cast<int>(std::min(n, 64u)) : 1;
 }
 
-namespace {
-
 void run_on_threads(int count, void (*work)(void*, int), void* context) {
   std::vector<std::thread> pool;
   for (int i = 1; i < count; ++i) pool.emplace_back(work, context, i);
   work(context, 0);
   for (std::thread& t : pool) t.join();
 }
+
+namespace {
 
 // The buffers of decoded members waiting for a writer take up to this much memory.
 constexpr size_t WRITERS_HOLD = 8 << 20;
@@ -107,14 +108,3 @@ class ThreadWriters : public MemberWriters {
 }  // namespace
 
 std::unique_ptr<MemberWriters> start_member_writers(int count) { return std::make_unique<ThreadWriters>(count); }
-
-RunResult read_archive(const ReadJob& job) {
-  ReadJob resolved = job;
-  resolved.threads = resolve_thread_count(job.threads);
-  // One thread keeps the work in order on itself; a test that acts between members needs each
-  // member on disk when it is told the member is done.
-  if (resolved.mode != ReadMode::EXTRACT || resolved.threads < 2 || job.after_member)
-    return read_archive_with(resolved, run_on_threads);
-  std::unique_ptr<MemberWriters> writers = start_member_writers(resolved.threads);
-  return read_archive_with(resolved, run_on_threads, writers.get());
-}

@@ -1,0 +1,23 @@
+// The codec factories: a new method is an implementation file and a line in each.
+#include "format/archive_format.h"
+#include "codec.h"
+
+std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem) {
+  switch (method) {
+    case METHOD_STORE: return store_decoder();
+    case METHOD_DEFLATE: return deflate_decoder(problem);
+    case METHOD_ZSTD: return zstd_decoder(problem);
+    default: break;
+  }
+  problem = "unknown compression method " + std::to_string(method);
+  return nullptr;
+}
+
+// The self-extracting stub reads only.
+#ifndef VANTOR_READING_ONLY
+std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd) {
+  if (zstd.level > 0) return zstd_encoding(zstd);
+  if (deflate.level > 0) return deflate_encoding(deflate);
+  return store_encoding();
+}
+#endif

@@ -1,0 +1,83 @@
+// Writing an archive, the plan: the order of the sources and the units work is cut into.
+#include <algorithm>
+
+#include "compress_stages.h"
+
+namespace compression {
+namespace {
+
+std::string extension_of(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+}  // namespace
+
+void order_for_solid(std::vector<Source>& sources) {
+  std::stable_sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) {
+    int by_kind = extension_of(a.stored.name).compare(extension_of(b.stored.name));
+    if (by_kind != 0) return by_kind < 0;
+    int by_name = a.stored.name.compare(b.stored.name);
+    if (by_name != 0) return by_name < 0;
+    return a.stored.folder < b.stored.folder;
+  });
+}
+
+int64_t unit_input_size(const Unit& unit, const std::vector<Source>& sources) {
+  if (unit.piece_offset >= 0) return unit.piece_length;
+  int64_t total = 0;
+  for (size_t i = 0; i < unit.count; ++i) total += sources[unit.first + i].info.size;
+  return total;
+}
+
+int64_t run_total(const std::vector<Source>& sources, const Existing& existing) {
+  int64_t total = 0;
+  for (const Source& s : sources) total += s.info.size;
+  for (auto stretch : existing.stretches) total += stretch.second;
+  return total;
+}
+
+std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingMethod& method, bool solid,
+                             int threads) {
+  // Units are written in order: a large file's pieces follow one another.
+  std::vector<Unit> units;
+  solid = solid && method.compresses();
+  int64_t total = 0;
+  for (const Source& s : sources) total += s.info.size;
+  // Solid blocks small enough that every thread gets several, large enough to share context;
+  // or one stream, whose own workers share the work and the whole window.
+  int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
+  if (method.one_stream()) block = INT64_MAX;
+  const int64_t piece_size = method.piece_size();
+  int64_t in_block = 0;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    int64_t size = sources[i].info.size;
+    // A file larger than a solid block gains nothing from sharing a stream; cut it instead.
+    if ((!solid || size > block) && threads > 1 && size > 2 * piece_size) {
+      for (int64_t offset = 0; offset < size; offset += piece_size) {
+        Unit u;
+        u.first = i;
+        u.count = 1;
+        u.piece_offset = offset;
+        u.piece_length = std::min(piece_size, size - offset);
+        u.last_piece = offset + piece_size >= size;
+        units.push_back(std::move(u));
+      }
+      in_block = block;
+      continue;
+    }
+    if (solid && !units.empty() && in_block < block && units.back().piece_offset < 0) {
+      units.back().count++;
+    } else {
+      Unit u;
+      u.first = i;
+      u.count = 1;
+      units.push_back(std::move(u));
+      in_block = 0;
+    }
+    in_block += sources[i].info.size;
+  }
+  return units;
+}
+
+}  // namespace compression

@@ -1,0 +1,177 @@
+// Writing an archive, the sources: the files named (folders taken whole), and the members of the
+// archive being added to that the new one keeps.
+#include <algorithm>
+#include <unordered_set>
+
+#include "compress_stages.h"
+#include "format/path_safety.h"
+#include "format/utf8_text.h"
+
+namespace compression {
+namespace {
+
+bool expand_source(const std::string& path, std::vector<std::string>& files, std::string& problem) {
+  FileInfo info = source_info(path);
+  if (!info.exists) {
+    problem = "cannot find " + path + ": " + last_error_text();
+    return false;
+  }
+  if (!info.is_directory) {
+    // Reading a device or a FIFO could run forever or block for good.
+    if (!info.is_regular) {
+      problem = "refused " + path + ": not a regular file (a device, FIFO or socket)";
+      return false;
+    }
+    files.push_back(path);
+    return true;
+  }
+  // A folder that cannot be read in full is an error: an archive silently missing its files
+  // would look like a success.
+  std::vector<std::string> names;
+  if (!list_directory(path, names)) {
+    problem = "cannot read folder " + path + ": " + last_error_text();
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  std::string prefix = path;
+  if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
+  for (const std::string& name : names) {
+    std::string child = prefix + name;
+    // Links to folders are not followed (they could loop or leave the chosen tree), and a
+    // link that leads nowhere has no data to store.
+    if (file_info(child).is_link) {
+      FileInfo target = source_info(child);
+      if (!target.exists || target.is_directory) continue;
+    }
+    if (!expand_source(child, files, problem)) return false;
+  }
+  return true;
+}
+
+std::string absolute(const std::string& path) {
+  if (is_absolute_path(path)) return path;
+  return current_directory() + native_separator() + path;
+}
+
+bool unpack_members(const std::string& archive, int64_t start, const std::vector<StoredEntry>& members,
+                    const std::vector<size_t>& places, Existing& existing, std::string& problem) {
+  std::string folder = archive + ".vantor-" + random_token() + ".d";
+  if (create_folder(folder) != FolderStatus::CREATED) {
+    problem = "cannot create the temporary folder " + folder + ": " + last_error_text();
+    return false;
+  }
+  existing.unpack_folder = folder;
+  std::unordered_set<size_t> wanted(places.begin(), places.end());
+  for (size_t k = 0; k < members.size(); ++k) {
+    const StoredEntry& e = members[k];
+    Source s;
+    s.path = folder + native_separator() + std::to_string(places[k]);
+    s.stored = StoredName{e.header.folder, e.header.name};
+    // The index walk gave the names in the system's text, as collect_sources has them.
+    if (system_text_is_utf8() && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
+      s.name_flags = ENTRY_FLAG_UTF8_NAMES;
+    s.info.exists = s.info.is_regular = true;
+    s.info.size = e.header.size;
+    s.info.mtime_ns = e.header.mtime_ns;
+    s.info.attributes = e.header.attributes;
+    s.info.unix_mode = e.header.unix_mode;
+    existing.unpacked.push_back(std::move(s));
+  }
+  ReadJob read;
+  read.archive_path = archive;
+  read.destination = folder;
+  read.index_start = start;
+  // Chosen by place, not by path: a name twice in the index is two members.
+  read.file_name = [&wanted](size_t entry) { return wanted.count(entry) ? std::to_string(entry) : std::string(); };
+  RunResult result = read_archive_with(read, nullptr);
+  if (!result.ok) problem = result.problems.empty() ? "cannot unpack its members" : result.problems.front();
+  return result.ok;
+}
+
+}  // namespace
+
+bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::string& problem) {
+  std::vector<std::string> files;
+  for (const std::string& source : job.sources)
+    if (!expand_source(source, files, problem)) return false;
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> unique;
+  for (const std::string& f : files)
+    if (seen.insert(absolute(f)).second) unique.push_back(f);
+  std::vector<std::string> full;
+  for (const std::string& f : unique) full.push_back(absolute(f));
+  std::vector<StoredName> names;
+  bool system_utf8 = system_text_is_utf8();
+  if (!stored_names(full, job.keep_folders, names, problem)) return false;
+  out.clear();
+  for (size_t i = 0; i < unique.size(); ++i) {
+    Source s{unique[i], names[i], source_info(unique[i])};
+    if (system_utf8 && utf8_valid(s.stored.folder) && utf8_valid(s.stored.name))
+      s.name_flags = ENTRY_FLAG_UTF8_NAMES;
+    MemberPathCheck check = check_member_path(s.stored.folder, s.stored.name);
+    if (!check.ok) {
+      problem = "cannot store " + unique[i] + ": " + check.reason;
+      return false;
+    }
+    if (s.stored.folder.size() > MAX_TEXT_FIELD || s.stored.name.size() > MAX_TEXT_FIELD) {
+      problem = "path too long to store (more than 32,767 bytes): " + unique[i];
+      return false;
+    }
+    out.push_back(std::move(s));
+  }
+  return true;
+}
+
+Existing::~Existing() {
+  if (unpack_folder.empty()) return;
+  std::vector<std::string> names;
+  list_directory(unpack_folder, names);
+  for (const std::string& name : names) remove_file(unpack_folder + native_separator() + name);
+  remove_folder(unpack_folder);
+}
+
+bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,
+                   std::string& problem) {
+  if (!file_info(job.archive_path).exists) return true;
+  int64_t start = index_start(job.archive_path);
+  std::vector<StoredEntry> entries;
+  if (!read_index(job.archive_path, start, entries, problem)) {
+    problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
+    return false;
+  }
+  existing.path = job.archive_path;
+  std::unordered_set<std::string> replaced;
+  for (const Source& s : sources) replaced.insert(s.stored.folder + s.stored.name);
+  std::vector<StoredEntry> unpack;
+  std::vector<size_t> places;  // of the unpacked entries in the index
+  for (size_t first = 0, end = 0; first < entries.size(); first = end) {
+    size_t hit = 0;
+    for (end = first; end < entries.size() && (end == first || (entries[end].header.flags & ENTRY_FLAG_SOLID_NEXT)); ++end)
+      hit += replaced.count(entries[end].header.path());
+    if (hit > 0) {
+      for (size_t i = first; i < end && end - first > 1; ++i)
+        if (!replaced.count(entries[i].header.path())) {
+          unpack.push_back(entries[i]);
+          places.push_back(i);
+        }
+      continue;
+    }
+    int64_t offset = entries[first].offset;
+    int64_t stop = entries[end - 1].data_offset + static_cast<int64_t>(entries[end - 1].header.compressed_size);
+    if (!existing.stretches.empty() && existing.stretches.back().first + existing.stretches.back().second == offset)
+      existing.stretches.back().second += stop - offset;
+    else
+      existing.stretches.emplace_back(offset, stop - offset);
+    for (size_t i = first; i < end; ++i) {
+      existing.members++;
+      existing.bytes_in += entries[i].header.size;
+    }
+  }
+  if (!unpack.empty() && !unpack_members(job.archive_path, start, unpack, places, existing, problem)) {
+    problem = "cannot add to " + job.archive_path + ", left as it was: " + problem;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace compression

@@ -1,0 +1,313 @@
+// Reading an archive, the decoding: each worker reads its stretch of the archive through one
+// buffer and decodes block after block with the codec of the block's method, checking every
+// member's size and CRC-32 before its output is put in place.
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "format/archive_format.h"
+#include "codec.h"
+#include "extract_stages.h"
+
+namespace extraction {
+namespace {
+
+constexpr size_t IN_CHUNK = 1 << 20;
+constexpr size_t OUT_CHUNK = 1 << 20;
+
+// One worker's view of the archive: stretches of up to a buffer's size, read once and handed
+// out piece by piece, so a run of small members costs one read instead of one each. Reads never
+// go past `limit` (the end of the worker's own blocks).
+class ArchiveWindow {
+ public:
+  ArchiveWindow(File& file, std::vector<uint8_t>& buffer, int64_t limit)
+      : file_(file), buffer_(buffer), limit_(limit) {}
+  // Up to `want` bytes at `offset`, from the buffer; false on read error. The bytes stay valid
+  // until the next call.
+  bool get(int64_t offset, uint64_t want, const uint8_t*& data, size_t& size) {
+    if (offset < start_ || offset >= start_ + static_cast<int64_t>(filled_)) {
+      int64_t room = std::max<int64_t>(limit_ - offset, static_cast<int64_t>(std::min<uint64_t>(want, buffer_.size())));
+      size_t n = static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(buffer_.size())));
+      size_t needed = static_cast<size_t>(std::min<uint64_t>(want, buffer_.size()));
+      filled_ = 0;
+      // Should the archive have shrunk since its index was read, the bytes asked for decide.
+      if (!file_.read_at(offset, buffer_.data(), n)) {
+        if (n == needed || !file_.read_at(offset, buffer_.data(), needed)) return false;
+        n = needed;
+      }
+      start_ = offset;
+      filled_ = n;
+    }
+    size_t at = static_cast<size_t>(offset - start_);
+    size = static_cast<size_t>(std::min<uint64_t>(want, filled_ - at));
+    data = buffer_.data() + at;
+    return true;
+  }
+
+ private:
+  File& file_;
+  std::vector<uint8_t>& buffer_;  // the worker's, reused for every block
+  int64_t limit_;
+  int64_t start_ = 0;
+  size_t filled_ = 0;
+};
+
+// Reads a block's compressed bytes across its entries, skipping the headers in between.
+class BlockInput {
+ public:
+  BlockInput(ArchiveWindow& window, const std::vector<Entry>& entries, Block block)
+      : window_(window), entries_(entries), block_(block) {
+    next_entry_ = block.first;
+  }
+  // Next stretch of compressed bytes; size 0 at the end of the block; false on read error.
+  bool next(const uint8_t*& data, size_t& size) {
+    while (left_ == 0 && next_entry_ < block_.first + block_.count) {
+      const Entry& e = entries_[next_entry_++];
+      offset_ = e.data_offset;
+      left_ = e.header.compressed_size;
+    }
+    size = 0;
+    data = nullptr;
+    if (left_ == 0) return true;
+    if (!window_.get(offset_, left_, data, size)) return false;
+    offset_ += static_cast<int64_t>(size);
+    left_ -= size;
+    return true;
+  }
+
+ private:
+  ArchiveWindow& window_;
+  const std::vector<Entry>& entries_;
+  Block block_;
+  size_t next_entry_ = 0;
+  int64_t offset_ = 0;
+  uint64_t left_ = 0;
+};
+
+class BlockDecoder {
+ public:
+  BlockDecoder(WorkerState& state, size_t out_size)
+      : shared_(state.shared), state_(state), out_(std::clamp<size_t>(out_size, 1, OUT_CHUNK)) {}
+  ~BlockDecoder() { flush_held(); }  // members decoded last still reach the writers
+
+  void run(Block block, ArchiveWindow& archive) {
+    bool wanted = false;
+    for (size_t i = block.first; i < block.first + block.count; ++i)
+      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header, i);
+    if (!wanted || !sizes_possible(block)) return;
+    codec_ = codec_for(shared_.entries[block.first].header.method);
+    if (!codec_) return;
+    codec_->reset();
+    in_size_ = 0;
+    input_done_ = false;
+    BlockInput input(archive, shared_.entries, block);
+    std::string stream_problem;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      bool last = i + 1 == block.first + block.count;
+      if (!stream_problem.empty()) {
+        if (wanted_by(shared_.job, h, i)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        continue;
+      }
+      member(i, input, last, stream_problem);
+      if (shared_.job.after_member) shared_.job.after_member(h);
+    }
+  }
+
+ private:
+  // The worker's decoder for a method, made the first time a block needs it.
+  Decoder* codec_for(uint8_t method) {
+    for (auto& known : codecs_)
+      if (known.first == method) return known.second.get();
+    std::string problem;
+    std::unique_ptr<Decoder> made = make_decoder(method, problem);
+    if (!made) {
+      state_.fail(problem);
+      return nullptr;
+    }
+    codecs_.emplace_back(method, std::move(made));
+    return codecs_.back().second.get();
+  }
+
+  // A block whose recorded sizes its compressed bytes cannot hold would have a member written for
+  // gigabytes before its data runs out: every wanted member of it is refused up front.
+  bool sizes_possible(Block block) {
+    uint64_t size = 0, compressed = 0;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      size += static_cast<uint64_t>(h.size);
+      compressed += h.compressed_size;
+    }
+    const EntryHeader& first = shared_.entries[block.first].header;
+    uint64_t largest = largest_output(first.method, compressed);
+    if (size <= largest && (first.method != METHOD_STORE || size == compressed)) return true;
+    for (size_t i = block.first; i < block.first + block.count; ++i) {
+      const EntryHeader& h = shared_.entries[i].header;
+      if (!wanted_by(shared_.job, h, i)) continue;
+      state_.fail("refused " + h.path() + ": its recorded size (" + std::to_string(h.size) + " bytes) is more than " +
+                  std::to_string(compressed) + " compressed bytes can hold");
+    }
+    return false;
+  }
+
+  void flush_held() {
+    if (batch_.members.empty()) return;
+    // Every posted task runs once, and it frees the batch after giving its buffer back.
+    auto* batch = new HeldBatch(std::move(batch_));
+    batch_ = HeldBatch();
+    Shared& shared = shared_;
+    shared_.writers->post(batch->bytes.capacity(), [&shared, batch](int slot) {
+      std::unique_ptr<HeldBatch> owned(batch);
+      write_held(shared, slot, *owned);
+    });
+  }
+
+  // Room for `size` more bytes in the batch, which is handed on first if they would take it
+  // past its size. Buffers come from the writers, which give them back once written.
+  std::vector<uint8_t>& batch_room(int64_t size) {
+    if (batch_.bytes.size() + static_cast<size_t>(size) > BATCH_BYTES) flush_held();
+    if (batch_.bytes.capacity() == 0) {
+      batch_.bytes = shared_.writers->take_buffer();
+      batch_.bytes.reserve(BATCH_BYTES);
+    }
+    return batch_.bytes;
+  }
+
+  void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
+    const EntryHeader& h = shared_.entries[index].header;
+    if (stopped(stream_problem)) return;
+    MemberOutput out;
+    std::string refusal;  // a whole sentence: the member cannot be written here
+    bool wanted = wanted_by(shared_.job, h, index);
+    if (shared_.job.control && wanted) shared_.job.control->working_on(&h.name);
+    size_t held_from = 0;  // where the member starts in the batch, when it is held
+    if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
+      if (shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES)) {
+        out.memory = &batch_room(h.size);
+        held_from = out.memory->size();
+      } else {
+        open_output(shared_, index, out, refusal);
+      }
+    }
+    uint32_t crc = crc32(0, nullptr, 0);
+    int64_t produced = 0;
+    bool stream_ok = decode_member(h, input, last, out, crc, produced, stream_problem);
+    std::string problem;  // about the member's data
+    if (!stream_ok) problem = stream_problem;
+    else if (produced != h.size) problem = "data size differs from the recorded size";
+    else if (crc != h.crc) problem = "CRC-32 mismatch, data is damaged";
+    if (!wanted) return;
+    if (out.memory) {
+      if (!problem.empty()) {
+        out.memory->resize(held_from);
+      } else {
+        batch_.members.push_back(HeldBatch::Member{index, out.memory->size() - held_from});
+        if (batch_.members.size() >= BATCH_MEMBERS || batch_.bytes.size() >= BATCH_BYTES) flush_held();
+        return;
+      }
+    }
+    end_output(state_, index, out, refusal, problem);
+  }
+
+  // A cancel is seen between blocks: the member at hand ends as a damaged one would, removed.
+  bool stopped(std::string& problem) {
+    if (!cancelled(shared_.job.control)) return false;
+    problem = CANCELLED_PROBLEM;
+    return true;
+  }
+
+  void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
+    add_progress(shared_.job.control, static_cast<int64_t>(size));
+    if (shared_.job.on_data && size > 0) shared_.job.on_data(data, size);
+    crc = crc32_z(crc, data, size);
+    produced += static_cast<int64_t>(size);
+    if (out.active && !out.failed && !out.file.write(data, size)) out.failed = true;
+    if (out.memory) out.memory->insert(out.memory->end(), data, data + size);
+  }
+
+  // Produces exactly h.size bytes from the block's stream; the last member must end it, and
+  // nothing may follow the end. Inside a solid block the next member's bytes follow; after the
+  // last member one byte of room past its size catches data longer than recorded.
+  bool decode_member(const EntryHeader& h, BlockInput& input, bool last, MemberOutput& out, uint32_t& crc,
+                     int64_t& produced, std::string& problem) {
+    for (;;) {
+      uint64_t want = static_cast<uint64_t>(h.size - produced);
+      if (want == 0 && !last) return true;
+      if (stopped(problem)) return false;
+      if (in_size_ == 0 && !input_done_) {
+        if (!input.next(in_, in_size_)) {
+          problem = "cannot read the archive";
+          return false;
+        }
+        input_done_ = in_size_ == 0;
+      }
+      if (codec_->ended(in_size_, input_done_)) return ended_whole(want, last, problem);
+      size_t room = static_cast<size_t>(std::min<uint64_t>(out_.size(), last ? want + 1 : want));
+      const uint8_t* data = nullptr;
+      size_t got = 0;
+      if (!codec_->decode(in_, in_size_, input_done_, out_.data(), room, data, got, problem)) return false;
+      if (got > want) {
+        problem = "data is longer than the recorded size";
+        return false;
+      }
+      deliver(out, data, got, crc, produced);
+    }
+  }
+
+  // The stream has ended: the member must be whole, and after the last one no input may be left.
+  bool ended_whole(uint64_t want, bool last, std::string& problem) const {
+    if (want > 0) {
+      problem = "data is shorter than the recorded size";
+      return false;
+    }
+    if (last && in_size_ > 0) {
+      problem = "data is longer than the recorded size";
+      return false;
+    }
+    return true;
+  }
+
+  Shared& shared_;
+  WorkerState& state_;
+  std::vector<uint8_t> out_;
+  std::vector<std::pair<uint8_t, std::unique_ptr<Decoder>>> codecs_;
+  Decoder* codec_ = nullptr;  // the current block's
+  const uint8_t* in_ = nullptr;  // compressed bytes not yet taken by the codec
+  size_t in_size_ = 0;
+  bool input_done_ = false;
+  HeldBatch batch_;  // decoded members not yet handed to the writers
+};
+
+}  // namespace
+
+void decode_worker(void* context, int index) {
+  Shared& shared = *static_cast<Shared*>(context);
+  WorkerState state{shared, shared.results[static_cast<size_t>(index)]};
+  File archive;
+  if (!archive.open_read(shared.job.archive_path)) {
+    state.fail("cannot open " + shared.job.archive_path);
+    return;
+  }
+  size_t first = shared.starts[static_cast<size_t>(index)];
+  size_t end = shared.starts[static_cast<size_t>(index) + 1];
+  if (first == end) return;
+  const Block& last = shared.blocks[end - 1];
+  const Entry& tail = shared.entries[last.first + last.count - 1];
+  int64_t limit = tail.data_offset + static_cast<int64_t>(tail.header.compressed_size);
+  int64_t span = limit - shared.entries[shared.blocks[first].first].offset;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(span, 1, IN_CHUNK)));
+  ArchiveWindow window(archive, buffer, limit);
+  int64_t largest = 0;
+  for (size_t b = first; b < end; ++b)
+    for (size_t i = shared.blocks[b].first; i < shared.blocks[b].first + shared.blocks[b].count; ++i)
+      largest = std::max(largest, shared.entries[i].header.size);
+  BlockDecoder decoder(state, static_cast<size_t>(std::min<int64_t>(largest + 1, OUT_CHUNK)));
+  for (size_t b = first; b < end; ++b) {
+    decoder.run(shared.blocks[b], window);
+    shared.block_done(shared.blocks[b]);
+  }
+}
+
+}  // namespace extraction
