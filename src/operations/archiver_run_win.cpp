@@ -141,12 +141,13 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
     std::unique_ptr<Display> display(own_window ? nullptr : new Display(view));
     // Both output pipes are emptied while the archiver runs so it can never block on a full pipe.
     while (program_running(program)) {
-      read_program_output(program);  // nobody reads it; a full pipe would stop the archiver
+      result.output += read_program_output(program);  // a full pipe would stop the archiver
+      if (result.output.size() > 65536) result.output.erase(0, result.output.size() - 16384);
       errors += read_program_errors(program);
       if (errors.size() > 65536) errors.erase(0, errors.size() - 16384);
       channel.read(progress);
       if (!display && GetTickCount() - start >= BUSY_WINDOW_AFTER_MS) {
-        active = open_busy_window("extracting");
+        active = open_busy_window(view.busy_what);
         display.reset(new Display(active));
       }
       if (display) display->show(progress);
@@ -165,6 +166,7 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
     window_disable(0, 0);
   }
   errors += read_program_errors(program);
+  result.output += read_program_output(program);
   result.exit_code = static_cast<int>(program_exit_code(program));
   close_program(program);
   SetCursor(previous_cursor);
