@@ -24,9 +24,9 @@ struct PlacedGadget {
 };
 struct RunView {
   int window = -1;
-  std::string busy_what = "extracting";  // window -1: what the busy window says the run does
   int stop_gadget = -1;
   PlacedGadget bar, status;
+  std::string busy_what = "extracting";  // window -1: what the busy window says the run does
 };
 
 // Creates the run's bar (moving without a position at first) and its status line in the view's

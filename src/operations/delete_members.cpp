@@ -9,9 +9,10 @@ std::string counted(int n, const char* one, const char* many) { return str(n) + 
 }  // namespace
 
 std::string delete_question_text(const std::string& archive_path, int members, int folders) {
-  std::string what = counted(members, "member", "members");
-  if (folders > 0) what += " in " + counted(folders, "folder", "folders") + " (with everything below them)";
-  return "Remove " + what + " from " + archive_path + "? This cannot be undone.";
+  if (folders == 0)
+    return "Remove " + counted(members, "member", "members") + " from " + archive_path + "? This cannot be undone.";
+  return "Remove " + counted(members, "member", "members") + " and " + counted(folders, "folder", "folders") +
+         " from " + archive_path + " (a folder goes with everything below it)? This cannot be undone.";
 }
 
 std::vector<std::string> member_paths(const SelectionTable& selection, const std::string& temp_root) {

@@ -6,7 +6,7 @@
 
 #include "operations/operation_state.h"
 
-// "Remove 3 members and 1 folder from C:\a.vnr? This cannot be undone."
+// "Remove 3 members from C:\a.vnr? This cannot be undone.", folders counted besides members.
 std::string delete_question_text(const std::string& archive_path, int members, int folders);
 // The members' paths in the archive ("docs\a.txt") from their mirror paths under temp_root;
 // a path outside temp_root is left out.

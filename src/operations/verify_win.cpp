@@ -37,17 +37,22 @@ void verify_archives(const std::string& program_folder, const std::vector<std::s
                 NOTE_WARNING);
     return;
   }
-  std::string text;
+  constexpr size_t SHOWN = 20;  // lines in the box; the rest are counted
+  std::vector<std::string> lines;
   bool all_intact = true;
-  for (size_t i = 0; i < archives.size(); ++i) {
+  size_t i = 0;
+  for (; i < archives.size(); ++i) {
     float seconds = 0;
     VerifyFindings f = test_archive(program_folder, archives[i], seconds);
     all_intact = all_intact && f.intact;
-    text += (text.empty() ? "" : "\n") + verify_line(archives[i], f);
-    if (f.cancelled) {
-      if (i + 1 < archives.size()) text += "\nthe other " + std::to_string(archives.size() - i - 1) + " not verified";
-      break;
-    }
+    // Damaged archives come first so the box never hides one behind the count.
+    if (f.intact) lines.push_back(verify_line(archives[i], f));
+    else lines.insert(lines.begin(), verify_line(archives[i], f));
+    if (f.cancelled) break;
   }
+  std::string text;
+  for (size_t k = 0; k < lines.size() && k < SHOWN; ++k) text += (k ? "\n" : "") + lines[k];
+  if (lines.size() > SHOWN) text += "\nand " + std::to_string(lines.size() - SHOWN) + " more";
+  if (i + 1 < archives.size()) text += "\nthe other " + std::to_string(archives.size() - i - 1) + " were not verified";
   message_box(TITLE, text, all_intact ? NOTE_INFORMATION : NOTE_WARNING);
 }
