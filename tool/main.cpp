@@ -135,8 +135,9 @@ int remove(const Options& o) {
   watched.channel.stop();
   progress.clear();
   if (result.run.ok)
-    std::printf("vantor: %s: %lld members removed, %lld remain\n", printable(job.archive_path).c_str(),
-                static_cast<long long>(result.removed), static_cast<long long>(result.run.members));
+    std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
+                static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",
+                static_cast<long long>(result.run.members), result.run.members == 1 ? "s" : "");
   return report(result.run);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 
+#include "archive/index_walk.h"
 #include "engine.h"
 #include "remove.h"
 #include "tool_test_support.h"
@@ -56,10 +57,14 @@ std::map<std::string, EntryHeader> headers_of(const std::string& archive) {
   return out;
 }
 
-// The archive holds exactly `expected`, tests clean and extracts byte for byte.
+// The archive holds exactly `expected`, tests clean and extracts byte for byte, and the front
+// end's walk reaches its end through every entry.
 void expect_holds(const std::string& archive, const Contents& expected) {
   std::map<std::string, EntryHeader> headers = headers_of(archive);
   ASSERT_EQ(headers.size(), expected.size());
+  IndexWalkResult walk = index_walk_file(archive, {});
+  EXPECT_TRUE(walk.sound());
+  EXPECT_EQ(walk.entries, static_cast<int64_t>(expected.size()));
   ScratchFolder out;
   ToolRun test = run_tool("t '" + archive + "'");
   EXPECT_EQ(test.exit_code, 0) << test.err;
@@ -138,8 +143,7 @@ TEST(ToolDelete, RemovesMembersAndFoldersFromEveryKindOfArchive) {
     run = run_tool("d x '" + list + "'");
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(read_file(archive).size(), 0u);
-    EXPECT_EQ(run_tool("l '" + archive + "'").exit_code, 0);
-    EXPECT_EQ(run_tool("t '" + archive + "'").exit_code, 0);
+    expect_holds(archive, {});
   }
 }
 
@@ -158,6 +162,32 @@ TEST(ToolDelete, SelfExtractingArchiveKeepsItsProgram) {
   expect_holds(archive, contents);
   ASSERT_EQ(run_tool("d '" + archive + "' docs a.txt empty.txt z.txt").exit_code, 0);
   EXPECT_EQ(read_file(archive), program);
+  expect_holds(archive, {});
+}
+
+TEST(ToolDelete, OldCodePageNamesKeepTheirBytesInAStreamCompressedAgain) {
+  ScratchFolder dir;
+  std::string archive = dir / "old.vnr";
+  std::string one = sample_text(40000, 7), two = sample_text(30000, 8), three = sample_text(20000, 9);
+  write_file(archive, solid_entries({{"caf\xe9.txt", one}, {"b.txt", two}, {"r\xe9sum\xe9.txt", three}}));
+  ASSERT_EQ(run_tool("d '" + archive + "' b.txt").exit_code, 0);
+  std::string bytes = read_file(archive);
+  EXPECT_NE(bytes.find("caf\xe9.txt"), std::string::npos);
+  EXPECT_NE(bytes.find("r\xe9sum\xe9.txt"), std::string::npos);
+  std::vector<StoredEntry> entries;
+  std::string problem;
+  ASSERT_TRUE(read_index(archive, 0, entries, problem)) << problem;
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].header.flags, 0);
+  EXPECT_EQ(entries[1].header.flags, ENTRY_FLAG_SOLID_NEXT);
+  auto members = member_contents(archive);
+  ASSERT_EQ(members.size(), 2u);
+  EXPECT_EQ(members[0].second, one);
+  EXPECT_EQ(members[1].second, three);
+  // Named as the listing shows it, in UTF-8.
+  ToolRun run = run_tool("d '" + archive + "' 'caf\xc3\xa9.txt'");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(member_contents(archive).size(), 1u);
 }
 
 TEST(ToolDelete, RefusalsLeaveTheArchiveAsItWas) {
@@ -206,14 +236,17 @@ TEST(ToolDelete, CancelMidRunLeavesNothingBehind) {
   job.paths = {"f0.txt"};
   job.deflate = deflate_settings(1, false, 7);
   job.control = &control;
-  int64_t calls = 0;
+  int64_t calls = 0, last_done = 0, last_total = 0;
   job.progress = [&](int64_t done, int64_t total) {
     EXPECT_LE(done, total);
+    last_done = done;
+    last_total = total;
     if (++calls == 3) control.cancel = true;
   };
   RemoveResult result = remove_members(job);
   EXPECT_TRUE(result.run.cancelled);
   EXPECT_GE(calls, 3);
+  EXPECT_LT(last_done, last_total / 2);  // stopped soon, not at the end
   EXPECT_EQ(read_file(archive), original);
   EXPECT_EQ(names_in(dir.path), "arc.vnt src ");
 }
