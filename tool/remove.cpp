@@ -121,14 +121,16 @@ bool write_without(const RemoveJob& job, const Plan& plan, RemoveResult& result)
                    job.deflate, job.zstd, job.control, job.progress};
   std::string problem;
   bool cancelled_run = false;
-  if (!copy_stub(job, plan.index_start, out)) return fail(result, "cannot copy the self-extracting program");
+  std::string refused = "cannot remove from " + job.archive_path + ", left as it was: ";
+  if (!copy_stub(job, plan.index_start, out))
+    return fail(result, refused + "cannot copy its program: " + last_error_text());
   if (!write_kept_entries(kept, out, problem, cancelled_run)) {
     result.run.cancelled = cancelled_run;
     result.run.ok = false;
-    if (!cancelled_run) fail(result, "cannot remove from " + job.archive_path + ", left as it was: " + problem);
+    if (!cancelled_run) fail(result, refused + problem);
     return false;
   }
-  if (!out.finish()) return fail(result, "cannot write the archive");
+  if (!out.finish()) return fail(result, refused + write_problem());
   result.run.bytes_out = out.written();
   // The archive replaced keeps its Mark of the Web, as one added to does.
   std::string zone_mark = read_zone_mark(job.archive_path);

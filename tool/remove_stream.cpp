@@ -42,7 +42,7 @@ class Copier {
         size_t n = static_cast<size_t>(std::min<int64_t>(left, COPY_CHUNK));
         buffer.resize(n);
         if (!old_.read_at(at, buffer.data(), n) || !out_.write(buffer.data(), n)) {
-          problem = "cannot copy the members that stay";
+          problem = "cannot copy the members that stay: " + last_error_text();
           return false;
         }
         at += static_cast<int64_t>(n);
@@ -72,9 +72,9 @@ class StreamEncoder {
     if (ready_) deflateEnd(&z_);
   }
   bool begin(int64_t expected, std::string& problem) {
-    if (zstd_) return zstd_->ready() ? zstd_->begin(expected, problem) : (problem = "out of memory for the compressor", false);
-    if (!ready_) problem = "out of memory for the compressor";
-    return ready_;
+    if (zstd_ ? zstd_->ready() : ready_) return !zstd_ || zstd_->begin(expected, problem);
+    problem = "out of memory for the compressor";
+    return false;
   }
   bool feed(const uint8_t* data, size_t size, bool end, const EmitBytes& emit, std::string& problem) {
     if (zstd_) return zstd_->feed(data, size, end, emit, problem);
@@ -152,7 +152,7 @@ class Reencoder {
     header_.compressed_size = static_cast<uint64_t>(stream_bytes_ - member_from_);
     header_.entry_length = header_size(header_.name.size(), header_.folder.size()) +
                            static_cast<int64_t>(header_.compressed_size);
-    if (!out_.patch(header_position_, encode_header(header_))) problem = "cannot write the archive";
+    if (!out_.patch(header_position_, encode_header(header_))) problem = write_problem();
     in_member_ = false;
     if (last) {
       encoder_.reset();
@@ -187,7 +187,7 @@ class Reencoder {
     in_member_ = true;
     std::vector<uint8_t> placeholder = encode_header(header_);
     if (out_.write(placeholder.data(), placeholder.size())) return true;
-    problem = "cannot write the archive";
+    problem = write_problem();
     return false;
   }
 
@@ -204,11 +204,15 @@ class Reencoder {
   }
 
   void feed(const uint8_t* bytes, size_t size, bool end) {
+    bool written = true;
     bool fed = encoder_->feed(bytes, size, end, [&](const uint8_t* p, size_t n) {
       stream_bytes_ += static_cast<int64_t>(n);
-      return !cancelled(figures_.control) && out_.write(p, n);
+      written = !cancelled(figures_.control) && out_.write(p, n);
+      return written;
     }, problem);
-    if (!fed) problem = cancelled(figures_.control) ? CANCELLED_PROBLEM : "cannot write the archive";
+    if (cancelled(figures_.control)) problem = CANCELLED_PROBLEM;
+    else if (!written) problem = write_problem();
+    else if (!fed && problem.empty()) problem = "compression failed";
   }
 
   const KeptEntries& kept_;
@@ -289,7 +293,7 @@ bool write_kept_entries(const KeptEntries& kept, ArchiveOutput& out, std::string
   bool ok = re.idle() || decode_streams(re, kept, problem);
   ok = ok && copier.copy_until(INT64_MAX, problem);
   was_cancelled = cancelled(kept.control);
-  if (!ok && !was_cancelled && problem.empty()) problem = "cannot write the archive";
+  if (!ok && !was_cancelled && problem.empty()) problem = write_problem();
   return ok && !was_cancelled;
 }
 

@@ -26,6 +26,9 @@ class ArchiveOutput {
   int64_t flushed_ = 0;
 };
 
+// Why the new archive could not be written (a full disk, most often).
+inline std::string write_problem() { return "cannot write the new archive: " + last_error_text(); }
+
 // A run of entries sharing one stream (a plain member is a run of one).
 struct StreamSpan {
   size_t first = 0;

@@ -193,7 +193,9 @@ TEST(ToolDelete, OldCodePageNamesKeepTheirBytesInAStreamCompressedAgain) {
 TEST(ToolDelete, RefusalsLeaveTheArchiveAsItWas) {
   ScratchFolder dir;
   std::string archive = dir / "arc.vnt";
-  make_archive(dir, archive, sample_contents(), Kind::SOLID_ZSTD);
+  Contents contents = sample_contents();
+  contents["n.bin"] = noise(300000);
+  make_archive(dir, archive, contents, Kind::SOLID_ZSTD);
   std::string original = read_file(archive);
 
   // Paths that name nothing, a part of a name among them: the first few, then a count.
@@ -205,6 +207,12 @@ TEST(ToolDelete, RefusalsLeaveTheArchiveAsItWas) {
   EXPECT_EQ(read_file(archive), original);
   EXPECT_EQ(run_tool("d '" + archive + "'").exit_code, 2);
   EXPECT_EQ(run_tool("d '" + archive + "' ''").exit_code, 2);
+
+  // A full disk: writes past 32 KB fail (and the signal that would end the run is ignored).
+  run = run_tool("d '" + archive + "' a.txt", "trap '' XFSZ; ulimit -f 64; ");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("left as it was: cannot write the new archive"), std::string::npos) << run.err;
+  EXPECT_EQ(read_file(archive), original);
 
   // A broken index, then damaged data in the stream that must be compressed again.
   std::string broken = original.substr(0, original.size() - 10);
