@@ -143,12 +143,12 @@ bool write_without(const RemoveJob& job, const Plan& plan, RemoveResult& result)
 
 RemoveResult remove_members(const RemoveJob& job) {
   RemoveResult result;
+  Plan plan;  // holds the member names the live figures point to: it outlives `forget`
   ForgetMemberOnExit forget{job.control};
   // Held until the new archive is in place: a run adding to it meanwhile would lose its members.
   ArchiveLock lock;
   if (!take_lock(job, lock, result)) return result;
   remove_stale_temporaries(job.archive_path);
-  Plan plan;
   if (!make_plan(job, plan, result)) return result;
   RemoveJob settings = job;
   int threads = resolve_thread_count(job.threads);

@@ -224,7 +224,7 @@ class Reencoder {
   std::vector<char> decoded_;  // per entry: read back for the new stream
   std::vector<Place> order_;  // every entry of the streams compressed again, in index order
   size_t cursor_ = 0;
-  size_t kept_done_ = 0;      // kept members of the current stream begun so far
+  size_t kept_done_ = 0;      // kept members of the current stream written whole
   std::unique_ptr<StreamEncoder> encoder_;
   EntryHeader header_;
   int64_t header_position_ = 0;
