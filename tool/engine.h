@@ -61,7 +61,7 @@ struct ReadJob {
   std::function<bool(const EntryHeader&)> select;
   // EXTRACT: when set, the member at this place in the index is written under the name it gives,
   // directly in the destination, instead of under its own path (a repack names its files itself);
-  // members it gives no name are not read.
+  // members it gives no name are not read. TEST: it only chooses the members read, by place.
   std::function<std::string(size_t entry)> file_name;
   // Runs on the decoding thread after each member (tests change the destination in between).
   std::function<void(const EntryHeader&)> after_member;

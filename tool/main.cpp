@@ -2,6 +2,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -12,6 +13,7 @@
 #include "list_file.h"
 #include "options.h"
 #include "progress.h"
+#include "remove.h"
 #include "run_channel.h"
 #include "sfx_image.h"
 
@@ -63,27 +65,32 @@ bool read_whole_file(const std::string& path, std::vector<uint8_t>& bytes) {
   return length == 0 || file.read_at(0, bytes.data(), bytes.size());
 }
 
+// The archive and paths of the command line, or of its list file. 0, or the exit code.
+int archive_and_paths(const Options& o, std::string& archive, std::vector<std::string>& paths) {
+  archive = o.archive;
+  paths = o.sources;
+  if (o.list_file.empty()) return 0;
+  std::vector<uint8_t> bytes;
+  ListFile list;
+  std::string problem;
+  if (!read_whole_file(o.list_file, bytes)) {
+    std::fprintf(stderr, "vantor: cannot read the list file %s\n", printable(o.list_file).c_str());
+    return 1;
+  }
+  // A list that is refused leaves everything, an existing archive included, as it was.
+  if (!parse_list_file(bytes, list, problem)) {
+    std::fprintf(stderr, "vantor: refused the list file %s: %s\n", printable(o.list_file).c_str(),
+                 printable(problem).c_str());
+    return 2;
+  }
+  archive = list.archive_path;
+  paths = list.paths;
+  return 0;
+}
+
 int add(const Options& o) {
   CompressJob job;
-  job.archive_path = o.archive;
-  job.sources = o.sources;
-  if (!o.list_file.empty()) {
-    std::vector<uint8_t> bytes;
-    ListFile list;
-    std::string problem;
-    if (!read_whole_file(o.list_file, bytes)) {
-      std::fprintf(stderr, "vantor: cannot read the list file %s\n", printable(o.list_file).c_str());
-      return 1;
-    }
-    // A list that is refused leaves everything, an existing archive included, as it was.
-    if (!parse_list_file(bytes, list, problem)) {
-      std::fprintf(stderr, "vantor: refused the list file %s: %s\n", printable(o.list_file).c_str(),
-                   printable(problem).c_str());
-      return 2;
-    }
-    job.archive_path = list.archive_path;
-    job.sources = list.paths;
-  }
+  if (int code = archive_and_paths(o, job.archive_path, job.sources)) return code;
   if (o.self_extracting) {
     job.archive_path = self_extracting_path(job.archive_path);
     job.stub = SFX_STUB_IMAGE;
@@ -110,6 +117,28 @@ int add(const Options& o) {
                 static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
                 static_cast<long long>(result.bytes_out));
   return report(result);
+}
+
+int remove(const Options& o) {
+  RemoveJob job;
+  if (int code = archive_and_paths(o, job.archive_path, job.paths)) return code;
+  // A stream compressed again keeps its method: -m0 does not make it stored.
+  int method = std::max(o.method, 1);
+  job.deflate = deflate_settings(method, o.ultra, 7);
+  job.zstd = zstd_settings(method, o.ultra, o.window_position, true);
+  job.threads = o.threads;
+  ProgressLine progress;
+  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+  Watched watched;
+  job.control = &watched.control;
+  RemoveResult result = remove_members(job);
+  watched.channel.stop();
+  progress.clear();
+  if (result.run.ok)
+    std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
+                static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",
+                static_cast<long long>(result.run.members), result.run.members == 1 ? "s" : "");
+  return report(result.run);
 }
 
 int read(const Options& o, ReadMode mode) {
@@ -156,6 +185,7 @@ int main(int argc, char** argv) {
   }
   switch (options.command) {
     case Command::ADD: return add(options);
+    case Command::REMOVE: return remove(options);
     case Command::EXTRACT: return read(options, ReadMode::EXTRACT);
     case Command::LIST: return read(options, ReadMode::LIST);
     default: return read(options, ReadMode::TEST);

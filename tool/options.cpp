@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 std::vector<std::string> split_parameters(const std::string& text) {
@@ -70,7 +71,7 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
 
 bool take_positionals(const std::vector<std::string>& pos, Options& o, std::string& problem) {
   // An empty quoted argument names no file: refused here rather than looked for.
-  bool list_form = o.command == Command::ADD && pos.size() == 2 && pos[0] == "x";
+  bool list_form = (o.command == Command::ADD || o.command == Command::REMOVE) && pos.size() == 2 && pos[0] == "x";
   const std::string* named = list_form ? &pos[1] : pos.empty() ? nullptr : &pos[0];
   if (named && named->empty()) {
     problem = "an empty file name";
@@ -88,6 +89,21 @@ bool take_positionals(const std::vector<std::string>& pos, Options& o, std::stri
         return true;
       }
       problem = "a needs \"x <list file>\" or an archive and the files to add";
+      return false;
+    case Command::REMOVE:
+      if (list_form) {
+        o.list_file = pos[1];
+        return true;
+      }
+      if (pos.size() >= 2) {
+        o.archive = pos[0];
+        o.sources.assign(pos.begin() + 1, pos.end());
+        // An empty member path would name nothing.
+        if (std::find(o.sources.begin(), o.sources.end(), std::string()) == o.sources.end()) return true;
+        problem = "an empty member path";
+        return false;
+      }
+      problem = "d needs \"x <list file>\" or an archive and the members or folders to remove";
       return false;
     case Command::EXTRACT:
       if (pos.size() == 1 || pos.size() == 2) {
@@ -118,8 +134,9 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
       else if (arg == "x") o.command = Command::EXTRACT;
       else if (arg == "l") o.command = Command::LIST;
       else if (arg == "t") o.command = Command::TEST;
+      else if (arg == "d") o.command = Command::REMOVE;
       else {
-        problem = "unknown command \"" + arg + "\" (expected a, x, l or t)";
+        problem = "unknown command \"" + arg + "\" (expected a, d, x, l or t)";
         return false;
       }
       continue;
@@ -152,6 +169,8 @@ static const char* const USAGE =
       "usage:\n"
       "  vantor a [switches] x <list file>          add the files named in a list file\n"
       "  vantor a [switches] <archive> <path>...    add files and folders (folders whole)\n"
+      "  vantor d [switches] <archive> <path>...    remove members, and folders with all below\n"
+      "  vantor d [switches] x <list file>          remove the members named in a list file\n"
       "  vantor x [-e] [-t<n>] <archive> [<folder>] extract into a folder (default: here)\n"
       "  vantor l <archive>                         list the members and their methods\n"
       "  vantor t <archive>                         test every member's CRC-32\n"
@@ -184,6 +203,14 @@ static const char* const USAGE =
       "(a file replaces the member with the same path); kept members are copied, not\n"
       "recompressed. An archive that cannot be read is left alone and the run refused.\n"
       "Only regular files are read: devices, FIFOs and sockets are refused.\n"
+      "\n"
+      "d removes: a path is a member's stored folder and name ('/' or '\\' between them), or\n"
+      "a folder, which takes every member below it; matching is exact, letter case included.\n"
+      "When any path names nothing, d says which and changes nothing. Other members are\n"
+      "copied as they are; a solid stream that loses a member is compressed again with its\n"
+      "own method and -m, -mx, -k and -t (defaults as a -s). A self-extracting archive keeps\n"
+      "its program; removing every member leaves an empty archive. A list file names the\n"
+      "archive and the member paths.\n"
       "\n"
       "When the machine stops: a new archive is flushed to the disk before it is renamed\n"
       "over the old one and the rename is flushed too, so whatever stops the run or the\n"

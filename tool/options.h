@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { NONE, ADD, EXTRACT, LIST, TEST };
+enum class Command { NONE, ADD, EXTRACT, LIST, TEST, REMOVE };
 
 struct Options {
   Command command = Command::NONE;
@@ -16,10 +16,10 @@ struct Options {
   int window_position = 7;       // -k<n>, zstd window 2^(n+21) bytes
   int buffer_mb = 16;            // -b<n>
   int threads = 1;               // -t<n>, 0 = one per processor
-  std::string list_file;         // a ... x <list file>
+  std::string list_file;         // a or d ... x <list file>
   std::string archive;
   std::string destination;
-  std::vector<std::string> sources;  // a <archive> <file or folder>...
+  std::vector<std::string> sources;  // a <archive> <file or folder>..., d <archive> <member>...
 };
 
 // Splits a parameter string the way the front end builds it: blanks separate arguments,

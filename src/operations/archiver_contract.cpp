@@ -47,6 +47,10 @@ std::string extract_all_parameters(int task_count, const std::string& archive,
   return " x  -t" + n(task_count) + " " + DQ + archive + DQ + " " + DQ + launch_root;
 }
 
+std::string verify_parameters(const std::string& archive) { return " t " + std::string(1, DQ) + archive; }
+
+std::string delete_parameters(const std::string& list_file) { return " d x " + std::string(1, DQ) + list_file; }
+
 std::string list_file_bytes(const std::string& archive_path,
                             const std::vector<std::string>& selection_list, int selection_count) {
   int count = selection_count < 0 ? 0 : selection_count;

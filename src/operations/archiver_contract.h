@@ -26,6 +26,12 @@ std::string extract_member_parameters(int task_count, const std::string& archive
 std::string extract_all_parameters(int task_count, const std::string& archive,
                                    const std::string& launch_root);
 
+// " t " dq A: test every member of the archive.
+std::string verify_parameters(const std::string& archive);
+// " d x " dq L: remove from an archive the members named in the list file L (written by
+// list_file_bytes with the archive and the members' paths in it).
+std::string delete_parameters(const std::string& list_file);
+
 // The bytes of "master.lis": n and n (64-bit), the archive path with a 32-bit length, n (32-bit),
 // then slots 1..n of the selection, each with a 32-bit length. All little-endian. A count beyond
 // the slots present is cut to them, so the counts always describe the records written.

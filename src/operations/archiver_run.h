@@ -12,6 +12,7 @@ struct ArchiverResult {
   int exit_code = -1;
   std::string reason;  // the archiver's last words on standard error, when it failed
   std::vector<std::string> problems;  // every complaint it made, one per line
+  std::string output;  // its standard output (the last 64 KB): the summary of a test run
   bool ok() const { return started && exit_code == 0; }
 };
 
@@ -25,6 +26,7 @@ struct RunView {
   int window = -1;
   int stop_gadget = -1;
   PlacedGadget bar, status;
+  std::string busy_what = "extracting";  // window -1: what the busy window says the run does
 };
 
 // Creates the run's bar (moving without a position at first) and its status line in the view's

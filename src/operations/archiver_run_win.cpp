@@ -106,20 +106,21 @@ class Display {
 // Follows the run until the archiver ends; true when the user asked to stop it. Both output
 // pipes are emptied while it runs so it can never block on a full pipe. Without a window of its
 // own, `active` becomes the busy window's view once that opens.
-bool follow_run(ProgramId program, Channel& channel, bool own_window, RunView& active, std::string& errors,
-                std::vector<HeldEvent>& held) {
+bool follow_run(ProgramId program, Channel& channel, bool own_window, RunView& active, ArchiverResult& result,
+                std::string& errors, std::vector<HeldEvent>& held) {
   HANDLE process = reinterpret_cast<HANDLE>(program_wait_handle(program));
   DWORD start = GetTickCount();
   RunProgress progress;
   bool cancel_asked = false;
   std::unique_ptr<Display> display(own_window ? nullptr : new Display(active));
   while (program_running(program)) {
-    read_program_output(program);  // nobody reads it; a full pipe would stop the archiver
+    result.output += read_program_output(program);  // a full pipe would stop the archiver
+    if (result.output.size() > 65536) result.output.erase(0, result.output.size() - 16384);
     errors += read_program_errors(program);
     if (errors.size() > 65536) errors.erase(0, errors.size() - 16384);
     channel.read(progress);
     if (!display && GetTickCount() - start >= BUSY_WINDOW_AFTER_MS) {
-      active = open_busy_window("extracting");
+      active = open_busy_window(active.busy_what);
       display.reset(new Display(active));
     }
     if (display) display->show(progress);
@@ -165,12 +166,13 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
   RunView active = view;
   std::string errors;
   std::vector<HeldEvent> held;
-  bool cancel_asked = follow_run(program, channel, own_window, active, errors, held);
+  bool cancel_asked = follow_run(program, channel, own_window, active, result, errors, held);
   if (own_window) {
     if (active.window >= 0) close_busy_window();
     window_disable(0, 0);
   }
   errors += read_program_errors(program);
+  result.output += read_program_output(program);
   result.exit_code = static_cast<int>(program_exit_code(program));
   close_program(program);
   SetCursor(previous_cursor);

@@ -8,6 +8,9 @@ const Note NOTE_NO_ARCHIVE = {"Note:", "Please select and open existing archive 
 const Note NOTE_NOTHING_TO_EXTRACT = {"Note:", "Please select file or folder ", NOTE_WARNING};
 const Note NOTE_LEAVE_ARCHIVE_TO_ADD = {"Info:", "Please, add file or folder require exit from the archive",
                                         NOTE_WARNING};
+const Note NOTE_DELETE_NEEDS_ARCHIVE = {
+    "Note:", "Please open an archive first: Delete removes the chosen files and folders from the archive on view.",
+    NOTE_WARNING};
 const Note NOTE_ABOUT = {"INFO", "Win Vantor Version 1.1.3 - archive manager for Windows", NOTE_INFORMATION};
 
 namespace {
@@ -25,7 +28,8 @@ Action disk_loop_action(int event_code, int number, int type) {
       case MENU_SELECT_ALL: return Action::SELECT_ALL;
       case MENU_EXIT: return Action::QUIT;
       case MENU_CONTENTS: return Action::OPEN_HELP;
-      default: return Action::NONE;  // "Delete" and the "-----" items
+      case MENU_DELETE: return Action::DELETE_MEMBERS;
+      default: return Action::NONE;  // the "-----" items
     }
   }
   if (event_code != EVENT_GADGET) return Action::NONE;
@@ -37,7 +41,9 @@ Action disk_loop_action(int event_code, int number, int type) {
     case LOCATION_COMBO: return location_choice(type) ? Action::LOCATION_CHOSEN : Action::NONE;
     case PARENT_BUTTON: return Action::PARENT_FOLDER;
     case SELECT_ALL_BUTTON: return Action::SELECT_ALL;
-    default: return Action::NONE;  // Verify, Delete and Find
+    case VERIFY_BUTTON: return Action::VERIFY;
+    case DELETE_BUTTON: return Action::DELETE_MEMBERS;
+    default: return Action::NONE;
   }
 }
 
@@ -49,6 +55,7 @@ Action archive_loop_action(int event_code, int number, int type) {
       case MENU_ADD: return Action::ADD_REFUSED;
       case MENU_SELECT_ALL: return Action::SELECT_ALL;
       case MENU_EXIT: return Action::LEAVE_ARCHIVE;
+      case MENU_DELETE: return Action::DELETE_MEMBERS;
       default: return Action::NONE;  // no help while an archive is open
     }
   }
@@ -61,6 +68,8 @@ Action archive_loop_action(int event_code, int number, int type) {
     case LOCATION_COMBO: return location_choice(type) ? Action::LOCATION_CHOSEN : Action::NONE;
     case PARENT_BUTTON: return Action::PARENT_FOLDER;
     case SELECT_ALL_BUTTON: return Action::SELECT_ALL;
+    case VERIFY_BUTTON: return Action::VERIFY;
+    case DELETE_BUTTON: return Action::DELETE_MEMBERS;
     default: return Action::NONE;
   }
 }

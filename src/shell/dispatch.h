@@ -19,6 +19,8 @@ enum class Action {
   LOCATION_CHOSEN,
   PARENT_FOLDER,
   CLOSE_WINDOW,
+  VERIFY,               // test the open archive, or the archives chosen on disk
+  DELETE_MEMBERS,       // remove the chosen members and folders from the open archive
 };
 
 // Gadget and menu numbers of the main window.
@@ -50,3 +52,4 @@ extern const Note NOTE_NO_ARCHIVE;
 extern const Note NOTE_NOTHING_TO_EXTRACT;
 extern const Note NOTE_LEAVE_ARCHIVE_TO_ADD;
 extern const Note NOTE_ABOUT;
+extern const Note NOTE_DELETE_NEEDS_ARCHIVE;

@@ -7,8 +7,10 @@
 #include "archive/open_archive.h"
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
+#include "operations/delete_members.h"
 #include "operations/extraction_window.h"
 #include "operations/member_launch.h"
+#include "operations/verify.h"
 #include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
@@ -20,6 +22,7 @@
 #include "ui/ui.h"
 
 void destroy_list_icon_copy();
+ArchiveSession open_archive_busy(const std::string& path);
 
 namespace {
 
@@ -108,6 +111,64 @@ void extract_from_archive() {
   } else {
     show_note(NOTE_NOTHING_TO_EXTRACT);
   }
+}
+
+// The chosen files as the selection scan found them, and the selection let go.
+std::vector<std::string> take_selection() {
+  selection_scan();
+  std::vector<std::string> chosen(shell.selection.selection_list.begin() + 1,
+                                  shell.selection.selection_list.begin() + 1 + shell.selection.selection_count);
+  release_selection();
+  return chosen;
+}
+
+void verify_on_disk() { verify_archives(shell.operation.program_folder, take_selection()); }
+
+void verify_open_archive() {
+  if (shell.operation.archive_path.empty())
+    show_note(NOTE_NO_ARCHIVE);
+  else
+    verify_archive(shell.operation.program_folder, shell.operation.archive_path);
+}
+
+// Folders among the chosen rows: what the question before a removal counts besides members.
+int chosen_folder_count() {
+  int folders = 0, count = gadget_count_items(FILE_LIST);
+  for (int i = 1; i < count; ++i) {
+    int state = gadget_get_item_state(FILE_LIST, i);
+    if (state == ROW_SELECTED_OTHER || (shell.select_all_active == 1 && state == ROW_OTHER)) ++folders;
+  }
+  return folders;
+}
+
+// The archive is opened anew after a removal; the list stays in its folder, or the nearest one
+// above it that still has members.
+void reopen_after_removal() {
+  std::string folder = list_folder();
+  reset_temp_folders();
+  ArchiveSession session = open_archive_busy(shell.operation.archive_path);
+  if (!session.opened) {
+    gadget_set_text(FILE_LIST, shell.operation.temp_root);
+    return;
+  }
+  while (folder.size() > session.mirror_root.size() && GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+    folder = parent_path(folder);
+  if (folder.size() < session.mirror_root.size()) folder = session.mirror_root;
+  gadget_set_text(FILE_LIST, folder);
+  listing_step();
+}
+
+void delete_from_archive() {
+  if (shell.operation.archive_path.empty()) {
+    show_note(NOTE_NO_ARCHIVE);
+    return;
+  }
+  int folders = chosen_folder_count();
+  selection_scan();
+  bool removed = shell.selection.selection_count > 0 && delete_members(operation_context(), folders);
+  if (shell.selection.selection_count == 0) show_note(NOTE_NOTHING_TO_EXTRACT);
+  release_selection();
+  if (removed) reopen_after_removal();
 }
 
 void go_to_parent() { gadget_set_text(FILE_LIST, parent_path(list_folder())); }
@@ -203,6 +264,8 @@ void run_disk_loop() {
       case Action::SHOW_ABOUT: show_note(NOTE_ABOUT); break;
       case Action::LOCATION_CHOSEN: go_to_location(); break;
       case Action::PARENT_FOLDER: go_to_parent(); break;
+      case Action::VERIFY: verify_on_disk(); break;
+      case Action::DELETE_MEMBERS: show_note(NOTE_DELETE_NEEDS_ARCHIVE); break;
       case Action::CLOSE_WINDOW:
         destroy_list_icon_copy();
         shell.quit_requested = 1;
@@ -237,6 +300,8 @@ void run_archive_action(Action action, int type, int& leave_archive) {
       gadget_hide(FILE_LIST, 0);
       break;
     case Action::PARENT_FOLDER: go_to_parent(); break;
+    case Action::VERIFY: verify_open_archive(); break;
+    case Action::DELETE_MEMBERS: delete_from_archive(); break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
   }

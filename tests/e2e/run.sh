@@ -529,6 +529,62 @@ live_orphan() {
     "$(printf '%s\n' $files_before ./orphan.vnr | sort | paste -sd' ')" "$(live_files)"
 }
 
+
+# --- Verify and Delete in an open archive ---------------------------------------------------------
+
+VD=$WORK/vd
+vd_prepare() {
+  rm -rf "$VD" && mkdir -p "$VD/src/docs/sub" || return 1
+  seq 1 3000 >"$VD/src/first.txt"
+  seq 1 2000 >"$VD/src/docs/a.txt"
+  seq 1 1000 >"$VD/src/docs/sub/b.txt"
+  seq 1 500 >"$VD/src/keep.txt"
+  (cd "$VD/src" && "$NATIVE_TOOL" a -r -m2 ../sound.vnr first.txt docs keep.txt) >>"$LOG" 2>&1
+  cp "$VD/sound.vnr" "$VD/damaged.vnr"
+  damage_archive "$VD/damaged.vnr"  # the first member is first.txt
+  rm -rf "$VD/src"
+  check "the archive for Verify and Delete holds 4 members" \
+    eval '[ "$("$NATIVE_TOOL" l "$VD/sound.vnr" | wc -l)" = 4 ]'
+}
+
+verify_sound() {
+  start_program "$VD" 'C:\e2e\vd\sound.vnr'
+  check "the sound archive opens" drv wait-row "$MAIN" 1 keep.txt 20000 || return 1
+  click_control "$MAIN" 4 && check "Verify reports in a box" drv wait "#box:Verify" 30000 || return 1
+  check_match "it finds all 4 members intact" '^All 4 members of .*sound\.vnr are intact' "$(drv box "#box:Verify")"
+  shot verify-sound
+  drv ok "#box:Verify"
+  stop_program
+}
+
+verify_damaged() {
+  start_program "$VD" 'C:\e2e\vd\damaged.vnr'
+  check "the damaged archive opens" drv wait-row "$MAIN" 1 keep.txt 20000 || return 1
+  click_control "$MAIN" 4 && check "Verify reports in a box" drv wait "#box:Verify" 30000 || return 1
+  check_match "the box names the damaged member" '1 damaged member:.*first\.txt' "$(drv box "#box:Verify" | tr '\n' ' ')"
+  shot verify-damaged
+  drv ok "#box:Verify"
+  stop_program
+}
+
+delete_folder_and_member() {
+  start_program "$VD" 'C:\e2e\vd\sound.vnr'
+  check "the archive opens" drv wait-row "$MAIN" 1 keep.txt 20000 || return 1
+  click_row docs && ctrl_click_row first.txt || return 1
+  click_control "$MAIN" 5 && check "Delete asks first" drv wait "#box:Delete" 10000 || return 1
+  check_match "the question counts members and folders" \
+    'Remove 3 members and 1 folder from .*sound\.vnr .*\? This cannot be undone' "$(drv box "#box:Delete")"
+  shot delete-question
+  drv press "#box:Delete" 6  # Yes
+  check "the view is opened anew without them" wait_for 30 eval '[ "$(rows | cut -d"|" -f1 | paste -sd" ")" = ".. keep.txt" ]' ||
+    { say "$(rows)"; return 1; }
+  check_eq "vantor l agrees with the view" "keep.txt" \
+    "$("$NATIVE_TOOL" l "$VD/sound.vnr" | awk '{print $NF}' | paste -sd' ')"
+  check "what is left is intact" "$NATIVE_TOOL" t "$VD/sound.vnr"
+  shot delete-done
+  stop_program
+}
+
 say "# display $DISPLAY, prefix $WINEPREFIX, program $BUILD/WinVantor.exe"
 start_program "$DRIVE_C"
 if check "the main window opens" drv wait "$MAIN" 1000; then
@@ -536,6 +592,8 @@ if check "the main window opens" drv wait "$MAIN" 1000; then
 fi
 stop_program
 session damaged_prepare damaged_extract
+stop_program
+session vd_prepare verify_sound verify_damaged delete_folder_and_member
 stop_program
 session live_prepare live_compress_cancel live_extract_cancel live_orphan
 stop_program

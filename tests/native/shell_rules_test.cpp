@@ -66,7 +66,8 @@ TEST(Dispatch, DiskLoopMenu) {
   EXPECT_EQ(disk_loop_action(EVENT_MENU, 4, -1), Action::SELECT_ALL);
   EXPECT_EQ(disk_loop_action(EVENT_MENU, 8, -1), Action::QUIT);
   EXPECT_EQ(disk_loop_action(EVENT_MENU, 9, -1), Action::OPEN_HELP);
-  for (int inert : {3, 5, 6, 7}) EXPECT_EQ(disk_loop_action(EVENT_MENU, inert, -1), Action::NONE) << inert;
+  EXPECT_EQ(disk_loop_action(EVENT_MENU, 3, -1), Action::DELETE_MEMBERS);
+  for (int inert : {5, 6, 7}) EXPECT_EQ(disk_loop_action(EVENT_MENU, inert, -1), Action::NONE) << inert;
 }
 
 TEST(Dispatch, DiskLoopGadgets) {
@@ -76,7 +77,9 @@ TEST(Dispatch, DiskLoopGadgets) {
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 6, 0), Action::SHOW_ABOUT);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 31, 0), Action::PARENT_FOLDER);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
-  for (int inert : {4, 5, 23, 30}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 4, 0), Action::VERIFY);
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 5, 0), Action::DELETE_MEMBERS);
+  for (int inert : {23, 30}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_CLICK), Action::LOCATION_CHOSEN);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_DOUBLE_CLICK), Action::LOCATION_CHOSEN);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, 1), Action::NONE);  // combo notices such as selection change
@@ -89,7 +92,8 @@ TEST(Dispatch, ArchiveLoop) {
   EXPECT_EQ(archive_loop_action(EVENT_MENU, 2, -1), Action::ADD_REFUSED);
   EXPECT_EQ(archive_loop_action(EVENT_MENU, 4, -1), Action::SELECT_ALL);
   EXPECT_EQ(archive_loop_action(EVENT_MENU, 8, -1), Action::LEAVE_ARCHIVE);
-  for (int inert : {3, 5, 6, 7, 9}) EXPECT_EQ(archive_loop_action(EVENT_MENU, inert, -1), Action::NONE) << inert;
+  EXPECT_EQ(archive_loop_action(EVENT_MENU, 3, -1), Action::DELETE_MEMBERS);
+  for (int inert : {5, 6, 7, 9}) EXPECT_EQ(archive_loop_action(EVENT_MENU, inert, -1), Action::NONE) << inert;
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 1, 2), Action::LIST_EVENT);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 2, 0), Action::ADD_REFUSED);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 3, 0), Action::EXTRACT);
@@ -98,6 +102,8 @@ TEST(Dispatch, ArchiveLoop) {
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 24, 768), Action::NONE);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 31, 0), Action::PARENT_FOLDER);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
-  for (int inert : {4, 5, 23}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 4, 0), Action::VERIFY);
+  EXPECT_EQ(archive_loop_action(EVENT_GADGET, 5, 0), Action::DELETE_MEMBERS);
+  for (int inert : {23}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
   EXPECT_EQ(archive_loop_action(EVENT_CLOSE_WINDOW, 0, 0), Action::CLOSE_WINDOW);
 }

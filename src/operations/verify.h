@@ -1,0 +1,33 @@
+// Verify: the archiver tests every member of an archive (`vantor t`); these turn what it said
+// into the report the user reads, free of any window.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "operations/archiver_run.h"
+
+// What one test run found.
+struct VerifyFindings {
+  bool started = false, cancelled = false, intact = false;
+  int64_t members = 0, bytes = 0;      // from the archiver's summary of a sound archive
+  int64_t index_broken_at = -1;        // where the chain of entries breaks, -1 when it holds
+  std::string index_problem;           // why it breaks there
+  std::vector<std::string> damaged;    // one line per damaged member, as the archiver said it
+  std::string failure;                 // the run failed for another reason (not an archive, ...)
+};
+VerifyFindings verify_findings(const ArchiverResult& result);
+
+// The one box of a verify in an open archive: intact, damaged members (the first 20, then how
+// many more), a broken index and where, or why it could not be tested.
+std::string verify_report_text(const std::string& archive_path, const VerifyFindings& f, float seconds);
+// One line per archive chosen on disk.
+std::string verify_line(const std::string& archive_path, const VerifyFindings& f);
+
+// The chosen files that can be verified: archives (.vnr) and self-extracting programs (.exe).
+std::vector<std::string> verifiable_files(const std::vector<std::string>& chosen);
+
+// Tests the open archive under the busy window (its Cancel stops the test) and shows the report.
+void verify_archive(const std::string& program_folder, const std::string& archive_path);
+// Tests each chosen archive in turn and shows one line for each; with none, says what to choose.
+void verify_archives(const std::string& program_folder, const std::vector<std::string>& chosen);

@@ -1,0 +1,58 @@
+// Verify runs `vantor t` like any other archiver run: hidden, with the busy window's bar and
+// Cancel past a second, and the result in one box.
+#include <windows.h>
+
+#include "operations/archiver_contract.h"
+#include "operations/operation_texts.h"
+#include "operations/verify.h"
+#include "ui/note.h"
+#include "ui/ui.h"
+
+namespace {
+
+constexpr const char* TITLE = "Verify";
+
+VerifyFindings test_archive(const std::string& program_folder, const std::string& archive_path,
+                            float& seconds) {
+  RunView view;
+  view.busy_what = "verifying";
+  DWORD start = GetTickCount();
+  ArchiverResult result = run_archiver(program_folder, verify_parameters(archive_path), view);
+  seconds = elapsed_seconds_between(start, GetTickCount());
+  return verify_findings(result);
+}
+
+}  // namespace
+
+void verify_archive(const std::string& program_folder, const std::string& archive_path) {
+  float seconds = 0;
+  VerifyFindings f = test_archive(program_folder, archive_path, seconds);
+  message_box(TITLE, verify_report_text(archive_path, f, seconds), f.intact ? NOTE_INFORMATION : NOTE_WARNING);
+}
+
+void verify_archives(const std::string& program_folder, const std::vector<std::string>& chosen) {
+  std::vector<std::string> archives = verifiable_files(chosen);
+  if (archives.empty()) {
+    message_box("Note:", "Please select the archives to verify (.vnr files or self-extracting .exe programs).",
+                NOTE_WARNING);
+    return;
+  }
+  constexpr size_t SHOWN = 20;  // lines in the box; the rest are counted
+  std::vector<std::string> lines;
+  bool all_intact = true;
+  size_t i = 0;
+  for (; i < archives.size(); ++i) {
+    float seconds = 0;
+    VerifyFindings f = test_archive(program_folder, archives[i], seconds);
+    all_intact = all_intact && f.intact;
+    // Damaged archives come first so the box never hides one behind the count.
+    if (f.intact) lines.push_back(verify_line(archives[i], f));
+    else lines.insert(lines.begin(), verify_line(archives[i], f));
+    if (f.cancelled) break;
+  }
+  std::string text;
+  for (size_t k = 0; k < lines.size() && k < SHOWN; ++k) text += (k ? "\n" : "") + lines[k];
+  if (lines.size() > SHOWN) text += "\nand " + std::to_string(lines.size() - SHOWN) + " more";
+  if (i + 1 < archives.size()) text += "\nthe other " + std::to_string(archives.size() - i - 1) + " were not verified";
+  message_box(TITLE, text, all_intact ? NOTE_INFORMATION : NOTE_WARNING);
+}

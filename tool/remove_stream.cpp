@@ -1,0 +1,299 @@
+#include "remove_stream.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "codec.h"
+#include "format/archive_format.h"
+
+namespace {
+
+constexpr size_t OUTPUT_CHUNK = 1 << 20;
+constexpr size_t COPY_CHUNK = 1 << 20;
+
+// Live figures: the old bytes copied and the members decoded, against their sum.
+struct Figures {
+  RunControl* control = nullptr;
+  const std::function<void(int64_t, int64_t)>* progress = nullptr;
+  int64_t done = 0;
+  int64_t total = 0;
+  void add(int64_t bytes) {
+    done += bytes;
+    add_progress(control, bytes);
+    if (*progress) (*progress)(done, total);
+  }
+};
+
+// Copies the old archive's stretches of untouched streams, in order, up to a given offset.
+class Copier {
+ public:
+  Copier(File& old, ArchiveOutput& out, Figures& figures) : old_(old), out_(out), figures_(figures) {}
+  std::vector<std::pair<int64_t, int64_t>> stretches;  // offset, length
+
+  bool copy_until(int64_t offset, std::string& problem) {
+    std::vector<uint8_t> buffer;
+    for (; next_ < stretches.size() && stretches[next_].first < offset; ++next_) {
+      auto [at, left] = stretches[next_];
+      while (left > 0) {
+        if (cancelled(figures_.control)) return false;
+        size_t n = static_cast<size_t>(std::min<int64_t>(left, COPY_CHUNK));
+        buffer.resize(n);
+        if (!old_.read_at(at, buffer.data(), n) || !out_.write(buffer.data(), n)) {
+          problem = "cannot copy the members that stay: " + last_error_text();
+          return false;
+        }
+        at += static_cast<int64_t>(n);
+        left -= static_cast<int64_t>(n);
+        figures_.add(static_cast<int64_t>(n));
+      }
+    }
+    return true;
+  }
+
+ private:
+  File& old_;
+  ArchiveOutput& out_;
+  Figures& figures_;
+  size_t next_ = 0;
+};
+
+// One solid stream compressed again with its own method, through the method's codec.
+class StreamEncoder {
+ public:
+  StreamEncoder(uint8_t method, const KeptEntries& kept) {
+    DeflateSettings deflate = kept.deflate;
+    deflate.level = std::max(deflate.level, 1);  // a deflate stream stays deflate
+    encoder_ = encoding_method(deflate, method == METHOD_ZSTD ? kept.zstd : ZstdSettings())->encoder();
+  }
+  bool begin(int64_t expected, std::string& problem) {
+    if (encoder_ && encoder_->ready()) return encoder_->begin(expected, problem);
+    problem = "out of memory for the compressor";
+    return false;
+  }
+  bool feed(const uint8_t* data, size_t size, bool end, const EmitBytes& emit, std::string& problem) {
+    return encoder_->feed(data, size, end ? Flush::FINISH : Flush::NONE, emit, problem);
+  }
+  // A cancelled run does not wait for zstd's workers to finish their jobs.
+  void abandon() { encoder_->abandon(); }
+
+ private:
+  std::unique_ptr<Encoder> encoder_;
+};
+
+// Takes the decoded members of the streams that lost a member, as the reader hands them over
+// in index order, and writes the kept ones as one new stream per old one.
+class Reencoder {
+ public:
+  Reencoder(const KeptEntries& kept, File& old, ArchiveOutput& out, Copier& copier, Figures& figures)
+      : kept_(kept), entries_(*kept.entries), old_(old), out_(out), copier_(copier), figures_(figures) {
+    for (size_t s = 0; s < kept.streams.size(); ++s) {
+      const StreamSpan& span = kept.streams[s];
+      if (span.kept == 0 || span.kept == span.count) continue;
+      for (size_t i = span.first; i < span.first + span.count; ++i) order_.push_back({i, s});
+    }
+    decoded_.assign(entries_.size(), 0);
+    for (const Place& p : order_) decoded_[p.entry] = !(*kept.removed)[p.entry];
+  }
+  ~Reencoder() {
+    if (encoder_ && cancelled(figures_.control)) encoder_->abandon();
+  }
+
+  bool idle() const { return order_.empty(); }
+  // The members the reader decodes for us: the kept ones of these streams.
+  bool wanted(size_t entry) const { return decoded_[entry] != 0; }
+  bool finished() const { return cursor_ == order_.size(); }
+  std::string problem;
+
+  void data(const uint8_t* bytes, size_t size) {
+    figures_.add(static_cast<int64_t>(size));
+    if (!problem.empty() || finished() || (*kept_.removed)[order_[cursor_].entry]) return;
+    if (start_member(order_[cursor_])) feed(bytes, size, false);
+  }
+
+  void member_done(const EntryHeader& h) {
+    if (!problem.empty()) return;
+    if (finished() || h.path() != entries_[order_[cursor_].entry].header.path()) {
+      problem = "the members came back out of their order";
+      return;
+    }
+    Place place = order_[cursor_++];
+    if ((*kept_.removed)[place.entry] || !start_member(place)) return;
+    const StreamSpan& span = kept_.streams[place.stream];
+    bool last = ++kept_done_ == span.kept;
+    if (last) feed(nullptr, 0, true);
+    if (!problem.empty()) return;
+    header_.compressed_size = static_cast<uint64_t>(stream_bytes_ - member_from_);
+    header_.entry_length = header_size(header_.name.size(), header_.folder.size()) +
+                           static_cast<int64_t>(header_.compressed_size);
+    if (!out_.patch(header_position_, encode_header(header_))) problem = write_problem();
+    in_member_ = false;
+    if (last) {
+      encoder_.reset();
+      kept_done_ = 0;
+    }
+  }
+
+ private:
+  struct Place {
+    size_t entry;
+    size_t stream;
+  };
+
+  // The member's header as stored (its own name bytes and flags), rewritten for its new place.
+  bool start_member(const Place& place) {
+    if (in_member_) return true;
+    const StreamSpan& span = kept_.streams[place.stream];
+    if (!encoder_ && !start_stream(span)) return false;
+    const StoredEntry& e = entries_[place.entry];
+    std::vector<uint8_t> raw(static_cast<size_t>(e.data_offset - e.offset));
+    size_t needed = 0;
+    if (!old_.read_at(e.offset, raw.data(), raw.size()) ||
+        decode_header(raw.data(), raw.size(), header_, needed, problem) != DecodeStatus::OK) {
+      problem = "cannot read the header of " + e.header.path();
+      return false;
+    }
+    header_.flags = static_cast<uint8_t>((header_.flags & ~ENTRY_FLAG_SOLID_NEXT) |
+                                         (kept_done_ > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
+    if (figures_.control) figures_.control->working_on(&e.header.name);
+    header_position_ = out_.written();
+    member_from_ = stream_bytes_;
+    in_member_ = true;
+    std::vector<uint8_t> placeholder = encode_header(header_);
+    if (out_.write(placeholder.data(), placeholder.size())) return true;
+    problem = write_problem();
+    return false;
+  }
+
+  bool start_stream(const StreamSpan& span) {
+    if (!copier_.copy_until(entries_[span.first].offset, problem)) {
+      if (problem.empty()) problem = CANCELLED_PROBLEM;
+      return false;
+    }
+    int64_t expected = 0;
+    for (size_t i = span.first; i < span.first + span.count; ++i)
+      if (!(*kept_.removed)[i]) expected += entries_[i].header.size;
+    encoder_ = std::make_unique<StreamEncoder>(entries_[span.first].header.method, kept_);
+    return encoder_->begin(expected, problem);
+  }
+
+  void feed(const uint8_t* bytes, size_t size, bool end) {
+    bool written = true;
+    bool fed = encoder_->feed(bytes, size, end, [&](const uint8_t* p, size_t n) {
+      stream_bytes_ += static_cast<int64_t>(n);
+      written = !cancelled(figures_.control) && out_.write(p, n);
+      return written;
+    }, problem);
+    if (cancelled(figures_.control)) problem = CANCELLED_PROBLEM;
+    else if (!written) problem = write_problem();
+    else if (!fed && problem.empty()) problem = "compression failed";
+  }
+
+  const KeptEntries& kept_;
+  const std::vector<StoredEntry>& entries_;
+  File& old_;
+  ArchiveOutput& out_;
+  Copier& copier_;
+  Figures& figures_;
+  std::vector<char> decoded_;  // per entry: read back for the new stream
+  std::vector<Place> order_;  // every entry of the streams compressed again, in index order
+  size_t cursor_ = 0;
+  size_t kept_done_ = 0;      // kept members of the current stream written whole
+  std::unique_ptr<StreamEncoder> encoder_;
+  EntryHeader header_;
+  int64_t header_position_ = 0;
+  int64_t member_from_ = 0;
+  int64_t stream_bytes_ = 0;
+  bool in_member_ = false;
+};
+
+// Runs the reader over the streams to compress again; the reader stops between blocks once
+// the run is cancelled or the writing has failed.
+bool decode_streams(Reencoder& re, const KeptEntries& kept, std::string& problem) {
+  RunControl inner;
+  auto stop_when_done = [&] {
+    if (!re.problem.empty() || cancelled(kept.control)) inner.cancel = true;
+  };
+  ReadJob read;
+  read.mode = ReadMode::TEST;
+  read.archive_path = kept.archive_path;
+  read.index_start = kept.index_start;
+  read.control = &inner;
+  read.file_name = [&re](size_t entry) { return re.wanted(entry) ? std::string("kept") : std::string(); };
+  read.on_data = [&](const uint8_t* data, size_t size) {
+    re.data(data, size);
+    stop_when_done();
+  };
+  read.after_member = [&](const EntryHeader& h) {
+    re.member_done(h);
+    stop_when_done();
+  };
+  RunResult result = read_archive_with(read, nullptr);
+  if (cancelled(kept.control)) return false;
+  if (!re.problem.empty()) problem = re.problem;
+  else if (!result.ok) problem = result.problems.empty() ? "cannot read its members" : result.problems.front();
+  else if (!re.finished()) problem = "its streams ended before their members";
+  return problem.empty();
+}
+
+}  // namespace
+
+bool write_kept_entries(const KeptEntries& kept, ArchiveOutput& out, std::string& problem, bool& was_cancelled) {
+  const std::vector<StoredEntry>& entries = *kept.entries;
+  File old;
+  if (!old.open_read(kept.archive_path)) {
+    problem = "cannot open " + kept.archive_path + ": " + last_error_text();
+    return false;
+  }
+  Figures figures{kept.control, &kept.progress};
+  Copier copier(old, out, figures);
+  for (const StreamSpan& span : kept.streams) {
+    if (span.kept == span.count) {
+      const StoredEntry& last = entries[span.first + span.count - 1];
+      int64_t from = entries[span.first].offset;
+      int64_t to = last.data_offset + static_cast<int64_t>(last.header.compressed_size);
+      auto& stretches = copier.stretches;
+      if (!stretches.empty() && stretches.back().first + stretches.back().second == from)
+        stretches.back().second += to - from;
+      else
+        stretches.emplace_back(from, to - from);
+      figures.total += to - from;
+    } else if (span.kept > 0) {
+      for (size_t i = span.first; i < span.first + span.count; ++i) figures.total += entries[i].header.size;
+    }
+  }
+  if (kept.control) kept.control->total.store(figures.total);
+  Reencoder re(kept, old, out, copier, figures);
+  bool ok = re.idle() || decode_streams(re, kept, problem);
+  ok = ok && copier.copy_until(INT64_MAX, problem);
+  was_cancelled = cancelled(kept.control);
+  if (!ok && !was_cancelled && problem.empty()) problem = write_problem();
+  return ok && !was_cancelled;
+}
+
+bool ArchiveOutput::write(const void* data, size_t size) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  if (buffer_.size() + size > OUTPUT_CHUNK && !flush()) return false;
+  if (size >= OUTPUT_CHUNK) {
+    flushed_ += static_cast<int64_t>(size);
+    return file_.write(p, size);
+  }
+  buffer_.insert(buffer_.end(), p, p + size);
+  return true;
+}
+
+bool ArchiveOutput::patch(int64_t position, const std::vector<uint8_t>& bytes) {
+  if (position >= flushed_) {
+    std::copy(bytes.begin(), bytes.end(), buffer_.begin() + (position - flushed_));
+    return true;
+  }
+  return flush() && file_.seek(position) && file_.write(bytes.data(), bytes.size()) && file_.seek(flushed_);
+}
+
+bool ArchiveOutput::flush() {
+  bool ok = buffer_.empty() || file_.write(buffer_.data(), buffer_.size());
+  flushed_ += static_cast<int64_t>(buffer_.size());
+  buffer_.clear();
+  return ok;
+}
+
+bool ArchiveOutput::finish() { return flush() && file_.set_length(flushed_); }
