@@ -37,7 +37,8 @@ Action disk_loop_action(int event_code, int number, int type) {
     case LOCATION_COMBO: return location_choice(type) ? Action::LOCATION_CHOSEN : Action::NONE;
     case PARENT_BUTTON: return Action::PARENT_FOLDER;
     case SELECT_ALL_BUTTON: return Action::SELECT_ALL;
-    default: return Action::NONE;  // Verify, Delete and Find
+    case FIND_BUTTON: return Action::FIND_FILE;
+    default: return Action::NONE;  // Verify and Delete
   }
 }
 
@@ -61,6 +62,7 @@ Action archive_loop_action(int event_code, int number, int type) {
     case LOCATION_COMBO: return location_choice(type) ? Action::LOCATION_CHOSEN : Action::NONE;
     case PARENT_BUTTON: return Action::PARENT_FOLDER;
     case SELECT_ALL_BUTTON: return Action::SELECT_ALL;
+    case FIND_BUTTON: return Action::FIND_FILE;
     default: return Action::NONE;
   }
 }

@@ -19,6 +19,7 @@ enum class Action {
   LOCATION_CHOSEN,
   PARENT_FOLDER,
   CLOSE_WINDOW,
+  FIND_FILE,            // the Find window over the list's folder
 };
 
 // Gadget and menu numbers of the main window.

@@ -9,6 +9,7 @@
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/extraction_window.h"
+#include "operations/find_window.h"
 #include "operations/member_launch.h"
 #include "runtime/text.h"
 #include "shell/browsing.h"
@@ -195,6 +196,7 @@ void run_disk_loop() {
       case Action::SHOW_ABOUT: show_note(NOTE_ABOUT); break;
       case Action::LOCATION_CHOSEN: go_to_location(); break;
       case Action::PARENT_FOLDER: go_to_parent(); break;
+      case Action::FIND_FILE: find_command(FILE_LIST, type, nullptr); break;
       case Action::CLOSE_WINDOW:
         destroy_list_icon_copy();
         shell.quit_requested = 1;
@@ -229,6 +231,7 @@ void run_archive_action(Action action, int type, int& leave_archive) {
       gadget_hide(FILE_LIST, 0);
       break;
     case Action::PARENT_FOLDER: go_to_parent(); break;
+    case Action::FIND_FILE: find_command(FILE_LIST, type, &shell); break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
   }

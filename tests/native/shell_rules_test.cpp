@@ -2,6 +2,7 @@
 // what every menu item and gadget means in each loop.
 #include <gtest/gtest.h>
 
+#include "operations/find_window.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/startup.h"
@@ -76,7 +77,8 @@ TEST(Dispatch, DiskLoopGadgets) {
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 6, 0), Action::SHOW_ABOUT);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 31, 0), Action::PARENT_FOLDER);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
-  for (int inert : {4, 5, 23, 30}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  for (int type : {EVENT_TYPE_LEFT_CLICK, FIND_SHOW_CHOICE}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, 23, type), Action::FIND_FILE);
+  for (int inert : {4, 5, 30}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_CLICK), Action::LOCATION_CHOSEN);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_DOUBLE_CLICK), Action::LOCATION_CHOSEN);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, 1), Action::NONE);  // combo notices such as selection change
@@ -98,6 +100,8 @@ TEST(Dispatch, ArchiveLoop) {
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 24, 768), Action::NONE);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 31, 0), Action::PARENT_FOLDER);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
-  for (int inert : {4, 5, 23}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  for (int type : {EVENT_TYPE_LEFT_CLICK, FIND_SHOW_CHOICE})
+    EXPECT_EQ(archive_loop_action(EVENT_GADGET, 23, type), Action::FIND_FILE);
+  for (int inert : {4, 5}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
   EXPECT_EQ(archive_loop_action(EVENT_CLOSE_WINDOW, 0, 0), Action::CLOSE_WINDOW);
 }
