@@ -3,13 +3,30 @@
 #include <chrono>
 #include <utility>
 
-NamePattern::NamePattern(const std::string& pattern) : folded_(fold_name(pattern)) {}
+namespace {
+
+// Plain ASCII upper-cases the same under every table: such names skip the system's call.
+std::u32string fold(const std::string& name) {
+  std::u32string out(name.size(), U'\0');
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x80) return fold_name(name);
+    out[i] = c >= 'a' && c <= 'z' ? c - 32 : c;
+  }
+  return out;
+}
+
+}  // namespace
+
+NamePattern::NamePattern(const std::string& pattern) : folded_(fold(pattern)) {
+  if (folded_.find_first_not_of(U'*') == std::u32string::npos) folded_.clear();  // any name
+}
 
 // The last "*" seen is where a failed match goes back to: each later start of the name after it
 // is tried once, so a pattern of many stars stays linear in practice.
 bool NamePattern::matches(const std::string& name) const {
   if (folded_.empty()) return true;
-  std::u32string n = fold_name(name);
+  std::u32string n = fold(name);
   const std::u32string& p = folded_;
   size_t pi = 0, ni = 0, star = std::u32string::npos, resume = 0;
   while (ni < n.size()) {
