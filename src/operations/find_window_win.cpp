@@ -50,6 +50,9 @@ LRESULT results_notify(Gadget& g, UINT msg, WPARAM, LPARAM lp, bool* handled) {
         item.iSubItem >= 0 && item.iSubItem < 3)
       copy_cell(s->rows[static_cast<size_t>(item.iItem)].cells[item.iSubItem], item.pszText, item.cchTextMax);
     *handled = true;
+  } else if (notice.code == LVN_ODFINDITEMA || notice.code == LVN_ODFINDITEMW) {
+    *handled = true;
+    return -1;  // typing does not jump to a row
   } else if (notice.code == NM_DBLCLK || notice.code == NM_RETURN) {
     int row = static_cast<int>(SendMessageA(g.handle, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
     if (notice.code == NM_DBLCLK) row = reinterpret_cast<const NMITEMACTIVATE&>(notice).iItem;
