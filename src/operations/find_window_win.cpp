@@ -2,6 +2,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -173,6 +174,7 @@ class SearchWindow {
 
   // Runs until the window closes; true with `choice` set when a result was double-clicked.
   bool run(const std::string& pattern, FindChoice& choice) {
+    last_pattern_ = pattern;
     begin_mode_window();
     if (!window_open(FIND_WINDOW, 0, 0, 560, 400, "Vantor - Find", 0x10C80001)) {
       end_mode_window(FIND_WINDOW, nullptr);
@@ -221,6 +223,8 @@ class SearchWindow {
     ResultsState* s = state();
     if (!s) return;
     s->rows.clear();
+    hits_.clear();
+    shown_ = 0;
     SendMessageA(gadget_handle(RESULTS), LVM_SETITEMCOUNT, 0, 0);
     stopped_ = false;
     running_ = true;
@@ -232,18 +236,26 @@ class SearchWindow {
   void stop() {
     search_.stop();
     stopped_ = true;
-    take_results();
+    take_results(SIZE_MAX);
   }
 
-  void take_results() {
-    hits_.clear();
+  // The rows of a pass are bounded: a worker far ahead of the window leaves a backlog for the
+  // next passes instead of holding the window up.
+  void take_results(size_t most = 4000) {
     FindCounts counts;
-    running_ = search_.take(hits_, counts) && !stopped_;
+    bool walking = search_.take(hits_, counts) && !stopped_;
     ResultsState* s = state();
-    if (s && !hits_.empty()) {
-      for (const FindHit& h : hits_) s->rows.push_back(rows_.make(h));
+    size_t n = std::min(hits_.size() - shown_, most);
+    if (s && n > 0) {
+      for (size_t i = shown_; i < shown_ + n; ++i) s->rows.push_back(rows_.make(hits_[i]));
       SendMessageA(gadget_handle(RESULTS), LVM_SETITEMCOUNT, s->rows.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
     }
+    shown_ += n;
+    if (shown_ == hits_.size()) {
+      hits_.clear();
+      shown_ = 0;
+    }
+    running_ = walking || !hits_.empty();
     std::string status = status_text(counts, running_, stopped_);
     if (status != gadget_get_text(STATUS)) gadget_set_text(STATUS, status);
     if (!running_) gadget_set_text(GO_BUTTON, "Find");
@@ -252,7 +264,8 @@ class SearchWindow {
   std::string root_;
   RowMaker rows_;
   FindSearch search_;
-  std::vector<FindHit> hits_;
+  std::vector<FindHit> hits_;  // taken from the worker, rows made of the first shown_
+  size_t shown_ = 0;
   bool running_ = false, stopped_ = false;
   std::string last_pattern_;
 };
