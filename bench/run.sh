@@ -35,3 +35,5 @@ echo
 scripts/wine-run.sh build/win64/bench/list_bench.exe 10000 2>&1 | quiet
 echo
 scripts/wine-run.sh build/win64/bench/startup_bench.exe 2>&1 | quiet
+echo
+scripts/wine-run.sh build/win64/bench/find_bench.exe 2>&1 | quiet

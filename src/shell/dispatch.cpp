@@ -43,6 +43,7 @@ Action disk_loop_action(int event_code, int number, int type) {
     case SELECT_ALL_BUTTON: return Action::SELECT_ALL;
     case VERIFY_BUTTON: return Action::VERIFY;
     case DELETE_BUTTON: return Action::DELETE_MEMBERS;
+    case FIND_BUTTON: return Action::FIND_FILE;
     default: return Action::NONE;
   }
 }
@@ -70,6 +71,7 @@ Action archive_loop_action(int event_code, int number, int type) {
     case SELECT_ALL_BUTTON: return Action::SELECT_ALL;
     case VERIFY_BUTTON: return Action::VERIFY;
     case DELETE_BUTTON: return Action::DELETE_MEMBERS;
+    case FIND_BUTTON: return Action::FIND_FILE;
     default: return Action::NONE;
   }
 }

@@ -21,6 +21,7 @@ enum class Action {
   CLOSE_WINDOW,
   VERIFY,               // test the open archive, or the archives chosen on disk
   DELETE_MEMBERS,       // remove the chosen members and folders from the open archive
+  FIND_FILE,            // the Find window over the list's folder
 };
 
 // Gadget and menu numbers of the main window.

@@ -9,6 +9,7 @@
 #include "operations/compression_window.h"
 #include "operations/delete_members.h"
 #include "operations/extraction_window.h"
+#include "operations/find_window.h"
 #include "operations/member_launch.h"
 #include "operations/verify.h"
 #include "runtime/text.h"
@@ -266,6 +267,7 @@ void run_disk_loop() {
       case Action::PARENT_FOLDER: go_to_parent(); break;
       case Action::VERIFY: verify_on_disk(); break;
       case Action::DELETE_MEMBERS: show_note(NOTE_DELETE_NEEDS_ARCHIVE); break;
+      case Action::FIND_FILE: find_command(FILE_LIST, type, nullptr); break;
       case Action::CLOSE_WINDOW:
         destroy_list_icon_copy();
         shell.quit_requested = 1;
@@ -302,6 +304,7 @@ void run_archive_action(Action action, int type, int& leave_archive) {
     case Action::PARENT_FOLDER: go_to_parent(); break;
     case Action::VERIFY: verify_open_archive(); break;
     case Action::DELETE_MEMBERS: delete_from_archive(); break;
+    case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries); break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
   }

@@ -23,6 +23,7 @@ ARTIFACTS=$ROOT/build/e2e-artifacts${BITS/64/}
 MAIN="Vantor Archiver"
 COMPRESSION="Vantor - compression Mode"
 EXTRACTION="Vantor - extraction Mode"
+FIND="Vantor - Find"
 
 passed=0
 failed=0
@@ -410,6 +411,86 @@ damaged_extract() {
   check_eq "the program ends with exit code 0" 0 "$exit_code" || return 1
 }
 
+# --- Find: a pattern over 10,000 files on disk and over an open archive ---------------------------
+
+FIND_TREE=$WORK/findtree
+NEEDLE=$'needle-\xcf\x86\xcf\x89\xcf\x84\xce\xbf.txt'  # needle-φωτο.txt
+ARGER=$'\xc3\xa4rger.txt'                             # ärger.txt
+
+find_prepare() {
+  python3 -c 'import os, sys
+root = sys.argv[1]
+for d in range(100): os.makedirs(os.path.join(root, "d%02d" % d))
+for i in range(10000): open(os.path.join(root, "d%02d" % (i % 100), "item%05d.dat" % i), "wb").close()' "$FIND_TREE" || return 1
+  mkdir -p "$FIND_TREE/d37/sub" "$WORK/findsrc/docs/deep" && printf 'found\r\n' >"$FIND_TREE/d37/sub/$NEEDLE" || return 1
+  head -c 5000 /dev/urandom >"$WORK/findsrc/docs/$ARGER" && touch -d 2001-02-03T12:00 "$WORK/findsrc/docs/$ARGER"
+  printf 'report\r\n' >"$WORK/findsrc/docs/deep/report.txt"
+  printf 'notes\r\n' >"$WORK/findsrc/notes.txt"
+  (cd "$WORK/findsrc" && "$NATIVE_TOOL" a -r ../find.vnr docs notes.txt) >>"$LOG" 2>&1
+  check "10,000 files and an archive to search are ready" test -s "$WORK/find.vnr"
+}
+
+find_status() { drv text "$FIND" 51; }
+find_done() { [[ $(find_status) == Done:* ]]; }
+find_rows() { drv rows "$FIND" 50 | cut -f3,4 --output-delimiter='|'; }
+# find_for <pattern>: Find opens from the main window, searches and ends.
+find_for() {
+  click_control "$MAIN" 23 && check "Find opens the Find window" drv wait "$FIND" 10000 || return 1
+  check_eq "the main window is disabled meanwhile" 0 "$(drv enabled "$MAIN")"
+  drv set-text "$FIND" 48 "$1" && click_control "$FIND" 49 || return 1
+  check "the search ends" wait_for 60 find_done
+}
+# Double-clicks a result, then the Find window closes and the main list shows its folder.
+open_result() {
+  local p
+  p=$(drv row-center "$FIND" 50 "$1") && double_click_at $p || return 1
+  check "a double-click on a result closes the Find window" drv gone "$FIND" 10000
+}
+
+find_disk() {
+  start_program "$DRIVE_C"
+  local step
+  for step in "~(C:)|e2e" "e2e|findtree" "findtree|d00"; do
+    double_click_row "${step%%|*}" && drv wait-row "$MAIN" 1 "${step#*|}" 10000 >/dev/null || return 1
+  done
+  find_for "ITEM0*7.dat" || return 1
+  check_eq "the status line counts the folders looked at and the names found" \
+    "Done: 102 folders looked at, 1000 found" "$(find_status)"
+  check_eq "every name ending in 7 is listed once, with its folder" \
+    "$(for i in $(seq 7 10 9999); do printf 'd%02d\\item%05d.dat\n' $((i % 100)) "$i"; done | sort)" \
+    "$(drv rows "$FIND" 50 | cut -f3 | sort)"
+  shot find-results
+  drv set-text "$FIND" 48 "NEEDLE-*" && click_control "$FIND" 49 || return 1
+  check "a second search ends" wait_for 60 eval 'find_done && [[ $(find_status) == *", 1 found" ]]' || return 1
+  check_eq "the one name in another script is found, its size in KB" "d37\\sub\\$NEEDLE|1 KB" "$(find_rows)"
+  open_result "d37\\sub\\$NEEDLE" || return 1
+  check "the main list shows the result's folder" wait_rows "..|
+$NEEDLE|1 KB" || return 1
+  check_eq "the result is selected there" "$NEEDLE" "$(selected_rows)"
+  check_eq "the main window is enabled again" 1 "$(drv enabled "$MAIN")"
+  shot find-disk-opened
+}
+
+find_archive() {
+  local folder
+  for folder in sub d37 findtree; do  # up to C:\e2e, where the archive is
+    double_click_row .. && drv wait-row "$MAIN" 1 "$folder" 10000 >/dev/null || return 1
+  done
+  double_click_row find.vnr && check "the archive opens" drv wait-row "$MAIN" 1 docs 10000 || return 1
+  find_for $'\xc3\x84RGER.*' || return 1
+  check_eq "the member is found by its name in other letter case, with its own size" \
+    "docs\\$ARGER|$(kb "$WORK/findsrc/docs/$ARGER")" "$(find_rows)"
+  check_match "the member's own date is shown, not the time of opening" '2001' "$(drv rows "$FIND" 50 | cut -f5)"
+  shot find-archive-results
+  open_result "docs\\$ARGER" || return 1
+  check "the main list shows the member's folder inside the archive" wait_rows "..|
+deep|
+$ARGER|$(kb "$WORK/findsrc/docs/$ARGER")" || return 1
+  check_eq "the member is selected there" "$ARGER" "$(selected_rows)"
+  shot find-archive-opened
+  drv menu "$MAIN" 8  # leaves the archive
+}
+
 # --- live runs: progress, an answering window, Cancel, no orphan -----------------------------------
 
 LIVE=$WORK/live
@@ -594,6 +675,8 @@ stop_program
 session damaged_prepare damaged_extract
 stop_program
 session vd_prepare verify_sound verify_damaged delete_folder_and_member
+stop_program
+session find_prepare find_disk find_archive
 stop_program
 session live_prepare live_compress_cancel live_extract_cancel live_orphan
 stop_program

@@ -2,6 +2,7 @@
 // what every menu item and gadget means in each loop.
 #include <gtest/gtest.h>
 
+#include "operations/find_window.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/startup.h"
@@ -79,7 +80,8 @@ TEST(Dispatch, DiskLoopGadgets) {
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 4, 0), Action::VERIFY);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 5, 0), Action::DELETE_MEMBERS);
-  for (int inert : {23, 30}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  EXPECT_EQ(disk_loop_action(EVENT_GADGET, 30, 0), Action::NONE);  // the memory text
+  for (int type : {EVENT_TYPE_LEFT_CLICK, FIND_SHOW_CHOICE}) EXPECT_EQ(disk_loop_action(EVENT_GADGET, 23, type), Action::FIND_FILE);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_CLICK), Action::LOCATION_CHOSEN);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, EVENT_TYPE_LEFT_DOUBLE_CLICK), Action::LOCATION_CHOSEN);
   EXPECT_EQ(disk_loop_action(EVENT_GADGET, 24, 1), Action::NONE);  // combo notices such as selection change
@@ -104,6 +106,7 @@ TEST(Dispatch, ArchiveLoop) {
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 32, 0), Action::SELECT_ALL);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 4, 0), Action::VERIFY);
   EXPECT_EQ(archive_loop_action(EVENT_GADGET, 5, 0), Action::DELETE_MEMBERS);
-  for (int inert : {23}) EXPECT_EQ(archive_loop_action(EVENT_GADGET, inert, 0), Action::NONE) << inert;
+  for (int type : {EVENT_TYPE_LEFT_CLICK, FIND_SHOW_CHOICE})
+    EXPECT_EQ(archive_loop_action(EVENT_GADGET, 23, type), Action::FIND_FILE);
   EXPECT_EQ(archive_loop_action(EVENT_CLOSE_WINDOW, 0, 0), Action::CLOSE_WINDOW);
 }

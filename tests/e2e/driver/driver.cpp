@@ -308,11 +308,11 @@ int run(const std::vector<std::string>& a) {
   Remote remote(c, TEXT_AT + TEXT_MAX);
   if (!remote.ok()) return fail("cannot reach the program's memory", arg(1));
 
-  if (command == "rows") {  // rows <window> <id>: index, selected, name and size of every row
+  if (command == "rows") {  // rows <window> <id>: index, selected and the first three cells of every row
     for (int row = 0, n = list_rows(c); row < n; ++row) {
       bool selected = SendMessageA(c, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED;
-      std::printf("%d\t%d\t%s\t%s\n", row, selected ? 1 : 0, list_cell(c, remote, row, 0).c_str(),
-                  list_cell(c, remote, row, 1).c_str());
+      std::printf("%d\t%d\t%s\t%s\t%s\n", row, selected ? 1 : 0, list_cell(c, remote, row, 0).c_str(),
+                  list_cell(c, remote, row, 1).c_str(), list_cell(c, remote, row, 2).c_str());
     }
     return 0;
   }
