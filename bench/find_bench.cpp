@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "archive/open_archive.h"
+#include "foreign_index.h"
 #endif
 
 namespace {
@@ -85,32 +86,6 @@ void measure(const char* what, const std::string& root, const char* pattern) {
               listing > 0 ? total / listing : 0.0);
 }
 
-#ifdef _WIN32
-void put(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
-// An index of `members` entries over `folders` folders (no member data: the index is all that is read).
-void write_archive(const std::string& path, int members, int folders) {
-  std::string bytes;
-  for (int i = 0; i < members; ++i) {
-    std::string folder = "folder" + std::to_string(i % folders) + "/", name = "member" + std::to_string(i) + ".dat", e;
-    put(e, 23 + name.size() + folder.size(), 8);
-    e += "\x01\x02";
-    put(e, name.size(), 2);
-    e += name;
-    put(e, folder.size(), 2);
-    e += folder;
-    put(e, static_cast<uint64_t>(i) * 100, 8);
-    e.push_back('\0');
-    bytes += e;
-  }
-  FILE* f = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,7 +105,7 @@ int main(int argc, char** argv) {
   for (const char* pattern : {last.c_str(), "*7.dat", "*"}) measure("disk", disk, pattern);
 #ifdef _WIN32
   std::string archive = work + "find.vnr", mirror = work + "mirror\\";
-  write_archive(archive, files, folders);
+  bench::write_archive(archive, files, folders);
   create_one_folder(mirror);
   EntryTable table;
   allocate_entry_table(table);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive/open_archive.h"
+#include "foreign_index.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
@@ -25,33 +26,6 @@ LARGE_INTEGER now() {
   LARGE_INTEGER t;
   QueryPerformanceCounter(&t);
   return t;
-}
-
-void put(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
-// An index of `members` entries spread over `folders` folders (no member data: only the index
-// matters to the front end).
-void write_archive(const std::string& path, int members, int folders) {
-  std::string bytes;
-  for (int i = 0; i < members; ++i) {
-    std::string folder = "folder" + std::to_string(i % folders) + "/";
-    std::string name = "member" + std::to_string(i) + ".dat";
-    std::string e;
-    put(e, 23 + name.size() + folder.size(), 8);
-    e += "\x01\x02";
-    put(e, name.size(), 2);
-    e += name;
-    put(e, folder.size(), 2);
-    e += folder;
-    put(e, static_cast<uint64_t>(i) * 100, 8);
-    e.push_back('\0');
-    bytes += e;
-  }
-  FILE* f = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
 }
 
 // What creating the same empty files costs a Windows program here, without any archive logic.
@@ -75,7 +49,7 @@ double empty_files_floor(const std::string& work, int members, int folders) {
 
 void measure(const std::string& work, int members, int folders) {
   std::string archive = work + "bench" + std::to_string(members) + ".vnr";
-  write_archive(archive, members, folders);
+  bench::write_archive(archive, members, folders);
   shell.operation.archive_path = archive;
   double floor = empty_files_floor(work, members, folders);
   reset_temp_folders();  // an earlier mirror tree is not part of this archive's cost

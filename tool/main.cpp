@@ -56,6 +56,20 @@ struct Watched {
   Watched() { channel.start(control); }
 };
 
+// Runs an engine job with the console's progress line and the caller's progress channel and
+// cancel request attached.
+template <typename Job, typename Run>
+auto run_watched(Job& job, Run run) {
+  ProgressLine progress;
+  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+  Watched watched;
+  job.control = &watched.control;
+  auto result = run(job);
+  watched.channel.stop();
+  progress.clear();
+  return result;
+}
+
 bool read_whole_file(const std::string& path, std::vector<uint8_t>& bytes) {
   File file;
   if (!file.open_read(path)) return false;
@@ -105,13 +119,7 @@ int add(const Options& o) {
   if (!o.self_extracting) job.zstd = zstd_settings(o.method, o.ultra, o.window_position, o.solid);
   job.threads = o.threads;
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
-  ProgressLine progress;
-  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
-  Watched watched;
-  job.control = &watched.control;
-  RunResult result = compress_archive(job);
-  watched.channel.stop();
-  progress.clear();
+  RunResult result = run_watched(job, compress_archive);
   if (result.ok)
     std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
@@ -127,13 +135,7 @@ int remove(const Options& o) {
   job.deflate = deflate_settings(method, o.ultra, 7);
   job.zstd = zstd_settings(method, o.ultra, o.window_position, true);
   job.threads = o.threads;
-  ProgressLine progress;
-  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
-  Watched watched;
-  job.control = &watched.control;
-  RemoveResult result = remove_members(job);
-  watched.channel.stop();
-  progress.clear();
+  RemoveResult result = run_watched(job, remove_members);
   if (result.run.ok)
     std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",
@@ -149,13 +151,7 @@ int read(const Options& o, ReadMode mode) {
   job.marked_only = o.marked_only;
   job.threads = o.threads;
   job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
-  ProgressLine progress;
-  if (progress.active()) job.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
-  Watched watched;
-  job.control = &watched.control;
-  RunResult result = read_archive(job);
-  watched.channel.stop();
-  progress.clear();
+  RunResult result = run_watched(job, read_archive);
   int code = report(result);
   std::string renamed = result.renamed == 0 ? std::string()
                         : ", " + std::to_string(result.renamed) + " of them under a new name (names differing only in letter case)";

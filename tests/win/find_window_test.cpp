@@ -71,7 +71,7 @@ class FindFiles : public ::testing::Test {
     reset_temp_folders();
     delete_tree(work_);
     CreateDirectoryA(work_.c_str(), nullptr);
-    shell.archive_path.clear();
+    shell.operation.archive_path.clear();
     shell.quit_requested = 0;
   }
   void TearDown() override {
@@ -117,7 +117,7 @@ TEST_F(FindFiles, AnArchiveResultShowsTheMembersSizeAndTimeAndOpensItsFolderWith
               exit_menu();
             })},
       [&] {
-        shell.archive_path = archive;
+        shell.operation.archive_path = archive;
         browse_archive(archive);
       });
   std::sort(rows.begin(), rows.end());
@@ -128,7 +128,7 @@ TEST_F(FindFiles, AnArchiveResultShowsTheMembersSizeAndTimeAndOpensItsFolderWith
   EXPECT_EQ(plain_size, "3 KB");
   EXPECT_EQ(plain_date, "");  // no time of its own: not the time the archive was opened
   EXPECT_TRUE(window_gone);
-  EXPECT_EQ(shown_folder, shell.temp_root + "docs\\sub\\");
+  EXPECT_EQ(shown_folder, shell.operation.temp_root + "docs\\sub\\");
   EXPECT_EQ(shown_entry, "target.txt");
   EXPECT_EQ(shown_size, "5 KB");  // the archive loop's listing step saw the new folder first
 }
