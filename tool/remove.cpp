@@ -86,8 +86,11 @@ bool take_lock(const RemoveJob& job, ArchiveLock& lock, RemoveResult& result) {
 bool make_plan(const RemoveJob& job, Plan& plan, RemoveResult& result) {
   std::string problem;
   plan.index_start = index_start(job.archive_path);
-  if (!file_info(job.archive_path).exists)
-    return fail(result, "cannot find " + job.archive_path + ": " + last_error_text());
+  FileInfo info = file_info(job.archive_path);
+  if (!info.exists) return fail(result, "cannot find " + job.archive_path + ": " + last_error_text());
+  // Replacing would take the read-only mark off with the file: the user's protection wins.
+  if (info.attributes & ATTRIBUTE_READONLY)
+    return fail(result, job.archive_path + " is read-only; nothing was removed (clear its read-only mark first)");
   if (!read_index(job.archive_path, plan.index_start, plan.entries, problem))
     return fail(result, "cannot remove from " + job.archive_path + ", left as it was: " + problem);
   std::vector<std::string> unmatched;

@@ -214,6 +214,14 @@ TEST(ToolDelete, RefusalsLeaveTheArchiveAsItWas) {
   EXPECT_NE(run.err.find("left as it was: cannot write the new archive"), std::string::npos) << run.err;
   EXPECT_EQ(read_file(archive), original);
 
+  // A read-only archive keeps its protection: nothing is rewritten.
+  chmod(archive.c_str(), 0444);
+  run = run_tool("d '" + archive + "' a.txt");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("is read-only; nothing was removed"), std::string::npos) << run.err;
+  EXPECT_EQ(read_file(archive), original);
+  chmod(archive.c_str(), 0644);
+
   // A broken index, then damaged data in the stream that must be compressed again.
   std::string broken = original.substr(0, original.size() - 10);
   write_file(archive, broken);
