@@ -30,17 +30,6 @@ const FILETIME& column_time(const WIN32_FIND_DATAW& f, int column_kind) {
   return f.ftLastWriteTime;
 }
 
-// Local short date and time without seconds, with the locale's system settings.
-std::string time_cell(const FILETIME& utc) {
-  FILETIME local;
-  SYSTEMTIME st;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return std::string();
-  char date[80] = "", time[80] = "";
-  GetDateFormatA(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE | DATE_SHORTDATE, &st, nullptr, date, sizeof date);
-  GetTimeFormatA(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE | TIME_NOSECONDS, &st, nullptr, time, sizeof time);
-  return std::string(date) + " " + time;
-}
-
 std::string cell_for(int column_kind, const ListedEntry& e) {
   if (column_kind == COLUMN_NAME) return e.name;
   if (!e.found) return std::string();
@@ -206,6 +195,17 @@ SortRecord sort_record(const ExplorerList& l, int item, int column, int column_k
 }
 
 }  // namespace
+
+// Local short date and time without seconds, with the locale's system settings.
+std::string time_cell(const FILETIME& utc) {
+  FILETIME local;
+  SYSTEMTIME st;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return std::string();
+  char date[80] = "", time[80] = "";
+  GetDateFormatA(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE | DATE_SHORTDATE, &st, nullptr, date, sizeof date);
+  GetTimeFormatA(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE | TIME_NOSECONDS, &st, nullptr, time, sizeof time);
+  return std::string(date) + " " + time;
+}
 
 int list_item_kind(const ExplorerList& l, int item) {
   long long value = list_item_value(l, item);

@@ -70,3 +70,7 @@ class FileTypeLock {
 
 // Type name and icon of a file, from the cache or the shell. Call with a FileTypeLock held.
 FileType file_type_of(const std::string& full_path);
+
+// A file time as the list shows it: local short date and time without seconds, with the
+// locale's system settings; "" when it cannot be converted.
+std::string time_cell(const FILETIME& utc);

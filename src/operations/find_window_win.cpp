@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "explorer/explorer_shared_win.h"
 #include "explorer/list_cells.h"
 #include "operations/find_search.h"
 #include "operations/find_window.h"
@@ -106,16 +107,11 @@ HWND results_gadget(int number, int x, int y, int w, int h) {
   return gadget_register(number, list, &RESULTS_CLASS, new ResultsState);
 }
 
-// Local short date and time without seconds, as the main list shows them.
+// The main list's own date cell; no time for a member without one.
 std::string date_cell(int64_t ticks) {
+  if (ticks <= 0) return std::string();
   FILETIME utc = {static_cast<DWORD>(static_cast<uint64_t>(ticks)), static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32)};
-  FILETIME local;
-  SYSTEMTIME st;
-  if (ticks <= 0 || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return std::string();
-  char date[80] = "", time[80] = "";
-  GetDateFormatA(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE | DATE_SHORTDATE, &st, nullptr, date, sizeof date);
-  GetTimeFormatA(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE | TIME_NOSECONDS, &st, nullptr, time, sizeof time);
-  return std::string(date) + " " + time;
+  return time_cell(utc);
 }
 
 // Members of an open archive: the size is the entry table's (the later entry wins, as in the

@@ -628,25 +628,19 @@ vd_prepare() {
     eval '[ "$("$NATIVE_TOOL" l "$VD/sound.vnr" | wc -l)" = 4 ]'
 }
 
-verify_sound() {
-  start_program "$VD" 'C:\e2e\vd\sound.vnr'
-  check "the sound archive opens" drv wait-row "$MAIN" 1 keep.txt 20000 || return 1
+# verify_box <archive> <what the box must say> <its pattern> <screenshot>: opens the archive as a
+# document, presses Verify and checks the report.
+verify_box() {
+  start_program "$VD" "C:\\e2e\\vd\\$1"
+  check "$1 opens" drv wait-row "$MAIN" 1 keep.txt 20000 || return 1
   click_control "$MAIN" 4 && check "Verify reports in a box" drv wait "#box:Verify" 30000 || return 1
-  check_match "it finds all 4 members intact" '^All 4 members of .*sound\.vnr are intact' "$(drv box "#box:Verify")"
-  shot verify-sound
+  check_match "$2" "$3" "$(drv box "#box:Verify" | tr '\n' ' ')"
+  shot "$4"
   drv ok "#box:Verify"
   stop_program
 }
-
-verify_damaged() {
-  start_program "$VD" 'C:\e2e\vd\damaged.vnr'
-  check "the damaged archive opens" drv wait-row "$MAIN" 1 keep.txt 20000 || return 1
-  click_control "$MAIN" 4 && check "Verify reports in a box" drv wait "#box:Verify" 30000 || return 1
-  check_match "the box names the damaged member" '1 damaged member:.*first\.txt' "$(drv box "#box:Verify" | tr '\n' ' ')"
-  shot verify-damaged
-  drv ok "#box:Verify"
-  stop_program
-}
+verify_sound() { verify_box sound.vnr "it finds all 4 members intact" '^All 4 members of .*sound\.vnr are intact' verify-sound; }
+verify_damaged() { verify_box damaged.vnr "the box names the damaged member" '1 damaged member:.*first\.txt' verify-damaged; }
 
 delete_folder_and_member() {
   start_program "$VD" 'C:\e2e\vd\sound.vnr'
