@@ -7,6 +7,7 @@ std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem) {
     case METHOD_STORE: return store_decoder();
     case METHOD_DEFLATE: return deflate_decoder(problem);
     case METHOD_ZSTD: return zstd_decoder(problem);
+    case METHOD_LZMA2: return lzma2_decoder(problem);
     default: break;
   }
   problem = "unknown compression method " + std::to_string(method);
@@ -15,7 +16,9 @@ std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem) {
 
 // The self-extracting stub reads only.
 #ifndef VANTOR_READING_ONLY
-std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd) {
+std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd,
+                                                const LzmaSettings& lzma) {
+  if (lzma.preset >= 0) return lzma2_encoding(lzma);
   if (zstd.level > 0) return zstd_encoding(zstd);
   if (deflate.level > 0) return deflate_encoding(deflate);
   return store_encoding();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "format/archive_format.h"
+
 struct DeflateSettings {
   int level = 6;        // 0 = store
   int window_bits = 15;
@@ -38,6 +40,28 @@ int64_t zstd_memory_estimate(const ZstdSettings& s, int encoders);
 // Makes the settings fit `limit` bytes: first fewer zstd workers or encoders, then a smaller
 // window. Returns a one-line note when something was reduced, else "".
 std::string fit_zstd_memory(ZstdSettings& s, int& encoders, int64_t limit);
+
+// LZMA2, for the strong solid tiers: a preset of liblzma's, made stronger where the plane said so.
+constexpr uint32_t LZMA_DICTIONARY_MIN = 1u << 21;  // -k0: 2 MB
+constexpr uint32_t LZMA_DICTIONARY_MAX = 1u << 28;  // -k7: 256 MB; also the most a reader allocates
+
+struct LzmaSettings {
+  int preset = -1;          // 0..9; -1: LZMA2 is not used
+  bool extreme = false;
+  uint32_t dictionary = 0;  // bytes; 0 = the preset's
+  int nice_length = 0;      // 0 = the preset's
+  int depth = 0;            // match finder cycles; 0 = the preset's
+};
+
+// The LZMA2 tiers of the level table (method 1..3, normal or ultra, window position 0..7), for
+// one stream or members on their own; preset -1 where zstd or deflate serves better.
+LzmaSettings lzma_settings(int method, bool ultra, int window_position, bool solid);
+
+// The filter a file's first bytes call for: FILTER_X86 or FILTER_ARM64 for programs, libraries
+// and object code (PE, ELF, COFF, ar archives of them), FILTER_DELTA for PCM sound and
+// uncompressed images (with the distance between samples in `distance`), else FILTER_NONE.
+uint8_t filter_for_content(const uint8_t* head, size_t size, int& distance);
+constexpr size_t FILTER_HEAD_BYTES = 4096;  // what filter_for_content looks at
 
 // The memory a setting may take: most of a 32-bit process's 2 GB, far more on 64-bit.
 int64_t address_space_budget();
@@ -70,6 +94,13 @@ class Encoder {
   virtual bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) = 0;
   // For a cancelled run about to end: lets go without waiting for work in flight.
   virtual void abandon() {}
+  // The filter (FILTER_*) the next begin's stream passes through, for a method that filters.
+  virtual void use_filter(uint8_t filter, int distance) {
+    (void)filter;
+    (void)distance;
+  }
+  // The history the decoder must keep, recorded on the stream's first entry; 0 when not needed.
+  virtual uint32_t dictionary() const { return 0; }
 };
 
 // A method as the compressor plans with it: the byte the index records, how the work is cut,
@@ -83,6 +114,8 @@ class EncodingMethod {
   virtual bool one_stream() const { return false; }
   // Files above twice this size are cut into pieces that threads compress side by side.
   virtual int64_t piece_size() const { return 1 << 20; }
+  // True when the method takes a filter chosen by content (Encoder::use_filter).
+  virtual bool filters() const { return false; }
   // Fits the settings to `threads` compressing threads (which it may lower) and the address
   // space. Returns a one-line note when something was reduced, else "".
   virtual std::string fit(int& threads, bool solid) {
@@ -93,15 +126,18 @@ class EncodingMethod {
   virtual std::unique_ptr<Encoder> encoder() const = 0;
 };
 
-// zstd when its level is set, else deflate when its level is, else store.
-std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd);
+// LZMA2 when its preset is set, else zstd when its level is, else deflate when its level is,
+// else store.
+std::unique_ptr<EncodingMethod> encoding_method(const DeflateSettings& deflate, const ZstdSettings& zstd,
+                                                const LzmaSettings& lzma = LzmaSettings());
 
 // One decoder per reading thread, used for stream after stream of its method.
 class Decoder {
  public:
   virtual ~Decoder() = default;
-  // Starts a new stream (a member, or the members of one solid stream).
-  virtual void reset() = 0;
+  // Starts a new stream (a member, or the members of one solid stream) whose first entry is
+  // `first` and whose members hold `stream_size` bytes. False with a reason when it cannot.
+  virtual bool start(const EntryHeader& first, uint64_t stream_size, std::string& problem) = 0;
   // Decodes from `in` (advanced past what was used; `input_done`: nothing follows it) into at
   // most `room` bytes. `data` points at the `produced` bytes: in `out`, or in `in` for a method
   // that copies. False with a reason on damaged data.
@@ -119,9 +155,16 @@ std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem);
 std::unique_ptr<EncodingMethod> store_encoding();
 std::unique_ptr<EncodingMethod> deflate_encoding(const DeflateSettings& s);
 std::unique_ptr<EncodingMethod> zstd_encoding(const ZstdSettings& s);
+std::unique_ptr<EncodingMethod> lzma2_encoding(const LzmaSettings& s);
 std::unique_ptr<Decoder> store_decoder();
 std::unique_ptr<Decoder> deflate_decoder(std::string& problem);
 std::unique_ptr<Decoder> zstd_decoder(std::string& problem);
+std::unique_ptr<Decoder> lzma2_decoder(std::string& problem);
+
+// Decodes a whole LZMA2 stream of `first`'s settings, refusing more than `max_output` bytes:
+// the entry point a fuzz target calls.
+bool lzma2_decode_buffer(const EntryHeader& first, const uint8_t* data, size_t size, size_t max_output,
+                         std::vector<uint8_t>& out, std::string& problem);
 
 // ---- zstd's own encoder and decoder ----
 

@@ -15,9 +15,10 @@ class DeflateDecoder : public Decoder {
     if (ready_) inflateEnd(&z_);
   }
   bool ready() const { return ready_; }
-  void reset() override {
+  bool start(const EntryHeader&, uint64_t, std::string&) override {
     inflateReset(&z_);
     ended_ = false;
+    return true;
   }
   bool decode(const uint8_t*& in, size_t& in_size, bool input_done, uint8_t* out, size_t room,
               const uint8_t*& data, size_t& produced, std::string& problem) override {

@@ -32,7 +32,7 @@ class StoreEncoding : public EncodingMethod {
 // The input is the output: handed back where it lies, never copied.
 class StoreDecoder : public Decoder {
  public:
-  void reset() override {}
+  bool start(const EntryHeader&, uint64_t, std::string&) override { return true; }
   bool decode(const uint8_t*& in, size_t& in_size, bool, uint8_t*, size_t room, const uint8_t*& data,
               size_t& produced, std::string&) override {
     produced = std::min(in_size, room);

@@ -337,7 +337,10 @@ class ZstdEncoding : public EncodingMethod {
 class ZstdCodecDecoder : public Decoder {
  public:
   bool ready() const { return decoder_.ready(); }
-  void reset() override { decoder_.reset(); }
+  bool start(const EntryHeader&, uint64_t, std::string&) override {
+    decoder_.reset();
+    return true;
+  }
   bool decode(const uint8_t*& in, size_t& in_size, bool input_done, uint8_t* out, size_t room,
               const uint8_t*& data, size_t& produced, std::string& problem) override {
     size_t before = in_size;

@@ -48,7 +48,11 @@ RunResult compress_archive(const CompressJob& job) {
   Existing existing;
   if (!gather(job, sources, existing, result)) return result;
   int threads = resolve_thread_count(job.threads);
-  std::unique_ptr<EncodingMethod> method = encoding_method(job.deflate, job.zstd);
+  std::unique_ptr<EncodingMethod> method = encoding_method(job.deflate, job.zstd, job.lzma);
+  if (method->filters()) {
+    choose_filters(sources);
+    if (job.solid) order_for_solid(sources);
+  }
   std::string note = method->fit(threads, job.solid);
   if (!note.empty()) result.notes.push_back(note);
   std::vector<Unit> units = plan_units(sources, *method, job.solid, threads);

@@ -80,6 +80,7 @@ class Compressor {
         unit.problem = "cannot write a temporary file beside the archive";
       return;
     }
+    encoder_->use_filter(sources[unit.first].filter, sources[unit.first].filter_distance);
     if (!encoder_->begin(unit_input_size(unit, sources), unit.problem)) return;
     uint64_t chunk_start = 0;
     for (size_t i = 0; i < unit.count; ++i) {
@@ -100,6 +101,12 @@ class Compressor {
       if (unit.count == 1 && h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size) &&
           !store_again(source.path, h, *unit.sink, unit.problem))
         return;
+      // What the stream's decoder must know goes on its first entry.
+      if (i == 0 && h.method == METHOD_LZMA2) {
+        h.filter = source.filter;
+        h.filter_distance = source.filter_distance;
+        h.dictionary = encoder_->dictionary();
+      }
       chunk_start = unit.sink->total();
       unit.entries.push_back(h);
     }
@@ -112,11 +119,13 @@ class Compressor {
     File file;
     if (!file.open_source(path, unit.problem)) return;
     size_t history = encoder_->history(unit.piece_offset);
-    if (history > 0 && !file.read_at(unit.piece_offset - static_cast<int64_t>(history), in_.data(), history)) {
+    history_.resize(history);
+    if (history > 0 && !file.read_at(unit.piece_offset - static_cast<int64_t>(history), history_.data(), history)) {
       unit.problem = "cannot read " + path;
       return;
     }
-    if (!encoder_->begin_piece(unit.piece_length, in_.data(), history, unit.problem)) return;
+    if (!encoder_->begin_piece(unit.piece_length, history_.data(), history, unit.problem)) return;
+    unit.dictionary = encoder_->dictionary();
     if (!file.seek(unit.piece_offset)) {
       unit.problem = "cannot read " + path;
       return;
@@ -246,7 +255,7 @@ class Compressor {
   const EncodingMethod& method_;
   std::unique_ptr<Encoder> encoder_;
   RunControl* control_;
-  std::vector<uint8_t> in_, small_;
+  std::vector<uint8_t> in_, small_, history_;
 };
 
 void worker(std::vector<Unit>& units, const std::vector<Source>& sources,

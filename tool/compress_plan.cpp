@@ -15,6 +15,8 @@ std::string extension_of(const std::string& name) {
 
 void order_for_solid(std::vector<Source>& sources) {
   std::stable_sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) {
+    if (a.filter != b.filter) return a.filter < b.filter;
+    if (a.filter_distance != b.filter_distance) return a.filter_distance < b.filter_distance;
     int by_kind = extension_of(a.stored.name).compare(extension_of(b.stored.name));
     if (by_kind != 0) return by_kind < 0;
     int by_name = a.stored.name.compare(b.stored.name);
@@ -45,15 +47,18 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
   int64_t total = 0;
   for (const Source& s : sources) total += s.info.size;
   // Solid blocks small enough that every thread gets several, large enough to share context;
-  // or one stream, whose own workers share the work and the whole window.
+  // for a method that filters, one per thread, as its context reaches much further back; or one
+  // stream, whose own workers share the work and the whole window.
   int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
+  if (method.filters()) block = std::clamp<int64_t>((total + threads - 1) / threads, 8 << 20, 1 << 30);
   if (method.one_stream()) block = INT64_MAX;
   const int64_t piece_size = method.piece_size();
   int64_t in_block = 0;
   for (size_t i = 0; i < sources.size(); ++i) {
     int64_t size = sources[i].info.size;
-    // A file larger than a solid block gains nothing from sharing a stream; cut it instead.
-    if ((!solid || size > block) && threads > 1 && size > 2 * piece_size) {
+    // A file larger than a solid block gains nothing from sharing a stream; cut it instead. A
+    // filter's state runs through the whole file, so a filtered one is never cut.
+    if ((!solid || size > block) && threads > 1 && size > 2 * piece_size && sources[i].filter == FILTER_NONE) {
       for (int64_t offset = 0; offset < size; offset += piece_size) {
         Unit u;
         u.first = i;
@@ -66,7 +71,9 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
       in_block = block;
       continue;
     }
-    if (solid && !units.empty() && in_block < block && units.back().piece_offset < 0) {
+    const Source& previous = sources[i > 0 ? i - 1 : 0];
+    bool same_filter = previous.filter == sources[i].filter && previous.filter_distance == sources[i].filter_distance;
+    if (solid && !units.empty() && in_block < block && units.back().piece_offset < 0 && same_filter) {
       units.back().count++;
     } else {
       Unit u;

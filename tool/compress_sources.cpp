@@ -175,3 +175,18 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
 }
 
 }  // namespace compression
+
+namespace compression {
+
+void choose_filters(std::vector<Source>& sources) {
+  std::vector<uint8_t> head(FILTER_HEAD_BYTES);
+  for (Source& s : sources) {
+    File file;
+    std::string ignored;
+    if (s.info.size == 0 || !file.open_source(s.path, ignored)) continue;
+    int64_t got = file.read(head.data(), head.size());
+    if (got > 0) s.filter = filter_for_content(head.data(), static_cast<size_t>(got), s.filter_distance);
+  }
+}
+
+}  // namespace compression

@@ -28,6 +28,8 @@ struct Source {
   StoredName stored;
   FileInfo info;
   uint8_t name_flags = 0;  // ENTRY_FLAG_UTF8_NAMES when the stored names are UTF-8
+  uint8_t filter = FILTER_NONE;  // what its content calls for, for a method that filters
+  int filter_distance = 0;
 };
 
 struct Budget {
@@ -77,6 +79,7 @@ struct Unit {
   bool last_piece = false;
   uint32_t piece_crc = 0;
   int64_t piece_size = 0;
+  uint32_t dictionary = 0;  // what the encoder recorded for the unit's stream
   std::vector<EntryHeader> entries;
   std::unique_ptr<Sink> sink;
   std::string problem;
@@ -136,9 +139,12 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
 // the run refused, never overwritten.
 bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,
                    std::string& problem);
+// Gives each source the filter its first bytes call for (an unreadable one gets none: reading
+// it again later reports the problem).
+void choose_filters(std::vector<Source>& sources);
 
 // ---- Plan ----
-// Files of one kind and one name compress best next to each other in a shared stream.
+// Files of one filter, one kind and one name compress best next to each other in a shared stream.
 void order_for_solid(std::vector<Source>& sources);
 std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingMethod& method, bool solid,
                              int threads);

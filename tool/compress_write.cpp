@@ -95,8 +95,9 @@ struct PieceEntry {
 bool store_over_pieces(const Source& source, PieceEntry& entry, BufferedWriter& out, RunResult& result) {
   EntryHeader& h = entry.header;
   h.method = METHOD_STORE;
+  h.dictionary = 0;
   h.compressed_size = static_cast<uint64_t>(h.size);
-  h.entry_length = header_size(h.name.size(), h.folder.size()) + h.size;
+  h.entry_length = header_size(h) + h.size;
   std::vector<uint8_t> header = encode_header(h);
   File file;
   std::string problem;
@@ -134,6 +135,7 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
     h.unix_mode = source.info.unix_mode;
     h.method = method;
     h.flags = source.name_flags;
+    h.dictionary = unit.dictionary;  // the same for every piece
     h.crc = crc32(0, nullptr, 0);
     entry.header_position = out.written();
     std::vector<uint8_t> placeholder = encode_header(h);
@@ -149,7 +151,7 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
   // Pieces that came out no smaller than the file are written over with the file, stored.
   if (h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size))
     return store_over_pieces(source, entry, out, result);
-  h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
+  h.entry_length = header_size(h) + static_cast<int64_t>(h.compressed_size);
   return out.patch(entry.header_position, encode_header(h));
 }
 
@@ -174,7 +176,7 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, u
       written = write_piece(unit, sources[unit.first], piece_method, piece_entry, out, result);
     } else {
       for (EntryHeader& h : unit.entries) {
-        h.entry_length = header_size(h.name.size(), h.folder.size()) + static_cast<int64_t>(h.compressed_size);
+        h.entry_length = header_size(h) + static_cast<int64_t>(h.compressed_size);
         std::vector<uint8_t> bytes = encode_header(h);
         written = written && out.write(bytes.data(), bytes.size()) && unit.sink->copy_to(out, h.compressed_size);
         result.members++;

@@ -18,6 +18,7 @@ struct CompressJob {
   bool solid = false;
   DeflateSettings deflate;
   ZstdSettings zstd;                  // level > 0: zstd instead of deflate
+  LzmaSettings lzma;                  // preset >= 0: LZMA2 instead of either
   int threads = 1;                    // 0 = one per processor
   int64_t memory_budget = 16 << 20;   // bytes of compressed output held in memory
   bool self_extracting = false;

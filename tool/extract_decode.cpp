@@ -97,9 +97,16 @@ class BlockDecoder {
     for (size_t i = block.first; i < block.first + block.count; ++i)
       wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header, i);
     if (!wanted || !sizes_possible(block)) return;
-    codec_ = codec_for(shared_.entries[block.first].header.method);
+    const EntryHeader& first = shared_.entries[block.first].header;
+    codec_ = codec_for(first.method);
     if (!codec_) return;
-    codec_->reset();
+    std::string refused;
+    if (!codec_->start(first, block_size(block), refused)) {
+      for (size_t i = block.first; i < block.first + block.count; ++i)
+        if (wanted_by(shared_.job, shared_.entries[i].header, i))
+          state_.fail("cannot extract " + shared_.entries[i].header.path() + ": " + refused);
+      return;
+    }
     in_size_ = 0;
     input_done_ = false;
     BlockInput input(archive, shared_.entries, block);
@@ -129,6 +136,13 @@ class BlockDecoder {
     }
     codecs_.emplace_back(method, std::move(made));
     return codecs_.back().second.get();
+  }
+
+  uint64_t block_size(Block block) const {
+    uint64_t size = 0;
+    for (size_t i = block.first; i < block.first + block.count; ++i)
+      size += static_cast<uint64_t>(shared_.entries[i].header.size);
+    return size;
   }
 
   // A block whose recorded sizes its compressed bytes cannot hold would have a member written for

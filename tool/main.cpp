@@ -23,6 +23,7 @@ const char* method_name(uint8_t method) {
   switch (method) {
     case METHOD_STORE: return "store";
     case METHOD_DEFLATE: return "deflate";
+    case METHOD_LZMA2: return "lzma2";
     default: return "zstd";
   }
 }
@@ -116,7 +117,10 @@ int add(const Options& o) {
   // The self-extracting stub decodes deflate only, which keeps it well inside its slot, and there
   // -k keeps deflate's widest window.
   job.deflate = deflate_settings(o.method, o.ultra, 7);
-  if (!o.self_extracting) job.zstd = zstd_settings(o.method, o.ultra, o.window_position, o.solid);
+  if (!o.self_extracting) {
+    job.zstd = zstd_settings(o.method, o.ultra, o.window_position, o.solid);
+    job.lzma = lzma_settings(o.method, o.ultra, o.window_position, o.solid);
+  }
   job.threads = o.threads;
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
   RunResult result = run_watched(job, compress_archive);
@@ -134,6 +138,7 @@ int remove(const Options& o) {
   int method = std::max(o.method, 1);
   job.deflate = deflate_settings(method, o.ultra, 7);
   job.zstd = zstd_settings(method, o.ultra, o.window_position, true);
+  job.lzma = lzma_settings(method, o.ultra, o.window_position, true);
   job.threads = o.threads;
   RemoveResult result = run_watched(job, remove_members);
   if (result.run.ok)

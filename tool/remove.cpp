@@ -121,7 +121,7 @@ bool write_without(const RemoveJob& job, const Plan& plan, RemoveResult& result)
     return fail(result, "cannot create " + job.archive_path + ".vantor-" + token + ".tmp: " + last_error_text());
   ArchiveOutput out(replacement.file());
   KeptEntries kept{job.archive_path, plan.index_start, &plan.entries, &plan.removed, plan.streams,
-                   job.deflate, job.zstd, job.control, job.progress};
+                   job.deflate, job.zstd, job.lzma, job.control, job.progress};
   std::string problem;
   bool cancelled_run = false;
   std::string refused = "cannot remove from " + job.archive_path + ", left as it was: ";

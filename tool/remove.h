@@ -16,6 +16,7 @@ struct RemoveJob {
   // How a solid stream that loses a member is compressed again, by its method.
   DeflateSettings deflate;
   ZstdSettings zstd;
+  LzmaSettings lzma;                  // for LZMA2 streams; the stream's own dictionary and filter stay
   int threads = 1;                    // zstd's workers for a stream compressed again; 0 = per processor
   int lock_wait_ms = 5000;
   std::function<void(int64_t done, int64_t total)> progress;

@@ -60,11 +60,23 @@ class Copier {
 // One solid stream compressed again with its own method, through the method's codec.
 class StreamEncoder {
  public:
-  StreamEncoder(uint8_t method, const KeptEntries& kept) {
+  // An LZMA2 stream keeps its filter and at least its dictionary, within the memory there is.
+  StreamEncoder(const EntryHeader& first, const KeptEntries& kept) {
     DeflateSettings deflate = kept.deflate;
     deflate.level = std::max(deflate.level, 1);  // a deflate stream stays deflate
-    encoder_ = encoding_method(deflate, method == METHOD_ZSTD ? kept.zstd : ZstdSettings())->encoder();
+    LzmaSettings lzma;
+    if (first.method == METHOD_LZMA2) {
+      lzma = kept.lzma.preset >= 0 ? kept.lzma : lzma_settings(1, true, 0, true);
+      lzma.dictionary = std::max(lzma.dictionary, first.dictionary);
+    }
+    std::unique_ptr<EncodingMethod> method =
+        encoding_method(deflate, first.method == METHOD_ZSTD ? kept.zstd : ZstdSettings(), lzma);
+    int threads = 1;
+    method->fit(threads, true);
+    encoder_ = method->encoder();
+    encoder_->use_filter(first.filter, first.filter_distance);
   }
+  uint32_t dictionary() const { return encoder_->dictionary(); }
   bool begin(int64_t expected, std::string& problem) {
     if (encoder_ && encoder_->ready()) return encoder_->begin(expected, problem);
     problem = "out of memory for the compressor";
@@ -123,7 +135,7 @@ class Reencoder {
     if (last) feed(nullptr, 0, true);
     if (!problem.empty()) return;
     header_.compressed_size = static_cast<uint64_t>(stream_bytes_ - member_from_);
-    header_.entry_length = header_size(header_.name.size(), header_.folder.size()) +
+    header_.entry_length = header_size(header_) +
                            static_cast<int64_t>(header_.compressed_size);
     if (!out_.patch(header_position_, encode_header(header_))) problem = write_problem();
     in_member_ = false;
@@ -154,6 +166,12 @@ class Reencoder {
     }
     header_.flags = static_cast<uint8_t>((header_.flags & ~ENTRY_FLAG_SOLID_NEXT) |
                                          (kept_done_ > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
+    // The new stream's first member carries what its decoder must know.
+    const EntryHeader& stream_first = entries_[span.first].header;
+    bool first = kept_done_ == 0 && header_.method == METHOD_LZMA2;
+    header_.filter = first ? stream_first.filter : FILTER_NONE;
+    header_.filter_distance = first ? stream_first.filter_distance : 0;
+    header_.dictionary = first ? encoder_->dictionary() : 0;
     if (figures_.control) figures_.control->working_on(&e.header.name);
     header_position_ = out_.written();
     member_from_ = stream_bytes_;
@@ -172,7 +190,7 @@ class Reencoder {
     int64_t expected = 0;
     for (size_t i = span.first; i < span.first + span.count; ++i)
       if (!(*kept_.removed)[i]) expected += entries_[i].header.size;
-    encoder_ = std::make_unique<StreamEncoder>(entries_[span.first].header.method, kept_);
+    encoder_ = std::make_unique<StreamEncoder>(entries_[span.first].header, kept_);
     return encoder_->begin(expected, problem);
   }
 

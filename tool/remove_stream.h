@@ -44,6 +44,7 @@ struct KeptEntries {
   std::vector<StreamSpan> streams;
   DeflateSettings deflate;
   ZstdSettings zstd;
+  LzmaSettings lzma;
   RunControl* control = nullptr;
   std::function<void(int64_t done, int64_t total)> progress;
 };

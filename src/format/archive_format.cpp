@@ -16,11 +16,66 @@ uint64_t get(const uint8_t* p, int width) {
   return v;
 }
 
+// The records of more own fields an entry carries, tag and length included.
+std::vector<uint8_t> more_fields(const EntryHeader& h) {
+  std::vector<uint8_t> out;
+  auto record = [&](uint8_t tag, size_t length) {
+    out.push_back(tag);
+    put(out, length, 2);
+  };
+  if (h.filter != FILTER_NONE) {
+    record(FIELD_FILTER, 2);
+    out.push_back(h.filter);
+    out.push_back(static_cast<uint8_t>(h.filter == FILTER_DELTA ? h.filter_distance - 1 : 0));
+  }
+  if (h.dictionary != 0) {
+    record(FIELD_DICTIONARY, 4);
+    put(out, h.dictionary, 4);
+  }
+  if (h.is_copy()) {
+    record(FIELD_COPY_OF, 1 + h.copy_of.size());
+    out.push_back(h.copy_of_flags);
+    out.insert(out.end(), h.copy_of.begin(), h.copy_of.end());
+  }
+  return out;
+}
+
+// Reads the records of more own fields; every tag must be known and fit its record.
+bool read_more_fields(const uint8_t* data, size_t size, EntryHeader& out, std::string& problem) {
+  for (size_t at = 0; at < size;) {
+    if (size - at < static_cast<size_t>(OWN_RECORD_HEAD)) { problem = "own field record cut short"; return false; }
+    uint8_t tag = data[at];
+    size_t length = static_cast<size_t>(get(data + at + 1, 2));
+    at += OWN_RECORD_HEAD;
+    if (length > size - at) { problem = "own field record runs past the header"; return false; }
+    const uint8_t* value = data + at;
+    at += length;
+    if (tag == FIELD_FILTER && length == 2 && value[0] >= FILTER_X86 && value[0] <= FILTER_DELTA) {
+      out.filter = value[0];
+      out.filter_distance = value[0] == FILTER_DELTA ? value[1] + 1 : 0;
+    } else if (tag == FIELD_DICTIONARY && length == 4) {
+      out.dictionary = static_cast<uint32_t>(get(value, 4));
+    } else if (tag == FIELD_COPY_OF && length >= 2) {
+      out.copy_of_flags = value[0];
+      out.copy_of.assign(reinterpret_cast<const char*>(value + 1), length - 1);
+    } else {
+      problem = "unknown own field " + std::to_string(tag);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int64_t header_size(size_t name_length, size_t folder_length) {
   return INDEX_FIXED_HEADER + static_cast<int64_t>(name_length) + static_cast<int64_t>(folder_length) +
          OWN_FIELDS_SIZE;
+}
+
+int64_t header_size(const EntryHeader& h) {
+  size_t more = more_fields(h).size();
+  return header_size(h.name.size(), h.folder.size()) + (more > 0 ? OWN_MORE_LENGTH_SIZE + static_cast<int64_t>(more) : 0);
 }
 
 int64_t mark_offset(const EntryHeader& h) {
@@ -31,8 +86,9 @@ std::vector<uint8_t> encode_header(const EntryHeader& h) {
   std::vector<uint8_t> out;
   out.reserve(static_cast<size_t>(header_size(h.name.size(), h.folder.size())));
   put(out, static_cast<uint64_t>(h.entry_length), 8);
+  std::vector<uint8_t> more = more_fields(h);
   out.push_back(h.signature);
-  out.push_back(h.flags);
+  out.push_back(static_cast<uint8_t>(more.empty() ? h.flags & ~ENTRY_FLAG_MORE_FIELDS : h.flags | ENTRY_FLAG_MORE_FIELDS));
   put(out, h.name.size(), 2);
   out.insert(out.end(), h.name.begin(), h.name.end());
   put(out, h.folder.size(), 2);
@@ -45,6 +101,10 @@ std::vector<uint8_t> encode_header(const EntryHeader& h) {
   put(out, h.attributes, 4);
   put(out, h.unix_mode, 4);
   out.push_back(h.method);
+  if (!more.empty()) {
+    put(out, more.size(), 2);
+    out.insert(out.end(), more.begin(), more.end());
+  }
   return out;
 }
 
@@ -87,18 +147,43 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   DecodeStatus frozen = read_frozen_part(data, size, OWN_FIELDS_SIZE, out, needed, problem);
   if (frozen != DecodeStatus::OK) return frozen;
   read_own_fields(data + mark_offset(out) + 1, OWN_FIELDS_SIZE, out);
-
   if (out.signature != ENTRY_SIGNATURE) { problem = "not a vantor entry"; return DecodeStatus::BAD; }
+  if (out.flags & ENTRY_FLAG_MORE_FIELDS) {
+    size_t more_at = needed;
+    needed += OWN_MORE_LENGTH_SIZE;
+    if (size < needed) return DecodeStatus::NEED_MORE;
+    size_t more = static_cast<size_t>(get(data + more_at, 2));
+    needed += more;
+    if (size < needed) return DecodeStatus::NEED_MORE;
+    if (more == 0) { problem = "empty own field records"; return DecodeStatus::BAD; }
+    if (!read_more_fields(data + more_at + OWN_MORE_LENGTH_SIZE, more, out, problem)) return DecodeStatus::BAD;
+  }
+
   if ((out.flags & ENTRY_FLAG_UTF8_NAMES) && !(utf8_valid(out.name) && utf8_valid(out.folder))) {
     problem = "name marked as UTF-8 is not UTF-8";
     return DecodeStatus::BAD;
   }
   if (out.size < 0) { problem = "negative member size"; return DecodeStatus::BAD; }
-  if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE && out.method != METHOD_ZSTD) {
+  if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE && out.method != METHOD_ZSTD &&
+      out.method != METHOD_LZMA2) {
     problem = "unknown compression method";
     return DecodeStatus::BAD;
   }
-  if (out.method == METHOD_STORE && out.compressed_size != static_cast<uint64_t>(out.size)) {
+  if (out.is_copy()) {
+    if (out.method != METHOD_STORE || out.compressed_size != 0 || (out.flags & ENTRY_FLAG_SOLID_NEXT) ||
+        out.filter != FILTER_NONE || out.dictionary != 0) {
+      problem = "a copy of another member with data of its own";
+      return DecodeStatus::BAD;
+    }
+    if ((out.copy_of_flags & ENTRY_FLAG_UTF8_NAMES) && !utf8_valid(out.copy_of)) {
+      problem = "name marked as UTF-8 is not UTF-8";
+      return DecodeStatus::BAD;
+    }
+  } else if ((out.filter != FILTER_NONE || out.dictionary != 0) &&
+             (out.method != METHOD_LZMA2 || (out.flags & ENTRY_FLAG_SOLID_NEXT))) {
+    problem = "stream settings on an entry that does not start an LZMA2 stream";
+    return DecodeStatus::BAD;
+  } else if (out.method == METHOD_STORE && out.compressed_size != static_cast<uint64_t>(out.size)) {
     problem = "stored member with mismatched sizes";
     return DecodeStatus::BAD;
   }
@@ -112,7 +197,11 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
 
 uint64_t largest_output(uint8_t method, uint64_t compressed) {
   constexpr uint64_t ZSTD_BLOCK = 128 << 10;
-  uint64_t units = method == METHOD_STORE ? compressed : method == METHOD_ZSTD ? compressed / 4 + 1 : compressed + 1;
-  uint64_t each = method == METHOD_STORE ? 1 : method == METHOD_ZSTD ? ZSTD_BLOCK : 1032;
+  constexpr uint64_t LZMA2_CHUNK = 2 << 20;
+  uint64_t units = compressed + 1, each = 1032;
+  if (method == METHOD_STORE) units = compressed, each = 1;
+  if (method == METHOD_ZSTD) units = compressed / 4 + 1, each = ZSTD_BLOCK;
+  // An LZMA2 chunk of at most 2 MB takes a 5-byte head and at least one byte of range code.
+  if (method == METHOD_LZMA2) units = compressed / 6 + 1, each = LZMA2_CHUNK;
   return units > UINT64_MAX / each ? UINT64_MAX : units * each;
 }

@@ -13,10 +13,27 @@ constexpr uint8_t ENTRY_FLAG_SOLID_NEXT = 1;  // byte 9: data continues the prev
 // Byte 9: name and folder are UTF-8. Entries without it hold the code page of their writer
 // (1252 on the Western systems that wrote them), which name_for_system turns into UTF-8.
 constexpr uint8_t ENTRY_FLAG_UTF8_NAMES = 2;
+// Byte 9: records of more own fields follow the fixed ones (archive_layout.h); encode_header sets it.
+constexpr uint8_t ENTRY_FLAG_MORE_FIELDS = 4;
 
 constexpr uint8_t METHOD_STORE = 0;
 constexpr uint8_t METHOD_DEFLATE = 8;       // raw deflate, no zlib or gzip wrapper
 constexpr uint8_t METHOD_ZSTD = 20;         // zstd frames, one after another, no checksum
+constexpr uint8_t METHOD_LZMA2 = 21;        // raw LZMA2 chunks up to the end marker
+
+// A stream's data may pass a filter before its method: the branch targets of x86 or ARM64 code
+// made absolute, or each byte replaced by its difference to the byte `distance` before.
+constexpr uint8_t FILTER_NONE = 0;
+constexpr uint8_t FILTER_X86 = 1;
+constexpr uint8_t FILTER_ARM64 = 2;
+constexpr uint8_t FILTER_DELTA = 3;
+constexpr int FILTER_DELTA_MAX = 256;
+
+// Tags of the records of more own fields. Filter and dictionary are on a stream's first entry; a
+// copy names an earlier member with the same data, which is stored once.
+constexpr uint8_t FIELD_FILTER = 1;       // filter (1), delta distance - 1 (1)
+constexpr uint8_t FIELD_DICTIONARY = 2;   // bytes of history the stream's decoder keeps (4)
+constexpr uint8_t FIELD_COPY_OF = 3;      // the member's folder and name as stored, UTF-8 flag first (1 + n)
 
 constexpr int32_t MAX_TEXT_FIELD = 32767;
 
@@ -35,8 +52,15 @@ struct EntryHeader {
   uint32_t attributes = 0;       // FILE_ATTRIBUTE_* bits
   uint32_t unix_mode = 0;        // permission bits, 0 when unknown
   uint8_t method = METHOD_DEFLATE;
+  // More own fields (see FIELD_*).
+  uint8_t filter = FILTER_NONE;
+  int filter_distance = 0;       // 1..FILTER_DELTA_MAX for FILTER_DELTA
+  uint32_t dictionary = 0;
+  std::string copy_of;           // "" unless the data is an earlier member's, by its stored path
+  uint8_t copy_of_flags = 0;     // ENTRY_FLAG_UTF8_NAMES when copy_of is UTF-8
 
   std::string path() const { return folder + name; }
+  bool is_copy() const { return !copy_of.empty(); }
 };
 
 // The most bytes `method` can produce from `compressed` bytes: deflate cannot pass 1,032 : 1
@@ -44,8 +68,10 @@ struct EntryHeader {
 // at least one byte. A larger recorded size is a lie, refused before anything is written.
 uint64_t largest_output(uint8_t method, uint64_t compressed);
 
-// Bytes of the encoded header, given the text lengths.
+// Bytes of the encoded header, given the text lengths, for an entry without more own fields.
 int64_t header_size(size_t name_length, size_t folder_length);
+// Bytes of the encoded header, more own fields included.
+int64_t header_size(const EntryHeader& h);
 // Offset of the mark byte from the entry's first byte.
 int64_t mark_offset(const EntryHeader& h);
 
@@ -61,8 +87,8 @@ enum class DecodeStatus { OK, NEED_MORE, BAD };
 DecodeStatus read_frozen_part(const uint8_t* data, size_t size, size_t after_mark, EntryHeader& out,
                               size_t& needed, std::string& problem);
 
-// Reads the archiver's own fields from the `size` bytes after the mark. Only the fields lying
-// wholly inside them are read; the others keep their values. True when all were there.
+// Reads the archiver's fixed own fields from the `size` bytes after the mark. Only the fields
+// lying wholly inside them are read; the others keep their values. True when all were there.
 bool read_own_fields(const uint8_t* data, size_t size, EntryHeader& out);
 
 // The archiver's reading: decodes its own entry from the bytes available at the entry's start.

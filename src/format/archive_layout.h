@@ -39,6 +39,10 @@ constexpr int64_t OWN_ATTRIBUTES_OFFSET = 20;
 constexpr int64_t OWN_UNIX_MODE_OFFSET = 24;
 constexpr int64_t OWN_METHOD_OFFSET = 28;
 constexpr int64_t OWN_FIELDS_SIZE = 29;
+// Entries flagged ENTRY_FLAG_MORE_FIELDS carry more of them after these: their length in bytes (2)
+// and records of a tag (1), a length (2) and that many bytes. Old entries have none.
+constexpr int64_t OWN_MORE_LENGTH_SIZE = 2;
+constexpr int64_t OWN_RECORD_HEAD = 3;
 
 // INDEX_STUB_SIZE when the extension of the path's last component is exactly "exe" or "EXE",
 // else 0.

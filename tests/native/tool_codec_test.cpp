@@ -38,7 +38,8 @@ std::string decode(uint8_t method, const Bytes& in) {
   std::unique_ptr<Decoder> d = make_decoder(method, problem);
   EXPECT_TRUE(d) << problem;
   if (!d) return out;
-  d->reset();
+  std::string why;
+  EXPECT_TRUE(d->start(EntryHeader(), 0, why)) << why;
   Bytes room(4097);
   const uint8_t* p = in.data();
   size_t left = 0, given = 0;
