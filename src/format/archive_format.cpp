@@ -148,6 +148,11 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   if (frozen != DecodeStatus::OK) return frozen;
   read_own_fields(data + mark_offset(out) + 1, OWN_FIELDS_SIZE, out);
   if (out.signature != ENTRY_SIGNATURE) { problem = "not a vantor entry"; return DecodeStatus::BAD; }
+  out.filter = FILTER_NONE;  // an entry without records has none of these, whatever `out` held
+  out.filter_distance = 0;
+  out.dictionary = 0;
+  out.copy_of.clear();
+  out.copy_of_flags = 0;
   if (out.flags & ENTRY_FLAG_MORE_FIELDS) {
     size_t more_at = needed;
     needed += OWN_MORE_LENGTH_SIZE;

@@ -1,0 +1,338 @@
+// LZMA2 members and their filters: what content calls for which filter, archives written and read
+// back (solid blocks, a large file's primed pieces, members of older methods beside them, removal
+// from a filtered stream), and damaged or hostile LZMA2 entries.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+#include "codec.h"
+#include "remove.h"
+#include "tool_test_support.h"
+
+namespace {
+
+std::string le(uint32_t v, int width) {
+  std::string s;
+  for (int i = 0; i < width; ++i) s += static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+// Looks like machine code: calls and jumps between plain instructions, headed like a program.
+std::string program(const std::string& head, size_t size) {
+  std::string s = head;
+  uint32_t x = 7;
+  while (s.size() < size) {
+    x = x * 1103515245u + 12345u;
+    s += (x >> 29) < 2 ? std::string("\xe8") + le(0x1000 + (x >> 20), 4) : std::string("\x48\x89\xe5\x5d", 4);
+  }
+  s.resize(size);
+  return s;
+}
+
+std::string elf(uint16_t machine, size_t size) {
+  std::string head = std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + le(machine, 2);
+  return program(head, size);
+}
+
+std::string pe(uint16_t machine, size_t size) {
+  std::string head = "MZ" + std::string(0x3a, '\0') + le(0x40, 4) + std::string("PE\0\0", 4) + le(machine, 2);
+  return program(head, size);
+}
+
+std::string wave(int channels, int bits, size_t samples, uint16_t format = 1) {
+  std::string fmt = le(format, 2) + le(channels, 2) + le(44100, 4) + le(44100 * channels * bits / 8, 4) +
+                    le(channels * bits / 8, 2) + le(bits, 2);
+  std::string data;
+  for (size_t i = 0; i < samples; ++i)
+    for (int c = 0; c < channels; ++c)
+      data += le(static_cast<uint32_t>(static_cast<int>(8000 * std::sin(i * 0.01 * (c + 1)))), bits / 8);
+  return "RIFF" + le(static_cast<uint32_t>(36 + data.size()), 4) + "WAVEfmt " + le(16, 4) + fmt + "data" +
+         le(static_cast<uint32_t>(data.size()), 4) + data;
+}
+
+std::string bitmap(int bits) {
+  std::string s = "BM" + std::string(26, '\0') + le(bits, 2) + le(0, 4);
+  for (int i = 0; i < 60000; ++i) s += static_cast<char>(i / 3 % 251);
+  return s;
+}
+
+uint8_t filter_of(const std::string& bytes, int* distance = nullptr) {
+  int d = -1;
+  uint8_t f = filter_for_content(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                 std::min(bytes.size(), FILTER_HEAD_BYTES), d);
+  if (distance) *distance = d;
+  return f;
+}
+
+TEST(ContentFilter, ProgramsByTheirHeadersNotTheirNames) {
+  EXPECT_EQ(filter_of(elf(62, 200)), FILTER_X86);
+  EXPECT_EQ(filter_of(elf(3, 200)), FILTER_X86);
+  EXPECT_EQ(filter_of(elf(183, 200)), FILTER_ARM64);
+  EXPECT_EQ(filter_of(elf(40, 200)), FILTER_NONE);  // 32-bit ARM: no filter here
+  std::string big_endian = elf(62, 200);
+  big_endian[5] = 2;
+  EXPECT_EQ(filter_of(big_endian), FILTER_NONE);
+  EXPECT_EQ(filter_of(pe(0x8664, 300)), FILTER_X86);
+  EXPECT_EQ(filter_of(pe(0x14c, 300)), FILTER_X86);
+  EXPECT_EQ(filter_of(pe(0xaa64, 300)), FILTER_ARM64);
+  std::string object = std::string(2, '\0') + program("", 100);
+  std::string ar = "!<arch>\n/               0           0     0     0       4         `\n" + std::string(4, '\0') +
+                   "a.o/            0           0     0     644     100       `\n" + le(0x8664, 2) + object;
+  EXPECT_EQ(filter_of(ar), FILTER_X86);
+}
+
+TEST(ContentFilter, SamplesGetTheirStrideAndDamagedHeadsNothing) {
+  int distance = 0;
+  EXPECT_EQ(filter_of(wave(2, 16, 100), &distance), FILTER_DELTA);
+  EXPECT_EQ(distance, 4);
+  EXPECT_EQ(filter_of(wave(1, 24, 100), &distance), FILTER_DELTA);
+  EXPECT_EQ(distance, 3);
+  EXPECT_EQ(filter_of(wave(2, 16, 100, 3)), FILTER_NONE);  // floating point
+  EXPECT_EQ(filter_of(bitmap(24), &distance), FILTER_DELTA);
+  EXPECT_EQ(distance, 3);
+  EXPECT_EQ(filter_of(bitmap(8)), FILTER_NONE);
+  // Offsets pointing past what was read, cut headers and lookalikes choose nothing and read nothing
+  // outside the head (the sanitizer build watches).
+  std::string far = pe(0x8664, 300);
+  far.replace(0x3c, 4, le(0xfffffff0u, 4));
+  EXPECT_EQ(filter_of(far), FILTER_NONE);
+  EXPECT_EQ(filter_of("MZ"), FILTER_NONE);
+  EXPECT_EQ(filter_of("\x7f" "EL"), FILTER_NONE);
+  EXPECT_EQ(filter_of("RIFF\x10\0\0\0WAVEfmt \xff\xff\xff\xff"), FILTER_NONE);
+  EXPECT_EQ(filter_of("!<arch>\n/   0 0 0 0 99999999999 `\n"), FILTER_NONE);
+  EXPECT_EQ(filter_of(sample_text(5000, 3)), FILTER_NONE);
+}
+
+struct LzmaTree {
+  ScratchFolder dir;
+  std::vector<std::string> names;
+  void add(const std::string& name, const std::string& bytes) {
+    write_file(dir / ("src/" + name), bytes);
+    names.push_back(name);
+  }
+  std::vector<std::string> sources() const {
+    std::vector<std::string> out;
+    for (const std::string& n : names) out.push_back(dir / ("src/" + n));
+    return out;
+  }
+};
+
+RunResult compress_lzma(const std::vector<std::string>& sources, const std::string& archive, int threads,
+                        LzmaSettings lzma = lzma_settings(3, true, 0, true)) {
+  CompressJob job;
+  job.archive_path = archive;
+  job.sources = sources;
+  job.solid = true;
+  job.threads = threads;
+  job.lzma = lzma;
+  job.memory_budget = 16 << 20;
+  return compress_archive(job);
+}
+
+std::vector<StoredEntry> index_of(const std::string& archive) {
+  std::vector<StoredEntry> entries;
+  std::string problem;
+  EXPECT_TRUE(read_index(archive, 0, entries, problem)) << problem;
+  return entries;
+}
+
+void expect_extracts_as(const LzmaTree& t, const std::string& archive) {
+  ScratchFolder out;
+  RunResult r = extract_into(archive, out.path);
+  ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
+  for (const std::string& n : t.names) EXPECT_EQ(read_file(out / n), read_file(t.dir / ("src/" + n))) << n;
+}
+
+// Programs, sound, pixels and text in one solid run: every kind gets a stream of its own filter,
+// each stream's first entry records it with the dictionary, and all come back byte for byte.
+TEST(LzmaArchive, StreamsByFilterRecordTheirSettingsAndRoundTrip) {
+  LzmaTree t;
+  t.add("app.exe", pe(0x8664, 150000));
+  t.add("tool", elf(62, 120000));
+  t.add("arm", elf(183, 50000));
+  t.add("song.wav", wave(2, 16, 20000));
+  t.add("picture.bmp", bitmap(24));
+  t.add("readme.txt", sample_text(80000, 5));
+  t.add("tiny", "\xe8\x01");  // a filtered stream shorter than one instruction
+  t.add("empty", "");
+  for (int threads : {1, 2}) {
+    std::string archive = t.dir / ("a" + std::to_string(threads) + ".vnr");
+    ASSERT_TRUE(compress_lzma(t.sources(), archive, threads).ok);
+    std::map<std::string, uint8_t> filter_of_stream;  // by member
+    uint8_t stream_filter = FILTER_NONE;
+    for (const StoredEntry& e : index_of(archive)) {
+      const EntryHeader& h = e.header;
+      bool starts = !(h.flags & ENTRY_FLAG_SOLID_NEXT);
+      if (starts) stream_filter = h.filter;
+      filter_of_stream[h.name] = stream_filter;
+      if (h.method == METHOD_LZMA2 && starts) {
+        EXPECT_GE(h.dictionary, 4096u) << h.name;
+      } else {
+        EXPECT_EQ(h.dictionary, 0u) << h.name;
+        EXPECT_EQ(h.filter, FILTER_NONE) << h.name;
+      }
+    }
+    EXPECT_EQ(filter_of_stream["app.exe"], FILTER_X86);
+    EXPECT_EQ(filter_of_stream["tool"], FILTER_X86);
+    EXPECT_EQ(filter_of_stream["readme.txt"], FILTER_NONE);
+    EXPECT_EQ(filter_of_stream["arm"], FILTER_ARM64);
+    EXPECT_EQ(filter_of_stream["song.wav"], FILTER_DELTA);
+    expect_extracts_as(t, archive);
+  }
+}
+
+// A file much larger than a solid block is cut into pieces primed with the data before them,
+// which must decode as one stream; then members of older methods sit beside LZMA2 ones.
+TEST(LzmaArchive, LargeFilePiecesAndOlderMethodsBeside) {
+  LzmaTree t;
+  std::string big;
+  for (int i = 0; big.size() < (80u << 20); ++i) big += sample_text(1 << 20, static_cast<unsigned>(i % 5));
+  t.add("big.log", big);
+  std::string archive = t.dir / "a.vnr";
+  LzmaSettings fast;
+  fast.preset = 0;
+  fast.dictionary = 16 << 20;
+  ASSERT_TRUE(compress_lzma(t.sources(), archive, 2, fast).ok);
+  std::vector<StoredEntry> entries = index_of(archive);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].header.dictionary, 16u << 20);
+  EXPECT_LT(entries[0].header.compressed_size, big.size() / 20);  // the pieces share one history
+
+  t.add("older.txt", sample_text(30000, 9));
+  CompressJob zstd;
+  zstd.archive_path = archive;
+  zstd.sources = {t.dir / "src/older.txt"};
+  zstd.zstd = zstd_settings(3, false, 0, false);
+  ASSERT_TRUE(compress_archive(zstd).ok);
+  t.add("more.exe", pe(0x14c, 40000));
+  ASSERT_TRUE(compress_lzma({t.dir / "src/more.exe"}, archive, 2).ok);
+  expect_extracts_as(t, archive);
+}
+
+// Removing a member from a filtered stream writes the stream again with its filter on its new
+// first entry.
+TEST(LzmaArchive, RemovalKeepsTheStreamsFilter) {
+  LzmaTree t;
+  t.add("a.exe", pe(0x8664, 60000));
+  t.add("b.exe", pe(0x8664, 70000));
+  t.add("c.exe", pe(0x8664, 80000));
+  std::string archive = t.dir / "a.vnr";
+  ASSERT_TRUE(compress_lzma(t.sources(), archive, 1).ok);
+  RemoveJob job;
+  job.archive_path = archive;
+  job.paths = {"a.exe"};
+  RemoveResult removed = remove_members(job);
+  ASSERT_TRUE(removed.run.ok) << (removed.run.problems.empty() ? "" : removed.run.problems.front());
+  std::vector<StoredEntry> entries = index_of(archive);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].header.filter, FILTER_X86);
+  EXPECT_NE(entries[0].header.dictionary, 0u);
+  EXPECT_EQ(entries[1].header.filter, FILTER_NONE);
+  t.names = {"b.exe", "c.exe"};
+  expect_extracts_as(t, archive);
+}
+
+// ---- Damaged and hostile LZMA2 entries ----
+
+std::string lzma_stream(const std::string& data, uint8_t filter, uint32_t& dictionary) {
+  std::unique_ptr<EncodingMethod> method = lzma2_encoding(lzma_settings(1, true, 0, true));
+  std::unique_ptr<Encoder> encoder = method->encoder();
+  encoder->use_filter(filter, 0);
+  std::vector<uint8_t> out;
+  std::string problem;
+  EXPECT_TRUE(encoder->compress_all(reinterpret_cast<const uint8_t*>(data.data()), data.size(), out, problem));
+  dictionary = encoder->dictionary();
+  return std::string(out.begin(), out.end());
+}
+
+std::string lzma_entry(const std::string& name, const std::string& data, const std::string& packed,
+                       uint32_t dictionary, uint8_t filter, int64_t recorded = -1) {
+  EntryHeader h;
+  h.name = name;
+  h.method = METHOD_LZMA2;
+  h.size = recorded >= 0 ? recorded : static_cast<int64_t>(data.size());
+  h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  h.compressed_size = packed.size();
+  h.filter = filter;
+  h.dictionary = dictionary;
+  h.entry_length = header_size(h) + static_cast<int64_t>(packed.size());
+  std::vector<uint8_t> bytes = encode_header(h);
+  return std::string(bytes.begin(), bytes.end()) + packed;
+}
+
+// Every damaged member fails alone with a reason; the sound one beside it still extracts.
+TEST(LzmaDamage, EachBadMemberFailsAloneWithAReason) {
+  std::string data = program("", 50000);
+  uint32_t dictionary = 0;
+  std::string packed = lzma_stream(data, FILTER_X86, dictionary);
+  std::string flipped = packed;
+  flipped[flipped.size() / 2] ^= 0x55;
+  std::string short_data = "\xe8\x01\x02";
+  uint32_t short_dictionary = 0;
+  std::string short_packed = lzma_stream(short_data, FILTER_X86, short_dictionary);
+  struct Case {
+    const char* what;
+    std::string entry;
+  } cases[] = {
+      {"truncated", lzma_entry("t", data, packed.substr(0, packed.size() / 2), dictionary, FILTER_X86)},
+      {"no end marker", lzma_entry("e", data, packed.substr(0, packed.size() - 1), dictionary, FILTER_X86)},
+      {"flipped", lzma_entry("f", data, flipped, dictionary, FILTER_X86)},
+      {"size too small", lzma_entry("s", data, packed, dictionary, FILTER_X86, 100)},
+      {"size too large", lzma_entry("l", data, packed, dictionary, FILTER_X86, 60000)},
+      {"wrong filter", lzma_entry("w", data, packed, dictionary, FILTER_ARM64)},
+      {"no dictionary", lzma_entry("d", data, packed, 0, FILTER_X86)},
+      {"huge dictionary", lzma_entry("h", data, packed, 0xfffffff0u, FILTER_X86)},
+  };
+  std::string sound = lzma_entry("sound", short_data, short_packed, short_dictionary, FILTER_X86);
+  for (const Case& c : cases) {
+    ScratchFolder dir;
+    write_file(dir / "a.vnr", c.entry + sound);
+    RunResult r = extract_into(dir / "a.vnr", dir / "out/");
+    EXPECT_FALSE(r.ok) << c.what;
+    EXPECT_EQ(r.problems.size(), 1u) << c.what;
+    EXPECT_EQ(read_file(dir / "out/sound"), short_data) << c.what;
+    EXPECT_EQ(sorted_names_in(dir / "out/"), std::vector<std::string>{"sound"}) << c.what;
+  }
+}
+
+// Own field records the archiver does not know, or in places where they make no sense, make the
+// entry unreadable rather than misread.
+TEST(LzmaDamage, MisplacedOrUnknownFieldsAreRefused) {
+  EntryHeader h;
+  h.name = "x";
+  h.method = METHOD_LZMA2;
+  h.dictionary = 1 << 20;
+  h.filter = FILTER_DELTA;
+  h.filter_distance = 256;
+  h.entry_length = header_size(h);
+  std::vector<uint8_t> bytes = encode_header(h);
+  EntryHeader back;
+  size_t needed = 0;
+  std::string problem;
+  ASSERT_EQ(decode_header(bytes.data(), bytes.size(), back, needed, problem), DecodeStatus::OK) << problem;
+  EXPECT_EQ(back.filter_distance, 256);
+  EXPECT_EQ(back.dictionary, 1u << 20);
+  EXPECT_EQ(decode_header(bytes.data(), bytes.size() - 1, back, needed, problem), DecodeStatus::NEED_MORE);
+
+  auto refused = [&](std::vector<uint8_t> b, const char* what) {
+    EntryHeader out;
+    std::string why;
+    EXPECT_EQ(decode_header(b.data(), b.size(), out, needed, why), DecodeStatus::BAD) << what;
+  };
+  std::vector<uint8_t> unknown = bytes;
+  unknown[bytes.size() - 7 - 5] = 9;  // the filter record's tag
+  refused(unknown, "unknown tag");
+  std::vector<uint8_t> bad_filter = bytes;
+  bad_filter[bytes.size() - 7 - 3] = 7;  // the filter itself
+  refused(bad_filter, "unknown filter");
+  EntryHeader next = h;
+  next.flags = ENTRY_FLAG_SOLID_NEXT;
+  next.entry_length = header_size(next);
+  refused(encode_header(next), "settings inside a stream");
+  EntryHeader zstd = h;
+  zstd.method = METHOD_ZSTD;
+  refused(encode_header(zstd), "settings on another method");
+}
+
+}  // namespace
