@@ -12,6 +12,7 @@
 #include "../fuzz/list_file_target.h"
 #include "../fuzz/options_target.h"
 #include "../fuzz/png_target.h"
+#include "../fuzz/lzma2_stream_target.h"
 #include "../fuzz/zstd_frames_target.h"
 
 namespace {
@@ -73,5 +74,6 @@ TEST(FuzzReplay, PngLoader) {
   }
 }
 TEST(FuzzReplay, ZstdFrames) { replay("zstd_frames", zstd_frames_fuzz_one, 300); }
+TEST(FuzzReplay, Lzma2Stream) { replay("lzma2_stream", lzma2_stream_fuzz_one, 300); }
 
 }  // namespace
