@@ -41,16 +41,13 @@ int64_t zstd_memory_estimate(const ZstdSettings& s, int encoders);
 // window. Returns a one-line note when something was reduced, else "".
 std::string fit_zstd_memory(ZstdSettings& s, int& encoders, int64_t limit);
 
-// LZMA2, for the strong solid tiers: a preset of liblzma's, made stronger where the plane said so.
+// LZMA2, for the strong solid tiers: a preset of liblzma's with its own dictionary.
 constexpr uint32_t LZMA_DICTIONARY_MIN = 1u << 21;  // -k0: 2 MB
 constexpr uint32_t LZMA_DICTIONARY_MAX = 1u << 28;  // -k7: 256 MB; also the most a reader allocates
 
 struct LzmaSettings {
   int preset = -1;          // 0..9; -1: LZMA2 is not used
-  bool extreme = false;
   uint32_t dictionary = 0;  // bytes; 0 = the preset's
-  int nice_length = 0;      // 0 = the preset's
-  int depth = 0;            // match finder cycles; 0 = the preset's
 };
 
 // The LZMA2 tiers of the level table (method 1..3, normal or ultra, window position 0..7), for
