@@ -271,8 +271,7 @@ class BlockDecoder {
     std::vector<uint8_t> data(batch_.bytes.begin() + static_cast<std::ptrdiff_t>(from), batch_.bytes.end());
     batch_.bytes.resize(from);
     for (auto& o : outputs_) {
-      bool writes = o->problem.empty() && (o.get() == holder_ || !(shared_.writers && shared_.superseded[o->index]));
-      if (!writes) continue;
+      if (!o->problem.empty() || shared_.superseded[o->index]) continue;
       std::vector<uint8_t>& room = batch_room(static_cast<int64_t>(data.size()));
       size_t at = room.size();
       room.insert(room.end(), data.begin(), data.end());
