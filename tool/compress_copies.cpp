@@ -82,9 +82,11 @@ void find_copies(std::vector<Source>& sources, std::vector<Copy>& copies) {
   }
   std::vector<size_t> copy_of(sources.size(), SIZE_MAX);
   std::vector<uint32_t> crcs(sources.size(), 0);
-  std::vector<uint8_t> one(COMPARE_CHUNK), two(COMPARE_CHUNK);
+  std::vector<uint8_t> one, two;
   for (auto& [size, group] : by_size) {
     if (group.size() < 2) continue;
+    one.resize(COMPARE_CHUNK);
+    two.resize(COMPARE_CHUNK);
     std::sort(group.begin(), group.end());  // the planned order decides which is kept
     match_group(sources, group, key_count, copy_of, crcs, one, two);
   }
