@@ -55,7 +55,9 @@ RunResult compress_archive(const CompressJob& job) {
   }
   std::string note = method->fit(threads, job.solid);
   if (!note.empty()) result.notes.push_back(note);
+  std::vector<Copy> copies;
+  find_copies(sources, copies);
   std::vector<Unit> units = plan_units(sources, *method, job.solid, threads);
-  write_archive(job, sources, existing, *method, units, threads, result);
+  write_archive(job, sources, copies, existing, *method, units, threads, result);
   return result;
 }

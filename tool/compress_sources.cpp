@@ -144,12 +144,16 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
   for (const Source& s : sources) replaced.insert(s.stored.folder + s.stored.name);
   std::vector<StoredEntry> unpack;
   std::vector<size_t> places;  // of the unpacked entries in the index
+  std::vector<char> kept(entries.size(), 0);  // copied as it is
   for (size_t first = 0, end = 0; first < entries.size(); first = end) {
     size_t hit = 0;
     for (end = first; end < entries.size() && (end == first || (entries[end].header.flags & ENTRY_FLAG_SOLID_NEXT)); ++end)
       hit += replaced.count(entries[end].header.path());
-    if (hit > 0) {
-      for (size_t i = first; i < end && end - first > 1; ++i)
+    // A copy whose member is not kept as it is would name a member written after it, or none.
+    const StoredEntry& e = entries[first];
+    bool orphan = e.source != StoredEntry::NO_SOURCE && !kept[e.source];
+    if (hit > 0 || orphan) {
+      for (size_t i = first; i < end && (end - first > 1 || orphan); ++i)
         if (!replaced.count(entries[i].header.path())) {
           unpack.push_back(entries[i]);
           places.push_back(i);
@@ -163,6 +167,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
     else
       existing.stretches.emplace_back(offset, stop - offset);
     for (size_t i = first; i < end; ++i) {
+      kept[i] = 1;
       existing.members++;
       existing.bytes_in += entries[i].header.size;
     }

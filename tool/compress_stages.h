@@ -123,6 +123,19 @@ struct Existing {
   ~Existing();
 };
 
+// A file with the same bytes as an earlier source, stored as an entry naming it.
+struct Copy {
+  Source source;
+  size_t target = 0;  // index into sources
+  uint32_t crc = 0;   // of the bytes found equal to the target's
+};
+
+// What a source's entry recorded once compressed.
+struct WrittenData {
+  int64_t size = 0;
+  uint32_t crc = 0;
+};
+
 // Which unit the workers take next and which the writer is at.
 struct Schedule {
   std::mutex lock;
@@ -143,6 +156,15 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
 // it again later reports the problem).
 void choose_filters(std::vector<Source>& sources);
 
+// ---- Copies ----
+// Takes out of `sources` every file whose bytes equal an earlier one's (same size, CRC-32 and
+// then bytes compared), as a copy of it.
+void find_copies(std::vector<Source>& sources, std::vector<Copy>& copies);
+// Writes the copies' entries; refuses the run when a target was compressed with other data than
+// its copies were found equal to (it changed meanwhile).
+bool write_copies(const std::vector<Copy>& copies, const std::vector<Source>& sources,
+                  const std::vector<WrittenData>& written, BufferedWriter& out, RunResult& result);
+
 // ---- Plan ----
 // Files of one filter, one kind and one name compress best next to each other in a shared stream.
 void order_for_solid(std::vector<Source>& sources);
@@ -160,7 +182,8 @@ void stop_encoders(Schedule& schedule, std::vector<std::thread>& threads);
 
 // ---- Write ----
 // Writes the archive beside the old one and puts it in its place once whole.
-void write_archive(const CompressJob& job, const std::vector<Source>& sources, const Existing& existing,
-                   const EncodingMethod& method, std::vector<Unit>& units, int threads, RunResult& result);
+void write_archive(const CompressJob& job, const std::vector<Source>& sources, const std::vector<Copy>& copies,
+                   const Existing& existing, const EncodingMethod& method, std::vector<Unit>& units, int threads,
+                   RunResult& result);
 
 }  // namespace compression

@@ -156,7 +156,8 @@ bool write_piece(Unit& unit, const Source& source, uint8_t method, PieceEntry& e
 }
 
 bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, uint8_t piece_method,
-                 const CompressJob& job, Schedule& schedule, BufferedWriter& out, RunResult& result) {
+                 const CompressJob& job, Schedule& schedule, BufferedWriter& out, RunResult& result,
+                 std::vector<WrittenData>& recorded) {
   PieceEntry piece_entry;
   int64_t total = 0, done = 0;
   for (const Source& s : sources) total += s.info.size;
@@ -174,8 +175,11 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, u
     bool written = true;
     if (unit.piece_offset >= 0) {
       written = write_piece(unit, sources[unit.first], piece_method, piece_entry, out, result);
+      recorded[unit.first] = WrittenData{piece_entry.header.size, piece_entry.header.crc};
     } else {
-      for (EntryHeader& h : unit.entries) {
+      for (size_t k = 0; k < unit.entries.size(); ++k) {
+        EntryHeader& h = unit.entries[k];
+        recorded[unit.first + k] = WrittenData{h.size, h.crc};
         h.entry_length = header_size(h) + static_cast<int64_t>(h.compressed_size);
         std::vector<uint8_t> bytes = encode_header(h);
         written = written && out.write(bytes.data(), bytes.size()) && unit.sink->copy_to(out, h.compressed_size);
@@ -199,10 +203,10 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, u
   return true;
 }
 
-// The stub, the kept members and the units, each unit as the encoders finish it.
-bool write_contents(const CompressJob& job, const std::vector<Source>& sources, const Existing& existing,
-                    const EncodingMethod& method, std::vector<Unit>& units, int threads, BufferedWriter& out,
-                    RunResult& result) {
+// The stub, the kept members and the units, each unit as the encoders finish it, then the copies.
+bool write_contents(const CompressJob& job, const std::vector<Source>& sources, const std::vector<Copy>& copies,
+                    const Existing& existing, const EncodingMethod& method, std::vector<Unit>& units, int threads,
+                    BufferedWriter& out, RunResult& result) {
   std::string problem;
   bool ok = !job.self_extracting || write_stub(out, job, problem);
   if (!ok) result.problems.push_back(problem);
@@ -212,15 +216,17 @@ bool write_contents(const CompressJob& job, const std::vector<Source>& sources, 
   std::vector<std::thread> pool;
   if (ok) pool = start_encoders(std::min<int>(threads, static_cast<int>(units.size())), units, sources, method,
                                 schedule, job.control);
-  ok = ok && write_units(units, sources, method.method(), job, schedule, out, result);
+  std::vector<WrittenData> recorded(sources.size());
+  ok = ok && write_units(units, sources, method.method(), job, schedule, out, result, recorded);
   stop_encoders(schedule, pool);
-  return ok;
+  return ok && write_copies(copies, sources, recorded, out, result);
 }
 
 }  // namespace
 
-void write_archive(const CompressJob& job, const std::vector<Source>& sources, const Existing& existing,
-                   const EncodingMethod& method, std::vector<Unit>& units, int threads, RunResult& result) {
+void write_archive(const CompressJob& job, const std::vector<Source>& sources, const std::vector<Copy>& copies,
+                   const Existing& existing, const EncodingMethod& method, std::vector<Unit>& units, int threads,
+                   RunResult& result) {
   // Unpredictable and created exclusively: a failed run removes only what it made itself.
   std::string token = random_token();
   std::string temp = job.archive_path + ".vantor-" + token + ".tmp";
@@ -237,7 +243,7 @@ void write_archive(const CompressJob& job, const std::vector<Source>& sources, c
     return;
   }
   BufferedWriter out(replacement.file());
-  bool ok = write_contents(job, sources, existing, method, units, threads, out, result);
+  bool ok = write_contents(job, sources, copies, existing, method, units, threads, out, result);
   units.clear();
 
   if (ok && !out.finish()) {

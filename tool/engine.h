@@ -109,6 +109,10 @@ struct StoredEntry {
   EntryHeader header;
   int64_t data_offset = 0;
   int64_t offset = 0;       // of the header; names may have been converted, so not derivable
+  // For a copy: the entry holding its data, the nearest earlier member by its stored path;
+  // NO_SOURCE when the index names none (the copy is damaged).
+  size_t source = NO_SOURCE;
+  static constexpr size_t NO_SOURCE = static_cast<size_t>(-1);
 };
 
 // Walks an archive's index (and checks its solid streams are well formed) without reading data.

@@ -86,6 +86,16 @@ class BlockInput {
   uint64_t left_ = 0;
 };
 
+// One place a member's data goes.
+struct Output {
+  size_t index = 0;
+  MemberOutput out;
+  std::string refusal;  // a whole sentence: it cannot be written here
+  std::string problem;  // about its data
+  size_t held_from = 0;  // where its bytes start in the batch, when held
+  bool handed = false;   // held for the writers, who report it
+};
+
 class BlockDecoder {
  public:
   BlockDecoder(WorkerState& state, size_t out_size)
@@ -93,18 +103,19 @@ class BlockDecoder {
   ~BlockDecoder() { flush_held(); }  // members decoded last still reach the writers
 
   void run(Block block, ArchiveWindow& archive) {
+    if (copy_block(block)) return;
     bool wanted = false;
-    for (size_t i = block.first; i < block.first + block.count; ++i)
-      wanted = wanted || wanted_by(shared_.job, shared_.entries[i].header, i);
+    for (size_t i = block.first; i < block.first + block.count && !wanted; ++i) {
+      data_outputs(shared_, i, targets_);
+      wanted = !targets_.empty();
+    }
     if (!wanted || !sizes_possible(block)) return;
     const EntryHeader& first = shared_.entries[block.first].header;
     codec_ = codec_for(first.method);
     if (!codec_) return;
     std::string refused;
     if (!codec_->start(first, block_size(block), refused)) {
-      for (size_t i = block.first; i < block.first + block.count; ++i)
-        if (wanted_by(shared_.job, shared_.entries[i].header, i))
-          state_.fail("cannot extract " + shared_.entries[i].header.path() + ": " + refused);
+      for (size_t i = block.first; i < block.first + block.count; ++i) fail_outputs(i, "cannot extract ", refused);
       return;
     }
     in_size_ = 0;
@@ -115,7 +126,7 @@ class BlockDecoder {
       const EntryHeader& h = shared_.entries[i].header;
       bool last = i + 1 == block.first + block.count;
       if (!stream_problem.empty()) {
-        if (wanted_by(shared_.job, h, i)) state_.fail("cannot extract " + h.path() + ": " + stream_problem);
+        fail_outputs(i, "cannot extract ", stream_problem);
         continue;
       }
       member(i, input, last, stream_problem);
@@ -124,6 +135,22 @@ class BlockDecoder {
   }
 
  private:
+  // A copy has no data: its source's block writes it. One whose source the index does not
+  // hold before it is damaged; the others are not.
+  bool copy_block(Block block) {
+    const Entry& e = shared_.entries[block.first];
+    if (!e.header.is_copy()) return false;
+    if (e.source == Entry::NO_SOURCE && wanted_by(shared_.job, e.header, block.first))
+      state_.fail("damaged archive: " + e.header.path() + " is a copy of a member that does not come before it");
+    return true;
+  }
+
+  // Every wanted output of member `index` fails with `why`.
+  void fail_outputs(size_t index, const std::string& what, const std::string& why) {
+    data_outputs(shared_, index, targets_);
+    for (size_t t : targets_) state_.fail(what + shared_.entries[t].header.path() + ": " + why);
+  }
+
   // The worker's decoder for a method, made the first time a block needs it.
   Decoder* codec_for(uint8_t method) {
     for (auto& known : codecs_)
@@ -159,9 +186,8 @@ class BlockDecoder {
     if (size <= largest && (first.method != METHOD_STORE || size == compressed)) return true;
     for (size_t i = block.first; i < block.first + block.count; ++i) {
       const EntryHeader& h = shared_.entries[i].header;
-      if (!wanted_by(shared_.job, h, i)) continue;
-      state_.fail("refused " + h.path() + ": its recorded size (" + std::to_string(h.size) + " bytes) is more than " +
-                  std::to_string(compressed) + " compressed bytes can hold");
+      fail_outputs(i, "refused ", "its recorded size (" + std::to_string(h.size) + " bytes) is more than " +
+                                      std::to_string(compressed) + " compressed bytes can hold");
     }
     return false;
   }
@@ -189,40 +215,74 @@ class BlockDecoder {
     return batch_.bytes;
   }
 
+  // Decodes member `index` into every output its data goes to (see data_outputs). Members up to
+  // a batch's size are held for the writers, larger ones written here.
   void member(size_t index, BlockInput& input, bool last, std::string& stream_problem) {
     const EntryHeader& h = shared_.entries[index].header;
     if (stopped(stream_problem)) return;
-    MemberOutput out;
-    std::string refusal;  // a whole sentence: the member cannot be written here
-    bool wanted = wanted_by(shared_.job, h, index);
-    if (shared_.job.control && wanted) shared_.job.control->working_on(&h.name);
-    size_t held_from = 0;  // where the member starts in the batch, when it is held
-    if (wanted && shared_.job.mode == ReadMode::EXTRACT && !(shared_.writers && shared_.superseded[index])) {
-      if (shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES)) {
-        out.memory = &batch_room(h.size);
-        held_from = out.memory->size();
-      } else {
-        open_output(shared_, index, out, refusal);
-      }
+    data_outputs(shared_, index, targets_);
+    if (shared_.job.control && !targets_.empty()) shared_.job.control->working_on(&h.name);
+    bool held = shared_.writers && h.size <= static_cast<int64_t>(BATCH_BYTES);
+    outputs_.clear();
+    for (size_t t : targets_) {
+      outputs_.push_back(std::make_unique<Output>());
+      Output& o = *outputs_.back();
+      o.index = t;
+      if (shared_.job.mode != ReadMode::EXTRACT || (shared_.writers && shared_.superseded[t])) continue;
+      if (!held) open_output(shared_, t, o.out, o.refusal);
+      else if (holder_ == nullptr) hold(o, h.size);
     }
     uint32_t crc = crc32(0, nullptr, 0);
     int64_t produced = 0;
-    bool stream_ok = decode_member(h, input, last, out, crc, produced, stream_problem);
-    std::string problem;  // about the member's data
-    if (!stream_ok) problem = stream_problem;
-    else if (produced != h.size) problem = "data size differs from the recorded size";
-    else if (crc != h.crc) problem = "CRC-32 mismatch, data is damaged";
-    if (!wanted) return;
-    if (out.memory) {
-      if (!problem.empty()) {
-        out.memory->resize(held_from);
-      } else {
-        batch_.members.push_back(HeldBatch::Member{index, out.memory->size() - held_from});
-        if (batch_.members.size() >= BATCH_MEMBERS || batch_.bytes.size() >= BATCH_BYTES) flush_held();
+    bool stream_ok = decode_member(h, input, last, crc, produced, stream_problem);
+    for (auto& o : outputs_) {
+      const EntryHeader& own = shared_.entries[o->index].header;
+      std::string problem;  // about the member's data, checked against each output's own record
+      if (!stream_ok) problem = stream_problem;
+      else if (produced != own.size) problem = "data size differs from the recorded size";
+      else if (crc != own.crc) problem = "CRC-32 mismatch, data is damaged";
+      o->problem = problem;
+      if (o->index != index && problem.empty()) add_progress(shared_.job.control, produced);
+    }
+    if (holder_) hand_held();
+    for (auto& o : outputs_)
+      if (!o->handed) end_output(state_, o->index, o->out, o->refusal, o->problem);
+    holder_ = nullptr;
+  }
+
+  void hold(Output& o, int64_t size) {
+    o.out.memory = &batch_room(size);
+    o.held_from = o.out.memory->size();
+    holder_ = &o;
+  }
+
+  // The decoded bytes go to the writers once for every output they are right for; the others
+  // end as damaged or skipped members do.
+  void hand_held() {
+    size_t from = holder_->held_from;
+    if (outputs_.size() == 1) {
+      if (!holder_->problem.empty()) {
+        batch_.bytes.resize(from);
         return;
       }
+      push_held(*holder_, from);
+      return;
     }
-    end_output(state_, index, out, refusal, problem);
+    std::vector<uint8_t> data(batch_.bytes.begin() + static_cast<std::ptrdiff_t>(from), batch_.bytes.end());
+    batch_.bytes.resize(from);
+    for (auto& o : outputs_) {
+      if (!o->problem.empty() || shared_.superseded[o->index]) continue;
+      std::vector<uint8_t>& room = batch_room(static_cast<int64_t>(data.size()));
+      size_t at = room.size();
+      room.insert(room.end(), data.begin(), data.end());
+      push_held(*o, at);
+    }
+  }
+
+  void push_held(Output& o, size_t from) {
+    o.handed = true;
+    batch_.members.push_back(HeldBatch::Member{o.index, batch_.bytes.size() - from});
+    if (batch_.members.size() >= BATCH_MEMBERS || batch_.bytes.size() >= BATCH_BYTES) flush_held();
   }
 
   // A cancel is seen between blocks: the member at hand ends as a damaged one would, removed.
@@ -232,20 +292,23 @@ class BlockDecoder {
     return true;
   }
 
-  void deliver(MemberOutput& out, const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
+  void deliver(const uint8_t* data, size_t size, uint32_t& crc, int64_t& produced) {
     add_progress(shared_.job.control, static_cast<int64_t>(size));
     if (shared_.job.on_data && size > 0) shared_.job.on_data(data, size);
     crc = crc32_z(crc, data, size);
     produced += static_cast<int64_t>(size);
-    if (out.active && !out.failed && !out.file.write(data, size)) out.failed = true;
-    if (out.memory) out.memory->insert(out.memory->end(), data, data + size);
+    for (auto& o : outputs_) {
+      MemberOutput& out = o->out;
+      if (out.active && !out.failed && !out.file.write(data, size)) out.failed = true;
+      if (out.memory) out.memory->insert(out.memory->end(), data, data + size);
+    }
   }
 
   // Produces exactly h.size bytes from the block's stream; the last member must end it, and
   // nothing may follow the end. Inside a solid block the next member's bytes follow; after the
   // last member one byte of room past its size catches data longer than recorded.
-  bool decode_member(const EntryHeader& h, BlockInput& input, bool last, MemberOutput& out, uint32_t& crc,
-                     int64_t& produced, std::string& problem) {
+  bool decode_member(const EntryHeader& h, BlockInput& input, bool last, uint32_t& crc, int64_t& produced,
+                     std::string& problem) {
     for (;;) {
       uint64_t want = static_cast<uint64_t>(h.size - produced);
       if (want == 0 && !last) return true;
@@ -266,7 +329,7 @@ class BlockDecoder {
         problem = "data is longer than the recorded size";
         return false;
       }
-      deliver(out, data, got, crc, produced);
+      deliver(data, got, crc, produced);
     }
   }
 
@@ -292,6 +355,9 @@ class BlockDecoder {
   size_t in_size_ = 0;
   bool input_done_ = false;
   HeldBatch batch_;  // decoded members not yet handed to the writers
+  std::vector<size_t> targets_;  // see data_outputs
+  std::vector<std::unique_ptr<Output>> outputs_;  // the current member's (outputs point into themselves)
+  Output* holder_ = nullptr;  // the output whose bytes are held for the writers
 };
 
 }  // namespace

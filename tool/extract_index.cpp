@@ -1,6 +1,7 @@
 // Reading an archive, the index: every entry's header, walked once without reading data, and
 // the entries grouped into blocks (a member, or the members of one solid stream).
 #include <algorithm>
+#include <unordered_map>
 
 #include "format/archive_format.h"
 #include "extract_stages.h"
@@ -72,6 +73,19 @@ class HeaderWindow {
   bool small_entries_ = true;
 };
 
+std::string stored_key(uint8_t flags, const std::string& path) {
+  return static_cast<char>(flags & ENTRY_FLAG_UTF8_NAMES) + path;
+}
+
+// The member a copy takes its data from: the last before it with the path it names, when that
+// one holds data of its own; else none, and the copy is damaged.
+size_t copy_source(const std::vector<Entry>& entries, const std::unordered_map<std::string, size_t>& last_of,
+                   const EntryHeader& copy) {
+  auto found = last_of.find(stored_key(copy.copy_of_flags, copy.copy_of));
+  if (found == last_of.end() || entries[found->second].header.is_copy()) return Entry::NO_SOURCE;
+  return found->second;
+}
+
 }  // namespace
 
 bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::string& problem) {
@@ -86,6 +100,8 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
   }
   HeaderWindow window(archive, start, length);
   bool system_utf8 = system_text_is_utf8();
+  // The last entry of each stored path, by its bytes as stored: a copy names its source so.
+  std::unordered_map<std::string, size_t> last_of;
   for (int64_t pos = start; pos < length;) {
     EntryHeader h;
     size_t needed = 0;
@@ -94,9 +110,13 @@ bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::
       problem = "damaged archive: member " + h.path() + " runs past the end of the file";
       return false;
     }
+    std::string stored = stored_key(h.flags, h.path());
+    size_t source = Entry::NO_SOURCE;
+    if (h.is_copy()) source = copy_source(entries, last_of, h);
     h.name = name_for_system(h.name, system_utf8);
     h.folder = name_for_system(h.folder, system_utf8);
-    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed), pos});
+    last_of[stored] = entries.size();
+    entries.push_back(Entry{h, pos + static_cast<int64_t>(needed), pos, source});
     pos += h.entry_length;
   }
   return true;

@@ -105,10 +105,23 @@ bool wanted_by(const ReadJob& job, const EntryHeader& h, size_t index) {
          (!job.file_name || !job.file_name(index).empty());
 }
 
+void data_outputs(const Shared& shared, size_t index, std::vector<size_t>& out) {
+  out.clear();
+  if (wanted_by(shared.job, shared.entries[index].header, index)) out.push_back(index);
+  if (shared.copies.empty()) return;
+  for (size_t copy : shared.copies[index])
+    if (wanted_by(shared.job, shared.entries[copy].header, copy)) out.push_back(copy);
+}
+
 bool plan_extraction(Shared& shared, MemberWriters* writers, std::string& problem) {
   const ReadJob& job = shared.job;
   const std::vector<Entry>& entries = shared.entries;
   shared.renamed.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].source == Entry::NO_SOURCE) continue;
+    if (shared.copies.empty()) shared.copies.resize(entries.size());
+    shared.copies[entries[i].source].push_back(i);
+  }
   int64_t wanted_bytes = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     shared.progress_total += static_cast<int64_t>(entries[i].header.compressed_size);

@@ -44,6 +44,8 @@ struct Shared {
   std::vector<RunResult> writer_results{};  // one per writer thread
   std::vector<char> superseded{};  // see plan_superseded
   std::string zone_mark{};         // the archive's Mark of the Web, given to every file written
+  // copies[i]: the copies that take their data from entry i (empty when the archive has none).
+  std::vector<std::vector<size_t>> copies{};
   std::atomic<int64_t> progress_done{0};
   int64_t progress_total = 0;
   std::atomic_flag reporting = ATOMIC_FLAG_INIT;
@@ -104,6 +106,8 @@ bool group_blocks(const std::vector<Entry>& entries, std::vector<Block>& blocks,
 // ---- Plan ----
 // Whether a run reads this member at all: only marked ones with -e, only chosen ones when adding.
 bool wanted_by(const ReadJob& job, const EntryHeader& h, size_t index);
+// The places a member's data goes to: the member itself when wanted, then its wanted copies.
+void data_outputs(const Shared& shared, size_t index, std::vector<size_t>& out);
 // Fills in what an extraction needs before any member is read: the destination, the names
 // members are written under, the writers' part. False with a problem for the run.
 bool plan_extraction(Shared& shared, MemberWriters* writers, std::string& problem);

@@ -35,8 +35,11 @@ std::string listing_line(const EntryHeader& h) {
   char line[160];
   std::snprintf(line, sizeof line, "%14lld %14llu %-7s %08x %-16s %c%c ",
                 static_cast<long long>(h.size), static_cast<unsigned long long>(h.compressed_size),
-                method_name(h.method), static_cast<unsigned>(h.crc), when, h.mark == 1 ? 'm' : '-',
-                (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
+                h.is_copy() ? "copy" : method_name(h.method), static_cast<unsigned>(h.crc), when,
+                h.mark == 1 ? 'm' : '-', (h.flags & ENTRY_FLAG_SOLID_NEXT) ? 's' : '-');
+  // A copy stores no data of its own: it names the member that holds it.
+  if (h.is_copy())
+    return line + printable(h.path()) + " = " + printable(name_for_system(h.copy_of, system_text_is_utf8()));
   return line + printable(h.path());
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "archive_commit.h"
 #include "format/archive_format.h"
@@ -29,6 +30,11 @@ struct Plan {
   std::vector<char> removed;  // per entry
   std::vector<StreamSpan> streams;
   int64_t removed_count = 0;
+  std::vector<CopyRewrite> rewrites;
+  std::string copies_folder;  // the data of copies that become members; ours, removed whole
+  ~Plan() {
+    if (!copies_folder.empty()) remove_tree(copies_folder);
+  }
 };
 
 // Marks the entries the job's paths name; says which paths named nothing.
@@ -105,6 +111,73 @@ bool make_plan(const RemoveJob& job, Plan& plan, RemoveResult& result) {
   return true;
 }
 
+// An entry's header as stored: its own name bytes and flags, which the index walk converted.
+bool stored_header(File& old, const StoredEntry& e, EntryHeader& h) {
+  std::vector<uint8_t> raw(static_cast<size_t>(e.data_offset - e.offset));
+  size_t needed = 0;
+  std::string ignored;
+  return old.read_at(e.offset, raw.data(), raw.size()) &&
+         decode_header(raw.data(), raw.size(), h, needed, ignored) == DecodeStatus::OK;
+}
+
+// Decodes, by place, the data of the copies that become members into a folder of our own.
+bool unpack_heirs(const RemoveJob& job, Plan& plan, const std::unordered_set<size_t>& heirs, std::string& problem) {
+  std::string folder = job.archive_path + ".vantor-" + random_token() + ".d";
+  if (create_folder(folder) != FolderStatus::CREATED) {
+    problem = "cannot create the temporary folder " + folder + ": " + last_error_text();
+    return false;
+  }
+  plan.copies_folder = folder;
+  ReadJob read;
+  read.archive_path = job.archive_path;
+  read.destination = folder;
+  read.index_start = plan.index_start;
+  read.file_name = [&heirs](size_t entry) {
+    return heirs.count(entry) ? std::to_string(entry) : std::string();
+  };
+  RunResult result = read_archive_with(read, nullptr);
+  if (!result.ok) problem = result.problems.empty() ? "cannot read the data of its copies" : result.problems.front();
+  for (CopyRewrite& r : plan.rewrites)
+    if (!r.data_path.empty()) r.data_path = folder + native_separator() + r.data_path;
+  return result.ok;
+}
+
+// Kept copies of a removed member: the first becomes a stored member holding the data, the later
+// ones name it.
+bool plan_copies(const RemoveJob& job, Plan& plan, RemoveResult& result) {
+  std::unordered_map<size_t, EntryHeader> heir_of;  // removed member -> the copy taking its place
+  std::unordered_set<size_t> heirs;
+  File old;
+  std::string refused = "cannot remove from " + job.archive_path + ", left as it was: ";
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
+    size_t source = plan.entries[i].source;
+    if (plan.removed[i] || source == StoredEntry::NO_SOURCE || !plan.removed[source]) continue;
+    EntryHeader h;
+    if ((!old.is_open() && !old.open_read(job.archive_path)) || !stored_header(old, plan.entries[i], h))
+      return fail(result, refused + "cannot read the header of " + plan.entries[i].header.path());
+    CopyRewrite r{i, {}, {}, 0};
+    auto heir = heir_of.find(source);
+    if (heir == heir_of.end()) {
+      h.copy_of.clear();
+      h.copy_of_flags = 0;
+      h.compressed_size = static_cast<uint64_t>(h.size);
+      r.data_path = std::to_string(i);
+      r.data_size = h.size;
+      heir_of.emplace(source, h);
+      heirs.insert(i);
+    } else {
+      h.copy_of = heir->second.path();
+      h.copy_of_flags = heir->second.flags & ENTRY_FLAG_UTF8_NAMES;
+    }
+    h.entry_length = header_size(h) + static_cast<int64_t>(h.compressed_size);
+    r.header = encode_header(h);
+    plan.rewrites.push_back(std::move(r));
+  }
+  std::string problem;
+  if (!heirs.empty() && !unpack_heirs(job, plan, heirs, problem)) return fail(result, refused + problem);
+  return true;
+}
+
 // The self-extracting program in front of the index, byte for byte.
 bool copy_stub(const RemoveJob& job, int64_t size, ArchiveOutput& out) {
   if (size == 0) return true;
@@ -121,7 +194,7 @@ bool write_without(const RemoveJob& job, const Plan& plan, RemoveResult& result)
     return fail(result, "cannot create " + job.archive_path + ".vantor-" + token + ".tmp: " + last_error_text());
   ArchiveOutput out(replacement.file());
   KeptEntries kept{job.archive_path, plan.index_start, &plan.entries, &plan.removed, plan.streams,
-                   job.deflate, job.zstd, job.lzma, job.control, job.progress};
+                   job.deflate, job.zstd, job.lzma, job.control, job.progress, &plan.rewrites};
   std::string problem;
   bool cancelled_run = false;
   std::string refused = "cannot remove from " + job.archive_path + ", left as it was: ";
@@ -152,7 +225,7 @@ RemoveResult remove_members(const RemoveJob& job) {
   ArchiveLock lock;
   if (!take_lock(job, lock, result)) return result;
   remove_stale_temporaries(job.archive_path);
-  if (!make_plan(job, plan, result)) return result;
+  if (!make_plan(job, plan, result) || !plan_copies(job, plan, result)) return result;
   RemoveJob settings = job;
   int threads = resolve_thread_count(job.threads);
   settings.zstd.workers = threads > 1 ? threads : 0;

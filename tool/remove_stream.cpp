@@ -24,16 +24,27 @@ struct Figures {
   }
 };
 
+// A stretch of the old archive copied as it is, or a copy's entry written anew in its place.
+struct Stretch {
+  int64_t at = 0;
+  int64_t length = 0;
+  const CopyRewrite* rewrite = nullptr;
+};
+
 // Copies the old archive's stretches of untouched streams, in order, up to a given offset.
 class Copier {
  public:
   Copier(File& old, ArchiveOutput& out, Figures& figures) : old_(old), out_(out), figures_(figures) {}
-  std::vector<std::pair<int64_t, int64_t>> stretches;  // offset, length
+  std::vector<Stretch> stretches;
 
   bool copy_until(int64_t offset, std::string& problem) {
     std::vector<uint8_t> buffer;
-    for (; next_ < stretches.size() && stretches[next_].first < offset; ++next_) {
-      auto [at, left] = stretches[next_];
+    for (; next_ < stretches.size() && stretches[next_].at < offset; ++next_) {
+      if (stretches[next_].rewrite) {
+        if (!write_rewrite(*stretches[next_].rewrite, buffer, problem)) return false;
+        continue;
+      }
+      int64_t at = stretches[next_].at, left = stretches[next_].length;
       while (left > 0) {
         if (cancelled(figures_.control)) return false;
         size_t n = static_cast<size_t>(std::min<int64_t>(left, COPY_CHUNK));
@@ -51,6 +62,31 @@ class Copier {
   }
 
  private:
+  bool write_rewrite(const CopyRewrite& r, std::vector<uint8_t>& buffer, std::string& problem) {
+    if (!out_.write(r.header.data(), r.header.size())) {
+      problem = write_problem();
+      return false;
+    }
+    if (r.data_path.empty()) return true;
+    File data;
+    if (!data.open_read(r.data_path)) {
+      problem = "cannot read the data of a copy taken from " + r.data_path + ": " + last_error_text();
+      return false;
+    }
+    buffer.resize(COPY_CHUNK);
+    for (int64_t left = r.data_size; left > 0;) {
+      if (cancelled(figures_.control)) return false;
+      int64_t got = data.read(buffer.data(), static_cast<size_t>(std::min<int64_t>(left, COPY_CHUNK)));
+      if (got <= 0 || !out_.write(buffer.data(), static_cast<size_t>(got))) {
+        problem = got <= 0 ? "cannot read " + r.data_path : write_problem();
+        return false;
+      }
+      left -= got;
+      figures_.add(got);
+    }
+    return true;
+  }
+
   File& old_;
   ArchiveOutput& out_;
   Figures& figures_;
@@ -264,16 +300,23 @@ bool write_kept_entries(const KeptEntries& kept, ArchiveOutput& out, std::string
   }
   Figures figures{kept.control, &kept.progress};
   Copier copier(old, out, figures);
+  size_t next_rewrite = 0;
   for (const StreamSpan& span : kept.streams) {
-    if (span.kept == span.count) {
+    const CopyRewrite* rewrite = nullptr;
+    if (kept.rewrites && next_rewrite < kept.rewrites->size() && (*kept.rewrites)[next_rewrite].entry == span.first)
+      rewrite = &(*kept.rewrites)[next_rewrite++];
+    if (rewrite) {
+      copier.stretches.push_back(Stretch{entries[span.first].offset, 0, rewrite});
+      figures.total += rewrite->data_size;
+    } else if (span.kept == span.count) {
       const StoredEntry& last = entries[span.first + span.count - 1];
       int64_t from = entries[span.first].offset;
       int64_t to = last.data_offset + static_cast<int64_t>(last.header.compressed_size);
       auto& stretches = copier.stretches;
-      if (!stretches.empty() && stretches.back().first + stretches.back().second == from)
-        stretches.back().second += to - from;
+      if (!stretches.empty() && !stretches.back().rewrite && stretches.back().at + stretches.back().length == from)
+        stretches.back().length += to - from;
       else
-        stretches.emplace_back(from, to - from);
+        stretches.push_back(Stretch{from, to - from, nullptr});
       figures.total += to - from;
     } else if (span.kept > 0) {
       for (size_t i = span.first; i < span.first + span.count; ++i) figures.total += entries[i].header.size;

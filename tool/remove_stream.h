@@ -36,6 +36,15 @@ struct StreamSpan {
   size_t kept = 0;
 };
 
+// A kept copy of a removed member: the first one takes the member's data (decoded into a file
+// beforehand) and is stored; the later ones name it instead.
+struct CopyRewrite {
+  size_t entry = 0;
+  std::vector<uint8_t> header;  // the entry's new header
+  std::string data_path;        // "" for a copy that only names another member
+  int64_t data_size = 0;
+};
+
 struct KeptEntries {
   std::string archive_path;
   int64_t index_start = 0;
@@ -47,6 +56,7 @@ struct KeptEntries {
   LzmaSettings lzma;
   RunControl* control = nullptr;
   std::function<void(int64_t done, int64_t total)> progress;
+  const std::vector<CopyRewrite>* rewrites = nullptr;  // in index order; may be null
 };
 
 // Writes every kept entry after what `out` holds already. False with `problem` set, or with
