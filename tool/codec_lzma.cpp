@@ -130,6 +130,7 @@ namespace {
 
 // A large file's later pieces are primed with up to this much of the data before them.
 constexpr int64_t LZMA_PIECE_HISTORY = int64_t(8) << 20;
+constexpr uint32_t LZMA_DICTIONARY_KEPT = 64u << 20;
 
 bool options_for(const LzmaSettings& s, lzma_options_lzma& o) {
   if (lzma_lzma_preset(&o, static_cast<uint32_t>(s.preset))) return false;
@@ -259,9 +260,11 @@ class LzmaEncoding : public EncodingMethod {
       options_for(settings_, o);
       settings_.dictionary = o.dict_size;
     }
+    // A dictionary beyond 64 MB gains less than a second thread does: it goes first.
     const int64_t limit = address_space_budget();
     while (encoder_memory(settings_) * threads > limit) {
-      if (threads > 1) --threads;
+      if (settings_.dictionary > LZMA_DICTIONARY_KEPT) settings_.dictionary /= 2;
+      else if (threads > 1) --threads;
       else if (settings_.dictionary > LZMA_DICTIONARY_MIN) settings_.dictionary /= 2;
       else break;
     }
