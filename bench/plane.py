@@ -249,10 +249,12 @@ def bench_corpus(corpus):
         print(f"{name:34} {kind:5} {ratio:8.2f} {speed:8.1f} {peak:8.0f}  {beaten}")
     print(f"frontier check ({corpus}): dominated vantor settings:", "; ".join(dominated) if dominated else "none")
     named = {p[1]: p for p in points}
-    ultra = named[ULTRA]
-    for peer in ("7z -mx9", f"tar+xz -6 -T{T}"):
-        print(f"Ultra ratio ({ULTRA} / {peer}): size {ultra[5] / named[peer][5]:.3f},"
-              f" speed {ultra[3] / named[peer][3]:.2f} x")
+    for setting in (ULTRA, ULTRA + " (before)"):
+        if setting not in named:
+            continue
+        for peer in ("7z -mx9", f"tar+xz -6 -T{T}"):
+            print(f"Ultra ratio ({setting} / {peer}): size {named[setting][5] / named[peer][5]:.3f},"
+                  f" speed {named[setting][3] / named[peer][3]:.2f} x")
     if corpus == "big":
         print(f"extracting the solid default archive: {extract_seconds:.2f} s; tar + zstd -d -T{T} of the"
               f" {ZSTD_PEER} archive: {peer_seconds:.2f} s; ratio {extract_seconds / peer_seconds:.2f}"

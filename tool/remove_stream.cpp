@@ -105,10 +105,12 @@ class StreamEncoder {
       lzma = kept.lzma.preset >= 0 ? kept.lzma : lzma_settings(1, true, 0, true);
       lzma.dictionary = std::max(lzma.dictionary, first.dictionary);
     }
-    std::unique_ptr<EncodingMethod> method =
-        encoding_method(deflate, first.method == METHOD_ZSTD ? kept.zstd : ZstdSettings(), lzma);
+    // A zstd stream stays zstd even for a caller that left its level out.
+    ZstdSettings zstd;
+    if (first.method == METHOD_ZSTD) zstd = kept.zstd.level > 0 ? kept.zstd : zstd_settings(3, false, 7, true);
+    std::unique_ptr<EncodingMethod> method = encoding_method(deflate, zstd, lzma);
     int threads = 1;
-    method->fit(threads, true);
+    if (first.method == METHOD_LZMA2) method->fit(threads, true);  // zstd's workers were fitted already
     encoder_ = method->encoder();
     encoder_->use_filter(first.filter, first.filter_distance);
   }
