@@ -56,7 +56,11 @@ RunResult compress_archive(const CompressJob& job) {
   std::string note = method->fit(threads, job.solid);
   if (!note.empty()) result.notes.push_back(note);
   std::vector<Copy> copies;
-  find_copies(sources, copies);
+  if (!find_copies(sources, copies, job.control)) {
+    result.ok = false;
+    result.cancelled = true;
+    return result;
+  }
   std::vector<Unit> units = plan_units(sources, *method, job.solid, threads);
   write_archive(job, sources, copies, existing, *method, units, threads, result);
   return result;

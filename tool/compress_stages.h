@@ -157,9 +157,9 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
 void choose_filters(std::vector<Source>& sources);
 
 // ---- Copies ----
-// Takes out of `sources` every file whose bytes equal an earlier one's (same size, CRC-32 and
-// then bytes compared), as a copy of it.
-void find_copies(std::vector<Source>& sources, std::vector<Copy>& copies);
+// Takes out of `sources` every file whose bytes equal an earlier one's (same size, CRC-32 of the
+// head, of the whole, then bytes compared), as a copy of it. False when the run was cancelled.
+bool find_copies(std::vector<Source>& sources, std::vector<Copy>& copies, RunControl* control);
 // Writes the copies' entries; refuses the run when a target was compressed with other data than
 // its copies were found equal to (it changed meanwhile).
 bool write_copies(const std::vector<Copy>& copies, const std::vector<Source>& sources,

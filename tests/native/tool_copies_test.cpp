@@ -164,6 +164,37 @@ TEST(Copies, ATargetCompressedWithOtherDataThanItsCopyWasComparedToRefusesTheRun
   }
 }
 
+// The search reads whole files of one size and head: a cancel stops it and finds nothing; files of
+// one size whose heads differ stay apart.
+TEST(Copies, TheSearchStopsOnCancelAndHeadsKeepFilesApart) {
+  ScratchFolder dir;
+  std::string big = sample_text(3 << 20, 4);
+  std::string other = big;
+  other[0] ^= 1;
+  std::vector<compression::Source> sources;
+  int n = 0;
+  for (const std::string* bytes : {&big, &big, &other}) {
+    compression::Source s;
+    s.path = dir / ("f" + std::to_string(n++));
+    write_file(s.path, *bytes);
+    s.stored = StoredName{"", s.path.substr(s.path.rfind('/') + 1)};
+    s.info.size = static_cast<int64_t>(bytes->size());
+    sources.push_back(s);
+  }
+  RunControl control;
+  control.cancel = true;
+  std::vector<compression::Source> kept = sources;
+  std::vector<compression::Copy> copies;
+  EXPECT_FALSE(compression::find_copies(kept, copies, &control));
+  EXPECT_TRUE(copies.empty());
+  control.cancel = false;
+  kept = sources;
+  ASSERT_TRUE(compression::find_copies(kept, copies, &control));
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].source.stored.name, "f1");
+  EXPECT_EQ(kept.size(), 2u);
+}
+
 // ---- Adding to an archive with copies ----
 
 TEST(CopiesAdded, ReplacingTheMemberCopiesNameKeepsTheCopiesData) {
