@@ -50,7 +50,7 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
   // for a method that filters, one per thread, as its context reaches much further back; or one
   // stream, whose own workers share the work and the whole window.
   int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
-  if (method.filters()) block = std::clamp<int64_t>((total + threads - 1) / threads, 8 << 20, 1 << 30);
+  if (method.filters()) block = std::clamp<int64_t>((total + 2 * threads - 1) / (2 * threads), 8 << 20, 1 << 30);
   if (method.one_stream()) block = INT64_MAX;
   const int64_t piece_size = method.piece_size();
   int64_t in_block = 0;
