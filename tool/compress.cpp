@@ -22,8 +22,10 @@ bool lock_archive(const CompressJob& job, ArchiveLock& lock, RunResult& result) 
   return false;
 }
 
-// The files listed, and the members of the old archive that must be compressed again.
-bool gather(const CompressJob& job, std::vector<Source>& sources, Existing& existing, RunResult& result) {
+// The files listed, and the members of the old archive that must be compressed again, in the
+// order they are compressed in (by filter first, for a method that filters).
+bool gather(const CompressJob& job, const EncodingMethod& method, std::vector<Source>& sources, Existing& existing,
+            RunResult& result) {
   std::string problem;
   if (!collect_sources(job, sources, problem) || !plan_existing(job, sources, existing, problem)) {
     result.ok = false;
@@ -31,6 +33,7 @@ bool gather(const CompressJob& job, std::vector<Source>& sources, Existing& exis
     return false;
   }
   sources.insert(sources.begin(), existing.unpacked.begin(), existing.unpacked.end());
+  if (method.filters()) choose_filters(sources);
   if (job.solid) order_for_solid(sources);
   return true;
 }
@@ -46,13 +49,9 @@ RunResult compress_archive(const CompressJob& job) {
   remove_stale_temporaries(job.archive_path);
   std::vector<Source> sources;
   Existing existing;
-  if (!gather(job, sources, existing, result)) return result;
-  int threads = resolve_thread_count(job.threads);
   std::unique_ptr<EncodingMethod> method = encoding_method(job.deflate, job.zstd, job.lzma);
-  if (method->filters()) {
-    choose_filters(sources);
-    if (job.solid) order_for_solid(sources);
-  }
+  if (!gather(job, *method, sources, existing, result)) return result;
+  int threads = resolve_thread_count(job.threads);
   std::string note = method->fit(threads, job.solid);
   if (!note.empty()) result.notes.push_back(note);
   std::vector<Copy> copies;

@@ -111,15 +111,6 @@ bool make_plan(const RemoveJob& job, Plan& plan, RemoveResult& result) {
   return true;
 }
 
-// An entry's header as stored: its own name bytes and flags, which the index walk converted.
-bool stored_header(File& old, const StoredEntry& e, EntryHeader& h) {
-  std::vector<uint8_t> raw(static_cast<size_t>(e.data_offset - e.offset));
-  size_t needed = 0;
-  std::string ignored;
-  return old.read_at(e.offset, raw.data(), raw.size()) &&
-         decode_header(raw.data(), raw.size(), h, needed, ignored) == DecodeStatus::OK;
-}
-
 // Decodes, by place, the data of the copies that become members into a folder of our own.
 bool unpack_heirs(const RemoveJob& job, Plan& plan, const std::unordered_set<size_t>& heirs, std::string& problem) {
   std::string folder = job.archive_path + ".vantor-" + random_token() + ".d";
@@ -153,7 +144,7 @@ bool plan_copies(const RemoveJob& job, Plan& plan, RemoveResult& result) {
     size_t source = plan.entries[i].source;
     if (plan.removed[i] || source == StoredEntry::NO_SOURCE || !plan.removed[source]) continue;
     EntryHeader h;
-    if ((!old.is_open() && !old.open_read(job.archive_path)) || !stored_header(old, plan.entries[i], h))
+    if ((!old.is_open() && !old.open_read(job.archive_path)) || !read_stored_header(old, plan.entries[i], h))
       return fail(result, refused + "cannot read the header of " + plan.entries[i].header.path());
     CopyRewrite r{i, {}, {}, 0};
     auto heir = heir_of.find(source);

@@ -195,10 +195,7 @@ class Reencoder {
     const StreamSpan& span = kept_.streams[place.stream];
     if (!encoder_ && !start_stream(span)) return false;
     const StoredEntry& e = entries_[place.entry];
-    std::vector<uint8_t> raw(static_cast<size_t>(e.data_offset - e.offset));
-    size_t needed = 0;
-    if (!old_.read_at(e.offset, raw.data(), raw.size()) ||
-        decode_header(raw.data(), raw.size(), header_, needed, problem) != DecodeStatus::OK) {
+    if (!read_stored_header(old_, e, header_)) {
       problem = "cannot read the header of " + e.header.path();
       return false;
     }
@@ -292,6 +289,14 @@ bool decode_streams(Reencoder& re, const KeptEntries& kept, std::string& problem
 }
 
 }  // namespace
+
+bool read_stored_header(File& old, const StoredEntry& e, EntryHeader& h) {
+  std::vector<uint8_t> raw(static_cast<size_t>(e.data_offset - e.offset));
+  size_t needed = 0;
+  std::string ignored;
+  return old.read_at(e.offset, raw.data(), raw.size()) &&
+         decode_header(raw.data(), raw.size(), h, needed, ignored) == DecodeStatus::OK;
+}
 
 bool write_kept_entries(const KeptEntries& kept, ArchiveOutput& out, std::string& problem, bool& was_cancelled) {
   const std::vector<StoredEntry>& entries = *kept.entries;

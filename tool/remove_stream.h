@@ -59,6 +59,9 @@ struct KeptEntries {
   const std::vector<CopyRewrite>* rewrites = nullptr;  // in index order; may be null
 };
 
+// An entry's header as stored: its own name bytes and flags, which the index walk converted.
+bool read_stored_header(File& old, const StoredEntry& e, EntryHeader& h);
+
 // Writes every kept entry after what `out` holds already. False with `problem` set, or with
 // `cancelled` when the run was asked to stop.
 bool write_kept_entries(const KeptEntries& kept, ArchiveOutput& out, std::string& problem, bool& cancelled);
