@@ -175,12 +175,9 @@ class BlockDecoder {
   // A block whose recorded sizes its compressed bytes cannot hold would have a member written for
   // gigabytes before its data runs out: every wanted member of it is refused up front.
   bool sizes_possible(Block block) {
-    uint64_t size = 0, compressed = 0;
-    for (size_t i = block.first; i < block.first + block.count; ++i) {
-      const EntryHeader& h = shared_.entries[i].header;
-      size += static_cast<uint64_t>(h.size);
-      compressed += h.compressed_size;
-    }
+    uint64_t size = block_size(block), compressed = 0;
+    for (size_t i = block.first; i < block.first + block.count; ++i)
+      compressed += shared_.entries[i].header.compressed_size;
     const EntryHeader& first = shared_.entries[block.first].header;
     uint64_t largest = largest_output(first.method, compressed);
     if (size <= largest && (first.method != METHOD_STORE || size == compressed)) return true;
