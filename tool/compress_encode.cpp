@@ -61,15 +61,22 @@ constexpr size_t MAX_UNITS_AHEAD = 4096;
 
 class Compressor {
  public:
-  Compressor(const EncodingMethod& method, RunControl* control)
-      : method_(method), encoder_(method.encoder()), control_(control) {
+  Compressor(const EncodingMethod& method, RunControl* control) : run_method_(method), control_(control) {
     in_.resize(READ_CHUNK);
   }
   ~Compressor() {
-    if (cancelled(control_)) encoder_->abandon();
+    if (encoder_ && cancelled(control_)) encoder_->abandon();
   }
 
   void run(Unit& unit, const std::vector<Source>& sources) {
+    // A thread holds one encoder at a time: the one for files compressed already replaces the
+    // run's own when its units come, as both at once could exceed the memory that was fitted.
+    const EncodingMethod* wanted = unit.packed && run_method_.packed() ? run_method_.packed() : &run_method_;
+    if (wanted != method_) {
+      encoder_.reset();
+      encoder_ = wanted->encoder();
+      method_ = wanted;
+    }
     if (!encoder_->ready()) {
       unit.problem = "out of memory for the compressor";
       return;
@@ -91,7 +98,7 @@ class Compressor {
       h.mtime_ns = source.info.mtime_ns;
       h.attributes = source.info.attributes;
       h.unix_mode = source.info.unix_mode;
-      h.method = method_.method();
+      h.method = method_->method();
       h.flags = static_cast<uint8_t>(source.name_flags | (i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
@@ -172,7 +179,7 @@ class Compressor {
       crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
       size += got;
       bool end = got == 0;
-      if (first_read && method_.compresses() && static_cast<size_t>(got) < in_.size() &&
+      if (first_read && method_->compresses() && static_cast<size_t>(got) < in_.size() &&
           !(h.flags & ENTRY_FLAG_SOLID_NEXT) && last) {
         // A file that fits one read: store it when compressing would not make it smaller.
         int64_t more = end ? 0 : file.read(in_.data() + got, 1);
@@ -252,7 +259,8 @@ class Compressor {
     return false;
   }
 
-  const EncodingMethod& method_;
+  const EncodingMethod& run_method_;
+  const EncodingMethod* method_ = nullptr;  // the one encoder_ is of
   std::unique_ptr<Encoder> encoder_;
   RunControl* control_;
   std::vector<uint8_t> in_, small_, history_;

@@ -15,6 +15,7 @@ std::string extension_of(const std::string& name) {
 
 void order_for_solid(std::vector<Source>& sources) {
   std::stable_sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) {
+    if (a.packed != b.packed) return b.packed;
     if (a.filter != b.filter) return a.filter < b.filter;
     if (a.filter_distance != b.filter_distance) return a.filter_distance < b.filter_distance;
     int by_kind = extension_of(a.stored.name).compare(extension_of(b.stored.name));
@@ -44,21 +45,28 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
   // Units are written in order: a large file's pieces follow one another.
   std::vector<Unit> units;
   solid = solid && method.compresses();
+  const bool by_packing = method.packed() != nullptr;
   int64_t total = 0;
   for (const Source& s : sources) total += s.info.size;
   // Solid blocks small enough that every thread gets several, large enough to share context;
-  // for a method that filters, one per thread, as its context reaches much further back; or one
-  // stream, whose own workers share the work and the whole window.
+  // for a method that filters, two per thread, as its context reaches much further back (sized
+  // by the whole run: the files compressed already, whose own coder is many times faster, fill
+  // the gaps between threads); or one stream, whose own workers share the work and the whole window.
   int64_t block = std::clamp<int64_t>(total / (4 * threads), 4 << 20, 256 << 20);
   if (method.filters()) block = std::clamp<int64_t>((total + 2 * threads - 1) / (2 * threads), 8 << 20, 1 << 30);
   if (method.one_stream()) block = INT64_MAX;
+  // The files compressed already share one stream: it is quick, and its repeats are far apart.
+  const int64_t packed_block = int64_t(1) << 30;
   const int64_t piece_size = method.piece_size();
   int64_t in_block = 0;
   for (size_t i = 0; i < sources.size(); ++i) {
     int64_t size = sources[i].info.size;
+    const bool packed = by_packing && sources[i].packed;
     // A file larger than a solid block gains nothing from sharing a stream; cut it instead. A
-    // filter's state runs through the whole file, so a filtered one is never cut.
-    if ((!solid || size > block) && threads > 1 && size > 2 * piece_size && sources[i].filter == FILTER_NONE) {
+    // filter's state runs through the whole file, so a filtered one is never cut; nor is one
+    // compressed already, which its coder passes through quickly whole.
+    if ((!solid || size > block) && threads > 1 && size > 2 * piece_size && sources[i].filter == FILTER_NONE &&
+        !packed) {
       for (int64_t offset = 0; offset < size; offset += piece_size) {
         Unit u;
         u.first = i;
@@ -72,13 +80,16 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
       continue;
     }
     const Source& previous = sources[i > 0 ? i - 1 : 0];
-    bool same_filter = previous.filter == sources[i].filter && previous.filter_distance == sources[i].filter_distance;
-    if (solid && !units.empty() && in_block < block && units.back().piece_offset < 0 && same_filter) {
+    bool same_filter = previous.filter == sources[i].filter && previous.filter_distance == sources[i].filter_distance &&
+                       previous.packed == sources[i].packed;
+    if (solid && !units.empty() && in_block < (packed ? packed_block : block) && units.back().piece_offset < 0 &&
+        same_filter) {
       units.back().count++;
     } else {
       Unit u;
       u.first = i;
       u.count = 1;
+      u.packed = packed;
       units.push_back(std::move(u));
       in_block = 0;
     }

@@ -183,14 +183,16 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
 
 namespace compression {
 
-void choose_filters(std::vector<Source>& sources) {
+void choose_filters(std::vector<Source>& sources, bool find_packed) {
   std::vector<uint8_t> head(FILTER_HEAD_BYTES);
   for (Source& s : sources) {
     File file;
     std::string ignored;
     if (s.info.size == 0 || !file.open_source(s.path, ignored)) continue;
     int64_t got = file.read(head.data(), head.size());
-    if (got > 0) s.filter = filter_for_content(head.data(), static_cast<size_t>(got), s.filter_distance);
+    if (got <= 0) continue;
+    s.filter = filter_for_content(head.data(), static_cast<size_t>(got), s.filter_distance);
+    s.packed = find_packed && s.filter == FILTER_NONE && looks_packed(head.data(), static_cast<size_t>(got));
   }
 }
 

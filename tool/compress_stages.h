@@ -30,6 +30,7 @@ struct Source {
   uint8_t name_flags = 0;  // ENTRY_FLAG_UTF8_NAMES when the stored names are UTF-8
   uint8_t filter = FILTER_NONE;  // what its content calls for, for a method that filters
   int filter_distance = 0;
+  bool packed = false;           // compressed already, for a method with a coder for that
 };
 
 struct Budget {
@@ -80,6 +81,7 @@ struct Unit {
   uint32_t piece_crc = 0;
   int64_t piece_size = 0;
   uint32_t dictionary = 0;  // what the encoder recorded for the unit's stream
+  bool packed = false;      // its files are compressed already: the method's packed() takes it
   std::vector<EntryHeader> entries;
   std::unique_ptr<Sink> sink;
   std::string problem;
@@ -152,9 +154,10 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
 // the run refused, never overwritten.
 bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,
                    std::string& problem);
-// Gives each source the filter its first bytes call for (an unreadable one gets none: reading
-// it again later reports the problem).
-void choose_filters(std::vector<Source>& sources);
+// Gives each source the filter its first bytes call for and, for a method with a coder for data
+// compressed already, whether it is such data (an unreadable one gets neither: reading it again
+// later reports the problem).
+void choose_filters(std::vector<Source>& sources, bool find_packed);
 
 // ---- Copies ----
 // Takes out of `sources` every file whose bytes equal an earlier one's (same size, CRC-32 of the
@@ -166,7 +169,8 @@ bool write_copies(const std::vector<Copy>& copies, const std::vector<Source>& so
                   const std::vector<WrittenData>& written, BufferedWriter& out, RunResult& result);
 
 // ---- Plan ----
-// Files of one filter, one kind and one name compress best next to each other in a shared stream.
+// Files of one filter, one kind and one name compress best next to each other in a shared stream;
+// files compressed already go last, in streams of their own.
 void order_for_solid(std::vector<Source>& sources);
 std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingMethod& method, bool solid,
                              int threads);

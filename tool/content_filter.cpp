@@ -1,5 +1,6 @@
 // Which filter a file's data calls for, judged by its first bytes, never by its name: machine code
-// gains from branch targets made absolute, sampled sound and pixels from differences.
+// gains from branch targets made absolute, sampled sound and pixels from differences; data that
+// is compressed already gains nothing from a slow coder.
 #include <cstring>
 
 #include "codec.h"
@@ -87,4 +88,20 @@ uint8_t filter_for_content(const uint8_t* head, size_t size, int& distance) {
     return filter_for_wave(head, size, distance);
   if (starts("BM", 2)) return filter_for_bitmap(head, size, distance);
   return FILTER_NONE;
+}
+
+bool looks_packed(const uint8_t* head, size_t size) {
+  auto at = [&](size_t offset, const char* magic, size_t n) {
+    return size >= offset + n && std::memcmp(head + offset, magic, n) == 0;
+  };
+  return (at(0, "BZh", 3) && at(4, "1AY&SY", 6)) ||   // bzip2
+         at(0, "\xfd" "7zXZ\0", 6) ||                        // xz
+         at(0, "\x28\xb5\x2f\xfd", 4) ||                     // zstd
+         at(0, "7z\xbc\xaf\x27\x1c", 6) ||                     // 7-Zip
+         at(0, "Rar!\x1a\x07", 6) ||                          // RAR
+         at(0, "!<arch>\ndebian-binary", 21) ||               // Debian package
+         at(0, "\xff\xd8\xff", 3) ||                           // JPEG
+         (at(0, "RIFF", 4) && at(8, "WEBP", 4)) ||           // WebP
+         at(0, "OggS", 4) || at(0, "fLaC", 4) || at(0, "ID3", 3) ||  // Ogg, FLAC, MP3
+         at(4, "ftyp", 4);                                   // MP4, QuickTime, HEIF
 }

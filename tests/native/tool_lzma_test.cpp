@@ -1,6 +1,6 @@
-// LZMA2 members and their filters: what content calls for which filter, archives written and read
-// back (solid blocks, a large file's primed pieces, members of older methods beside them, removal
-// from a filtered stream), and damaged or hostile LZMA2 entries.
+// LZMA2 members and their filters: what content calls for which filter or the fast coder, archives
+// written and read back (solid blocks, a large file's primed pieces, members of older methods and
+// packed ones beside them, removal from a filtered stream), and damaged or hostile LZMA2 entries.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -102,6 +102,25 @@ TEST(ContentFilter, SamplesGetTheirStrideAndDamagedHeadsNothing) {
   EXPECT_EQ(filter_of("RIFF\x10\0\0\0WAVEfmt \xff\xff\xff\xff"), FILTER_NONE);
   EXPECT_EQ(filter_of("!<arch>\n/   0 0 0 0 99999999999 `\n"), FILTER_NONE);
   EXPECT_EQ(filter_of(sample_text(5000, 3)), FILTER_NONE);
+}
+
+bool packed(const std::string& head) {
+  return looks_packed(reinterpret_cast<const uint8_t*>(head.data()), head.size());
+}
+
+// Formats coded to the last bit go to the fast coder; deflate's (which LZMA2 still shrinks), text
+// and programs do not, whatever their names, and lookalikes or cut heads decide nothing.
+TEST(ContentFilter, PackedDataByItsHeadNotItsName) {
+  for (const std::string& head : {std::string("\xfd" "7zXZ\0\0\x04", 8), std::string("\x28\xb5\x2f\xfd\x24\x00"),
+                                 std::string("!<arch>\ndebian-binary   1342"), std::string("\xff\xd8\xff\xe0\0\x10JFIF"),
+                                 std::string("7z\xbc\xaf\x27\x1c\0\x04"), std::string("BZh91AY&SY\x01"),
+                                 std::string("\0\0\0\x20" "ftypisom", 12), std::string("OggS\0\x02")})
+    EXPECT_TRUE(packed(head)) << head;
+  for (const std::string& head : {std::string("\x1f\x8b\x08\0"), std::string("PK\x03\x04\x14\0"),
+                                 std::string("\x89PNG\r\n\x1a\n\0"), std::string("!<arch>\n/    "),
+                                 std::string("BZh9 is not a stream"), std::string("\xfd" "7zX"), std::string("ftyp"),
+                                 elf(62, 200), sample_text(500, 1)})
+    EXPECT_FALSE(packed(head)) << head.substr(0, 16);
 }
 
 struct LzmaTree {
@@ -230,6 +249,59 @@ TEST(LzmaArchive, RemovalKeepsTheStreamsFilter) {
   EXPECT_NE(entries[0].header.dictionary, 0u);
   EXPECT_EQ(entries[1].header.filter, FILTER_NONE);
   t.names = {"b.exe", "c.exe"};
+  expect_extracts_as(t, archive);
+}
+
+std::string noise(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return out;
+}
+
+// Members compressed already share a zstd stream of their own after the LZMA2 ones, never cut
+// into pieces; a text named like a package stays with the text. Then the run is added to and a
+// packed member removed, and everything still comes back.
+TEST(LzmaArchive, PackedMembersShareAFastStreamOfTheirOwn) {
+  LzmaTree t;
+  t.add("backup.xz", std::string("\xfd" "7zXZ\0", 6) + noise(300000, 1));
+  t.add("photo.jpg", "\xff\xd8\xff\xe0" + noise(200000, 2));
+  t.add("tool.deb", "!<arch>\ndebian-binary   " + noise(200000, 2));  // the photo's bytes again
+  t.add("named.xz", sample_text(90000, 4));
+  t.add("readme.txt", sample_text(70000, 5));
+  std::string archive = t.dir / "a.vnr";
+  ASSERT_TRUE(compress_lzma(t.sources(), archive, 2).ok);
+  std::vector<StoredEntry> entries = index_of(archive);
+  ASSERT_EQ(entries.size(), 5u);
+  std::map<std::string, uint8_t> method_of;  // the method of each member's stream
+  uint8_t stream_method = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryHeader& h = entries[i].header;
+    if (!(h.flags & ENTRY_FLAG_SOLID_NEXT)) stream_method = h.method;
+    method_of[h.name] = stream_method;
+    if (i >= 2) {
+      EXPECT_EQ(stream_method, METHOD_ZSTD) << h.name << " comes after the LZMA2 streams";
+    }
+  }
+  EXPECT_EQ(method_of["backup.xz"], METHOD_ZSTD);
+  EXPECT_EQ(method_of["photo.jpg"], METHOD_ZSTD);
+  EXPECT_EQ(method_of["named.xz"], METHOD_LZMA2);
+  EXPECT_EQ(method_of["readme.txt"], METHOD_LZMA2);
+  // The package repeats the photo: the packed members share one stream.
+  EXPECT_LT(entries[2].header.compressed_size + entries[3].header.compressed_size + entries[4].header.compressed_size,
+            560000u);
+  expect_extracts_as(t, archive);
+
+  t.add("more.txt", sample_text(20000, 6));
+  ASSERT_TRUE(compress_lzma({t.dir / "src/more.txt"}, archive, 2).ok);
+  RemoveJob job;
+  job.archive_path = archive;
+  job.paths = {"photo.jpg"};
+  RemoveResult removed = remove_members(job);
+  ASSERT_TRUE(removed.run.ok) << (removed.run.problems.empty() ? "" : removed.run.problems.front());
+  t.names = {"backup.xz", "tool.deb", "named.xz", "readme.txt", "more.txt"};
   expect_extracts_as(t, archive);
 }
 
