@@ -91,6 +91,16 @@ class Encoder {
   }
   // Starts a piece of `length` bytes of a large file, after `history` bytes of what precedes it.
   virtual bool begin_piece(int64_t length, const uint8_t* history, size_t history_size, std::string& problem) = 0;
+  // Starts a block that continues a stream, after `history` bytes of what precedes it, with the
+  // dictionary the stream's first block took from begin(reach) (a method that chains blocks).
+  virtual bool begin_continued(int64_t reach, const uint8_t* history, size_t history_size,
+                               std::string& problem) {
+    (void)reach;
+    (void)history;
+    (void)history_size;
+    problem = "this method cannot continue a stream";
+    return false;
+  }
   virtual bool feed(const uint8_t* data, size_t size, Flush flush, const EmitBytes& emit, std::string& problem) = 0;
   // One whole member of a buffer into `out`.
   virtual bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) = 0;
@@ -118,6 +128,9 @@ class EncodingMethod {
   virtual int64_t piece_size() const { return 1 << 20; }
   // True when the method takes a filter chosen by content (Encoder::use_filter).
   virtual bool filters() const { return false; }
+  // True when a solid run's unfiltered blocks continue one another's stream, each primed with the
+  // data before it (Encoder::begin_continued), so that matches reach across them.
+  virtual bool chains() const { return false; }
   // Fits the settings to `threads` compressing threads (which it may lower) and the address
   // space. Returns a one-line note when something was reduced, else "".
   virtual std::string fit(int& threads, bool solid) {

@@ -156,8 +156,12 @@ class LzmaEncoder : public Encoder {
   }
   // A stream's dictionary is no larger than its data: the rest would be memory for nothing.
   bool begin(int64_t expected_size, std::string& problem) override {
-    uint64_t fitted = std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(expected_size, 0)), LZMA_DICTIONARY_FLOOR);
-    return start(static_cast<uint32_t>(std::min<uint64_t>(full_.dict_size, fitted)), nullptr, 0, problem);
+    return start(fitted(expected_size), nullptr, 0, problem);
+  }
+  // Every block of a chained stream keeps the dictionary its first block recorded.
+  bool begin_continued(int64_t reach, const uint8_t* history, size_t history_size, std::string& problem) override {
+    use_filter(FILTER_NONE, 0);
+    return start(fitted(reach), history, history_size, problem);
   }
   // Pieces keep the whole dictionary, which the member records once for all of them.
   bool begin_piece(int64_t, const uint8_t* history, size_t history_size, std::string& problem) override {
@@ -198,6 +202,10 @@ class LzmaEncoder : public Encoder {
   }
 
  private:
+  uint32_t fitted(int64_t expected_size) const {
+    uint64_t wanted = std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(expected_size, 0)), LZMA_DICTIONARY_FLOOR);
+    return static_cast<uint32_t>(std::min<uint64_t>(full_.dict_size, wanted));
+  }
   bool start(uint32_t dictionary, const uint8_t* history, size_t history_size, std::string& problem) {
     chain_.lzma = full_;
     chain_.lzma.dict_size = dictionary;
@@ -263,6 +271,7 @@ class LzmaEncoding : public EncodingMethod {
   explicit LzmaEncoding(const LzmaSettings& s) : settings_(s), packed_(zstd_encoding(packed_settings(s.dictionary))) {}
   uint8_t method() const override { return METHOD_LZMA2; }
   bool filters() const override { return true; }
+  bool chains() const override { return true; }
   int64_t piece_size() const override { return int64_t(32) << 20; }
   std::string fit(int& threads, bool) override {
     const int asked_threads = threads;

@@ -88,7 +88,21 @@ class Compressor {
       return;
     }
     encoder_->use_filter(sources[unit.first].filter, sources[unit.first].filter_distance);
-    if (!encoder_->begin(unit_input_size(unit, sources), unit.problem)) return;
+    const int64_t planned = unit_input_size(unit, sources);
+    const bool chained = unit.chain_size > 0, continues = unit.chain_offset > 0;
+    if (continues) {
+      if (!read_chain_history(unit, sources, unit.problem)) return;
+      if (!encoder_->begin_continued(unit.chain_size, history_.data(), history_.size(), unit.problem)) return;
+    } else if (!encoder_->begin(chained ? unit.chain_size : planned, unit.problem)) {
+      return;
+    }
+    // A block the next one continues ends without closing the stream, and what the next one is
+    // primed with is watched for as it passes.
+    end_flush_ = unit.continued ? Flush::PIECE : Flush::FINISH;
+    if (unit.continued)
+      unit.tail_size = std::min<int64_t>(static_cast<int64_t>(encoder_->history(unit.chain_offset + planned)), planned);
+    watch_tail(planned - unit.tail_size);
+    int64_t read = 0;
     uint64_t chunk_start = 0;
     for (size_t i = 0; i < unit.count; ++i) {
       const Source& source = sources[unit.first + i];
@@ -99,17 +113,18 @@ class Compressor {
       h.attributes = source.info.attributes;
       h.unix_mode = source.info.unix_mode;
       h.method = method_->method();
-      h.flags = static_cast<uint8_t>(source.name_flags | (i > 0 ? ENTRY_FLAG_SOLID_NEXT : 0));
+      h.flags = static_cast<uint8_t>(source.name_flags | (i > 0 || continues ? ENTRY_FLAG_SOLID_NEXT : 0));
       bool last = i + 1 == unit.count;
       if (!add_file(source.path, h, *unit.sink, last, unit.problem)) return;
       h.compressed_size = unit.sink->total() - chunk_start;
       // A member on its own that came out no smaller than it is goes in again, stored; one that
       // fit a single read was already decided in add_small.
-      if (unit.count == 1 && h.method != METHOD_STORE && h.compressed_size >= static_cast<uint64_t>(h.size) &&
-          !store_again(source.path, h, *unit.sink, unit.problem))
+      if (unit.count == 1 && !chained && h.method != METHOD_STORE &&
+          h.compressed_size >= static_cast<uint64_t>(h.size) && !store_again(source.path, h, *unit.sink, unit.problem))
         return;
+      read += h.size;
       // What the stream's decoder must know goes on its first entry.
-      if (i == 0 && h.method == METHOD_LZMA2) {
+      if (i == 0 && !continues && h.method == METHOD_LZMA2) {
         h.filter = source.filter;
         h.filter_distance = source.filter_distance;
         h.dictionary = encoder_->dictionary();
@@ -117,7 +132,9 @@ class Compressor {
       chunk_start = unit.sink->total();
       unit.entries.push_back(h);
     }
-    if (!unit.sink->finish()) unit.problem = "cannot write a temporary file beside the archive";
+    unit.tail_crc = tail_crc_;
+    if (unit.continued && read != planned) unit.problem = sources[unit.first].path + " changed while it was read";
+    else if (!unit.sink->finish()) unit.problem = "cannot write a temporary file beside the archive";
   }
 
  private:
@@ -131,8 +148,13 @@ class Compressor {
       unit.problem = "cannot read " + path;
       return;
     }
+    unit.history_size = static_cast<int64_t>(history);
+    unit.history_crc = static_cast<uint32_t>(crc32_z(crc32(0, nullptr, 0), history_.data(), history));
     if (!encoder_->begin_piece(unit.piece_length, history_.data(), history, unit.problem)) return;
     unit.dictionary = encoder_->dictionary();
+    if (!unit.last_piece)
+      unit.tail_size = static_cast<int64_t>(encoder_->history(unit.piece_offset + unit.piece_length));
+    watch_tail(unit.piece_length - unit.tail_size);
     if (!file.seek(unit.piece_offset)) {
       unit.problem = "cannot read " + path;
       return;
@@ -154,12 +176,52 @@ class Compressor {
       crc = crc32_z(crc, in_.data(), static_cast<size_t>(got));
       unit.piece_size += got;
       left -= got;
+      watch(in_.data(), static_cast<size_t>(got));
       bool end = got == 0;
       Flush flush = !end ? Flush::NONE : unit.last_piece ? Flush::FINISH : Flush::PIECE;
       if (!emit(in_.data(), static_cast<size_t>(got), flush, *unit.sink, unit.problem)) return;
       if (end) break;
     }
     unit.piece_crc = crc;
+    unit.tail_crc = tail_crc_;
+  }
+
+  // The history of a block that continues a stream: the last bytes of the files before it, as
+  // planned (the previous block ends on the same bytes, which the writer checks).
+  bool read_chain_history(Unit& unit, const std::vector<Source>& sources, std::string& problem) {
+    size_t size = std::min<size_t>(encoder_->history(unit.chain_offset), static_cast<size_t>(unit.prior_size));
+    history_.resize(size);
+    size_t need = size;
+    for (size_t at = unit.first; need > 0; ) {
+      if (at == 0) {
+        problem = "nothing to prime a continued stream with";
+        return false;
+      }
+      const Source& s = sources[--at];
+      size_t take = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(need), s.info.size));
+      File file;
+      if (take > 0 && !file.open_source(s.path, problem)) return false;
+      if (take > 0 && !file.read_at(s.info.size - static_cast<int64_t>(take), history_.data() + need - take, take)) {
+        problem = s.path + " changed while it was read";
+        return false;
+      }
+      need -= take;
+    }
+    unit.history_size = static_cast<int64_t>(size);
+    unit.history_crc = static_cast<uint32_t>(crc32_z(crc32(0, nullptr, 0), history_.data(), size));
+    return true;
+  }
+
+  void watch_tail(int64_t from) {
+    fed_ = 0;
+    tail_from_ = from;
+    tail_crc_ = static_cast<uint32_t>(crc32(0, nullptr, 0));
+  }
+  // Adds what of the bytes just fed lies in the watched tail to its CRC.
+  void watch(const uint8_t* data, size_t size) {
+    int64_t skip = std::clamp<int64_t>(tail_from_ - fed_, 0, static_cast<int64_t>(size));
+    tail_crc_ = static_cast<uint32_t>(crc32_z(tail_crc_, data + skip, size - static_cast<size_t>(skip)));
+    fed_ += static_cast<int64_t>(size);
   }
 
   bool add_file(const std::string& path, EntryHeader& h, Sink& sink, bool last, std::string& problem) {
@@ -180,7 +242,7 @@ class Compressor {
       size += got;
       bool end = got == 0;
       if (first_read && method_->compresses() && static_cast<size_t>(got) < in_.size() &&
-          !(h.flags & ENTRY_FLAG_SOLID_NEXT) && last) {
+          !(h.flags & ENTRY_FLAG_SOLID_NEXT) && last && end_flush_ == Flush::FINISH) {
         // A file that fits one read: store it when compressing would not make it smaller.
         int64_t more = end ? 0 : file.read(in_.data() + got, 1);
         if (more == 0) return add_small(in_.data(), static_cast<size_t>(got), crc, h, sink, problem);
@@ -193,7 +255,8 @@ class Compressor {
         got += 1;
       }
       first_read = false;
-      if (!emit(in_.data(), static_cast<size_t>(got), end && last ? Flush::FINISH : Flush::NONE, sink, problem))
+      watch(in_.data(), static_cast<size_t>(got));
+      if (!emit(in_.data(), static_cast<size_t>(got), end && last ? end_flush_ : Flush::NONE, sink, problem))
         return false;
       if (end) break;
     }
@@ -264,6 +327,9 @@ class Compressor {
   std::unique_ptr<Encoder> encoder_;
   RunControl* control_;
   std::vector<uint8_t> in_, small_, history_;
+  Flush end_flush_ = Flush::FINISH;
+  int64_t fed_ = 0, tail_from_ = 0;
+  uint32_t tail_crc_ = 0;
 };
 
 void worker(std::vector<Unit>& units, const std::vector<Source>& sources,

@@ -11,6 +11,30 @@ std::string extension_of(const std::string& name) {
   return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
+// Neighbouring solid blocks without a filter (whose state runs through a stream) form one stream.
+void link_chains(std::vector<Unit>& units, const std::vector<Source>& sources) {
+  auto chainable = [&](const Unit& u) {
+    return u.piece_offset < 0 && !u.packed && sources[u.first].filter == FILTER_NONE;
+  };
+  for (size_t i = 1; i < units.size(); ++i) {
+    Unit& before = units[i - 1];
+    if (!chainable(before) || !chainable(units[i])) continue;
+    before.continued = true;
+    units[i].prior_size = unit_input_size(before, sources);
+    units[i].chain_offset = before.chain_offset + units[i].prior_size;
+  }
+  // No match reaches further back than a block and the one before it: that is the stream's
+  // dictionary, and smaller ones are faster to search.
+  for (size_t end = units.size(); end > 0;) {
+    size_t first = end - 1;
+    while (first > 0 && units[first - 1].continued) --first;
+    int64_t reach = 0;
+    for (size_t k = first; k < end; ++k) reach = std::max(reach, units[k].prior_size + unit_input_size(units[k], sources));
+    for (size_t k = first; k < end && end - first > 1; ++k) units[k].chain_size = reach;
+    end = first;
+  }
+}
+
 }  // namespace
 
 void order_for_solid(std::vector<Source>& sources) {
@@ -95,6 +119,7 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
     }
     in_block += sources[i].info.size;
   }
+  if (solid && method.chains()) link_chains(units, sources);
   return units;
 }
 

@@ -82,6 +82,20 @@ struct Unit {
   int64_t piece_size = 0;
   uint32_t dictionary = 0;  // what the encoder recorded for the unit's stream
   bool packed = false;      // its files are compressed already: the method's packed() takes it
+  // A block of a chained stream (EncodingMethod::chains): the stream's bytes before it, the most
+  // that a block and the one before it hold (0 when the block is a stream of its own), the
+  // previous block's planned bytes, and whether the next block continues it.
+  int64_t chain_offset = 0;
+  int64_t chain_size = 0;
+  int64_t prior_size = 0;
+  bool continued = false;
+  // What a later block or piece was primed with and what its predecessor ended on, both as
+  // read: they must agree, or a file changed between the two reads and the stream would not
+  // decode.
+  int64_t history_size = 0;
+  uint32_t history_crc = 0;
+  int64_t tail_size = 0;
+  uint32_t tail_crc = 0;
   std::vector<EntryHeader> entries;
   std::unique_ptr<Sink> sink;
   std::string problem;

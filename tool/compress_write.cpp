@@ -172,6 +172,13 @@ bool write_units(std::vector<Unit>& units, const std::vector<Source>& sources, u
       else result.problems.push_back(unit.problem);
       return false;
     }
+    // A primed block decodes only after the very bytes it was primed with.
+    if (unit.history_size > 0 && (i == 0 || units[i - 1].tail_size != unit.history_size ||
+                                  units[i - 1].tail_crc != unit.history_crc)) {
+      const Source& primed_from = sources[unit.piece_offset > 0 ? unit.first : unit.first - 1];
+      result.problems.push_back(primed_from.path + " changed while it was read");
+      return false;
+    }
     bool written = true;
     if (unit.piece_offset >= 0) {
       written = write_piece(unit, sources[unit.first], piece_method, piece_entry, out, result);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <map>
 
 #include "codec.h"
@@ -303,6 +304,39 @@ TEST(LzmaArchive, PackedMembersShareAFastStreamOfTheirOwn) {
   ASSERT_TRUE(removed.run.ok) << (removed.run.problems.empty() ? "" : removed.run.problems.front());
   t.names = {"backup.xz", "tool.deb", "named.xz", "readme.txt", "more.txt"};
   expect_extracts_as(t, archive);
+}
+
+// The blocks of a solid run continue one stream, each primed with the data before it: a file that
+// repeats the end of the previous block costs next to nothing, the stream's settings are on its
+// first entry only, and all of it comes back, on one thread or two.
+TEST(LzmaArchive, BlocksContinueOneStreamPrimedWithWhatCameBefore) {
+  LzmaTree t;
+  std::string second = sample_text(3 << 20, 12) + noise(1 << 20, 12);
+  t.add("1.log", sample_text(4 << 20, 11));
+  t.add("2.log", second);
+  t.add("3.log", second.substr(1 << 20) + sample_text(1 << 19, 13));  // the end of the first block again
+  t.add("4.log", sample_text(2 << 20, 14));
+  LzmaSettings fast;
+  fast.preset = 0;
+  fast.dictionary = 32 << 20;
+  for (int threads : {1, 2}) {
+    std::string archive = t.dir / ("a" + std::to_string(threads) + ".vnr");
+    ASSERT_TRUE(compress_lzma(t.sources(), archive, threads, fast).ok);
+    std::vector<StoredEntry> entries = index_of(archive);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_FALSE(entries[0].header.flags & ENTRY_FLAG_SOLID_NEXT);
+    EXPECT_NE(entries[0].header.dictionary, 0u);
+    for (size_t i = 1; i < entries.size(); ++i) {
+      EXPECT_TRUE(entries[i].header.flags & ENTRY_FLAG_SOLID_NEXT) << i;
+      EXPECT_EQ(entries[i].header.dictionary, 0u) << i;
+    }
+    expect_extracts_as(t, archive);
+  }
+  // 3.log starts the second block: its megabyte of noise is found in the first and costs nothing.
+  std::string without = t.dir / "without.vnr";
+  ASSERT_TRUE(compress_lzma({t.dir / "src/1.log", t.dir / "src/2.log", t.dir / "src/4.log"}, without, 2, fast).ok);
+  uint64_t all = std::filesystem::file_size(t.dir / "a2.vnr"), rest = std::filesystem::file_size(without);
+  EXPECT_LT(all - rest, 512u << 10);
 }
 
 // ---- Damaged and hostile LZMA2 entries ----
