@@ -189,7 +189,7 @@ static const char* const USAGE =
       "  -m<n>     method: 0 store, 1 fast, 2 normal, 3 good (default); zstd levels\n"
       "            -m1 -m2 -m3 -mx1 -mx2 -mx3: 4 5 6 9 15 19, with -s 3 12 15\n"
       "  -mx<n>    ultra: the same methods with much more effort (slower, smaller); with -s\n"
-      "            LZMA2 (presets 4 5 6), two streams per thread, programs through an x86 or\n"
+      "            LZMA2 (presets 4 5 6), two blocks per thread, programs through an x86 or\n"
       "            ARM64 branch filter and PCM sound and bitmaps through a delta filter, chosen\n"
       "            by their first bytes; files compressed already (packages, xz, JPEG...) in one\n"
       "            zstd stream\n"
