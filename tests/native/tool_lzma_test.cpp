@@ -253,23 +253,14 @@ TEST(LzmaArchive, RemovalKeepsTheStreamsFilter) {
   expect_extracts_as(t, archive);
 }
 
-std::string noise(size_t size, uint32_t seed) {
-  std::string out(size, '\0');
-  for (char& c : out) {
-    seed = seed * 1664525u + 1013904223u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return out;
-}
-
 // Members compressed already share a zstd stream of their own after the LZMA2 ones, never cut
 // into pieces; a text named like a package stays with the text. Then the run is added to and a
 // packed member removed, and everything still comes back.
 TEST(LzmaArchive, PackedMembersShareAFastStreamOfTheirOwn) {
   LzmaTree t;
-  t.add("backup.xz", std::string("\xfd" "7zXZ\0", 6) + noise(300000, 1));
-  t.add("photo.jpg", "\xff\xd8\xff\xe0" + noise(200000, 2));
-  t.add("tool.deb", "!<arch>\ndebian-binary   " + noise(200000, 2));  // the photo's bytes again
+  t.add("backup.xz", std::string("\xfd" "7zXZ\0", 6) + random_bytes(300000, 1));
+  t.add("photo.jpg", "\xff\xd8\xff\xe0" + random_bytes(200000, 2));
+  t.add("tool.deb", "!<arch>\ndebian-binary   " + random_bytes(200000, 2));  // the photo's bytes again
   t.add("named.xz", sample_text(90000, 4));
   t.add("readme.txt", sample_text(70000, 5));
   std::string archive = t.dir / "a.vnr";
@@ -311,7 +302,7 @@ TEST(LzmaArchive, PackedMembersShareAFastStreamOfTheirOwn) {
 // first entry only, and all of it comes back, on one thread or two.
 TEST(LzmaArchive, BlocksContinueOneStreamPrimedWithWhatCameBefore) {
   LzmaTree t;
-  std::string second = sample_text(3 << 20, 12) + noise(1 << 20, 12);
+  std::string second = sample_text(3 << 20, 12) + random_bytes(1 << 20, 12);
   t.add("1.log", sample_text(4 << 20, 11));
   t.add("2.log", second);
   t.add("3.log", second.substr(1 << 20) + sample_text(1 << 19, 13));  // the end of the first block again

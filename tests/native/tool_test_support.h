@@ -58,6 +58,16 @@ inline std::string sample_text(size_t size, unsigned seed) {
   return s;
 }
 
+// Bytes no coder can shrink, the same for the same seed (which must not be 0).
+inline std::string random_bytes(size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  for (char& c : s) {
+    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
+    c = static_cast<char>(seed >> 24);
+  }
+  return s;
+}
+
 struct ToolRun {
   int exit_code = -1;
   std::string out, err;

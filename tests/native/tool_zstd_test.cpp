@@ -270,15 +270,6 @@ std::vector<size_t> frame_sizes(const std::string& data) {
   return sizes;
 }
 
-std::string random_bytes(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  for (char& c : s) {
-    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-    c = static_cast<char>(seed >> 24);
-  }
-  return s;
-}
-
 RunResult compress_files(const std::vector<std::string>& sources, const std::string& archive, ZstdSettings z,
                          bool solid, int threads) {
   CompressJob job;
