@@ -264,8 +264,9 @@ ZstdSettings packed_settings(uint32_t dictionary) {
   return z;
 }
 
-// Every compressing thread has an encoder; a solid run is cut into one block per thread, so
-// large files are cut into pieces instead of taking a block alone.
+// Every compressing thread has an encoder; a solid run is cut into two blocks per thread, which
+// continue one stream where no filter runs, so large files are cut into pieces instead of taking
+// a block alone. Files compressed already go to the zstd method of packed().
 class LzmaEncoding : public EncodingMethod {
  public:
   explicit LzmaEncoding(const LzmaSettings& s) : settings_(s), packed_(zstd_encoding(packed_settings(s.dictionary))) {}
