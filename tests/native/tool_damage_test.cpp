@@ -2,6 +2,8 @@
 // reported with a non-zero exit and leave nothing half-written behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine.h"
 #include "tool_test_support.h"
 
@@ -175,15 +177,43 @@ TEST(HostileNames, ExistingFileLinkIsReplacedNotWrittenThrough) {
   EXPECT_EQ(read_file(dir / "out/a.txt"), "inside");
 }
 
+// A disk that fills mid-write (writes past 1 MB fail; the signal that would end the run is
+// ignored), first under the new archive, then under spilled output: the old archive stays, and
+// nothing the run made is left, neither the named temporaries (members unpacked from the stream
+// that loses old.txt, spilled output) nor the new archive, which has no name until it is whole.
 TEST(FailedWrite, OldArchiveSurvivesAndNoTemporaryRemains) {
-  ScratchFolder dir;
-  std::string archive = make_archive(dir, "keep.vnr", "version one");
-  std::string before = read_file(archive);
-  ToolRun run = run_tool("a -r " + shell_quoted(archive) + " " + shell_quoted(dir / "src/a.txt") + " " + shell_quoted(dir / "missing.txt"));
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("missing.txt"), std::string::npos) << run.err;
-  EXPECT_EQ(read_file(archive), before);
-  EXPECT_NE(std::system(("ls -a " + shell_quoted(dir.path) + " | grep -q tmp").c_str()), 0);
+  ScratchFolder dir, logs;
+  for (const char* name : {"keep1.txt", "keep2.txt", "old.txt"}) write_file(dir / name, sample_text(3000, name[4]));
+  const std::string archive = dir / "keep.vnr";
+  ASSERT_EQ(run_tool("a -s -m1 " + shell_quoted(archive) + " " + shell_quoted(dir / "keep1.txt") + " " +
+                     shell_quoted(dir / "keep2.txt") + " " + shell_quoted(dir / "old.txt")).exit_code, 0);
+  const std::string before = read_file(archive);
+  write_file(dir / "old.txt", "changed");
+  for (int i = 0; i < 3; ++i) write_file(dir / ("big/b" + std::to_string(i)), random_bytes(2 << 20, i + 1));
+  const std::vector<std::string> names = sorted_names_in(dir.path);
+  const bool traced = std::system("strace -qq -o /dev/null true >/dev/null 2>&1") == 0;
+  const std::string runner = "trap '' XFSZ; ulimit -f 2048; " +
+                             (traced ? "strace -f -qq -e trace=openat,linkat -o " + shell_quoted(logs / "trace") + " " : "");
+  for (const std::string& switches : {"-s -m1", "-s -m1 -b1 -t2"}) {
+    ToolRun run;
+    std::vector<std::string> created = created_in(dir.path, [&] {
+      run = run_tool("a " + switches + " " + shell_quoted(archive) + " " + shell_quoted(dir / "old.txt") + " " +
+                     shell_quoted(dir / "big"), runner);
+    });
+    EXPECT_EQ(run.exit_code, 1) << switches;
+    EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
+    EXPECT_EQ(read_file(archive), before) << switches;
+    EXPECT_EQ(sorted_names_in(dir.path), names) << switches;
+    auto made = [&](const std::string& tail) {
+      return std::any_of(created.begin(), created.end(), [&](const std::string& n) { return n.find(tail) != std::string::npos; });
+    };
+    EXPECT_TRUE(made(".d")) << switches << ": no member unpacked";
+    if (switches.find("-b1") != std::string::npos) EXPECT_TRUE(made(".tmp.")) << "nothing spilled";
+    if (!traced) continue;
+    std::string trace = read_file(logs / "trace");
+    EXPECT_NE(trace.find("O_TMPFILE"), std::string::npos) << "the new archive had a name from the start";
+    EXPECT_EQ(trace.find("linkat("), std::string::npos) << "the unfinished archive was given a name";
+  }
 }
 
 TEST(FailedWrite, ListFileNamingAnUnwritableFolderFails) {
