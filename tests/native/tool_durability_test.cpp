@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "archive_commit.h"
+#include "remove.h"
 #include "tool_test_support.h"
 
 namespace {
@@ -194,6 +195,53 @@ TEST(OneWriter, TwoRunsAddingToOneArchiveAtOnceLoseNothingSilently) {
     }
   }
   EXPECT_TRUE(codes[0] == 0 || codes[1] == 0);
+}
+
+// The sweep of leftovers runs only under the lock: run before it, a second run deleted the live
+// spill files of a first one (`-b1`), which then failed.
+TEST(OneWriter, ASecondRunLeavesTheTemporariesOfALiveRunAlone) {
+  ScratchFolder dir;
+  for (int i = 0; i < 4; ++i) write_file(dir / ("big/b" + std::to_string(i)), mixed_bytes(8 << 20, i));
+  write_file(dir / "small.txt", "small");
+  auto spills = [&] {
+    std::vector<std::string> found;
+    for (const std::string& name : sorted_names_in(dir.path))
+      if (is_archive_temporary("x.vnr", name)) found.push_back(name);
+    return found;
+  };
+  pid_t first = start_tool({"a", "-m1", "-t2", "-b1", dir / "x.vnr", dir / "big"}, dir / "first.err");
+  // Held while some of its temporaries have names: the spill files come and go as it writes.
+  std::vector<std::string> live;
+  for (int i = 0; i < 20000 && live.empty(); ++i) {
+    if (spills().empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    int status = 0;
+    kill(first, SIGSTOP);
+    // Stopped in all its threads, not just asked to.
+    if (waitpid(first, &status, WUNTRACED) != first || !WIFSTOPPED(status)) break;
+    live = spills();
+    if (live.empty()) kill(first, SIGCONT);
+  }
+  ASSERT_FALSE(live.empty()) << "the first run never spilled";
+  CompressJob add;
+  add.archive_path = dir / "x.vnr";
+  add.sources = {dir / "small.txt"};
+  add.lock_wait_ms = 200;
+  RemoveJob remove;
+  remove.archive_path = dir / "x.vnr";
+  remove.paths = {"b0"};
+  remove.lock_wait_ms = 200;
+  RunResult added = compress_archive(add), removed = remove_members(remove).run;
+  for (const RunResult& second : {added, removed}) {
+    EXPECT_FALSE(second.ok);
+    EXPECT_NE(second.problems.at(0).find("is being written by another run"), std::string::npos) << second.problems[0];
+  }
+  EXPECT_EQ(spills(), live) << "the second run swept the first one's files";
+  kill(first, SIGCONT);
+  EXPECT_EQ(wait_tool(first), 0) << read_file(dir / "first.err");
+  EXPECT_EQ(member_paths(dir / "x.vnr"), (std::vector<std::string>{"b0", "b1", "b2", "b3"}));
 }
 
 TEST(StaleTemporaries, TheNextRunRemovesThisArchivesOnlyAndFollowsNoLink) {
