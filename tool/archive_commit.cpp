@@ -15,6 +15,17 @@ void split_archive_path(const std::string& path, std::string& folder, std::strin
   else folder = path.substr(0, cut == 0 || (cut == 2 && path[1] == ':') ? cut + 1 : cut);
 }
 
+std::string lock_problem(const std::string& archive_path, ArchiveLock::Outcome outcome, int wait_ms) {
+  if (outcome == ArchiveLock::Outcome::BUSY)
+    return archive_path + " is being written by another run; gave up after " + std::to_string((wait_ms + 999) / 1000) +
+           " seconds and changed nothing (try again when that run has ended)";
+  if (outcome == ArchiveLock::Outcome::NOT_PLAIN)
+    return "refused " + archive_path + ".vantor-lock, which keeps other runs away from the archive: it is a link, a "
+           "folder or a file with other names, not a lock a run makes; nothing was changed";
+  return "cannot create or lock " + archive_path + ".vantor-lock, which keeps other runs away from the archive: " +
+         last_error_text();
+}
+
 namespace {
 
 char folded(char c) { return names_ignore_case() && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -48,9 +59,6 @@ void remove_stale_temporaries(const std::string& archive_path) {
   if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
   for (const std::string& name : names) {
     if (!is_archive_temporary(archive_name, name)) continue;
-    std::string path = prefix + name;
-    FileInfo info = file_info(path);
-    if (info.is_directory && !info.is_link) remove_tree(path);
-    else remove_file(path);
+    remove_tree(prefix + name);
   }
 }

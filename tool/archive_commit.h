@@ -10,7 +10,9 @@
 // (its name plus ".vantor-lock") held exclusively and removed on release.
 class ArchiveLock {
  public:
-  enum class Outcome { TAKEN, BUSY, FAILED };
+  // NOT_PLAIN: the name holds a link, a folder or a file with other names, which is not ours to
+  // hold or delete.
+  enum class Outcome { TAKEN, BUSY, FAILED, NOT_PLAIN };
   ArchiveLock() = default;
   ArchiveLock(const ArchiveLock&) = delete;
   ArchiveLock& operator=(const ArchiveLock&) = delete;
@@ -28,6 +30,9 @@ class ArchiveLock {
   int fd_ = -1;
 #endif
 };
+
+// What the user is told when the lock was not TAKEN.
+std::string lock_problem(const std::string& archive_path, ArchiveLock::Outcome outcome, int wait_ms);
 
 // The file that replaces `target` whole. Until commit it has no name (Linux, where the file
 // system allows) or is marked for deletion, so a killed run leaves nothing; otherwise it is
@@ -63,8 +68,8 @@ void split_archive_path(const std::string& path, std::string& folder, std::strin
 // members).
 bool is_archive_temporary(const std::string& archive_name, const std::string& name);
 // Removes every temporary of this archive beside it. Only the holder of the archive's lock may
-// call it: those files then belong to runs that are gone. A folder is removed without following
-// any link inside it.
+// call it: those files then belong to runs that are gone. Links are never followed.
 void remove_stale_temporaries(const std::string& archive_path);
-// Removes a folder and everything below it; links are removed, never followed.
+// Removes a file, or a folder and everything below it; a link is removed itself, never followed
+// (on Windows, one that opens as what it names, as a Unix link does under Wine, stays).
 bool remove_tree(const std::string& path);

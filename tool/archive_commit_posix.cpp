@@ -29,12 +29,11 @@ ArchiveLock::Outcome ArchiveLock::take(const std::string& archive_path, int wait
   for (;;) {
     // Never through a link, and a FIFO planted there must not block the open.
     int fd = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) return Outcome::FAILED;
+    if (fd < 0) return errno == ELOOP || errno == EISDIR ? Outcome::NOT_PLAIN : Outcome::FAILED;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
-      errno = EEXIST;
-      return Outcome::FAILED;
+      return Outcome::NOT_PLAIN;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The holder before us removes the file as it lets go: a lock on a file that no longer

@@ -4,7 +4,22 @@
 
 #include <vector>
 
+#include "format/utf8_text.h"
+
 ArchiveLock::~ArchiveLock() { release(); }
+
+namespace {
+
+// Whether the handle holds a plain file of this name alone, which a run may take as its lock and
+// delete: not a folder, device or link, and no second name (a hard link to somebody's file).
+bool plain_file_named(HANDLE h, const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+         !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) &&
+         info.nNumberOfLinks == 1 && handle_is_named(h, path);
+}
+
+}  // namespace
 
 ArchiveLock::Outcome ArchiveLock::take(const std::string& archive_path, int wait_ms) {
   release();
@@ -13,10 +28,24 @@ ArchiveLock::Outcome ArchiveLock::take(const std::string& archive_path, int wait
   bool held_by_another = false;
   int denied = 0;
   for (;;) {
-    // Shared with nobody and deleted by the system when the handle goes, however the run ends;
-    // a link planted at the name is opened itself, never followed.
-    HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // First opened for its attributes alone, which conflicts with no holder, to see what the
+    // name holds: under Wine a Unix link opens as the file it names, and a handle deleted on
+    // close would delete that file.
+    HANDLE probe = CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (probe != INVALID_HANDLE_VALUE) {
+      if (!plain_file_named(probe, path_)) {
+        CloseHandle(probe);
+        return Outcome::NOT_PLAIN;
+      }
+      // The same file again, never the name: shared with nobody and deleted by the system when
+      // the handle goes, however the run ends.
+      h = ReOpenFile(probe, GENERIC_READ | GENERIC_WRITE | DELETE, 0, FILE_FLAG_DELETE_ON_CLOSE);
+      DWORD error = GetLastError();
+      CloseHandle(probe);
+      SetLastError(error);
+    }
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = h;
       return Outcome::TAKEN;
@@ -89,32 +118,70 @@ bool Replacement::commit(std::string& problem) {
 }
 
 void Replacement::discard() {
+  // Through the handle while there is one: once it is closed, the name may hold something else.
+  if (named_ && file_.is_open()) set_delete_disposition(file_.handle_, true);
+  else if (named_) remove_file(temp_);
   file_.close();
-  if (named_) remove_file(temp_);
   named_ = false;
 }
 
-bool remove_tree(const std::string& path) {
-  // Held without FILE_SHARE_DELETE while its content goes: it cannot be swapped for a link.
-  HANDLE h = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  bool folder = GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  bool ok = folder;
-  std::vector<std::string> names;
-  if (folder && list_directory(path, names)) {
-    for (const std::string& name : names) {
-      std::string child = path + "\\" + name;
-      DWORD attributes = GetFileAttributesA(child.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES) ok = false;
-      else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)  // the link goes, not what it names
-        ok = ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(child.c_str()) : DeleteFileA(child.c_str())) && ok;
-      else if (attributes & FILE_ATTRIBUTE_DIRECTORY) ok = remove_tree(child) && ok;
-      else ok = remove_file(child) && ok;
+namespace {
+
+struct Entry {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  ~Entry() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+// Opens `path` itself, never what a link there names, and checks that it is `name` in the folder
+// whose final path is `folder_final`: under Wine a Unix link opens as what it names, with no
+// reparse attribute, and only the final path tells. Held without FILE_SHARE_DELETE, so it cannot
+// be renamed or swapped for a link meanwhile.
+bool open_entry(const std::string& path, const std::string& folder_final, DWORD access, Entry& entry) {
+  entry.handle = CreateFileA(path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (entry.handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(entry.handle, &entry.info)) return false;
+  std::string expected = folder_final;
+  if (expected.back() != '\\') expected += '\\';
+  expected += path.substr(path.find_last_of("\\/") + 1);
+  std::string reached = final_path_of(entry.handle);
+  return !reached.empty() && name_case_key(reached) == name_case_key(expected);
+}
+
+bool remove_entry(const std::string& path, const std::string& folder_final) {
+  bool ok = true;
+  BY_HANDLE_FILE_INFORMATION listed;
+  {
+    // Listing by name wants a handle that does not ask for deletion.
+    Entry entry;
+    if (!open_entry(path, folder_final, FILE_LIST_DIRECTORY, entry)) return false;
+    listed = entry.info;
+    if ((listed.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(listed.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      std::vector<std::string> names;
+      std::string own_final = final_path_of(entry.handle);
+      ok = list_directory(path, names);
+      for (const std::string& name : names) ok = remove_entry(path + "\\" + name, own_final) && ok;
     }
   }
+  // A link itself (a reparse point opened as itself) goes like a file, never what it names.
+  Entry entry;
+  return ok && open_entry(path, folder_final, DELETE | FILE_WRITE_ATTRIBUTES, entry) &&
+         entry.info.dwVolumeSerialNumber == listed.dwVolumeSerialNumber &&
+         entry.info.nFileIndexHigh == listed.nFileIndexHigh && entry.info.nFileIndexLow == listed.nFileIndexLow &&
+         delete_through(entry.handle, path);
+}
+
+}  // namespace
+
+bool remove_tree(const std::string& path) {
+  std::string folder, name;
+  split_archive_path(path, folder, name);
+  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  std::string folder_final = final_path_of(h);
   CloseHandle(h);
-  return ok && RemoveDirectoryA(path.c_str()) != 0;
+  return !folder_final.empty() && !name.empty() && remove_entry(path, folder_final);
 }

@@ -12,13 +12,7 @@ bool lock_archive(const CompressJob& job, ArchiveLock& lock, RunResult& result) 
   ArchiveLock::Outcome locked = lock.take(job.archive_path, job.lock_wait_ms);
   if (locked == ArchiveLock::Outcome::TAKEN) return true;
   result.ok = false;
-  if (locked == ArchiveLock::Outcome::BUSY)
-    result.problems.push_back(job.archive_path + " is being written by another run; gave up after " +
-                              std::to_string((job.lock_wait_ms + 999) / 1000) +
-                              " seconds and changed nothing (try again when that run has ended)");
-  else
-    result.problems.push_back("cannot create or lock " + job.archive_path +
-                              ".vantor-lock, which keeps other runs away from the archive: " + last_error_text());
+  result.problems.push_back(lock_problem(job.archive_path, locked, job.lock_wait_ms));
   return false;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "archive_commit.h"
 #include "compress_stages.h"
 #include "format/path_safety.h"
 #include "format/utf8_text.h"
@@ -123,11 +124,8 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
 }
 
 Existing::~Existing() {
-  if (unpack_folder.empty()) return;
-  std::vector<std::string> names;
-  list_directory(unpack_folder, names);
-  for (const std::string& name : names) remove_file(unpack_folder + native_separator() + name);
-  remove_folder(unpack_folder);
+  // Whatever was put there meanwhile goes without being followed.
+  if (!unpack_folder.empty()) remove_tree(unpack_folder);
 }
 
 bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,

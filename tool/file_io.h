@@ -77,7 +77,19 @@ enum class FolderStatus { CREATED, EXISTS, LINK, NOT_FOLDER, FAILED, ALIAS };
 // Creates a folder; when something is already there, says what it is without following it
 // (EXISTS only for a real folder). One call when the folder is new.
 FolderStatus create_folder(const std::string& path);
+// Removes the file or link at `path` itself. On Windows it removes nothing when the name leads to
+// another file: under Wine a Unix link opens as what it names, with no reparse attribute to tell.
 bool remove_file(const std::string& path);
+#ifdef _WIN32
+// The system's full name of what an open handle holds, links resolved; "" when it cannot say.
+std::string final_path_of(void* handle);
+// Whether an open handle holds what `path` names itself, not another file or folder a link at
+// that name leads to: its final name is the name in its folder's final name.
+bool handle_is_named(void* handle, const std::string& path);
+// Deletes what the handle holds (opened with DELETE and FILE_WRITE_ATTRIBUTES), read-only or not,
+// when handle_is_named; the file goes as the last handle to it closes.
+bool delete_through(void* handle, const std::string& path);
+#endif
 bool remove_folder(const std::string& path);       // an empty one
 // Moves `from` over `to`, replacing a finished file in one step.
 bool replace_file(const std::string& from, const std::string& to);

@@ -37,6 +37,59 @@ int64_t filetime_to_ns(const FILETIME& ft) {
 
 }  // namespace
 
+std::string final_path_of(void* handle) {
+  HANDLE h = static_cast<HANDLE>(handle);
+  char buffer[MAX_PATH * 4];
+  DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= sizeof buffer) n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_OPENED);
+  return (n > 0 && n < sizeof buffer) ? std::string(buffer, n) : std::string();
+}
+
+namespace {
+
+// The folder `path` lies in, and its last component.
+void split_path(const std::string& path, std::string& folder, std::string& name) {
+  size_t cut = path.find_last_of("\\/:");
+  if (cut == std::string::npos) folder = ".", name = path;
+  else if (path[cut] == ':') folder = path.substr(0, cut + 1) + ".", name = path.substr(cut + 1);
+  else folder = path.substr(0, cut == 0 || (cut == 2 && path[1] == ':') ? cut + 1 : cut), name = path.substr(cut + 1);
+}
+
+}  // namespace
+
+bool handle_is_named(void* handle, const std::string& path) {
+  std::string folder, name;
+  split_path(path, folder, name);
+  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  std::string expected = final_path_of(h);
+  CloseHandle(h);
+  if (expected.empty() || name.empty()) return false;
+  if (expected.back() != '\\') expected += '\\';
+  expected += name;
+  std::string reached = final_path_of(static_cast<HANDLE>(handle));
+  return !reached.empty() && name_case_key(reached) == name_case_key(expected);
+}
+
+bool delete_through(void* handle, const std::string& path) {
+  HANDLE h = static_cast<HANDLE>(handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  if (!handle_is_named(h, path)) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
+  }
+  FILE_DISPOSITION_INFO gone = {TRUE};
+  return SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone) != 0;
+}
+
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
 
 File& File::operator=(File&& other) noexcept {
@@ -204,8 +257,13 @@ FolderStatus create_folder(const std::string& path) {
 
 bool remove_file(const std::string& path) {
   if (!whole(path)) return false;
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileA(path.c_str()) != 0;
+  HANDLE h = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = delete_through(h, path);
+  CloseHandle(h);
+  return ok;
 }
 
 bool remove_folder(const std::string& path) { return whole(path) && RemoveDirectoryA(path.c_str()) != 0; }
@@ -330,12 +388,6 @@ HANDLE open_folder_handle(const std::string& path) {
                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FOLDER_OPEN_FLAGS, nullptr);
 }
 
-std::string final_path(HANDLE h) {
-  char buffer[MAX_PATH * 4];
-  DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
-  return (n > 0 && n < sizeof buffer) ? std::string(buffer, n) : std::string();
-}
-
 bool below(const std::string& root, const std::string& path) {
   if (root.empty() || path.size() <= root.size() + 1) return false;
   std::string prefix = root;
@@ -393,7 +445,7 @@ bool Folder::open_root(const std::string& path) {
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
-  final_root_ = final_path(h);
+  final_root_ = final_path_of(h);
   return !final_root_.empty();
 }
 
@@ -414,7 +466,7 @@ FolderStatus Folder::open_child(const std::string& name, Folder& child) const {
     if (h == INVALID_HANDLE_VALUE) return FolderStatus::FAILED;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  std::string final = final_path(h);
+  std::string final = final_path_of(h);
   FolderStatus status = !GetFileInformationByHandle(h, &info)                           ? FolderStatus::FAILED
                         : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)         ? FolderStatus::LINK
                         : !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)            ? FolderStatus::NOT_FOLDER
@@ -439,7 +491,7 @@ bool Folder::create_file(const std::string& name, uint32_t, File& file) const {
                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN |
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  std::string final = final_path(h);
+  std::string final = final_path_of(h);
   if (!below(final_root_, final) || !final_name_is(final, name)) {
     FILE_DISPOSITION_INFO gone = {TRUE};
     SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
@@ -470,7 +522,7 @@ bool Folder::commit(File& file, const std::string&, const std::string& to) const
             SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
                                        static_cast<DWORD>(buffer.size())) != 0;
   // Checked before, but the folder may have changed since: say so rather than report success.
-  ok = ok && final_name_is(final_path(as_handle(file.handle_)), to);
+  ok = ok && final_name_is(final_path_of(as_handle(file.handle_)), to);
   return file.close() && ok;
 }
 
@@ -481,7 +533,7 @@ std::string Folder::other_name(const std::string& name) const {
   if (h == INVALID_HANDLE_VALUE) return std::string();
   // A link there is replaced itself, never what it names: it is no second name.
   BY_HANDLE_FILE_INFORMATION info;
-  std::string final = final_path(h);
+  std::string final = final_path_of(h);
   bool link = !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
               !below(final_root_, final);
   std::string other = link || final_name_is(final, name) ? std::string() : last_component(final);

@@ -81,12 +81,7 @@ bool fail(RemoveResult& result, const std::string& problem) {
 bool take_lock(const RemoveJob& job, ArchiveLock& lock, RemoveResult& result) {
   ArchiveLock::Outcome locked = lock.take(job.archive_path, job.lock_wait_ms);
   if (locked == ArchiveLock::Outcome::TAKEN) return true;
-  if (locked == ArchiveLock::Outcome::BUSY)
-    return fail(result, job.archive_path + " is being written by another run; gave up after " +
-                            std::to_string((job.lock_wait_ms + 999) / 1000) +
-                            " seconds and changed nothing (try again when that run has ended)");
-  return fail(result, "cannot create or lock " + job.archive_path +
-                          ".vantor-lock, which keeps other runs away from the archive: " + last_error_text());
+  return fail(result, lock_problem(job.archive_path, locked, job.lock_wait_ms));
 }
 
 bool make_plan(const RemoveJob& job, Plan& plan, RemoveResult& result) {

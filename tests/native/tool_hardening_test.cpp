@@ -66,6 +66,39 @@ TEST(PlantedLink, AtTheOldTemporaryNameIsNeverFollowed) {
   EXPECT_NE(temporaries[0], temporaries[1]) << "every run draws a new name";
 }
 
+// Links planted at the lock's name and at leftover names a run sweeps, to the user's file and
+// folder: the lock is refused, a leftover link goes itself, and what they name stays.
+TEST(PlantedLink, AtTheLockIsRefusedAndAtALeftoverNameOnlyTheLinkGoes) {
+  ScratchFolder dir;
+  write_file(dir / "mine.txt", "mine");
+  write_file(dir / "my_folder/kept.txt", "kept");
+  write_file(dir / "new.txt", "new");
+  write_file(dir / "x.vnr", stored_entry("", "old.txt", "old"));
+  const std::string archive = read_file(dir / "x.vnr");
+  for (const std::string& target : {dir / "mine.txt", dir / "my_folder"}) {
+    ASSERT_EQ(symlink(target.c_str(), (dir / "x.vnr.vantor-lock").c_str()), 0);
+    for (const std::string& command : {"a " + q(dir / "x.vnr") + " " + q(dir / "new.txt"), "d " + q(dir / "x.vnr") + " old.txt"}) {
+      ToolRun run = run_tool(command);
+      EXPECT_EQ(run.exit_code, 1) << command;
+      EXPECT_NE(run.err.find("refused " + (dir / "x.vnr.vantor-lock") + ", which keeps other runs away"), std::string::npos)
+          << run.err;
+    }
+    ASSERT_EQ(unlink((dir / "x.vnr.vantor-lock").c_str()), 0);
+  }
+  EXPECT_EQ(read_file(dir / "x.vnr"), archive);
+
+  const std::string stale = dir / "x.vnr.vantor-0123456789abcdef";
+  ASSERT_EQ(mkdir((stale + ".d").c_str(), 0777), 0);
+  for (const std::string& name : {stale + ".tmp", stale + ".tmp.3", stale + ".d/m.txt"})
+    ASSERT_EQ(symlink((dir / "mine.txt").c_str(), name.c_str()), 0) << name;
+  ASSERT_EQ(symlink((dir / "my_folder").c_str(), (stale + ".d/docs").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "my_folder").c_str(), (dir / "x.vnr.vantor-fedcba9876543210.d").c_str()), 0);
+  EXPECT_EQ(run_tool("a " + q(dir / "x.vnr") + " " + q(dir / "new.txt")).exit_code, 0);
+  EXPECT_EQ(member_paths(dir / "x.vnr"), (std::vector<std::string>{"old.txt", "new.txt"}));
+  EXPECT_EQ(sorted_names_in(dir.path), (std::vector<std::string>{"mine.txt", "my_folder", "new.txt", "x.vnr"}));
+  EXPECT_EQ(read_file(dir / "mine.txt") + read_file(dir / "my_folder/kept.txt"), "minekept");
+}
+
 TEST(SwappedFolder, ALinkPutInPlaceBetweenTwoMembersIsRefused) {
   ScratchFolder dir;
   std::string archive;

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "../tool_entries.h"
 #include "format/utf8_text.h"
+#include "remove.h"
 #include "test_files.h"
 
 namespace {
@@ -186,6 +189,53 @@ TEST(WindowsHardening, FilesWrittenFromADownloadedArchiveCarryItsMarkOfTheWeb) {
   add.sources = {out + "a.txt"};
   ASSERT_TRUE(compress_archive(add).ok);
   EXPECT_EQ(test_files::read_file(dir + "a.vnr:Zone.Identifier"), mark);
+}
+
+// Unix links at the lock's name and at leftover names, made before the run (see
+// tests/CMakeLists.txt). Under Wine they open as the file or folder they name, with no reparse
+// attribute: a lock deleted on close and the sweep of leftovers deleted the user's file.
+TEST(WindowsHardening, LinksAtTheLockAndLeftoverNamesNeverCostTheUsersFiles) {
+  for (const char* stage : {"planted\\lock_file\\", "planted\\lock_folder\\"}) {
+    std::string dir = prepared_link(stage);
+    test_files::write_file(dir + "x.vnr", stored_entry("", "old.txt", "old"));
+    test_files::write_file(dir + "new.txt", "new");
+    CompressJob add;
+    add.archive_path = dir + "x.vnr";
+    add.sources = {dir + "new.txt"};
+    add.lock_wait_ms = 0;
+    RemoveJob remove;
+    remove.archive_path = dir + "x.vnr";
+    remove.paths = {"old.txt"};
+    remove.lock_wait_ms = 0;
+    RunResult added = compress_archive(add), removed = remove_members(remove).run;
+    for (const RunResult& r : {added, removed}) {
+      EXPECT_FALSE(r.ok) << stage;
+      ASSERT_FALSE(r.problems.empty());
+      EXPECT_NE(r.problems[0].find(dir + "x.vnr.vantor-lock, which keeps other runs away"), std::string::npos) << r.problems[0];
+      // The file a link names is refused as the lock, not taken and deleted.
+      if (std::string(stage).find("file") != std::string::npos) {
+        EXPECT_EQ(r.problems[0].rfind("refused ", 0), 0u);
+      }
+    }
+    EXPECT_EQ(member_paths(dir + "x.vnr"), std::vector<std::string>{"old.txt"});
+  }
+  EXPECT_EQ(test_files::read_file(prepared_link("planted\\mine.txt")), "mine");
+
+  // Leftover names: the links stay, what they name stays, and the run goes on.
+  std::string dir = prepared_link("planted\\sweep\\");
+  test_files::write_file(dir + "a.txt", "a");
+  test_files::write_file(dir + "b.txt", "b");
+  CompressJob add;
+  add.archive_path = dir + "x.vnr";
+  add.sources = {dir + "a.txt", dir + "b.txt"};
+  EXPECT_TRUE(compress_archive(add).ok);
+  RemoveJob remove;
+  remove.archive_path = dir + "x.vnr";
+  remove.paths = {"a.txt"};
+  EXPECT_TRUE(remove_members(remove).run.ok);
+  EXPECT_EQ(member_paths(dir + "x.vnr"), std::vector<std::string>{"b.txt"});
+  EXPECT_EQ(test_files::read_file(prepared_link("planted\\mine.txt")), "mine");
+  EXPECT_EQ(test_files::read_file(prepared_link("planted\\my_folder\\kept.txt")), "kept");
 }
 
 }  // namespace
