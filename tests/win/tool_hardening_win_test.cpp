@@ -1,5 +1,6 @@
 // The archiver's defences where Windows differs: links and reparse points in the destination,
-// device paths, and names that differ only in letter case on a file system that ignores it.
+// device paths, names that differ only in letter case on a file system that ignores it, and the
+// handles named for the progress channel.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -236,6 +237,73 @@ TEST(WindowsHardening, LinksAtTheLockAndLeftoverNamesNeverCostTheUsersFiles) {
   EXPECT_EQ(member_paths(dir + "x.vnr"), std::vector<std::string>{"b.txt"});
   EXPECT_EQ(test_files::read_file(prepared_link("planted\\mine.txt")), "mine");
   EXPECT_EQ(test_files::read_file(prepared_link("planted\\my_folder\\kept.txt")), "kept");
+}
+
+// The real vantor.exe adding one file, its output into `output`, with the channel named by
+// `progress` and `cancel` ("out": the handle of its own output); its exit code.
+DWORD run_with_channel(const std::string& dir, const std::string& progress, const std::string& cancel,
+                       const std::string& output) {
+  std::string program = "Z:" + std::string(VANTOR_TOOL_EXE);
+  std::replace(program.begin(), program.end(), '/', '\\');
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = out;
+  std::string own_output = std::to_string(reinterpret_cast<uintptr_t>(out));
+  SetEnvironmentVariableA("VANTOR_PROGRESS", (progress == "out" ? own_output : progress).c_str());
+  SetEnvironmentVariableA("VANTOR_CANCEL", (cancel == "out" ? own_output : cancel).c_str());
+  PROCESS_INFORMATION process = {};
+  std::string line = "\"" + program + "\" a \"" + dir + "x.vnr\" \"" + dir + "a.txt\"";
+  BOOL started = CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                &startup, &process);
+  SetEnvironmentVariableA("VANTOR_PROGRESS", nullptr);
+  SetEnvironmentVariableA("VANTOR_CANCEL", nullptr);
+  CloseHandle(out);
+  if (!started) return 1000;
+  DWORD code = 1001;
+  WaitForSingleObject(process.hProcess, 60000);
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return code;
+}
+
+// Handles the process has anyway (its standard ones, which a child's output file is, and the
+// system's own) were taken for the channel: the run cancelled itself at once, or wrote progress
+// lines into the output the front end reads as complaints.
+TEST(WindowsHardening, TheChannelTakesOnlyAnInheritedPipeAndEvent) {
+  std::string dir = fresh_folder("channel");
+  test_files::write_file(dir + "a.txt", "a");
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE own = CreateFileA((dir + "own.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  std::vector<std::string> values = {"4", "8", "12", "16", "20", "out", std::to_string(reinterpret_cast<uintptr_t>(own))};
+  for (const std::string& value : values) {
+    DeleteFileA((dir + "x.vnr").c_str());
+    EXPECT_EQ(run_with_channel(dir, value, value, dir + "out.txt"), 0u) << value;
+    EXPECT_EQ(test_files::read_file(dir + "out.txt").find("progress"), std::string::npos) << value;
+    EXPECT_EQ(member_paths(dir + "x.vnr"), std::vector<std::string>{"a.txt"}) << value;
+  }
+  CloseHandle(own);
+  EXPECT_EQ(test_files::read_file(dir + "own.txt"), "");
+
+  // The front end's pipe and event still work: a report on the pipe, and a set event cancels.
+  HANDLE read_end = nullptr, write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 1 << 16));
+  HANDLE event = CreateEventA(&inherit, TRUE, FALSE, nullptr);
+  auto number = [](HANDLE h) { return std::to_string(reinterpret_cast<uintptr_t>(h)); };
+  DeleteFileA((dir + "x.vnr").c_str());
+  EXPECT_EQ(run_with_channel(dir, number(write_end), number(event), dir + "out.txt"), 0u);
+  SetEvent(event);
+  EXPECT_EQ(run_with_channel(dir, number(write_end), number(event), dir + "out.txt"), 3u);
+  CloseHandle(write_end);
+  std::string lines;
+  char buffer[4096];
+  for (DWORD got = 0; ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0;) lines.append(buffer, got);
+  EXPECT_EQ(lines.rfind("progress ", 0), 0u) << lines;
+  CloseHandle(read_end);
+  CloseHandle(event);
 }
 
 }  // namespace
