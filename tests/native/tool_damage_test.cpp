@@ -194,7 +194,7 @@ TEST(FailedWrite, OldArchiveSurvivesAndNoTemporaryRemains) {
   const bool traced = std::system("strace -qq -o /dev/null true >/dev/null 2>&1") == 0;
   const std::string runner = "trap '' XFSZ; ulimit -f 2048; " +
                              (traced ? "strace -f -qq -e trace=openat,linkat -o " + shell_quoted(logs / "trace") + " " : "");
-  for (const std::string& switches : {"-s -m1", "-s -m1 -b1 -t2"}) {
+  for (const std::string switches : {"-s -m1", "-s -m1 -b1 -t2"}) {
     ToolRun run;
     std::vector<std::string> created = created_in(dir.path, [&] {
       run = run_tool("a " + switches + " " + shell_quoted(archive) + " " + shell_quoted(dir / "old.txt") + " " +
@@ -208,7 +208,9 @@ TEST(FailedWrite, OldArchiveSurvivesAndNoTemporaryRemains) {
       return std::any_of(created.begin(), created.end(), [&](const std::string& n) { return n.find(tail) != std::string::npos; });
     };
     EXPECT_TRUE(made(".d")) << switches << ": no member unpacked";
-    if (switches.find("-b1") != std::string::npos) EXPECT_TRUE(made(".tmp.")) << "nothing spilled";
+    if (switches.find("-b1") != std::string::npos) {
+      EXPECT_TRUE(made(".tmp.")) << "nothing spilled";
+    }
     if (!traced) continue;
     std::string trace = read_file(logs / "trace");
     EXPECT_NE(trace.find("O_TMPFILE"), std::string::npos) << "the new archive had a name from the start";
