@@ -263,7 +263,7 @@ DWORD run_with_channel(const std::string& dir, const std::string& progress, cons
   CloseHandle(out);
   if (!started) return 1000;
   DWORD code = 1001;
-  WaitForSingleObject(process.hProcess, 60000);
+  WaitForSingleObject(process.hProcess, 180000);
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
