@@ -135,10 +135,10 @@ struct Entry {
   }
 };
 
-// Opens `path` itself, never what a link there names, and checks that it is `name` in the folder
-// whose final path is `folder_final`: under Wine a Unix link opens as what it names, with no
-// reparse attribute, and only the final path tells. Held without FILE_SHARE_DELETE, so it cannot
-// be renamed or swapped for a link meanwhile.
+// Opens `path` itself, never what a link there names, and checks that its final path is its own
+// name in the folder whose final path is `folder_final`: under Wine a Unix link opens as what it
+// names, with no reparse attribute, and only the final path tells. Held without
+// FILE_SHARE_DELETE, so it cannot be renamed or swapped for a link meanwhile.
 bool open_entry(const std::string& path, const std::string& folder_final, DWORD access, Entry& entry) {
   entry.handle = CreateFileA(path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
