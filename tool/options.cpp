@@ -240,7 +240,7 @@ static const char* const USAGE =
       "handle on Windows, a descriptor elsewhere) that gets \"progress <done> <total> <member>\"\n"
       "every 100 ms; VANTOR_CANCEL names an event (Windows) or a pipe whose byte or end asks\n"
       "the run to stop between blocks: it removes what it had not finished and exits with 3.\n"
-      "Standard streams are never taken (on Windows only a pipe's writing end and an event).\n"
+      "Only a pipe is taken, never a standard stream or a file (on Windows an event to cancel).\n"
       "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
       "command line or a list file that is refused (count 0, bad length, NUL byte), 3 when\n"
       "cancelled.\n";

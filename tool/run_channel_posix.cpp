@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,13 +11,17 @@
 
 namespace {
 
-// A descriptor named in the environment, when it is open; 0 to 2 are never taken.
+// A descriptor named in the environment, when it is an open pipe; 0 to 2 are never taken. A
+// file the run has open would read as ready at once (a cancel) and take progress into it.
 intptr_t descriptor(const char* name) {
   const char* text = std::getenv(name);
   if (!text || !*text) return -1;
   char* end = nullptr;
   long fd = std::strtol(text, &end, 10);
-  if (*end != '\0' || fd < 3 || fd > 65535 || fcntl(static_cast<int>(fd), F_GETFD) < 0) return -1;
+  struct stat st;
+  if (*end != '\0' || fd < 3 || fd > 65535 || fstat(static_cast<int>(fd), &st) != 0 ||
+      !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+    return -1;
   fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
   return fd;
 }

@@ -162,6 +162,28 @@ TEST(RunChannel, CancelStopsMidMemberAndLeavesEverythingAsItWas) {
   }
 }
 
+// A descriptor the run has open that is no pipe (a file a shell passed on) was taken: a file
+// reads as ready at once, so the run cancelled itself, and progress went into the file.
+TEST(RunChannel, OnlyPipesAreTakenForTheChannel) {
+  ScratchFolder dir;
+  write_file(dir / "a.txt", "a");
+  write_file(dir / "in.txt", "x");
+  pid_t child = fork();
+  if (child == 0) {
+    int in = open((dir / "in.txt").c_str(), O_RDONLY), out = open((dir / "out.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+    if (dup2(in, 7) < 0 || dup2(out, 8) < 0) _exit(126);
+    setenv("VANTOR_CANCEL", "7", 1);
+    setenv("VANTOR_PROGRESS", "8", 1);
+    execl(VANTOR_TOOL_EXE, VANTOR_TOOL_EXE, "a", (dir / "x.vnr").c_str(), (dir / "a.txt").c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(read_file(dir / "out.txt"), "");
+  EXPECT_EQ(member_paths(dir / "x.vnr"), std::vector<std::string>{"a.txt"});
+}
+
 // The engines' cancel points: a request seen between blocks stops the run there.
 TEST(RunChannel, EnginesStopAtTheNextBlockAfterARequest) {
   ScratchFolder dir;
