@@ -88,8 +88,9 @@ TEST(PlantedLink, AtTheLockIsRefusedAndAtALeftoverNameOnlyTheLinkGoes) {
   EXPECT_EQ(read_file(dir / "x.vnr"), archive);
 
   const std::string stale = dir / "x.vnr.vantor-0123456789abcdef";
-  ASSERT_EQ(mkdir((stale + ".d").c_str(), 0777), 0);
-  for (const std::string& name : {stale + ".tmp", stale + ".tmp.3", stale + ".d/m.txt"})
+  const std::string folder_tmp = dir / "x.vnr.vantor-1123456789abcdef.tmp";
+  ASSERT_EQ(mkdir((stale + ".d").c_str(), 0777) + mkdir(folder_tmp.c_str(), 0777), 0);
+  for (const std::string& name : {stale + ".tmp", stale + ".tmp.3", stale + ".d/m.txt", folder_tmp + "/m.txt"})
     ASSERT_EQ(symlink((dir / "mine.txt").c_str(), name.c_str()), 0) << name;
   ASSERT_EQ(symlink((dir / "my_folder").c_str(), (stale + ".d/docs").c_str()), 0);
   ASSERT_EQ(symlink((dir / "my_folder").c_str(), (dir / "x.vnr.vantor-fedcba9876543210.d").c_str()), 0);
