@@ -30,6 +30,9 @@ struct CompressJob {
   std::function<void(int64_t done, int64_t total)> progress;
   // Live figures and the request to stop, checked between blocks of data; may be null.
   RunControl* control = nullptr;
+  // Runs on a compressing thread before a block or piece reads from `path` the bytes it is
+  // primed with, which its predecessor read already (tests change the file in between).
+  std::function<void(const std::string& path)> before_priming;
 };
 
 struct RunResult {

@@ -330,6 +330,42 @@ TEST(LzmaArchive, BlocksContinueOneStreamPrimedWithWhatCameBefore) {
   EXPECT_LT(all - rest, 512u << 10);
 }
 
+// A block is primed with the end of the files before it, read a second time. Should a file have
+// changed since the block before read it, the stream would not decode: the run fails and the
+// archive it adds to stays byte for byte.
+TEST(LzmaArchive, PrimingBytesChangedSinceTheBlockBeforeReadThemFailTheRun) {
+  LzmaTree t;
+  t.add("old.txt", sample_text(50000, 10));
+  std::string archive = t.dir / "a.vnr";
+  ASSERT_TRUE(compress_lzma(t.sources(), archive, 1).ok);
+  const std::string before = read_file(archive);
+  LzmaTree added;
+  added.add("1.log", sample_text(4 << 20, 11));
+  added.add("2.log", sample_text(4 << 20, 12));
+  added.add("3.log", sample_text(4 << 20, 13));
+  added.add("4.log", sample_text(2 << 20, 14));
+  CompressJob job;
+  job.archive_path = archive;
+  job.sources = added.sources();
+  job.solid = true;
+  job.threads = 1;  // two blocks, the second primed with the first's end
+  job.lzma.preset = 0;
+  job.lzma.dictionary = 32 << 20;
+  int changed = 0;
+  job.before_priming = [&](const std::string& path) {
+    if (path != added.dir / "src/2.log" || changed++) return;
+    std::string bytes = read_file(path);
+    bytes[bytes.size() - 100] ^= 1;
+    write_file(path, bytes);
+  };
+  RunResult r = compress_archive(job);
+  EXPECT_EQ(changed, 1);
+  EXPECT_FALSE(r.ok);
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_NE(r.problems[0].find("2.log changed while it was read"), std::string::npos) << r.problems[0];
+  EXPECT_TRUE(read_file(archive) == before);
+}
+
 // ---- Damaged and hostile LZMA2 entries ----
 
 std::string lzma_stream(const std::string& data, uint8_t filter, uint32_t& dictionary) {
