@@ -33,6 +33,8 @@ struct CompressJob {
   // Runs on a compressing thread before a block or piece reads from `path` the bytes it is
   // primed with, which its predecessor read already (tests change the file in between).
   std::function<void(const std::string& path)> before_priming;
+  // The memory the coders may take; 0: what this process has (address_space_budget).
+  int64_t address_space = 0;
 };
 
 struct RunResult {

@@ -468,4 +468,69 @@ TEST(LzmaDamage, MisplacedOrUnknownFieldsAreRefused) {
   refused(encode_header(zstd), "settings on another method");
 }
 
+// ---- Fitting the memory there is ----
+
+// Solid Ultra's threads and dictionary as fitted to `limit` bytes, the dictionary as an encoder
+// begins a large stream with it.
+struct Fitted {
+  int threads = 0;
+  uint32_t dictionary = 0;
+  std::string note;
+};
+
+Fitted fit_ultra(int window_position, int threads, int64_t limit) {
+  std::unique_ptr<EncodingMethod> method = lzma2_encoding(lzma_settings(3, true, window_position, true));
+  Fitted f;
+  f.threads = threads;
+  f.note = method->fit(f.threads, true, limit);
+  std::unique_ptr<Encoder> encoder = method->encoder();
+  std::string problem;
+  EXPECT_TRUE(encoder->begin(int64_t(1) << 30, problem)) << problem;
+  f.dictionary = encoder->dictionary();
+  return f;
+}
+
+// The front end's largest Ultra + Solid (-k7 -t8) in a 32-bit process keeps two threads with a
+// 64 MB dictionary, as the usage says; a smaller budget takes the threads, then the dictionary,
+// and says so; what fits is left alone.
+TEST(LzmaFit, SolidUltraLowersTheDictionaryThenTheThreadsToFit) {
+  std::unique_ptr<EncodingMethod> method = lzma2_encoding(lzma_settings(3, true, 7, true));
+  int threads = 8;
+  EXPECT_EQ(method->fit(threads, true, ADDRESS_SPACE_32_BIT),
+            "note: to fit the 32-bit address space, 2 thread(s) and a 64 MB dictionary are used");
+  EXPECT_EQ(threads, 2);
+
+  Fitted small = fit_ultra(7, 8, 300 << 20);
+  EXPECT_EQ(small.threads, 1);
+  EXPECT_LT(small.dictionary, 64u << 20);
+  EXPECT_GE(small.dictionary, LZMA_DICTIONARY_MIN);
+  EXPECT_EQ(small.note, "note: to fit the 32-bit address space, 1 thread(s) and a " +
+                            std::to_string(small.dictionary >> 20) + " MB dictionary are used");
+
+  Fitted roomy = fit_ultra(1, 2, ADDRESS_SPACE_32_BIT);
+  EXPECT_EQ(roomy.threads, 2);
+  EXPECT_EQ(roomy.dictionary, 4u << 20);
+  EXPECT_EQ(roomy.note, "");
+}
+
+// A run fitted to a small budget says so and still comes back byte for byte.
+TEST(LzmaFit, ARunFittedToASmallBudgetRoundTrips) {
+  LzmaTree t;
+  t.add("a.txt", sample_text(300000, 1));
+  t.add("b.exe", pe(0x8664, 200000));
+  t.add("c.txt", sample_text(200000, 2));
+  CompressJob job;
+  job.archive_path = t.dir / "a.vnr";
+  job.sources = t.sources();
+  job.solid = true;
+  job.threads = 4;
+  job.lzma = lzma_settings(3, true, 7, true);
+  job.address_space = 300 << 20;
+  RunResult r = compress_archive(job);
+  ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("1 thread(s)"), std::string::npos) << r.notes[0];
+  expect_extracts_as(t, job.archive_path);
+}
+
 }  // namespace
