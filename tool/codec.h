@@ -169,6 +169,9 @@ class Decoder {
 // The decoder for a method byte; null with a reason when the method is unknown, not built into
 // this program or its memory could not be had.
 std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem);
+// About the most memory a decoder keeps for a stream whose first entry is `first` and whose
+// members hold `stream_size` bytes: its history, which no match reaches beyond.
+uint64_t decoding_memory(const EntryHeader& first, uint64_t stream_size);
 
 // The implementations the factories choose from, one file each.
 std::unique_ptr<EncodingMethod> store_encoding();

@@ -533,4 +533,38 @@ TEST(LzmaFit, ARunFittedToASmallBudgetRoundTrips) {
   expect_extracts_as(t, job.archive_path);
 }
 
+// Many workers over streams with big dictionaries would each hold one: the workers are fitted to
+// the budget, never below one, say so, and every member comes back.
+TEST(LzmaFit, DecodingWorkersFitTheirStreamsDictionaries) {
+  ScratchFolder dir;
+  std::string data = sample_text(1 << 20, 3);
+  uint32_t unused = 0;
+  std::string packed = lzma_stream(data, FILTER_NONE, unused);
+  std::string archive;
+  for (int i = 0; i < 8; ++i) archive += lzma_entry("m" + std::to_string(i), data, packed, LZMA_DICTIONARY_MAX, FILTER_NONE);
+  write_file(dir / "a.vnr", archive);
+  struct Case {
+    int64_t budget;
+    const char* note;
+  } cases[] = {{int64_t(20) << 20, "note: to fit the 32-bit address space, 3 thread(s) decode"},
+               {1, "note: to fit the 32-bit address space, 1 thread(s) decode"},
+               {int64_t(1) << 30, nullptr}};
+  for (const Case& c : cases) {
+    for (ReadMode mode : {ReadMode::EXTRACT, ReadMode::TEST}) {
+      ReadJob job;
+      job.mode = mode;
+      job.archive_path = dir / "a.vnr";
+      job.destination = dir / ("out" + std::to_string(c.budget));
+      job.threads = 8;
+      job.address_space = c.budget;
+      RunResult r = read_archive(job);
+      ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
+      EXPECT_EQ(r.members, 8);
+      EXPECT_EQ(r.notes, c.note ? std::vector<std::string>{c.note} : std::vector<std::string>{}) << c.budget;
+    }
+    for (int i = 0; i < 8; ++i)
+      EXPECT_TRUE(read_file(dir / ("out" + std::to_string(c.budget) + "/m" + std::to_string(i))) == data) << i;
+  }
+}
+
 }  // namespace
