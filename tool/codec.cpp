@@ -1,4 +1,6 @@
 // The codec factories: a new method is an implementation file and a line in each.
+#include <algorithm>
+
 #include "format/archive_format.h"
 #include "codec.h"
 
@@ -12,6 +14,16 @@ std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem) {
   }
   problem = "unknown compression method " + std::to_string(method);
   return nullptr;
+}
+
+uint64_t decoding_memory(const EntryHeader& first, uint64_t stream_size) {
+  switch (first.method) {
+    case METHOD_DEFLATE: return 64 << 10;
+    case METHOD_ZSTD: return std::min<uint64_t>(stream_size, uint64_t(1) << ZSTD_WINDOW_LOG_MAX) + (512 << 10);
+    case METHOD_LZMA2:
+      return std::min<uint64_t>({first.dictionary, stream_size, uint64_t(LZMA_DICTIONARY_MAX)}) + (64 << 10);
+    default: return 0;
+  }
 }
 
 // The self-extracting stub reads only.

@@ -67,6 +67,7 @@ bool looks_packed(const uint8_t* head, size_t size);
 
 // The memory a setting may take: most of a 32-bit process's 2 GB, far more on 64-bit.
 int64_t address_space_budget();
+constexpr int64_t ADDRESS_SPACE_32_BIT = int64_t(1400) << 20;  // the program, its stacks and buffers need the rest
 
 // ---- The codec interface ----
 
@@ -131,11 +132,12 @@ class EncodingMethod {
   // True when a solid run's unfiltered blocks continue one another's stream, each primed with the
   // data before it (Encoder::begin_continued), so that matches reach across them.
   virtual bool chains() const { return false; }
-  // Fits the settings to `threads` compressing threads (which it may lower) and the address
-  // space. Returns a one-line note when something was reduced, else "".
-  virtual std::string fit(int& threads, bool solid) {
+  // Fits the settings to `threads` compressing threads (which it may lower) and `limit` bytes of
+  // memory. Returns a one-line note when something was reduced, else "".
+  virtual std::string fit(int& threads, bool solid, int64_t limit) {
     (void)threads;
     (void)solid;
+    (void)limit;
     return "";
   }
   virtual std::unique_ptr<Encoder> encoder() const = 0;
@@ -167,6 +169,9 @@ class Decoder {
 // The decoder for a method byte; null with a reason when the method is unknown, not built into
 // this program or its memory could not be had.
 std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem);
+// About the most memory a decoder keeps for a stream whose first entry is `first` and whose
+// members hold `stream_size` bytes: its history, which no match reaches beyond.
+uint64_t decoding_memory(const EntryHeader& first, uint64_t stream_size);
 
 // The implementations the factories choose from, one file each.
 std::unique_ptr<EncodingMethod> store_encoding();

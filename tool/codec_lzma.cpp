@@ -274,7 +274,7 @@ class LzmaEncoding : public EncodingMethod {
   bool filters() const override { return true; }
   bool chains() const override { return true; }
   int64_t piece_size() const override { return int64_t(32) << 20; }
-  std::string fit(int& threads, bool) override {
+  std::string fit(int& threads, bool, int64_t limit) override {
     const int asked_threads = threads;
     const uint32_t asked = settings_.dictionary;
     if (settings_.dictionary == 0) {
@@ -283,7 +283,6 @@ class LzmaEncoding : public EncodingMethod {
       settings_.dictionary = o.dict_size;
     }
     // A dictionary beyond 64 MB gains less than a second thread does: it goes first.
-    const int64_t limit = address_space_budget();
     while (encoder_memory(settings_) * threads > limit) {
       if (settings_.dictionary > LZMA_DICTIONARY_KEPT) settings_.dictionary /= 2;
       else if (threads > 1) --threads;

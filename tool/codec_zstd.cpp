@@ -143,8 +143,7 @@ ZstdSettings zstd_settings(int method, bool ultra, int window_position, bool sol
 // ---- Memory ------------------------------------------------------------------------------
 
 int64_t address_space_budget() {
-  // A 32-bit process has 2 GB of addresses; the program, its stacks and buffers need some.
-  return sizeof(void*) == 4 ? int64_t(1400) << 20 : int64_t(1) << 40;
+  return sizeof(void*) == 4 ? ADDRESS_SPACE_32_BIT : int64_t(1) << 40;
 }
 
 int64_t zstd_memory_estimate(const ZstdSettings& s, int encoders) {
@@ -319,10 +318,10 @@ class ZstdEncoding : public EncodingMethod {
   uint8_t method() const override { return METHOD_ZSTD; }
   bool one_stream() const override { return true; }
   int64_t piece_size() const override { return int64_t(8) << 20; }
-  std::string fit(int& threads, bool solid) override {
+  std::string fit(int& threads, bool solid, int64_t limit) override {
     int encoders = solid ? 1 : threads;
     settings_.workers = solid && threads > 1 ? threads : 0;
-    std::string note = fit_zstd_memory(settings_, encoders, address_space_budget());
+    std::string note = fit_zstd_memory(settings_, encoders, limit);
     if (!solid) threads = encoders;
     return note;
   }

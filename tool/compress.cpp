@@ -46,7 +46,8 @@ RunResult compress_archive(const CompressJob& job) {
   std::unique_ptr<EncodingMethod> method = encoding_method(job.deflate, job.zstd, job.lzma);
   if (!gather(job, *method, sources, existing, result)) return result;
   int threads = resolve_thread_count(job.threads);
-  std::string note = method->fit(threads, job.solid);
+  int64_t limit = job.address_space > 0 ? job.address_space : address_space_budget();
+  std::string note = method->fit(threads, job.solid, limit);
   if (!note.empty()) result.notes.push_back(note);
   std::vector<Copy> copies;
   if (!find_copies(sources, copies, job.control)) {

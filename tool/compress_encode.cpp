@@ -61,7 +61,8 @@ constexpr size_t MAX_UNITS_AHEAD = 4096;
 
 class Compressor {
  public:
-  Compressor(const EncodingMethod& method, RunControl* control) : run_method_(method), control_(control) {
+  Compressor(const EncodingMethod& method, const CompressJob& job)
+      : run_method_(method), control_(job.control), before_priming_(job.before_priming) {
     in_.resize(READ_CHUNK);
   }
   ~Compressor() {
@@ -144,6 +145,7 @@ class Compressor {
     if (!file.open_source(path, unit.problem)) return;
     size_t history = encoder_->history(unit.piece_offset);
     history_.resize(history);
+    if (history > 0 && before_priming_) before_priming_(path);
     if (history > 0 && !file.read_at(unit.piece_offset - static_cast<int64_t>(history), history_.data(), history)) {
       unit.problem = "cannot read " + path;
       return;
@@ -200,6 +202,7 @@ class Compressor {
       const Source& s = sources[--at];
       size_t take = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(need), s.info.size));
       File file;
+      if (take > 0 && before_priming_) before_priming_(s.path);
       if (take > 0 && !file.open_source(s.path, problem)) return false;
       if (take > 0 && !file.read_at(s.info.size - static_cast<int64_t>(take), history_.data() + need - take, take)) {
         problem = s.path + " changed while it was read";
@@ -326,6 +329,7 @@ class Compressor {
   const EncodingMethod* method_ = nullptr;  // the one encoder_ is of
   std::unique_ptr<Encoder> encoder_;
   RunControl* control_;
+  const std::function<void(const std::string&)>& before_priming_;
   std::vector<uint8_t> in_, small_, history_;
   Flush end_flush_ = Flush::FINISH;
   int64_t fed_ = 0, tail_from_ = 0;
@@ -333,8 +337,9 @@ class Compressor {
 };
 
 void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
-            const EncodingMethod& method, Schedule& schedule, RunControl* control) {
-  Compressor compressor(method, control);
+            const EncodingMethod& method, Schedule& schedule, const CompressJob& job) {
+  RunControl* control = job.control;
+  Compressor compressor(method, job);
   for (;;) {
     size_t index;
     {
@@ -359,10 +364,11 @@ void worker(std::vector<Unit>& units, const std::vector<Source>& sources,
 }  // namespace
 
 std::vector<std::thread> start_encoders(int count, std::vector<Unit>& units, const std::vector<Source>& sources,
-                                        const EncodingMethod& method, Schedule& schedule, RunControl* control) {
+                                        const EncodingMethod& method, Schedule& schedule, const CompressJob& job) {
   std::vector<std::thread> threads;
   for (int t = 0; t < count; ++t)
-    threads.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(method), std::ref(schedule), control);
+    threads.emplace_back(worker, std::ref(units), std::cref(sources), std::cref(method), std::ref(schedule),
+                         std::cref(job));
   return threads;
 }
 

@@ -195,7 +195,7 @@ int64_t run_total(const std::vector<Source>& sources, const Existing& existing);
 // ---- Encode ----
 // Starts `count` threads compressing units ahead of the writer (see Schedule).
 std::vector<std::thread> start_encoders(int count, std::vector<Unit>& units, const std::vector<Source>& sources,
-                                        const EncodingMethod& method, Schedule& schedule, RunControl* control);
+                                        const EncodingMethod& method, Schedule& schedule, const CompressJob& job);
 void stop_encoders(Schedule& schedule, std::vector<std::thread>& threads);
 
 // ---- Write ----

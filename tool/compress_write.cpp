@@ -222,7 +222,7 @@ bool write_contents(const CompressJob& job, const std::vector<Source>& sources, 
   Schedule schedule;
   std::vector<std::thread> pool;
   if (ok) pool = start_encoders(std::min<int>(threads, static_cast<int>(units.size())), units, sources, method,
-                                schedule, job.control);
+                                schedule, job);
   std::vector<WrittenData> recorded(sources.size());
   ok = ok && write_units(units, sources, method.method(), job, schedule, out, result, recorded);
   stop_encoders(schedule, pool);

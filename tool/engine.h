@@ -30,6 +30,11 @@ struct CompressJob {
   std::function<void(int64_t done, int64_t total)> progress;
   // Live figures and the request to stop, checked between blocks of data; may be null.
   RunControl* control = nullptr;
+  // Runs on a compressing thread before a block or piece reads from `path` the bytes it is
+  // primed with, which its predecessor read already (tests change the file in between).
+  std::function<void(const std::string& path)> before_priming;
+  // The memory the coders may take; 0: what this process has (address_space_budget).
+  int64_t address_space = 0;
 };
 
 struct RunResult {
@@ -70,6 +75,9 @@ struct ReadJob {
   std::function<void(int64_t done, int64_t total)> progress;
   // Live figures (bytes decoded of the members read) and the request to stop; may be null.
   RunControl* control = nullptr;
+  // The memory the decoding threads may take together: read_archive puts this process's
+  // (address_space_budget) where it is 0; 0 for read_archive_with fits nothing.
+  int64_t address_space = 0;
 };
 
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),

@@ -32,6 +32,8 @@ RunResult list_entries(const ReadJob& job, const std::vector<Entry>& entries) {
 RunResult decode_all(Shared& shared, ParallelRunner runner) {
   int threads = runner ? std::min<int>(shared.job.threads, static_cast<int>(shared.blocks.size())) : 1;
   threads = std::max(threads, 1);
+  std::string note;
+  if (runner) threads = fit_decoding_workers(shared, threads, note);
   shared.results.resize(static_cast<size_t>(threads));
   shared.starts = split_blocks(shared.entries, shared.blocks, threads);
   if (runner) runner(threads, decode_worker, &shared);
@@ -47,6 +49,7 @@ RunResult decode_all(Shared& shared, ParallelRunner runner) {
     result.renamed += part.renamed;
     result.notes.insert(result.notes.end(), part.notes.begin(), part.notes.end());
   }
+  if (!note.empty()) result.notes.push_back(note);
   result.cancelled = cancelled(shared.job.control);
   if (result.cancelled) result.ok = false;
   return result;
@@ -84,6 +87,7 @@ RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWri
 RunResult read_archive(const ReadJob& job) {
   ReadJob resolved = job;
   resolved.threads = resolve_thread_count(job.threads);
+  if (resolved.address_space <= 0) resolved.address_space = address_space_budget();
   // One thread keeps the work in order on itself; a test that acts between members needs each
   // member on disk when it is told the member is done.
   if (resolved.mode != ReadMode::EXTRACT || resolved.threads < 2 || job.after_member)

@@ -359,6 +359,30 @@ class BlockDecoder {
 
 }  // namespace
 
+// Each worker keeps a decoder for each method it meets, with the history of its stream: what the
+// largest stream of each method needs, and its buffers.
+int fit_decoding_workers(const Shared& shared, int workers, std::string& note) {
+  if (shared.job.address_space <= 0) return workers;
+  std::vector<std::pair<uint8_t, uint64_t>> largest;  // by method
+  for (const Block& block : shared.blocks) {
+    const EntryHeader& first = shared.entries[block.first].header;
+    uint64_t size = 0;
+    for (size_t i = block.first; i < block.first + block.count; ++i)
+      size = std::min<uint64_t>(size + static_cast<uint64_t>(shared.entries[i].header.size), uint64_t(1) << 40);
+    uint64_t need = decoding_memory(first, size);
+    auto known = std::find_if(largest.begin(), largest.end(), [&](const auto& m) { return m.first == first.method; });
+    if (known == largest.end()) largest.emplace_back(first.method, need);
+    else known->second = std::max(known->second, need);
+  }
+  uint64_t each = IN_CHUNK + OUT_CHUNK + (2 << 20);  // and a thread's stack
+  for (const auto& m : largest) each += m.second;
+  int fitted = static_cast<int>(std::clamp<uint64_t>(static_cast<uint64_t>(shared.job.address_space) / each, 1,
+                                                     static_cast<uint64_t>(workers)));
+  if (fitted < workers)
+    note = "note: to fit the 32-bit address space, " + std::to_string(fitted) + " thread(s) decode";
+  return fitted;
+}
+
 void decode_worker(void* context, int index) {
   Shared& shared = *static_cast<Shared*>(context);
   WorkerState state{shared, shared.results[static_cast<size_t>(index)]};

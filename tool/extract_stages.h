@@ -117,6 +117,9 @@ std::vector<size_t> split_blocks(const std::vector<Entry>& entries, const std::v
 // ---- Decode ----
 // Worker `index` decodes its stretch of blocks (see Shared::starts).
 void decode_worker(void* context, int index);
+// At most `workers` workers whose decoders fit the job's address space together, never fewer
+// than one; `note` says so when they are fewer.
+int fit_decoding_workers(const Shared& shared, int workers, std::string& note);
 
 // ---- Output ----
 void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& problem);

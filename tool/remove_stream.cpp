@@ -110,7 +110,7 @@ class StreamEncoder {
     if (first.method == METHOD_ZSTD) zstd = kept.zstd.level > 0 ? kept.zstd : zstd_settings(3, false, 7, true);
     std::unique_ptr<EncodingMethod> method = encoding_method(deflate, zstd, lzma);
     int threads = 1;
-    if (first.method == METHOD_LZMA2) method->fit(threads, true);  // zstd's workers were fitted already
+    if (first.method == METHOD_LZMA2) method->fit(threads, true, address_space_budget());  // zstd's workers were fitted already
     encoder_ = method->encoder();
     encoder_->use_filter(first.filter, first.filter_distance);
   }

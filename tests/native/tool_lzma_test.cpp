@@ -330,6 +330,42 @@ TEST(LzmaArchive, BlocksContinueOneStreamPrimedWithWhatCameBefore) {
   EXPECT_LT(all - rest, 512u << 10);
 }
 
+// A block is primed with the end of the files before it, read a second time. Should a file have
+// changed since the block before read it, the stream would not decode: the run fails and the
+// archive it adds to stays byte for byte.
+TEST(LzmaArchive, PrimingBytesChangedSinceTheBlockBeforeReadThemFailTheRun) {
+  LzmaTree t;
+  t.add("old.txt", sample_text(50000, 10));
+  std::string archive = t.dir / "a.vnr";
+  ASSERT_TRUE(compress_lzma(t.sources(), archive, 1).ok);
+  const std::string before = read_file(archive);
+  LzmaTree added;
+  added.add("1.log", sample_text(4 << 20, 11));
+  added.add("2.log", sample_text(4 << 20, 12));
+  added.add("3.log", sample_text(4 << 20, 13));
+  added.add("4.log", sample_text(2 << 20, 14));
+  CompressJob job;
+  job.archive_path = archive;
+  job.sources = added.sources();
+  job.solid = true;
+  job.threads = 1;  // two blocks, the second primed with the first's end
+  job.lzma.preset = 0;
+  job.lzma.dictionary = 32 << 20;
+  int changed = 0;
+  job.before_priming = [&](const std::string& path) {
+    if (path != added.dir / "src/2.log" || changed++) return;
+    std::string bytes = read_file(path);
+    bytes[bytes.size() - 100] ^= 1;
+    write_file(path, bytes);
+  };
+  RunResult r = compress_archive(job);
+  EXPECT_EQ(changed, 1);
+  EXPECT_FALSE(r.ok);
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_NE(r.problems[0].find("2.log changed while it was read"), std::string::npos) << r.problems[0];
+  EXPECT_TRUE(read_file(archive) == before);
+}
+
 // ---- Damaged and hostile LZMA2 entries ----
 
 std::string lzma_stream(const std::string& data, uint8_t filter, uint32_t& dictionary) {
@@ -430,6 +466,105 @@ TEST(LzmaDamage, MisplacedOrUnknownFieldsAreRefused) {
   EntryHeader zstd = h;
   zstd.method = METHOD_ZSTD;
   refused(encode_header(zstd), "settings on another method");
+}
+
+// ---- Fitting the memory there is ----
+
+// Solid Ultra's threads and dictionary as fitted to `limit` bytes, the dictionary as an encoder
+// begins a large stream with it.
+struct Fitted {
+  int threads = 0;
+  uint32_t dictionary = 0;
+  std::string note;
+};
+
+Fitted fit_ultra(int window_position, int threads, int64_t limit) {
+  std::unique_ptr<EncodingMethod> method = lzma2_encoding(lzma_settings(3, true, window_position, true));
+  Fitted f;
+  f.threads = threads;
+  f.note = method->fit(f.threads, true, limit);
+  std::unique_ptr<Encoder> encoder = method->encoder();
+  std::string problem;
+  EXPECT_TRUE(encoder->begin(int64_t(1) << 30, problem)) << problem;
+  f.dictionary = encoder->dictionary();
+  return f;
+}
+
+// The front end's largest Ultra + Solid (-k7 -t8) in a 32-bit process keeps two threads with a
+// 64 MB dictionary, as the usage says; a smaller budget takes the threads, then the dictionary,
+// and says so; what fits is left alone.
+TEST(LzmaFit, SolidUltraLowersTheDictionaryThenTheThreadsToFit) {
+  std::unique_ptr<EncodingMethod> method = lzma2_encoding(lzma_settings(3, true, 7, true));
+  int threads = 8;
+  EXPECT_EQ(method->fit(threads, true, ADDRESS_SPACE_32_BIT),
+            "note: to fit the 32-bit address space, 2 thread(s) and a 64 MB dictionary are used");
+  EXPECT_EQ(threads, 2);
+
+  Fitted small = fit_ultra(7, 8, 300 << 20);
+  EXPECT_EQ(small.threads, 1);
+  EXPECT_LT(small.dictionary, 64u << 20);
+  EXPECT_GE(small.dictionary, LZMA_DICTIONARY_MIN);
+  EXPECT_EQ(small.note, "note: to fit the 32-bit address space, 1 thread(s) and a " +
+                            std::to_string(small.dictionary >> 20) + " MB dictionary are used");
+
+  Fitted roomy = fit_ultra(1, 2, ADDRESS_SPACE_32_BIT);
+  EXPECT_EQ(roomy.threads, 2);
+  EXPECT_EQ(roomy.dictionary, 4u << 20);
+  EXPECT_EQ(roomy.note, "");
+}
+
+// A run fitted to a small budget says so and still comes back byte for byte.
+TEST(LzmaFit, ARunFittedToASmallBudgetRoundTrips) {
+  LzmaTree t;
+  t.add("a.txt", sample_text(300000, 1));
+  t.add("b.exe", pe(0x8664, 200000));
+  t.add("c.txt", sample_text(200000, 2));
+  CompressJob job;
+  job.archive_path = t.dir / "a.vnr";
+  job.sources = t.sources();
+  job.solid = true;
+  job.threads = 4;
+  job.lzma = lzma_settings(3, true, 7, true);
+  job.address_space = 300 << 20;
+  RunResult r = compress_archive(job);
+  ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("1 thread(s)"), std::string::npos) << r.notes[0];
+  expect_extracts_as(t, job.archive_path);
+}
+
+// Many workers over streams with big dictionaries would each hold one: the workers are fitted to
+// the budget, never below one, say so, and every member comes back.
+TEST(LzmaFit, DecodingWorkersFitTheirStreamsDictionaries) {
+  ScratchFolder dir;
+  std::string data = sample_text(1 << 20, 3);
+  uint32_t unused = 0;
+  std::string packed = lzma_stream(data, FILTER_NONE, unused);
+  std::string archive;
+  for (int i = 0; i < 8; ++i) archive += lzma_entry("m" + std::to_string(i), data, packed, LZMA_DICTIONARY_MAX, FILTER_NONE);
+  write_file(dir / "a.vnr", archive);
+  struct Case {
+    int64_t budget;
+    const char* note;
+  } cases[] = {{int64_t(20) << 20, "note: to fit the 32-bit address space, 3 thread(s) decode"},
+               {1, "note: to fit the 32-bit address space, 1 thread(s) decode"},
+               {int64_t(1) << 30, nullptr}};
+  for (const Case& c : cases) {
+    for (ReadMode mode : {ReadMode::EXTRACT, ReadMode::TEST}) {
+      ReadJob job;
+      job.mode = mode;
+      job.archive_path = dir / "a.vnr";
+      job.destination = dir / ("out" + std::to_string(c.budget));
+      job.threads = 8;
+      job.address_space = c.budget;
+      RunResult r = read_archive(job);
+      ASSERT_TRUE(r.ok) << (r.problems.empty() ? "" : r.problems.front());
+      EXPECT_EQ(r.members, 8);
+      EXPECT_EQ(r.notes, c.note ? std::vector<std::string>{c.note} : std::vector<std::string>{}) << c.budget;
+    }
+    for (int i = 0; i < 8; ++i)
+      EXPECT_TRUE(read_file(dir / ("out" + std::to_string(c.budget) + "/m" + std::to_string(i))) == data) << i;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 
+#include <fstream>
+
+#include "../tool_entries.h"
+#include "format/archive_format.h"
 #include "operations/archiver_contract.h"
 #include "process/process_runner.h"
 #include "test_files.h"
@@ -55,7 +59,28 @@ struct FrontEndSetup {
     DeleteFileA((program_folder + "\\master.lis").c_str());
     return code;
   }
+  // The same with other parameters, keeping what the archiver printed.
+  uint32_t compress_with(const std::string& archive, const std::string& parameters, std::string& output);
 };
+
+// Runs the archiver and returns its exit code, with what it printed in `output`: its standard
+// output, then its errors (a few lines, which the pipe holds until it ends).
+uint32_t run_reading(const std::string& program, const std::string& parameters, std::string& output) {
+  ProgramId p = run_program(program, parameters, "", PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_READ | PROGRAM_ERROR);
+  EXPECT_GT(p, 1) << program;
+  while (program_running(p)) output += read_program_line(p) + "\n";
+  output += read_program_errors(p);
+  uint32_t code = program_exit_code(p);
+  close_program(p);
+  return code;
+}
+
+uint32_t FrontEndSetup::compress_with(const std::string& archive, const std::string& parameters, std::string& output) {
+  test_files::write_file(program_folder + "\\master.lis", list_file_bytes(archive, selection, 2));
+  uint32_t code = run_reading(archiver_program_path(program_folder), parameters, output);
+  DeleteFileA((program_folder + "\\master.lis").c_str());
+  return code;
+}
 
 TEST(WindowsTool, CompressAndExtractAllThroughTheParameterStrings) {
   FrontEndSetup setup;
@@ -113,6 +138,61 @@ TEST(WindowsTool, MarkedExtractionAndADamagedArchive) {
   test_files::write_file(archive, bytes);
   std::string damaged = fresh_folder("damaged");
   EXPECT_NE(run_and_wait(archiver_program_path(setup.program_folder), extract_all_parameters(1, archive, damaged)), 0u);
+}
+
+// Ultra + Solid with the largest dictionary and the most tasks the front end offers: LZMA2 at
+// -k7 -t8, which the 32-bit program fits to its address space and says so; it comes back whole.
+TEST(WindowsTool, SolidUltraWithTheLargestSettingsRoundTrips) {
+  FrontEndSetup setup;
+  std::string archive = setup.data + "Ultra.vnr";
+  std::string parameters = compress_parameters("", " -r ", 1024, 7, 8, "-s", "x", 3, setup.program_folder);
+  ASSERT_NE(parameters.find(" -k7 -t8 -s  -mx3 "), std::string::npos) << parameters;
+  std::string said;
+  ASSERT_EQ(setup.compress_with(archive, parameters, said), 0u) << said;
+  bool fitted = said.find("2 thread(s) and a 64 MB dictionary") != std::string::npos;
+  EXPECT_EQ(fitted, sizeof(void*) == 4) << said;
+  std::string listing;
+  ASSERT_EQ(run_reading(archiver_program_path(setup.program_folder), " l \"" + archive, listing), 0u);
+  EXPECT_NE(listing.find(" lzma2 "), std::string::npos) << listing;
+  std::string out = fresh_folder("ultra");
+  said.clear();
+  ASSERT_EQ(run_reading(archiver_program_path(setup.program_folder), extract_all_parameters(8, archive, out), said), 0u)
+      << said;
+  EXPECT_EQ(test_files::read_file(out + "docs\\a.txt"), test_files::read_file(setup.data + "docs\\a.txt"));
+  EXPECT_EQ(test_files::read_file(out + "b.txt"), "bee");
+}
+
+// Streams that each declare 256 MB would hold 4 GB of dictionaries on sixteen threads: the 32-bit
+// program tests them on as many threads as fit, five, and runs out of memory on none. Their data
+// ends at once, so each fails as damaged just after its decoder took its dictionary, which the
+// thread keeps while it decodes the deflate member after it (32 MB from 32 KB).
+TEST(WindowsTool, ManyThreadsOverLargeDictionariesFitTheAddressSpace) {
+  FrontEndSetup setup;
+  std::string path = setup.data + "Large.vnr";
+  std::ofstream archive(path, std::ios::binary);
+  const std::string held = solid_entries({{"held", std::string(32 << 20, '\0')}});
+  for (int i = 0; i < 16; ++i) {
+    EntryHeader h;
+    h.name = "m" + std::to_string(i);
+    h.method = METHOD_LZMA2;
+    h.size = int64_t(256) << 20;
+    h.dictionary = 256u << 20;
+    std::string data(1024, '\0');  // LZMA2's end marker, then bytes past it
+    h.compressed_size = data.size();
+    h.entry_length = header_size(h) + static_cast<int64_t>(data.size());
+    std::vector<uint8_t> bytes = encode_header(h);
+    archive << std::string(bytes.begin(), bytes.end()) << data << held;
+  }
+  archive.close();
+  for (int threads : {16, 8}) {
+    std::string said;
+    EXPECT_EQ(run_reading(archiver_program_path(setup.program_folder), " t -t" + std::to_string(threads) + " \"" + path,
+                          said), 1u);
+    EXPECT_EQ(said.find("out of memory"), std::string::npos) << said;
+    EXPECT_NE(said.find("m15: data is shorter than the recorded size"), std::string::npos) << said;
+    bool fitted = said.find("5 thread(s) decode") != std::string::npos;
+    EXPECT_EQ(fitted, sizeof(void*) == 4) << said;
+  }
 }
 
 TEST(WindowsTool, SelfExtractingArchiveExtractsItself) {
