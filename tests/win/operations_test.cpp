@@ -2,6 +2,7 @@
 // with the real vantor.exe; a timer runs the user's steps while the windows wait for events.
 #include <gtest/gtest.h>
 
+#include "operations/operation_texts.h"
 #include "operations_fixture.h"
 
 namespace {
@@ -224,6 +225,45 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
   EXPECT_EQ(shell.entries.entry_count, 0);
   EXPECT_FALSE(exists(shell.operation.temp_root + "d0")) << "the partial mirror tree is removed";
   EXPECT_EQ(FindWindowA(nullptr, "Vantor - opening"), nullptr);
+}
+
+// Regression: Cancel during the opening after a removal was ignored, leaving a partial mirror
+// and entry table on view without a word. The old view is gone, so the archive's folder is shown.
+TEST_F(Operations, ACancelledOpeningAfterDeleteShowsTheArchivesFolderAndSaysSo) {
+  // Enough members that opening the archive again takes more than the second before the busy window.
+  std::string bytes;
+  for (int i = 0; i < 6000; ++i)
+    bytes += stored_entry("d" + std::to_string(i % 60) + "/", "f" + std::to_string(i) + ".txt", "x");
+  std::string archive = work_ + "many.vnr";
+  write_file(archive, bytes);
+  bool busy_seen = false;
+  std::string box;
+  auto box_shown = [] { return FindWindowA("#32770", "Note:") != nullptr; };
+  run_script({[&] {
+                if (!archive_on_view() || FindWindowA(nullptr, "Vantor - opening")) return retry_step();
+                select_rows({"d0"});
+                queue_event(EVENT_MENU, MENU_DELETE, 0, EVENT_TYPE_NONE);
+              },
+              when([] { return FindWindowA("#32770", "Delete") != nullptr; },
+                   [] { PostMessageA(FindWindowA("#32770", "Delete"), WM_COMMAND, IDYES, 0); }),
+              when([] { return FindWindowA(nullptr, "Vantor - opening") != nullptr; },
+                   [&] {
+                     busy_seen = FindWindowA(nullptr, "Vantor - opening") != nullptr;
+                     if (busy_seen) press(46, 3);  // Cancel
+                   }),
+              // Without a box the archive loop is left from the menu, so a failure cannot hang.
+              when(box_shown, [&] { box_shown() ? answer_box("Note:", &box)() : exit_menu(); })},
+             [&] {
+               shell.operation.archive_path = archive;
+               browse_archive(archive);
+             });
+  EXPECT_TRUE(busy_seen);
+  EXPECT_EQ(box, removed_not_reread_text(archive));
+  EXPECT_EQ(gadget_get_text(FILE_LIST), work_);
+  EXPECT_EQ(shell.entries.entry_count, 0);
+  EXPECT_FALSE(exists(shell.operation.temp_root + "d1")) << "the partial mirror tree is removed";
+  EXPECT_TRUE(shell.operation.archive_path.empty()) << "the archive loop was left";
+  EXPECT_EQ(members(archive).size(), 5900u) << "the removal itself stands";
 }
 
 TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
