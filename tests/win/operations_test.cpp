@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "operations/operation_texts.h"
+#include "operations/verify.h"
 #include "operations_fixture.h"
 
 namespace {
@@ -264,6 +265,26 @@ TEST_F(Operations, ACancelledOpeningAfterDeleteShowsTheArchivesFolderAndSaysSo) 
   EXPECT_FALSE(exists(shell.operation.temp_root + "d1")) << "the partial mirror tree is removed";
   EXPECT_TRUE(shell.operation.archive_path.empty()) << "the archive loop was left";
   EXPECT_EQ(members(archive).size(), 5900u) << "the removal itself stands";
+}
+
+// Regression: on disk a plain program went to the archiver and came back as one damaged member
+// named after the archiver's reason; a broken archive was a damaged member too.
+TEST_F(Operations, VerifyOnDiskSkipsWhatIsNoArchiveAndSaysWhereOneIsDamaged) {
+  choose({"docs\\a.txt", "b.txt"});
+  std::string sound = work_ + "sound.vnr";
+  compress_into(sound);
+  std::string bytes = read_file(sound);
+  write_file(work_ + "broken.vnr", bytes.substr(0, bytes.size() - 2));
+  write_file(work_ + "plain.exe", "MZ" + std::string(5000, 'p'));
+  std::string box;
+  run_script({answer_box("Verify", &box)}, [&] {
+    verify_archives(shell.operation.program_folder,
+                    {work_ + "plain.exe", work_ + "broken.vnr", work_ + "sound.vnr", work_ + "data\\b.txt"});
+  });
+  EXPECT_EQ(box,
+            "broken.vnr: the archive is damaged (member b.txt runs past the end of the file)\n"
+            "plain.exe: skipped, not an archive (shorter than a self-extracting program)\n"
+            "sound.vnr: all 2 members intact");
 }
 
 TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
