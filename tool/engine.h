@@ -40,6 +40,9 @@ struct CompressJob {
 struct RunResult {
   bool ok = true;
   std::vector<std::string> problems;  // one line each
+  // Which of `problems` (by position) are about one member each: a test's report tells them
+  // from the archive's own by this, never by what a line, and so a member's name, says.
+  std::vector<size_t> member_problems;
   std::vector<std::string> notes;     // what the user should know of a successful run
   int64_t renamed = 0;                // members extracted under a new name
   int64_t members = 0;

@@ -43,6 +43,7 @@ RunResult decode_all(Shared& shared, ParallelRunner runner) {
   RunResult result;
   for (const RunResult& part : shared.results) {
     result.ok = result.ok && part.ok;
+    for (size_t k : part.member_problems) result.member_problems.push_back(result.problems.size() + k);
     result.problems.insert(result.problems.end(), part.problems.begin(), part.problems.end());
     result.members += part.members;
     result.bytes_in += part.bytes_in;

@@ -141,14 +141,14 @@ class BlockDecoder {
     const Entry& e = shared_.entries[block.first];
     if (!e.header.is_copy()) return false;
     if (e.source == Entry::NO_SOURCE && wanted_by(shared_.job, e.header, block.first))
-      state_.fail("damaged archive: " + e.header.path() + " is a copy of a member that does not come before it");
+      state_.fail_member("damaged archive: " + e.header.path() + " is a copy of a member that does not come before it");
     return true;
   }
 
   // Every wanted output of member `index` fails with `why`.
   void fail_outputs(size_t index, const std::string& what, const std::string& why) {
     data_outputs(shared_, index, targets_);
-    for (size_t t : targets_) state_.fail(what + shared_.entries[t].header.path() + ": " + why);
+    for (size_t t : targets_) state_.fail_member(what + shared_.entries[t].header.path() + ": " + why);
   }
 
   // The worker's decoder for a method, made the first time a block needs it.

@@ -83,8 +83,8 @@ void report_member(WorkerState& state, size_t index, const std::string& refusal,
                    bool written) {
   const Shared& shared = state.shared;
   const EntryHeader& h = shared.entries[index].header;
-  if (!refusal.empty()) state.fail(refusal);
-  else if (!problem.empty()) state.fail(h.path() + ": " + problem);
+  if (!refusal.empty()) state.fail_member(refusal);
+  else if (!problem.empty()) state.fail_member(h.path() + ": " + problem);
   else state.done(h.size);
   if (written && problem.empty() && refusal.empty() && !shared.renamed[index].empty()) {
     state.result.renamed++;

@@ -70,6 +70,12 @@ struct WorkerState {
     result.ok = false;
     if (!cancelled(shared.job.control)) result.problems.push_back(line);
   }
+  // A problem of one member's (its line names it), kept apart from the archive's own.
+  void fail_member(const std::string& line) {
+    size_t before = result.problems.size();
+    fail(line);
+    if (result.problems.size() > before) result.member_problems.push_back(before);
+  }
   void done(int64_t bytes) {
     result.members++;
     result.bytes_in += bytes;

@@ -43,9 +43,15 @@ std::string listing_line(const EntryHeader& h) {
   return line + printable(h.path());
 }
 
-int report(const RunResult& result) {
+// Lines about one member start with `member_head` when one is given: a member's name, which may
+// read like any line of ours, then never begins a line (test runs, read by the front end).
+int report(const RunResult& result, const char* member_head = "") {
   for (const std::string& line : result.notes) std::printf("vantor: %s\n", printable(line).c_str());
-  for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", printable(line).c_str());
+  std::vector<bool> about_member(result.problems.size(), false);
+  for (size_t i : result.member_problems)
+    if (i < about_member.size()) about_member[i] = true;
+  for (size_t i = 0; i < result.problems.size(); ++i)
+    std::fprintf(stderr, "vantor: %s%s\n", about_member[i] ? member_head : "", printable(result.problems[i]).c_str());
   if (result.cancelled) {
     std::fprintf(stderr, "vantor: cancelled; nothing half-done was left behind\n");
     return EXIT_CANCELLED;
@@ -160,7 +166,7 @@ int read(const Options& o, ReadMode mode) {
   job.threads = o.threads;
   job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
   RunResult result = run_watched(job, read_archive);
-  int code = report(result);
+  int code = report(result, mode == ReadMode::TEST ? "damaged member: " : "");
   std::string renamed = result.renamed == 0 ? std::string()
                         : ", " + std::to_string(result.renamed) + " of them under a new name (names differing only in letter case)";
   if (result.ok && mode != ReadMode::LIST)

@@ -41,6 +41,11 @@ std::string damaged_index_text(const std::string& archive_path, int64_t offset) 
          ": the members from there on cannot be extracted; the ones before it were marked as chosen.";
 }
 
+std::string removed_not_reread_text(const std::string& archive_path) {
+  return "The members were removed from " + archive_path +
+         ", but the archive was not read again: open it to see what it holds now.";
+}
+
 std::vector<std::string> problem_lines(const std::string& errors) {
   static const std::string PREFIX = "vantor: ";
   std::vector<std::string> lines;

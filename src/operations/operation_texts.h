@@ -24,6 +24,9 @@ std::string cancelled_extraction_text(const std::string& archive_path, const std
 // The marking pass on a broken index: what can still be extracted.
 std::string damaged_index_text(const std::string& archive_path, int64_t offset);
 
+// Members were removed, then the opening of the changed archive was cancelled.
+std::string removed_not_reread_text(const std::string& archive_path);
+
 // The archiver's complaints, one per line, without its "vantor: " prefix and without empty lines.
 std::vector<std::string> problem_lines(const std::string& errors);
 // A program member is started although other members could not be extracted beside it: names

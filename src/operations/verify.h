@@ -11,11 +11,14 @@
 struct VerifyFindings {
   bool started = false, cancelled = false, intact = false;
   int64_t members = 0, bytes = 0;      // from the archiver's summary of a sound archive
-  int64_t index_broken_at = -1;        // where the chain of entries breaks, -1 when it holds
-  std::string index_problem;           // why it breaks there
-  std::vector<std::string> damaged;    // one line per damaged member, as the archiver said it
-  std::string failure;                 // the run failed for another reason (not an archive, ...)
+  std::string not_archive;             // why the file is no archive at all (nothing was tested)
+  int64_t index_broken_at = -1;        // where the chain of entries breaks, -1 when it holds or is not known
+  std::string index_problem;           // why the archive as a whole is damaged (no member was tested)
+  std::vector<std::string> damaged;    // one line per damaged member: its name, then what is wrong
+  std::string failure;                 // the run failed for another reason (cannot open, ...)
 };
+// The archiver starts each line about one member with this; any other line is about the archive.
+extern const char* const DAMAGED_MEMBER_HEAD;
 VerifyFindings verify_findings(const ArchiverResult& result);
 
 // The one box of a verify in an open archive: intact, damaged members (the first 20, then how
@@ -23,6 +26,12 @@ VerifyFindings verify_findings(const ArchiverResult& result);
 std::string verify_report_text(const std::string& archive_path, const VerifyFindings& f, float seconds);
 // One line per archive chosen on disk.
 std::string verify_line(const std::string& archive_path, const VerifyFindings& f);
+
+// Why the file at path is not an archive the archiver can test ("shorter than a self-extracting
+// program", ...), or "" when it looks like one. What it cannot read is left to the archiver.
+std::string not_archive_reason(const std::string& path);
+// The findings of a file that was not tested because it is no archive.
+VerifyFindings not_archive_findings(const std::string& reason);
 
 // The chosen files that can be verified: archives (.vnr) and self-extracting programs (.exe).
 std::vector<std::string> verifiable_files(const std::vector<std::string>& chosen);

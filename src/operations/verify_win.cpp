@@ -12,8 +12,11 @@ namespace {
 
 constexpr const char* TITLE = "Verify";
 
+// A file that is plainly no archive is not handed to the archiver: the line says why.
 VerifyFindings test_archive(const std::string& program_folder, const std::string& archive_path,
                             float& seconds) {
+  std::string not_archive = not_archive_reason(archive_path);
+  if (!not_archive.empty()) return not_archive_findings(not_archive);
   RunView view;
   view.busy_what = "verifying";
   DWORD start = GetTickCount();

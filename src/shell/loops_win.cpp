@@ -11,6 +11,7 @@
 #include "operations/extraction_window.h"
 #include "operations/find_window.h"
 #include "operations/member_launch.h"
+#include "operations/operation_texts.h"
 #include "operations/verify.h"
 #include "runtime/text.h"
 #include "shell/browsing.h"
@@ -143,33 +144,43 @@ int chosen_folder_count() {
 }
 
 // The archive is opened anew after a removal; the list stays in its folder, or the nearest one
-// above it that still has members.
-void reopen_after_removal() {
+// above it that still has members. A cancelled opening has no view to go back to (the old mirror
+// is gone and the archive has changed): the list shows the archive's folder on disk. False then.
+bool reopen_after_removal() {
   std::string folder = list_folder();
   reset_temp_folders();
   ArchiveSession session = open_archive_busy(shell.operation.archive_path);
+  if (session.cancelled) {
+    reset_temp_folders();
+    shell.entries.entry_count = 0;
+    gadget_set_text(FILE_LIST, path_part(shell.operation.archive_path));
+    warn(removed_not_reread_text(shell.operation.archive_path));
+    return false;
+  }
   if (!session.opened) {
     gadget_set_text(FILE_LIST, shell.operation.temp_root);
-    return;
+    return true;
   }
   while (folder.size() > session.mirror_root.size() && GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
     folder = parent_path(folder);
   if (folder.size() < session.mirror_root.size()) folder = session.mirror_root;
   gadget_set_text(FILE_LIST, folder);
   listing_step();
+  return true;
 }
 
-void delete_from_archive() {
+// False when the archive is no longer on view and the archive loop must end.
+bool delete_from_archive() {
   if (shell.operation.archive_path.empty()) {
     show_note(NOTE_NO_ARCHIVE);
-    return;
+    return true;
   }
   int folders = chosen_folder_count();
   selection_scan();
   bool removed = shell.selection.selection_count > 0 && delete_members(operation_context(), folders);
   if (shell.selection.selection_count == 0) show_note(NOTE_NOTHING_TO_EXTRACT);
   release_selection();
-  if (removed) reopen_after_removal();
+  return !removed || reopen_after_removal();
 }
 
 void go_to_parent() { gadget_set_text(FILE_LIST, parent_path(list_folder())); }
@@ -303,7 +314,9 @@ void run_archive_action(Action action, int type, int& leave_archive) {
       break;
     case Action::PARENT_FOLDER: go_to_parent(); break;
     case Action::VERIFY: verify_open_archive(); break;
-    case Action::DELETE_MEMBERS: delete_from_archive(); break;
+    case Action::DELETE_MEMBERS:
+      if (!delete_from_archive()) leave_archive = 1;
+      break;
     case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries); break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
@@ -321,6 +334,7 @@ void run_archive_loop(const ArchiveSession& session) {
     int type = event_type();
     Action action = archive_loop_action(code, event_gadget_number(), type);
     if (code != EVENT_GADGET) run_archive_action(action, type, leave_archive);
+    if (leave_archive == 1) break;  // the list may already show a folder on disk
 
     std::string folder = list_folder();
     if (folder.size() < session.mirror_root.size()) {

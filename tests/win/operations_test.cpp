@@ -2,6 +2,8 @@
 // with the real vantor.exe; a timer runs the user's steps while the windows wait for events.
 #include <gtest/gtest.h>
 
+#include "operations/operation_texts.h"
+#include "operations/verify.h"
 #include "operations_fixture.h"
 
 namespace {
@@ -224,6 +226,46 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
   EXPECT_EQ(shell.entries.entry_count, 0);
   EXPECT_FALSE(exists(shell.operation.temp_root + "d0")) << "the partial mirror tree is removed";
   EXPECT_EQ(FindWindowA(nullptr, "Vantor - opening"), nullptr);
+}
+
+// Regression: Cancel during the opening after a removal was ignored, leaving a partial mirror and
+// entry table on view without a word. The old view is gone, so the archive's folder is shown.
+TEST_F(Operations, ACancelledOpeningAfterDeleteShowsTheArchivesFolderAndSaysSo) {
+  std::string bytes, box, archive = work_ + "many.vnr";  // opening it again takes over a second
+  for (int i = 0; i < 6000; ++i) bytes += stored_entry("d" + std::to_string(i % 60) + "/", std::to_string(i), "x");
+  write_file(archive, bytes);
+  auto shown = [](const char* title) { return [title] { return FindWindowA(nullptr, title) != nullptr; }; };
+  run_script({[&] {
+                if (!archive_on_view() || FindWindowA(nullptr, "Vantor - opening")) return retry_step();
+                select_rows({"d0"});
+                queue_event(EVENT_MENU, MENU_DELETE, 0, EVENT_TYPE_NONE);
+              },
+              when(shown("Delete"), [] { PostMessageA(FindWindowA(nullptr, "Delete"), WM_COMMAND, IDYES, 0); }),
+              when(shown("Vantor - opening"), [] { press(46, 3); }),  // Cancel
+              // Without the note the archive loop is left from the menu, so a failure cannot hang.
+              when(shown("Note:"), [&] { shown("Note:")() ? answer_box("Note:", &box)() : exit_menu(); })},
+             [&] { shell.operation.archive_path = archive; browse_archive(archive); });
+  EXPECT_EQ(box, removed_not_reread_text(archive));
+  EXPECT_EQ(gadget_get_text(FILE_LIST), work_);
+  EXPECT_EQ(shell.entries.entry_count, 0);
+  EXPECT_FALSE(exists(shell.operation.temp_root + "d1")) << "the partial mirror tree is removed";
+  EXPECT_TRUE(shell.operation.archive_path.empty()) << "the archive loop was left";
+}
+
+// Regression: on disk a plain program, and an archive cut short, each came back as a damaged member.
+TEST_F(Operations, VerifyOnDiskSkipsWhatIsNoArchiveAndSaysWhereOneIsDamaged) {
+  std::string sound = stored_entry("", "a.txt", "alpha") + stored_entry("", "b.txt", "bravo"), box;
+  write_file(work_ + "sound.vnr", sound);
+  write_file(work_ + "broken.vnr", sound.substr(0, sound.size() - 2));
+  write_file(work_ + "plain.exe", "MZ" + std::string(5000, 'p'));
+  run_script({answer_box("Verify", &box)}, [&] {
+    verify_archives(shell.operation.program_folder,
+                    {work_ + "plain.exe", work_ + "broken.vnr", work_ + "sound.vnr", work_ + "data\\b.txt"});
+  });
+  EXPECT_EQ(box,
+            "broken.vnr: the archive is damaged (member b.txt runs past the end of the file)\n"
+            "plain.exe: skipped, not an archive (shorter than a self-extracting program)\n"
+            "sound.vnr: all 2 members intact");
 }
 
 TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
