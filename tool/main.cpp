@@ -47,7 +47,8 @@ int report(const RunResult& result) {
   for (const std::string& line : result.notes) std::printf("vantor: %s\n", printable(line).c_str());
   for (const std::string& line : result.problems) std::fprintf(stderr, "vantor: %s\n", printable(line).c_str());
   if (result.cancelled) {
-    std::fprintf(stderr, "vantor: cancelled; nothing half-done was left behind\n");
+    // After a cancel only what could not be undone is reported: then something was left.
+    std::fprintf(stderr, "vantor: cancelled%s\n", result.problems.empty() ? "; nothing half-done was left behind" : "");
     return EXIT_CANCELLED;
   }
   return result.ok ? 0 : 1;

@@ -240,7 +240,8 @@ static const char* const USAGE =
       "A caller can ask for live progress and a way to stop: VANTOR_PROGRESS names a pipe (a\n"
       "handle on Windows, a descriptor elsewhere) that gets \"progress <done> <total> <member>\"\n"
       "every 100 ms; VANTOR_CANCEL names an event (Windows) or a pipe whose byte or end asks\n"
-      "the run to stop between blocks: it removes what it had not finished and exits with 3.\n"
+      "the run to stop between blocks: it removes what it had not finished (naming a file it\n"
+      "could not remove) and exits with 3.\n"
       "Exit code: 0 on full success, 1 when anything failed (reason on stderr), 2 for a bad\n"
       "command line or a list file that is refused (count 0, bad length, NUL byte), 3 when\n"
       "cancelled.\n";
