@@ -13,7 +13,7 @@ constexpr int PROGRAM_WRITE = 16;  // with PROGRAM_OPEN: pipe for the child's st
 constexpr int PROGRAM_ERROR = 32;  // with PROGRAM_OPEN: pipe for the child's standard error
 // With PROGRAM_OPEN: the program ends when this process ends, however it ends, and when its
 // record is closed while it still runs. Where the system refuses the job that does this, the
-// program is ended by its handle instead: when its record is closed and by end_guarded_programs,
+// program is ended by its handle instead: when its record is closed and by end_jobless_programs,
 // so only a normal end of this process ends it.
 constexpr int PROGRAM_KILL_WITH_US = 64;
 // With PROGRAM_KILL_WITH_US: behave as where the system refuses the job (for tests).
@@ -51,4 +51,4 @@ uint32_t program_exit_code(ProgramId program);
 void close_program(ProgramId program);
 // Ends every program started with PROGRAM_KILL_WITH_US that runs without a job. Runs at exit()
 // by itself; a process that ends through ExitProcess calls it first.
-void end_guarded_programs();
+void end_jobless_programs();

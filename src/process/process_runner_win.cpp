@@ -84,9 +84,9 @@ ProgramId add_record(HANDLE process, DWORD id, Pipe& in, Pipe& out, Pipe& err, H
   record->error_read = err.ours;
   RecordList& list = records();
   EnterCriticalSection(&list.lock);
-  // ExitProcess skips this; a process that ends through it calls end_guarded_programs itself.
+  // ExitProcess skips this; a process that ends through it calls end_jobless_programs itself.
   static bool at_exit = false;
-  if (unguarded && !at_exit) at_exit = std::atexit(end_guarded_programs) == 0;
+  if (unguarded && !at_exit) at_exit = std::atexit(end_jobless_programs) == 0;
   record->next = list.head;
   if (list.head) list.head->previous = record;
   list.head = record;
@@ -328,7 +328,7 @@ void close_program(ProgramId program) {
   delete r;
 }
 
-void end_guarded_programs() {
+void end_jobless_programs() {
   RecordList& list = records();
   EnterCriticalSection(&list.lock);
   for (ProgramRecord* r = list.head; r; r = r->next) end_unguarded(r);

@@ -153,7 +153,7 @@ void destroy_list_icon_copy() {
 
 void end_program_now() {
   // ExitProcess runs no exit handlers: an archiver the system gave no job is ended here.
-  end_guarded_programs();
+  end_jobless_programs();
   ui_shutdown();
   free_images();
   ExitProcess(0);
