@@ -78,6 +78,16 @@ std::string finish_output(const EntryHeader& h, MemberOutput& out, const std::st
   return std::string();
 }
 
+// A file of this run that is not whole goes. Should it stay, that is said even after a cancel,
+// whose other consequences go unreported: left silently, it would pass for the member.
+void remove_partial(WorkerState& state, MemberOutput& out) {
+  out.file.close();
+  if (out.folder->remove(out.created)) return;
+  state.result.ok = false;
+  state.result.problems.push_back("cannot remove the partly written " + join_path(out.folder->path(), {out.created}, 1) +
+                                  ": " + last_error_text());
+}
+
 // The outcome of one member: `refusal` (it cannot be written here) before `problem` (its data).
 void report_member(WorkerState& state, size_t index, const std::string& refusal, const std::string& problem,
                    bool written) {
@@ -139,14 +149,12 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
 
 void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string refusal,
                 const std::string& problem) {
+  bool partial = out.active && (!problem.empty() || !refusal.empty() || out.failed);
   if (problem.empty() && refusal.empty() && out.active) {
     if (out.failed) refusal = "cannot write " + join_path(out.folder->path(), {out.name}, 1);
     else refusal = finish_output(state.shared.entries[index].header, out, state.shared.zone_mark);
   }
-  if (out.active && (!problem.empty() || !refusal.empty())) {
-    out.file.close();
-    out.folder->remove(out.created);
-  }
+  if (partial) remove_partial(state, out);
   report_member(state, index, refusal, problem, out.active);
 }
 

@@ -53,7 +53,8 @@ int report(const RunResult& result, const char* member_head = "") {
   for (size_t i = 0; i < result.problems.size(); ++i)
     std::fprintf(stderr, "vantor: %s%s\n", about_member[i] ? member_head : "", printable(result.problems[i]).c_str());
   if (result.cancelled) {
-    std::fprintf(stderr, "vantor: cancelled; nothing half-done was left behind\n");
+    // After a cancel only what could not be undone is reported: then something was left.
+    std::fprintf(stderr, "vantor: cancelled%s\n", result.problems.empty() ? "; nothing half-done was left behind" : "");
     return EXIT_CANCELLED;
   }
   return result.ok ? 0 : 1;

@@ -12,8 +12,12 @@ constexpr int PROGRAM_READ = 8;    // with PROGRAM_OPEN: pipe for the child's st
 constexpr int PROGRAM_WRITE = 16;  // with PROGRAM_OPEN: pipe for the child's standard input
 constexpr int PROGRAM_ERROR = 32;  // with PROGRAM_OPEN: pipe for the child's standard error
 // With PROGRAM_OPEN: the program ends when this process ends, however it ends, and when its
-// record is closed while it still runs.
+// record is closed while it still runs. Where the system refuses the job that does this, the
+// program is ended by its handle instead: when its record is closed and by end_jobless_programs,
+// so only a normal end of this process ends it.
 constexpr int PROGRAM_KILL_WITH_US = 64;
+// With PROGRAM_KILL_WITH_US: behave as where the system refuses the job (for tests).
+constexpr int PROGRAM_JOB_REFUSED = 128;
 
 // A program record, or 0 (failure) and 1 (started, not kept) from run_program. The operations
 // below do nothing on a value that is not a live record.
@@ -42,5 +46,9 @@ std::string read_program_errors(ProgramId program);
 std::string read_pipe_now(intptr_t pipe_handle);
 // The exit code (259 while running), 0 when it cannot be read.
 uint32_t program_exit_code(ProgramId program);
-// Releases the record; a program that still runs goes on running.
+// Releases the record; a program that still runs goes on running, unless it was started with
+// PROGRAM_KILL_WITH_US.
 void close_program(ProgramId program);
+// Ends every program started with PROGRAM_KILL_WITH_US that runs without a job. Runs at exit()
+// by itself; a process that ends through ExitProcess calls it first.
+void end_jobless_programs();

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct ProgramRecord {
   HANDLE output_read = nullptr;
   HANDLE error_read = nullptr;
   HANDLE job = nullptr;                 // PROGRAM_KILL_WITH_US: closing it ends the program
+  bool unguarded = false;               // PROGRAM_KILL_WITH_US without a job: ended by handle
   std::string pending;                  // output read past the last returned line
   ProgramRecord* previous = nullptr;
   ProgramRecord* next = nullptr;
@@ -66,9 +68,15 @@ struct Pipe {
   }
 };
 
-ProgramId add_record(HANDLE process, DWORD id, Pipe& in, Pipe& out, Pipe& err, HANDLE job) {
+// A program that should end with us but has no job is ended here, if it still runs.
+void end_unguarded(const ProgramRecord* r) {
+  if (r->unguarded && WaitForSingleObject(r->process, 0) == WAIT_TIMEOUT) TerminateProcess(r->process, 1);
+}
+
+ProgramId add_record(HANDLE process, DWORD id, Pipe& in, Pipe& out, Pipe& err, HANDLE job, bool unguarded) {
   ProgramRecord* record = new ProgramRecord;
   record->job = job;
+  record->unguarded = unguarded;
   record->process = process;
   record->process_id = id;
   record->input_write = in.ours;
@@ -76,6 +84,9 @@ ProgramId add_record(HANDLE process, DWORD id, Pipe& in, Pipe& out, Pipe& err, H
   record->error_read = err.ours;
   RecordList& list = records();
   EnterCriticalSection(&list.lock);
+  // ExitProcess skips this; a process that ends through it calls end_jobless_programs itself.
+  static bool at_exit = false;
+  if (unguarded && !at_exit) at_exit = std::atexit(end_jobless_programs) == 0;
   record->next = list.head;
   if (list.head) list.head->previous = record;
   list.head = record;
@@ -100,9 +111,9 @@ DWORD bytes_in_pipe(HANDLE pipe) {
 }
 
 ProgramId finish_started(HANDLE process, DWORD id, int flags, Pipe& in, Pipe& out, Pipe& err,
-                         HANDLE job = nullptr) {
+                         HANDLE job = nullptr, bool unguarded = false) {
   if ((flags & PROGRAM_WAIT) && process) WaitForSingleObject(process, INFINITE);
-  if (flags & PROGRAM_OPEN) return add_record(process, id, in, out, err, job);
+  if (flags & PROGRAM_OPEN) return add_record(process, id, in, out, err, job, unguarded);
   if (process) CloseHandle(process);
   if (job) CloseHandle(job);
   return 1;
@@ -208,7 +219,8 @@ ProgramId run_program_with_environment(const std::string& program_path, const st
     inherit = TRUE;  // the handles the entries name
   }
   // The program starts suspended until it is in its job, so not one instruction runs outside it.
-  HANDLE job = (flags & PROGRAM_OPEN) && (flags & PROGRAM_KILL_WITH_US) ? kill_on_close_job() : nullptr;
+  bool guarded = (flags & PROGRAM_OPEN) && (flags & PROGRAM_KILL_WITH_US);
+  HANDLE job = guarded && !(flags & PROGRAM_JOB_REFUSED) ? kill_on_close_job() : nullptr;
   if (job) creation |= CREATE_SUSPENDED;
   BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, inherit, creation,
                                 block.empty() ? nullptr : block.data(),
@@ -217,11 +229,12 @@ ProgramId run_program_with_environment(const std::string& program_path, const st
     close_handle(in.child);
     close_handle(out.child);
     close_handle(err.child);
-    // Without a job (a system that refuses nested jobs) the program still runs, unguarded.
+    // Without a job (Windows before 8 refuses one inside another) the program runs, and is
+    // ended by its handle when its record closes or this process ends normally.
     if (job && !AssignProcessToJobObject(job, info.hProcess)) close_handle(job);
     if (creation & CREATE_SUSPENDED) ResumeThread(info.hThread);
     CloseHandle(info.hThread);
-    return finish_started(info.hProcess, info.dwProcessId, flags, in, out, err, job);
+    return finish_started(info.hProcess, info.dwProcessId, flags, in, out, err, job, guarded && !job);
   }
   if (job) CloseHandle(job);
   in.close_both();
@@ -306,10 +319,18 @@ void close_program(ProgramId program) {
   else list.head = r->next;
   if (r->next) r->next->previous = r->previous;
   LeaveCriticalSection(&list.lock);
+  end_unguarded(r);
   close_handle(r->process);
   close_handle(r->input_write);
   close_handle(r->output_read);
   close_handle(r->error_read);
   close_handle(r->job);
   delete r;
+}
+
+void end_jobless_programs() {
+  RecordList& list = records();
+  EnterCriticalSection(&list.lock);
+  for (ProgramRecord* r = list.head; r; r = r->next) end_unguarded(r);
+  LeaveCriticalSection(&list.lock);
 }

@@ -14,6 +14,7 @@
 
 #include "explorer/explorer_list.h"
 #include "explorer/location_combo.h"
+#include "process/process_runner.h"
 #include "ui/image.h"
 #include "ui/image_button.h"
 #include "ui/menu.h"
@@ -151,6 +152,8 @@ void destroy_list_icon_copy() {
 }
 
 void end_program_now() {
+  // ExitProcess runs no exit handlers: an archiver the system gave no job is ended here.
+  end_jobless_programs();
   ui_shutdown();
   free_images();
   ExitProcess(0);

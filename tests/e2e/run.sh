@@ -576,6 +576,18 @@ live_compress_cancel() {
   check "the compression window closes" drv gone "$COMPRESSION" 10000
 }
 
+# After a cancelled extraction: again.txt is a copy of data.txt in the archive, so both are written
+# from one stream and end together. A cancel within it leaves neither; one that came after its end
+# leaves both, whole. One alone, a partial file or any other file is a fault, named with its size.
+whole_members_left() {
+  local left f
+  left=$(cd "$LIVE/out" && find . -mindepth 1 | sort | paste -sd' ')
+  for f in $left; do echo "left: $f ($(stat -c %s "$LIVE/out/$f") bytes)"; done
+  [ -z "$left" ] && return 0
+  [ "$left" = "./again.txt ./data.txt" ] || return 1
+  cmp "$LIVE/out/data.txt" "$LIVE/src/big/data.txt" && cmp "$LIVE/out/again.txt" "$LIVE/src/big/data.txt"
+}
+
 live_extract_cancel() {
   double_click_row .. && drv wait-row "$MAIN" 1 big.vnr 10000 >/dev/null || return 1
   double_click_row big.vnr && check "the 2 GB archive opens" drv wait-row "$MAIN" 1 data.txt 10000 || return 1
@@ -590,7 +602,7 @@ live_extract_cancel() {
     drv wait "#box:Note:" 10000 || return 1
   check_match "the note says the extraction was cancelled" 'was cancelled after [0-9]+ sec\.' "$(drv box "#box:Note:")"
   check "the archiver has ended" wait_for 2 eval '! vantor_running'
-  check_eq "no partial member is left in the destination" "" "$(cd "$LIVE/out" && find . -type f)"
+  check "no member is left partly written, nor one without its copy" whole_members_left
   drv ok "#box:Note:"
   check "the extraction window closes" drv gone "$EXTRACTION" 10000
 }

@@ -13,7 +13,7 @@ WORK=$BUILD/large
 rm -rf "$WORK"
 free_kb=$(df -Pk "$BUILD" | awk 'NR == 2 { print $4 }')
 if [ "$free_kb" -lt $((12 * 1024 * 1024)) ]; then
-  echo "large: $((free_kb / 1024 / 1024)) GB free in $BUILD, 12 GB needed; skipped"
+  echo "SKIPPED: large.archive: $((free_kb / 1024 / 1024)) GB free in $BUILD, 12 GB needed"
   exit 77
 fi
 trap 'rm -rf "$WORK"' EXIT

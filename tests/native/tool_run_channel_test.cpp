@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "engine.h"
@@ -232,4 +233,32 @@ TEST(RunChannel, EnginesStopAtTheNextBlockAfterARequest) {
   EXPECT_LT(reading.done.load(), 16 << 20);
   EXPECT_EQ(extracted.members, 1);
   EXPECT_EQ(folder_names(dir / "out"), std::vector<std::string>{"0.txt"});
+}
+
+// A partly written member that cannot be removed after a cancel is named: left silently, it
+// would pass for the member. Here its name is taken away while it is written, so removing it by
+// that name fails.
+TEST(RunChannel, APartialMemberThatStaysAfterACancelIsNamed) {
+  ScratchFolder dir;
+  write_file(dir / "a.bin", noise(8 << 20, 8));
+  CompressJob job;
+  job.archive_path = dir / "x.vnr";
+  job.sources = {dir / "a.bin"};
+  ASSERT_TRUE(compress_archive(job).ok);
+  RunControl control;
+  ReadJob read;
+  read.archive_path = dir / "x.vnr";
+  read.destination = dir / "out";
+  read.control = &control;
+  bool moved = false;
+  read.on_data = [&](const uint8_t*, size_t) {
+    if (!moved) moved = std::rename((dir / "out/a.bin").c_str(), (dir / "out/moved.bin").c_str()) == 0;
+    control.cancel.store(true);
+  };
+  RunResult result = read_archive(read);
+  ASSERT_TRUE(moved);
+  EXPECT_TRUE(result.cancelled);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_NE(result.problems[0].find("cannot remove the partly written " + (dir / "out/a.bin")), std::string::npos)
+      << result.problems[0];
 }

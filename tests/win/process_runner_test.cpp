@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "process/process_runner.h"
@@ -65,6 +66,13 @@ struct ChildMode {
       Sleep(800);
       HANDLE f = CreateFileA(arg.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
       CloseHandle(f);
+    }
+    if (mode == "linger") Sleep(60000);
+    if (mode == "guard-then-exit") {  // starts a lingering program without a job, then exits normally
+      ProgramId p = run_program(self_path(), "--runner-child=linger", "",
+                                PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_KILL_WITH_US | PROGRAM_JOB_REFUSED);
+      put(std::to_string(GetProcessId(reinterpret_cast<HANDLE>(program_wait_handle(p)))) + "\n");
+      std::exit(0);
     }
     ExitProcess(mode == "exit" ? 42 : 0);
   }
@@ -161,6 +169,35 @@ TEST(RunProgram, ClosingLeavesARunningChildRunning) {
   // The shell's start of a shortcut takes longer than 5 s under 32-bit Wine through qemu.
   for (int i = 0; i < 600 && GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
   EXPECT_NE(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A program that is to end with us ends when its record closes, in its job or, where the system
+// refuses the job, by its handle; without a job it also ends when we exit normally.
+TEST(RunProgram, KilledWithUsEndsWithItsRecordOrOurExitEvenWithoutAJob) {
+  for (int refused : {0, PROGRAM_JOB_REFUSED}) {
+    ProgramId p = start("linger", PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_KILL_WITH_US | refused);
+    ASSERT_GT(p, 1);
+    HANDLE process = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(program_wait_handle(p)),
+                                GetCurrentProcess(), &process, SYNCHRONIZE | PROCESS_TERMINATE, FALSE, 0));
+    close_program(p);
+    EXPECT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0) << (refused ? "without a job" : "in its job");
+    TerminateProcess(process, 0);
+    CloseHandle(process);
+  }
+  ProgramId parent = start("guard-then-exit");
+  ASSERT_GT(parent, 1);
+  DWORD id = std::stoul("0" + read_program_line(parent));
+  ASSERT_NE(id, 0u);
+  wait_for_end(parent);
+  close_program(parent);
+  // Gone already, or ending: either way it did not outlive the program that started it.
+  HANDLE orphan = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+  if (orphan) {
+    EXPECT_EQ(WaitForSingleObject(orphan, 10000), WAIT_OBJECT_0) << "the program outlived a normal exit";
+    TerminateProcess(orphan, 0);
+    CloseHandle(orphan);
+  }
 }
 
 TEST(RunProgram, UnknownRecordsAndFailedStartsAreHarmless) {
