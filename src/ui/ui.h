@@ -31,6 +31,9 @@ int window_inner_height(int number);  // the menu bar's height is included
 void window_disable(int number, int flag);
 void window_set_topmost(int number, int flag);
 void window_show(int number, int flag);
+// For a run: `cursor` stays over the window and its gadgets, disabled as they are, until it is
+// set to nullptr. Returns the cursor it replaces there, for a run inside a run to give back.
+HCURSOR window_busy_cursor(int number, HCURSOR cursor);
 int create_gadget_list(HWND window);  // opening a window already made it the target
 
 // Gadget classes: one handler table per kind. A missing handler gives the generic default.
