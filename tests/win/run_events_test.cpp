@@ -46,6 +46,39 @@ class RunEvents : public Operations {
   }
 };
 
+// Whether the main window was enabled when the watched window began to go away: closing a
+// window can take a while (two seconds in a fresh Wine prefix), and the main window is given
+// back before it.
+int main_enabled_as_it_went = -1;
+WNDPROC watched_previous = nullptr;
+
+LRESULT CALLBACK watch_going(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  bool hiding = msg == WM_WINDOWPOSCHANGING && (reinterpret_cast<WINDOWPOS*>(lp)->flags & SWP_HIDEWINDOW);
+  if ((hiding || msg == WM_DESTROY) && main_enabled_as_it_went < 0)
+    main_enabled_as_it_went = IsWindowEnabled(window_handle(0)) ? 1 : 0;
+  return CallWindowProcA(watched_previous, hwnd, msg, wp, lp);
+}
+
+void watch_going_of(HWND hwnd) {
+  main_enabled_as_it_went = -1;
+  watched_previous = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(watch_going)));
+}
+
+TEST_F(RunEvents, TheMainWindowIsEnabledBeforeTheCompressionWindowGoes) {
+  choose({"b.txt"});
+  shell.operation.archive_path = work_ + "out.vnr";
+  std::string box;
+  run_script({[] {
+                watch_going_of(window_handle(1));
+                press(12, 1);
+              },
+              answer_box("Added", &box)},
+             [] { compression_window(operation_context()); });
+  EXPECT_EQ(box.rfind("archive=", 0), 0u) << box;
+  EXPECT_EQ(main_enabled_as_it_went, 1);
+}
+
 TEST_F(RunEvents, ClosingTheBusyWindowCancelsTheWorkAndNothingMore) {
   const HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT), arrow = LoadCursorA(nullptr, IDC_ARROW);
   HWND main = window_handle(0);
@@ -65,8 +98,10 @@ TEST_F(RunEvents, ClosingTheBusyWindowCancelsTheWorkAndNothingMore) {
     for (DWORD start = GetTickCount(); !busy.cancelled() && GetTickCount() - start < 5000; Sleep(10))
       busy.poll(0, -1, "working");
     cancelled = busy.cancelled();
+    watch_going_of(window_handle(3));
   }
   EXPECT_TRUE(cancelled);
+  EXPECT_EQ(main_enabled_as_it_went, 1);
   EXPECT_EQ(window_handle(3), nullptr);
   EXPECT_EQ(cursor_over(main), arrow);
   EXPECT_TRUE(disk_loop_lives_on());
