@@ -125,7 +125,7 @@ void gadget_disable(int g, int flag);
 // Events
 int wait_event(int timeout_ms = -1);
 int event_gadget_number();
-int event_window_number();
+int event_window_number();  // -1 for a native message no handler turned into an event
 int event_type();
 intptr_t event_data(int which);
 // Reports from class handlers: queue_event appends (an event equal to the newest queued one is
