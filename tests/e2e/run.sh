@@ -601,6 +601,11 @@ live_close_from_outside() {
   local files_before
   start_compressing_big closed.vnr || return 1
   check "the run is under way" wait_for 10 eval '[ "$(drv bar "$COMPRESSION" 42)" -gt 0 ]' || return 1
+  # The run's window belongs to the main window: a click there brings it forward.
+  click_at 900 700 && check "a click on the desktop takes the foreground" eval '! drv foreground "$COMPRESSION" 500'
+  click_at 100 400 && check "a click on the main window brings the compression window forward" \
+    drv foreground "$COMPRESSION" 3000
+  shot compression-brought-forward
   drv close WindowClass_1 "$COMPRESSION" || return 1
   check 'a close from outside cancels: a "Note:" appears' drv wait "#box:Note:" 10000 || return 1
   check_match "the note says the run was cancelled" '^Compression was cancelled after ' "$(drv box "#box:Note:")"
