@@ -1,8 +1,9 @@
 // Runs the archiver while the windows stay alive. Pitfalls:
 // - The child inherits every inheritable handle: the channel's ends are inheritable only until
 //   the child has started, and ours are never.
-// - Events taken from the queue during the run belong to other windows too: those are put back
-//   when the run ends, so nothing the user did elsewhere is lost.
+// - Events taken from the queue during the run belong to other windows too: their gadget, menu
+//   and close events are put back when the run ends, so nothing the user did elsewhere is lost.
+//   Native messages are not: they were handled when taken.
 // - The archiver stops between blocks once the cancel event is set and exits with its own code;
 //   a job object ends it if this process goes away first.
 #include <windows.h>
@@ -158,7 +159,8 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
     return result;
   }
   result.started = true;
-  HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));
+  HCURSOR previous_cursor = GetCursor();
+  HCURSOR previous_busy_cursor = window_busy_cursor(0, LoadCursorA(nullptr, IDC_APPSTARTING));
   // A run without a window of its own keeps the main window still, and past a second shows
   // the busy window, whose Cancel stops it like a mode window's exit button.
   bool own_window = view.window < 0;
@@ -168,13 +170,14 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
   std::vector<HeldEvent> held;
   bool cancel_asked = follow_run(program, channel, own_window, active, result, errors, held);
   if (own_window) {
+    window_disable(0, 0);  // first, so activation returns to it when the busy window goes
     if (active.window >= 0) close_busy_window();
-    window_disable(0, 0);
   }
   errors += read_program_errors(program);
   result.output += read_program_output(program);
   result.exit_code = static_cast<int>(program_exit_code(program));
   close_program(program);
+  window_busy_cursor(0, previous_busy_cursor);
   SetCursor(previous_cursor);
   release_held_events(held);
   result.cancelled = cancel_asked && result.exit_code == EXIT_CANCELLED;

@@ -9,13 +9,14 @@
 #include "operations/archiver_run.h"
 
 // Window messages that have arrived are handled; true when the user asked `view` to stop (its
-// close box or its stop gadget). Events of other windows are kept in `held`.
+// close box or its stop gadget). Gadget, menu and close events of other windows are kept in
+// `held`; everything else was handled when it was taken.
 struct HeldEvent {
   int code, gadget, window, type;
   intptr_t data0, data1;
 };
 bool pump_messages(const RunView& view, std::vector<HeldEvent>& held, unsigned wait_ms);
-// Gives the kept events back to the queue, in their order.
+// Gives the kept events of windows still open back to the queue, in their order.
 void release_held_events(std::vector<HeldEvent>& held);
 
 // Opens the busy window titled "Vantor - <what>" and returns where a run shows itself in it.
@@ -42,4 +43,5 @@ class BusyWork {
   std::vector<HeldEvent> held_;
   bool cancelled_ = false;
   void* previous_cursor_ = nullptr;
+  void* previous_busy_cursor_ = nullptr;
 };

@@ -149,7 +149,7 @@ void compression_window(const OperationContext& context) {
   begin_mode_window();
   context.state.recursive_switch = " -r ";
   context.state.self_extraction_switch.clear();
-  if (window_open(WINDOW, 0, 0, 400, 400, "Vantor - compression Mode", 0x10C80001)) {
+  if (window_open(WINDOW, 0, 0, 400, 400, "Vantor - compression Mode", 0x10C80001, window_handle(0))) {
     create_gadgets(context.state);
     set_up_gadgets(context.state);
     window_show(WINDOW, 1);

@@ -87,7 +87,7 @@ void extraction_window(const std::string& archive_path, const OperationContext& 
   OperationState& s = context.state;
   begin_mode_window();
   s.destination_folder = s.program_folder;
-  if (window_open(WINDOW, 0, 0, 500, 500, "Vantor - extraction Mode", 0x10C80001)) {
+  if (window_open(WINDOW, 0, 0, 500, 500, "Vantor - extraction Mode", 0x10C80001, window_handle(0))) {
     create_gadgets(s);
     window_show(WINDOW, 1);
     run_mode_window(WINDOW, [&](int gadget, int type) { return handle_gadget(gadget, type, archive_path, s); });

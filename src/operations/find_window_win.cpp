@@ -172,7 +172,7 @@ class SearchWindow {
   bool run(const std::string& pattern, FindChoice& choice) {
     last_pattern_ = pattern;
     begin_mode_window();
-    if (!window_open(FIND_WINDOW, 0, 0, 560, 400, "Vantor - Find", 0x10C80001)) {
+    if (!window_open(FIND_WINDOW, 0, 0, 560, 400, "Vantor - Find", 0x10C80001, window_handle(0))) {
       end_mode_window(FIND_WINDOW, nullptr);
       return false;
     }

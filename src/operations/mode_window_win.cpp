@@ -21,7 +21,7 @@ void run_mode_window(int window, const std::function<bool(int gadget, int type)>
 
 void end_mode_window(int window, const std::function<void()>& release_selection) {
   if (release_selection) release_selection();
+  window_disable(0, 0);  // first: closing a window can take a while, and activation goes back to it
   window_close(window);
-  window_disable(0, 0);
   window_set_topmost(0, 1);
 }

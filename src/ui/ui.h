@@ -31,6 +31,9 @@ int window_inner_height(int number);  // the menu bar's height is included
 void window_disable(int number, int flag);
 void window_set_topmost(int number, int flag);
 void window_show(int number, int flag);
+// For a run: `cursor` stays over the window and its gadgets, disabled as they are, until it is
+// set to nullptr. Returns the cursor it replaces there, for a run inside a run to give back.
+HCURSOR window_busy_cursor(int number, HCURSOR cursor);
 int create_gadget_list(HWND window);  // opening a window already made it the target
 
 // Gadget classes: one handler table per kind. A missing handler gives the generic default.
@@ -122,7 +125,7 @@ void gadget_disable(int g, int flag);
 // Events
 int wait_event(int timeout_ms = -1);
 int event_gadget_number();
-int event_window_number();
+int event_window_number();  // -1 for a native message no handler turned into an event
 int event_type();
 intptr_t event_data(int which);
 // Reports from class handlers: queue_event appends (an event equal to the newest queued one is

@@ -1,5 +1,11 @@
 // Numbered windows, the event record and queue, and the common window procedure that turns
 // native messages into events. Gadgets live in gadgets_win.cpp.
+// Pitfalls:
+// - A native message no procedure turned into an event comes out of wait_event under its own
+//   number, which may equal one of ours (WM_CLOSE is 16, EVENT_CLOSE_WINDOW too): it names no
+//   window (-1), so nobody takes it for an event of window 0.
+// - A disabled window still gets WM_SETCURSOR, and a gadget asks its parent first: `busy` keeps a
+//   run's cursor over the window it keeps still, and a click there brings its working window forward.
 #include "ui/ui.h"
 #include "ui/tooltip.h"
 #include "ui/ui_internal.h"
@@ -42,6 +48,10 @@ EventRecord record;  // filled while a message is dispatched
 bool record_set = false;
 HDC drawing_dc = nullptr;
 int drawing_window = -1;
+struct {
+  int window = -1;
+  HCURSOR cursor = nullptr;
+} busy;
 
 WindowRecord* window_record(int number) {
   if (number < 0 || number >= static_cast<int>(windows.size()) || !windows[number].in_use) return nullptr;
@@ -122,6 +132,29 @@ bool on_erase_background(HWND hwnd, int number, const WindowRecord& w, WPARAM wp
   return true;
 }
 
+// The visible, enabled window of ours that `owner` owns, if any.
+HWND enabled_owned_window(HWND owner) {
+  for (const WindowRecord& w : windows)
+    if (w.in_use && w.handle && GetWindow(w.handle, GW_OWNER) == owner && IsWindowVisible(w.handle) &&
+        IsWindowEnabled(w.handle))
+      return w.handle;
+  return nullptr;
+}
+
+// True when the cursor was set. A press on a disabled window goes to the window it waits for.
+bool on_set_cursor(HWND hwnd, int number, LPARAM lp) {
+  UINT mouse = HIWORD(lp);
+  if (!IsWindowEnabled(hwnd) && (mouse == WM_LBUTTONDOWN || mouse == WM_RBUTTONDOWN || mouse == WM_MBUTTONDOWN)) {
+    if (HWND front = enabled_owned_window(hwnd)) {
+      SetForegroundWindow(front);
+      SetActiveWindow(front);
+    }
+  }
+  if (number != busy.window || !busy.cursor) return false;
+  SetCursor(busy.cursor);
+  return true;
+}
+
 LRESULT CALLBACK common_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   int number = window_number_of(hwnd);
   WindowRecord* w = window_record(number);
@@ -143,6 +176,9 @@ LRESULT CALLBACK common_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_ERASEBKGND:
       if (on_erase_background(hwnd, number, *w, wp)) return 1;
+      break;
+    case WM_SETCURSOR:
+      if (on_set_cursor(hwnd, number, lp)) return TRUE;
       break;
     case WM_COMMAND:
       return on_command(hwnd, number, wp, lp);
@@ -276,6 +312,7 @@ int wait_event(int timeout_ms) {
     return current.code;
   }
   current.code = static_cast<int>(msg.message);
+  current.window = -1;
   current.data[0] = static_cast<intptr_t>(msg.wParam);
   current.data[1] = static_cast<intptr_t>(msg.lParam);
   return current.code;
@@ -421,6 +458,14 @@ void window_disable(int number, int flag) {
 void window_set_topmost(int number, int flag) {
   if (HWND hwnd = window_handle(number))
     SetWindowPos(hwnd, flag ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+HCURSOR window_busy_cursor(int number, HCURSOR cursor) {
+  HCURSOR previous = busy.window == number ? busy.cursor : nullptr;
+  busy.window = cursor ? number : -1;
+  busy.cursor = cursor;
+  if (cursor) SetCursor(cursor);
+  return previous;
 }
 
 void window_show(int number, int flag) {

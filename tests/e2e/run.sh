@@ -607,6 +607,28 @@ live_extract_cancel() {
   check "the extraction window closes" drv gone "$EXTRACTION" 10000
 }
 
+# taskkill without /F posts WM_CLOSE to the program's windows: the run's window takes it as its
+# close box, and the program goes on.
+live_close_from_outside() {
+  local files_before
+  start_compressing_big closed.vnr || return 1
+  check "the run is under way" wait_for 10 eval '[ "$(drv bar "$COMPRESSION" 42)" -gt 0 ]' || return 1
+  # The run's window belongs to the main window: a click there brings it forward.
+  click_at 900 700 && check "a click on the desktop takes the foreground" eval '! drv foreground "$COMPRESSION" 500'
+  click_at 100 400 && check "a click on the main window brings the compression window forward" \
+    drv foreground "$COMPRESSION" 3000
+  shot compression-brought-forward
+  drv close WindowClass_1 "$COMPRESSION" || return 1
+  check 'a close from outside cancels: a "Note:" appears' drv wait "#box:Note:" 10000 || return 1
+  check_match "the note says the run was cancelled" '^Compression was cancelled after ' "$(drv box "#box:Note:")"
+  drv ok "#box:Note:"
+  check "the compression window closes" drv gone "$COMPRESSION" 10000 || return 1
+  check_eq "no new archive and no temporary file" "$files_before" "$(live_files)"
+  sleep $SLOW
+  check "the program lives on" kill -0 "$program_pid"
+  check_eq "with its main window enabled" 1 "$(drv enabled "$MAIN")"
+}
+
 live_orphan() {
   local files_before
   start_compressing_big orphan.vnr || return 1
@@ -684,7 +706,7 @@ session vd_prepare verify_sound verify_damaged delete_folder_and_member
 stop_program
 session find_prepare find_disk find_archive
 stop_program
-session live_prepare live_compress_cancel live_extract_cancel live_orphan
+session live_prepare live_compress_cancel live_extract_cancel live_close_from_outside live_orphan
 stop_program
 rm -rf "$LIVE"
 finish

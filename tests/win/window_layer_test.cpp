@@ -75,6 +75,7 @@ TEST_F(WindowLayer, RawMessagesReturnTheirOwnNumber) {
   int code = 0;
   for (int i = 0; i < 50 && code != WM_USER + 5; ++i) code = wait_event(20);
   ASSERT_EQ(code, WM_USER + 5);
+  EXPECT_EQ(event_window_number(), -1) << "a native message is no event of window 0";
   EXPECT_EQ(event_data(0), 11);
   EXPECT_EQ(event_data(1), 22);
 }
