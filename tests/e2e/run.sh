@@ -561,11 +561,12 @@ live_compress_cancel() {
   start_compressing_big kept.vnr || return 1
   check "the progress bar rises at least three times during the run" bar_rises_three_times "$COMPRESSION" 0.5
   check "the compression window answers a message within a second" answers_within_a_second "$COMPRESSION"
-  check_match "the status line says how far the run has got" '^[0-9.]+ of [0-9.]+ MB, [0-9]+ %' \
-    "$(drv text "$COMPRESSION" 43)"
+  check_match "the status line says how long and how far the run has got, in KB" \
+    '^[0-9:]+ elapsed, .*[0-9]+ KB of [0-9]+ KB \([0-9]+ %\)' "$(drv text "$COMPRESSION" 43)"
+  check_eq "the exit button reads Cancel during the run" Cancel "$(drv text "$COMPRESSION" 13)"
   shot compression-running
   check "the archiver is still at work" vantor_running || return 1
-  click_control "$COMPRESSION" 13 && check 'Retry cancels: a "Note:" appears' drv wait "#box:Note:" 10000 || return 1
+  click_control "$COMPRESSION" 13 && check 'Cancel cancels: a "Note:" appears' drv wait "#box:Note:" 10000 || return 1
   check_match "the note says the run was cancelled and after how long" \
     '^Compression was cancelled after [0-9]+ sec\.: C:\\e2e\\live\\kept\.vnr was not written' "$(drv box "#box:Note:")"
   check "the archiver has ended" wait_for 2 eval '! vantor_running'
@@ -586,7 +587,7 @@ live_extract_cancel() {
   # Extraction is fast: the bar is sampled without a pause, and Cancel follows at once.
   check "the extraction bar rises at least three times" bar_rises_three_times "$EXTRACTION" 0
   shot extraction-running
-  click_control "$EXTRACTION" 13 && check 'Retry cancels the extraction: a "Note:" appears' \
+  click_control "$EXTRACTION" 13 && check 'Cancel cancels the extraction: a "Note:" appears' \
     drv wait "#box:Note:" 10000 || return 1
   check_match "the note says the extraction was cancelled" 'was cancelled after [0-9]+ sec\.' "$(drv box "#box:Note:")"
   check "the archiver has ended" wait_for 2 eval '! vantor_running'

@@ -151,7 +151,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
   write_file(work_ + "data\\big.bin", noise(48 << 20));
   choose({"big.bin"});
   shell.operation.ultra_switch = "x";
-  std::string archive = work_ + "out.vnr", box, status;
+  std::string archive = work_ + "out.vnr", box, status, exit_during, exit_after;
   int position = -1, ticks = 0;
   shell.operation.archive_path = archive;
   std::vector<int> main_gadgets = {1, 2, 3, 4, 5, 6, 23, 24, 30, 31, 32};
@@ -160,6 +160,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
                 position = gadget_get_state(42);
                 status = gadget_get_text(43);
                 if (position <= 0 && ++ticks < 250) return retry_step();
+                exit_during = gadget_get_text(13);
                 press(13, 1);
               },
               // A run that ended on its own says "Added": taken too, so a failure cannot hang.
@@ -169,6 +170,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
                   char text[1024] = {};
                   if (!shown || GetDlgItemTextA(shown, 0xFFFF, text, sizeof text) == 0) continue;
                   box = text;
+                  exit_after = gadget_get_text(13);
                   PostMessageA(shown, WM_COMMAND, IDOK, 0);
                   return;
                 }
@@ -178,7 +180,10 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
   shell.operation.ultra_switch.clear();
   EXPECT_GT(position, 0);
   EXPECT_LT(position, PROGRESS_RANGE);
-  EXPECT_NE(status.find(" of 50.3 MB, "), std::string::npos) << status;
+  EXPECT_NE(status.find(" KB of 49152 KB ("), std::string::npos) << status;  // the list's units
+  EXPECT_NE(status.find("big.bin", status.find('\n')), std::string::npos) << "the member below: " << status;
+  EXPECT_EQ(exit_during, "Cancel");
+  EXPECT_EQ(exit_after, "Retry");
   EXPECT_EQ(box.rfind("Compression was cancelled after ", 0), 0u) << box;
   EXPECT_FALSE(exists(archive));
   // Nothing of the run is left beside the archive, and the main window keeps every gadget: the
@@ -226,12 +231,24 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
   EXPECT_EQ(FindWindowA(nullptr, "Vantor - opening"), nullptr);
 }
 
+// A gadget's box in its window's client area.
+RECT placed(int gadget) {
+  RECT r = {};
+  HWND control = gadget_handle(gadget);
+  if (!control) return r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
 TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
   choose({"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"});
   std::string archive = work_ + "out.vnr";
   compress_into(archive);
   std::string dest = work_ + "dest\\deeper\\";
   std::string box;
+  RECT bar = {}, status = {}, exit_button = {};
+  bool slider_shown = true;
   run_script({[] {
                 if (!archive_on_view()) return retry_step();
                 select_rows({"docs"});
@@ -242,12 +259,26 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
               },
+              [&] {  // the run has ended: its gadgets are where they were shown
+                if (!FindWindowA("#32770", "Notice")) return retry_step();
+                bar = placed(42);
+                status = placed(43);
+                exit_button = placed(13);
+                slider_shown = IsWindowVisible(gadget_handle(17)) != FALSE;
+              },
               answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
                shell.operation.archive_path = archive;
                browse_archive(archive);
              });
   EXPECT_EQ(box.rfind("Archive =" + archive + " in ", 0), 0u) << box;
+  // The bar and status lines sit above the buttons, over the hidden task slider, not at the
+  // window's bottom edge.
+  EXPECT_EQ(bar.left, 10);
+  EXPECT_EQ(bar.right, 490);
+  EXPECT_LE(bar.bottom, status.top);
+  EXPECT_LE(status.bottom, exit_button.top);
+  EXPECT_FALSE(slider_shown);
   // Members keep their folders below the destination; b.txt was not chosen.
   EXPECT_EQ(read_file(dest + "docs\\a.txt"), "alpha\r\n");
   EXPECT_TRUE(read_file(dest + "docs\\sub\\c.txt") == std::string(70000, 'c'));
