@@ -154,6 +154,62 @@ TEST_F(FindWalk, HandsTheFirstHitAtOnceThenBatchesAndCountsEveryFolder) {
   EXPECT_EQ(total, 50u);
 }
 
+TEST_F(FindWalk, AWalkEndsBeforeAMatchPastTheLimitAndSaysSo) {
+  folder("a");
+  folder("b");
+  for (const char* name : {"a/1.txt", "a/2.txt", "b/3.txt", "b/4.txt"}) file(name);
+  std::atomic<bool> cancel{false};
+  auto walk_with_limit = [&](int64_t most, size_t* found) {
+    FindLimits limits;
+    limits.most_hits = most;
+    FindCounts last;
+    *found = 0;
+    find_walk(root_, NamePattern("*.txt"), cancel,
+              [&](std::vector<FindHit>& b, const FindCounts& c) { *found += b.size(), last = c; },
+              enumerate_folder_details, limits);
+    return last;
+  };
+  size_t found = 0;
+  FindCounts c = walk_with_limit(3, &found);
+  EXPECT_EQ(found, 3u);
+  EXPECT_TRUE(c.limited);
+  EXPECT_EQ(find_status_text(c, false, false).rfind("Stopped at the limit: ", 0), 0u) << find_status_text(c, false, false);
+  c = walk_with_limit(4, &found);  // exactly as many as there are: nothing was left out
+  EXPECT_EQ(found, 4u);
+  EXPECT_FALSE(c.limited);
+  EXPECT_EQ(find_status_text(c, false, false), "Done: 3 folders looked at, 4 found");
+}
+
+TEST(FindStatus, SaysWhetherTheSearchRunsEndedOrWasStopped) {
+  FindCounts c;
+  c.folders = 1;
+  c.found = 2;
+  EXPECT_EQ(find_status_text(c, true, false), "Searching... 1 folder looked at, 2 found");
+  EXPECT_EQ(find_status_text(c, false, true), "Stopped: 1 folder looked at, 2 found");
+  EXPECT_EQ(find_folder_text("C:\\t\\tempvantor\\docs\\", "C:\\a.vnr", "C:\\t\\tempvantor\\"), "C:\\a.vnr\\docs\\");
+  EXPECT_EQ(find_folder_text("C:\\data\\", "C:\\a.vnr", "C:\\t\\tempvantor\\"), "C:\\data\\");
+  EXPECT_EQ(find_folder_text("C:\\data\\", "", ""), "C:\\data\\");
+}
+
+TEST(FindSort, ColumnsSortLikeTheMainList) {
+  FindRowKey folder{"docs", true, 0, 300}, big{"b.txt", false, 9000, 100}, small{"A.txt", false, 10, 0};
+  std::vector<FindRowKey> rows = {folder, big, small};
+  auto sorted = [&](int column, int direction) {
+    std::vector<FindRowKey> r = rows;
+    std::stable_sort(r.begin(), r.end(),
+                     [&](const FindRowKey& a, const FindRowKey& b) { return find_row_before(a, b, column, direction); });
+    std::string paths;
+    for (const FindRowKey& k : r) paths += k.path + " ";
+    return paths;
+  };
+  EXPECT_EQ(sorted(FIND_COLUMN_PATH, 1), "A.txt b.txt docs ");  // letter case ignored
+  EXPECT_EQ(sorted(FIND_COLUMN_PATH, -1), "docs b.txt A.txt ");
+  EXPECT_EQ(sorted(FIND_COLUMN_SIZE, 1), "A.txt b.txt docs ");  // a folder has no size: last
+  EXPECT_EQ(sorted(FIND_COLUMN_SIZE, -1), "docs b.txt A.txt ");
+  EXPECT_EQ(sorted(FIND_COLUMN_DATE, 1), "A.txt b.txt docs ");  // no date first
+  EXPECT_FALSE(find_row_before(big, big, FIND_COLUMN_SIZE, 1));
+}
+
 // An endless tree: every folder holds one more. Only cancelling ends a walk of it.
 bool endless(const std::string&, const DetailVisitor& visit) {
   FolderDetail e;
@@ -179,6 +235,14 @@ TEST(FindSearchWorker, StopCancelsAndJoinsPromptlyAndANewSearchReplacesTheOld) {
   search.stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
   EXPECT_FALSE(search.take(hits, counts));
+
+  // A worker given a lower limit ends there, and its counts say so.
+  FindLimits limits;
+  limits.most_hits = 5;
+  search.start("R/", "deeper", endless, limits);
+  for (int i = 0; i < 400 && search.take(hits, counts); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(counts.limited);
+  EXPECT_EQ(counts.found, 5);
 
   // A second start while the first runs: the old walk's hits are gone, the new one's arrive.
   search.start("R/", "deeper", endless);
