@@ -3,8 +3,6 @@
 #include <chrono>
 #include <utility>
 
-#include "runtime/text.h"
-
 namespace {
 
 // Plain ASCII upper-cases the same under every table: such names skip the system's call.
@@ -182,6 +180,6 @@ bool find_row_before(const FindRowKey& a, const FindRowKey& b, int column, int d
   else if (column == FIND_COLUMN_DATE)
     order = three_way(a.date, b.date);
   else
-    order = compare_names(a.path, b.path);
+    order = a.path_key.compare(b.path_key);
   return order * direction < 0;
 }

@@ -59,17 +59,22 @@ std::string find_status_text(const FindCounts& counts, bool running, bool stoppe
 // `mirror_root`), the archive's path and the folder below it; elsewhere the folder itself.
 std::string find_folder_text(const std::string& root, const std::string& archive_path, const std::string& mirror_root);
 
+// Bytes whose plain order is the order the main list gives names (compare_names): the system's
+// sort key without regard to case on Windows, the name with ASCII letters folded elsewhere. A
+// sort by path compares these instead of converting both paths at every comparison.
+std::string path_sort_key(const std::string& path);
+
 // What a click on a results column sorts by. `date` is 0 where no date is shown.
 constexpr int FIND_COLUMN_PATH = 0, FIND_COLUMN_SIZE = 1, FIND_COLUMN_DATE = 2;
 struct FindRowKey {
-  std::string path;
+  std::string path_key;  // path_sort_key of the path, made when the path column is sorted
   bool is_folder = false;
   int64_t size = 0;
   int64_t date = 0;
 };
 // True when `a` goes before `b` sorted by the column, `direction` 1 (ascending) or -1. As in the
-// main list: paths by the system's rules without regard to case, folders (no size) after every
-// file, no date before any date.
+// main list: paths without regard to case, folders (no size) after every file, no date before
+// any date.
 bool find_row_before(const FindRowKey& a, const FindRowKey& b, int column, int direction);
 
 // Receives the hits found since the last call and the counts so far.

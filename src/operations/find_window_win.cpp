@@ -24,10 +24,10 @@ constexpr int FOLDER_LABEL = 52, FOLDER_TEXT = 53, CLOSE_BUTTON = 54;
 constexpr int GADGET_FIND_RESULTS = 47;
 
 struct FoundRow {
-  std::string folder, name;  // folder below the searched one, ending with "\" or empty
-  FindRowKey key;            // its path is the first cell
-  std::string size, date;    // the other cells
-  const std::string& cell(int column) const { return column == 1 ? size : column == 2 ? date : key.path; }
+  std::string folder, name;      // folder below the searched one, ending with "\" or empty
+  std::string path, size, date;  // the cells
+  FindRowKey key;
+  const std::string& cell(int column) const { return column == 1 ? size : column == 2 ? date : path; }
 };
 
 // The results list shows rows it holds itself (an owner-data list view): a hundred thousand rows
@@ -47,10 +47,17 @@ struct ResultsState {
     if (find_row_before(rows[a].key, rows[b].key, sort_column, direction)) return true;
     return !find_row_before(rows[b].key, rows[a].key, sort_column, direction) && a < b;
   }
+  // Paths get their sort keys only once they are sorted by.
+  void make_path_keys(size_t first) {
+    if (sort_column != FIND_COLUMN_PATH) return;
+    for (size_t i = first; i < rows.size(); ++i)
+      if (rows[i].key.path_key.empty()) rows[i].key.path_key = path_sort_key(rows[i].path);
+  }
   void add_rows_from(size_t first) {
     size_t sorted = order.size();
     for (size_t i = first; i < rows.size(); ++i) order.push_back(i);
     if (sort_column < 0) return;
+    make_path_keys(first);
     auto less = [this](size_t a, size_t b) { return before(a, b); };
     std::sort(order.begin() + static_cast<std::ptrdiff_t>(sorted), order.end(), less);
     std::inplace_merge(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(sorted), order.end(), less);
@@ -78,6 +85,7 @@ void sort_by(Gadget& g, ResultsState& s, int column) {
   size_t chosen_row = chosen >= 0 && s.shown(chosen) ? s.order[static_cast<size_t>(chosen)] : SIZE_MAX;
   s.direction = s.sort_column == column ? -s.direction : 1;
   s.sort_column = column;
+  s.make_path_keys(0);
   std::sort(s.order.begin(), s.order.end(), [&s](size_t a, size_t b) { return s.before(a, b); });
   show_sort_arrows(g.handle, column, s.direction);
   auto at = std::find(s.order.begin(), s.order.end(), chosen_row);
@@ -188,7 +196,7 @@ class RowMaker {
     FoundRow row;
     row.folder = h.folder;
     row.name = h.name;
-    row.key.path = h.folder + h.name;
+    row.path = h.folder + h.name;
     row.key.is_folder = h.is_folder;
     bool dated = true;
     int64_t size = h.size;

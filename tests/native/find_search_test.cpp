@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,15 +193,18 @@ TEST(FindStatus, SaysWhetherTheSearchRunsEndedOrWasStopped) {
 }
 
 TEST(FindSort, ColumnsSortLikeTheMainList) {
-  FindRowKey folder{"docs", true, 0, 300}, big{"b.txt", false, 9000, 100}, small{"A.txt", false, 10, 0};
+  FindRowKey folder{path_sort_key("docs"), true, 0, 300}, big{path_sort_key("b.txt"), false, 9000, 100},
+      small{path_sort_key("A.txt"), false, 10, 0};
   std::vector<FindRowKey> rows = {folder, big, small};
+  const std::map<std::string, std::string> paths = {
+      {folder.path_key, "docs"}, {big.path_key, "b.txt"}, {small.path_key, "A.txt"}};
   auto sorted = [&](int column, int direction) {
     std::vector<FindRowKey> r = rows;
     std::stable_sort(r.begin(), r.end(),
                      [&](const FindRowKey& a, const FindRowKey& b) { return find_row_before(a, b, column, direction); });
-    std::string paths;
-    for (const FindRowKey& k : r) paths += k.path + " ";
-    return paths;
+    std::string shown;
+    for (const FindRowKey& k : r) shown += paths.at(k.path_key) + " ";
+    return shown;
   };
   EXPECT_EQ(sorted(FIND_COLUMN_PATH, 1), "A.txt b.txt docs ");  // letter case ignored
   EXPECT_EQ(sorted(FIND_COLUMN_PATH, -1), "docs b.txt A.txt ");

@@ -14,6 +14,7 @@
 
 #include "operations/find_search.h"
 #include "operations/find_window.h"
+#include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
@@ -230,6 +231,15 @@ TEST_F(FindFiles, ASearchThatReachesTheLimitSaysSoAndCloseEndsIt) {
   set_find_hit_limit(TABLE_CAPACITY);
   EXPECT_EQ(status, "Stopped at the limit: 1 folder looked at, 2 found");
   EXPECT_EQ(rows, 2u);
+}
+
+TEST_F(FindFiles, PathSortKeysOrderPathsAsTheMainListComparesNames) {
+  const std::vector<std::string> paths = {"a.txt", "A.TXT", "b.txt", "_x", "docs\\a", "docs-a", "\xc3\xa9t\xc3\xa9",
+                                          "\xc3\x89T\xc3\x89", "ez", "10.txt", "9.txt", "\xe6\x97\xa5.txt", "a b"};
+  auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+  for (const std::string& a : paths)
+    for (const std::string& b : paths)
+      EXPECT_EQ(sign(path_sort_key(a).compare(path_sort_key(b))), sign(compare_names(a, b))) << a << " / " << b;
 }
 
 TEST_F(FindFiles, ADiskSearchListsLinksWithoutEnteringThemAndFoldsLettersByTheSystemsTable) {
