@@ -232,12 +232,21 @@ int64_t hit_limit = TABLE_CAPACITY;
 // it, on a button it presses it), Esc closes.
 enum class KeyCommand { NONE, SEARCH, PRESS_GO, CLOSE };
 
+// The character a key taken here makes would only make the name field beep outside a dialog.
+void drop_typed(HWND focus, WPARAM key) {
+  MSG typed;
+  if (PeekMessageA(&typed, focus, WM_CHAR, WM_CHAR, PM_NOREMOVE) && typed.wParam == (key == VK_RETURN ? '\r' : 0x1B))
+    PeekMessageA(&typed, focus, WM_CHAR, WM_CHAR, PM_REMOVE);
+}
+
 KeyCommand key_command(int code) {
   HWND focus = GetFocus();
   if (code != WM_KEYDOWN || !focus || GetAncestor(focus, GA_ROOT) != window_handle(FIND_WINDOW))
     return KeyCommand::NONE;
-  if (event_data(0) == VK_ESCAPE) return KeyCommand::CLOSE;
-  if (event_data(0) != VK_RETURN || focus == gadget_handle(RESULTS)) return KeyCommand::NONE;
+  WPARAM key = static_cast<WPARAM>(event_data(0));
+  if (key == VK_ESCAPE || (key == VK_RETURN && focus != gadget_handle(RESULTS))) drop_typed(focus, key);
+  if (key == VK_ESCAPE) return KeyCommand::CLOSE;
+  if (key != VK_RETURN || focus == gadget_handle(RESULTS)) return KeyCommand::NONE;
   if (focus == gadget_handle(CLOSE_BUTTON)) return KeyCommand::CLOSE;
   return focus == gadget_handle(GO_BUTTON) ? KeyCommand::PRESS_GO : KeyCommand::SEARCH;
 }
