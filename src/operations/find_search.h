@@ -45,8 +45,8 @@ struct FindCounts {
 };
 
 struct FindLimits {
-  size_t batch_hits = 512;          // a batch goes at this many hits...
-  int64_t batch_interval_ms = 100;  // ...or when this long has passed since the last one
+  size_t batch_hits = 512;             // a batch goes at this many hits...
+  int64_t batch_interval_ms = 100;     // ...or when this long has passed since the last one
   int64_t most_hits = TABLE_CAPACITY;  // the walk ends before a match past this many
 };
 

@@ -423,15 +423,16 @@ void show_choice(int list_gadget) {
 
 }  // namespace
 
-void find_command(int list_gadget, int type, const EntryTable* archive, const std::string& archive_path,
-                  const std::string& mirror_root) {
+void find_command(int list_gadget, int type, const EntryTable* archive, const OperationState* operation) {
   if (type == FIND_SHOW_CHOICE) {
     show_choice(list_gadget);
     return;
   }
   int gadget = event_gadget_number(), window = event_window_number();
   std::string root = gadget_get_text(list_gadget);
-  SearchWindow w(root, find_folder_text(root, archive ? archive_path : std::string(), mirror_root), archive);
+  std::string shown = root;
+  if (archive && operation) shown = find_folder_text(root, operation->archive_path, operation->temp_root);
+  SearchWindow w(root, shown, archive);
   FindChoice choice;
   bool chosen = w.run(remembered_pattern, choice);
   remembered_pattern = w.last_pattern();

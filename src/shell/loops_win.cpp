@@ -304,7 +304,7 @@ void run_archive_action(Action action, int type, int& leave_archive) {
     case Action::PARENT_FOLDER: go_to_parent(); break;
     case Action::VERIFY: verify_open_archive(); break;
     case Action::DELETE_MEMBERS: delete_from_archive(); break;
-    case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries, shell.operation.archive_path, shell.operation.temp_root); break;
+    case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries, &shell.operation); break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
   }

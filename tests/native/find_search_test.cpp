@@ -173,7 +173,8 @@ TEST_F(FindWalk, AWalkEndsBeforeAMatchPastTheLimitAndSaysSo) {
   FindCounts c = walk_with_limit(3, &found);
   EXPECT_EQ(found, 3u);
   EXPECT_TRUE(c.limited);
-  EXPECT_EQ(find_status_text(c, false, false).rfind("Stopped at the limit: ", 0), 0u) << find_status_text(c, false, false);
+  std::string status = find_status_text(c, false, false);
+  EXPECT_EQ(status.rfind("Stopped at the limit: ", 0), 0u) << status;
   c = walk_with_limit(4, &found);  // exactly as many as there are: nothing was left out
   EXPECT_EQ(found, 4u);
   EXPECT_FALSE(c.limited);
