@@ -78,26 +78,35 @@ void show_sort_arrows(HWND list, int column, int direction) {
   }
 }
 
+// The row behind the chosen result, SIZE_MAX for none: the one to choose again after the order
+// changed.
+size_t chosen_row(HWND list, const ResultsState& s) {
+  int item = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  return s.shown(item) ? s.order[static_cast<size_t>(item)] : SIZE_MAX;
+}
+
+void choose_again(HWND list, const ResultsState& s, size_t row, bool show) {
+  auto at = std::find(s.order.begin(), s.order.end(), row);
+  if (at == s.order.end()) return;
+  int item = static_cast<int>(at - s.order.begin());
+  LVITEMA state = {};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  state.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageA(list, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
+  if (show) SendMessageA(list, LVM_ENSUREVISIBLE, item, FALSE);
+}
+
 // A click on a header sorts by that column, a second click the other way; the chosen result
 // stays chosen.
 void sort_by(Gadget& g, ResultsState& s, int column) {
-  int chosen = static_cast<int>(SendMessageA(g.handle, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-  size_t chosen_row = chosen >= 0 && s.shown(chosen) ? s.order[static_cast<size_t>(chosen)] : SIZE_MAX;
+  size_t chosen = chosen_row(g.handle, s);
   s.direction = s.sort_column == column ? -s.direction : 1;
   s.sort_column = column;
   s.make_path_keys(0);
   std::sort(s.order.begin(), s.order.end(), [&s](size_t a, size_t b) { return s.before(a, b); });
   show_sort_arrows(g.handle, column, s.direction);
-  auto at = std::find(s.order.begin(), s.order.end(), chosen_row);
-  if (at != s.order.end()) {
-    int item = static_cast<int>(at - s.order.begin());
-    LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(g.handle, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(g.handle, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
-    SendMessageA(g.handle, LVM_ENSUREVISIBLE, item, FALSE);
-  }
+  choose_again(g.handle, s, chosen, true);
   InvalidateRect(g.handle, nullptr, FALSE);
 }
 
@@ -375,10 +384,14 @@ class SearchWindow {
     ResultsState* s = state();
     size_t n = std::min(hits_.size() - shown_, most);
     if (s && n > 0) {
-      size_t first = s->rows.size();
+      HWND list = gadget_handle(RESULTS);
+      size_t first = s->rows.size(), chosen = chosen_row(list, *s);
       for (size_t i = shown_; i < shown_ + n; ++i) s->rows.push_back(rows_.make(hits_[i]));
       s->add_rows_from(first);
-      SendMessageA(gadget_handle(RESULTS), LVM_SETITEMCOUNT, s->rows.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+      // Sorted, the new rows land among the old ones: every row shown may change.
+      bool sorted = s->sort_column >= 0;
+      SendMessageA(list, LVM_SETITEMCOUNT, s->rows.size(), LVSICF_NOSCROLL | (sorted ? 0 : LVSICF_NOINVALIDATEALL));
+      if (sorted) choose_again(list, *s, chosen, false);
     }
     shown_ += n;
     if (shown_ == hits_.size()) {

@@ -168,19 +168,18 @@ TEST_F(FindFiles, EnterSearchesAHeaderClickSortsAndEscCloses) {
   write_file(archive, entry("docs/sub/", "target.txt", 5000) + entry("", "other.txt", 10) +
                           entry("docs/", "plain.txt", 3000) + entry("docs/", "skip.bin", 1));
   std::string folder;
-  std::vector<std::string> found, by_size, by_size_down, by_path;
+  std::vector<std::string> by_size, by_size_down, by_path;
   bool closed = false;
   run({when(archive_on_view, [] { press(FIND_BUTTON, 0); }),
        when(find_open,
             [&] {
               folder = gadget_get_text(FOLDER_TEXT);
               gadget_set_text(PATTERN_FIELD, "*.txt");
+              click_header(1);  // before the search: its results are merged into that order
               key(PATTERN_FIELD, VK_RETURN);
             }),
        when(search_ended,
             [&] {
-              found = result_paths();
-              click_header(1);
               by_size = result_paths();
               click_header(1);
               by_size_down = result_paths();
@@ -198,7 +197,6 @@ TEST_F(FindFiles, EnterSearchesAHeaderClickSortsAndEscCloses) {
         browse_archive(archive);
       });
   EXPECT_EQ(folder, archive + "\\") << "the archive, not the folder it is unpacked to";
-  EXPECT_EQ(found.size(), 3u) << "Enter started the search";
   EXPECT_EQ(by_size, (std::vector<std::string>{"other.txt", "docs\\plain.txt", "docs\\sub\\target.txt"}));
   EXPECT_EQ(by_size_down, (std::vector<std::string>{"docs\\sub\\target.txt", "docs\\plain.txt", "other.txt"}));
   EXPECT_EQ(by_path, (std::vector<std::string>{"docs\\plain.txt", "docs\\sub\\target.txt", "other.txt"}));
