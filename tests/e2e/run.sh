@@ -460,8 +460,10 @@ find_disk() {
     "$(for i in $(seq 7 10 9999); do printf 'd%02d\\item%05d.dat\n' $((i % 100)) "$i"; done | sort)" \
     "$(drv rows "$FIND" 50 | cut -f3 | sort)"
   shot find-results
-  drv set-text "$FIND" 48 "NEEDLE-*" && click_control "$FIND" 49 || return 1
-  check "a second search ends" wait_for 60 eval 'find_done && [[ $(find_status) == *", 1 found" ]]' || return 1
+  check_eq "the Find window names the folder it searches" 'C:\e2e\findtree\' "$(drv text "$FIND" 53)"
+  drv set-text "$FIND" 48 "NEEDLE-*" && click_control "$FIND" 48 && xdotool key Return || return 1
+  check "Enter in the name field starts a second search, which ends" \
+    wait_for 60 eval 'find_done && [[ $(find_status) == *", 1 found" ]]' || return 1
   check_eq "the one name in another script is found, its size in KB" "d37\\sub\\$NEEDLE|1 KB" "$(find_rows)"
   open_result "d37\\sub\\$NEEDLE" || return 1
   check "the main list shows the result's folder" wait_rows "..|
@@ -478,6 +480,7 @@ find_archive() {
   done
   double_click_row find.vnr && check "the archive opens" drv wait-row "$MAIN" 1 docs 10000 || return 1
   find_for $'\xc3\x84RGER.*' || return 1
+  check_eq "inside the archive, the folder is named by the archive" 'C:\e2e\find.vnr\' "$(drv text "$FIND" 53)"
   check_eq "the member is found by its name in other letter case, with its own size" \
     "docs\\$ARGER|$(kb "$WORK/findsrc/docs/$ARGER")" "$(find_rows)"
   check_match "the member's own date is shown, not the time of opening" '2001' "$(drv rows "$FIND" 50 | cut -f5)"
