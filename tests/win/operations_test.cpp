@@ -247,8 +247,6 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
   compress_into(archive);
   std::string dest = work_ + "dest\\deeper\\";
   std::string box;
-  RECT bar = {}, status = {}, exit_button = {};
-  bool slider_shown = true;
   run_script({[] {
                 if (!archive_on_view()) return retry_step();
                 select_rows({"docs"});
@@ -256,6 +254,37 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
               [] { queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
               [&] {
                 gadget_set_text(10, dest);
+                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
+                press(12, 2);
+              },
+              answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
+             [&] {
+               shell.operation.archive_path = archive;
+               browse_archive(archive);
+             });
+  EXPECT_EQ(box.rfind("Archive =" + archive + " in ", 0), 0u) << box;
+  // Members keep their folders below the destination; b.txt was not chosen.
+  EXPECT_EQ(read_file(dest + "docs\\a.txt"), "alpha\r\n");
+  EXPECT_TRUE(read_file(dest + "docs\\sub\\c.txt") == std::string(70000, 'c'));
+  EXPECT_FALSE(exists(dest + "b.txt"));
+  EXPECT_FALSE(exists(dest + "a.txt"));
+  EXPECT_EQ(shell.selection.selection_count, 0);
+}
+
+// They sat below the buttons, 4 pixels from the window's edge.
+TEST_F(Operations, TheExtractionBarAndStatusSitAboveTheButtonsOverTheHiddenTaskSlider) {
+  choose({"b.txt"});
+  std::string archive = work_ + "out.vnr", box;
+  compress_into(archive);
+  RECT bar = {}, status = {}, exit_button = {};
+  bool slider_shown = true;
+  run_script({[] {
+                if (!archive_on_view()) return retry_step();
+                select_rows({"b.txt"});
+                queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
+              },
+              [&] {
+                gadget_set_text(10, work_ + "dest\\");
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
               },
@@ -271,20 +300,11 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
                shell.operation.archive_path = archive;
                browse_archive(archive);
              });
-  EXPECT_EQ(box.rfind("Archive =" + archive + " in ", 0), 0u) << box;
-  // The bar and status lines sit above the buttons, over the hidden task slider, not at the
-  // window's bottom edge.
   EXPECT_EQ(bar.left, 10);
   EXPECT_EQ(bar.right, 490);
   EXPECT_LE(bar.bottom, status.top);
   EXPECT_LE(status.bottom, exit_button.top);
   EXPECT_FALSE(slider_shown);
-  // Members keep their folders below the destination; b.txt was not chosen.
-  EXPECT_EQ(read_file(dest + "docs\\a.txt"), "alpha\r\n");
-  EXPECT_TRUE(read_file(dest + "docs\\sub\\c.txt") == std::string(70000, 'c'));
-  EXPECT_FALSE(exists(dest + "b.txt"));
-  EXPECT_FALSE(exists(dest + "a.txt"));
-  EXPECT_EQ(shell.selection.selection_count, 0);
 }
 
 TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
