@@ -62,13 +62,15 @@ apt_install() {
 }
 
 # --- the 64-bit packages --------------------------------------------------------------------------
+# fonts-wine holds Wine's own Marlett (the caption buttons' glyphs) and Tahoma (the dialog font);
+# without it Wine draws "0 1 r" in the caption buttons.
 PACKAGES=(
   cmake ninja-build g++ make pkg-config python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   libz-mingw-w64-dev zlib1g-dev libpng-dev libzstd-dev libgtest-dev
   wine wine64 xvfb xauth imagemagick xdotool x11-utils
   fp-utils-3.2.2 nsis zip unzip p7zip-full pigz zstd xz-utils dpkg-dev clang
-  fonts-droid-fallback strace
+  fonts-droid-fallback fonts-wine strace
 )
 
 packages_missing() {

@@ -68,6 +68,13 @@ wine_env_start() {
       return 1
     fi
   fi
+  # Wine reads its own Marlett (the caption buttons' glyphs) and Tahoma (the dialog font) from
+  # the prefix's Fonts folder only, not from fonts-wine's folder: without them the caption buttons
+  # show "0 1 r" and texts take a wider font.
+  local font
+  for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
+    [ -f "/usr/share/wine/fonts/$font" ] && cp -n "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+  done
   # Every window opens inside one virtual desktop: no window manager is needed, and windows
   # appear at once instead of waiting for the X server to map them.
   "$VANTOR_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null

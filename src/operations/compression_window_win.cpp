@@ -21,10 +21,10 @@ constexpr int SEARCH_BUTTON = 11, OK_BUTTON = 12, EXIT_BUTTON = 13, SOLID_CHECK 
 constexpr int TASK_LABEL = 16, TASK_SLIDER = 17, BUFFER_LABEL = 18, BUFFER_SLIDER = 19;
 constexpr int RECURSIVE_CHECK = 20, SELF_EXTRACTION_CHECK = 21, OPTIONS_LABEL = 22;
 constexpr int DICTIONARY_LABEL = 40, DICTIONARY_SLIDER = 41;
-// A run's bar and status line sit in the free room between the options and the buttons. Gadget
-// numbers are shared by every window: these are free in the main window too.
+// A run's bar and its two status lines sit in the free room between the options and the buttons.
+// Gadget numbers are shared by every window: these are free in the main window too.
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
-const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 278, 380, 18}, {PROGRESS_STATUS, 10, 302, 380, 20}};
+const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 278, 380, 18}, {PROGRESS_STATUS, 10, 300, 380, 32}};
 
 void create_gadgets(const OperationState& s) {
   text_gadget(ARCHIVE_NAME_LABEL, 10, 20, 380, 20, "Archive name: ");
@@ -85,10 +85,10 @@ void compress(OperationState& s, const SelectionTable& selection) {
                                                s.ultra_switch, s.compression_method, s.program_folder);
   ArchiverResult result;
   // Only the exit button stays live during the run: it, or the close box, cancels it.
-  for (int g : {ARCHIVE_NAME_FIELD, SEARCH_BUTTON, OK_BUTTON, SOLID_CHECK, ULTRA_CHECK, METHOD_SLIDER, TASK_SLIDER,
-                BUFFER_SLIDER, DICTIONARY_SLIDER, RECURSIVE_CHECK, SELF_EXTRACTION_CHECK})
-    gadget_disable(g, 1);
+  begin_mode_run(EXIT_BUTTON, {ARCHIVE_NAME_FIELD, SEARCH_BUTTON, OK_BUTTON, SOLID_CHECK, ULTRA_CHECK, METHOD_SLIDER,
+                               TASK_SLIDER, BUFFER_SLIDER, DICTIONARY_SLIDER, RECURSIVE_CHECK, SELF_EXTRACTION_CHECK});
   if (listed) result = run_archiver(s.program_folder, parameters, RUN_VIEW);
+  end_mode_run(EXIT_BUTTON);
   DWORD end = GetTickCount();
   DeleteFileA(list_file.c_str());
   s.elapsed_seconds = elapsed_seconds_between(start, end);

@@ -17,10 +17,11 @@ namespace {
 constexpr int WINDOW = 2;
 constexpr int DESTINATION_LABEL = 9, DESTINATION_FIELD = 10, OK_BUTTON = 12, EXIT_BUTTON = 13;
 constexpr int TASK_LABEL = 16, TASK_SLIDER = 17, OPTIONS_LABEL = 22, DESTINATION_TREE = 25;
-// A run's status line and bar sit below the buttons. Gadget numbers are shared by every window:
-// these are free in the main window too.
+// A run's bar and its two status lines sit above the buttons as in the compression window, over
+// the task slider, which is hidden for the run. Gadget numbers are shared by every window: these
+// are free in the main window too.
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
-const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 486, 480, 10}, {PROGRESS_STATUS, 10, 468, 480, 16}};
+const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 378, 480, 18}, {PROGRESS_STATUS, 10, 400, 480, 32}};
 
 void create_gadgets(const OperationState& s) {
   text_gadget(DESTINATION_LABEL, 10, 20, 380, 20, "Destination folder: ");
@@ -42,9 +43,12 @@ void extract(const std::string& archive_path, OperationState& s) {
   wait_event(20);
   DWORD start = GetTickCount();
   // Only the exit button stays live during the run: it, or the close box, cancels it.
-  for (int g : {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE}) gadget_disable(g, 1);
+  begin_mode_run(EXIT_BUTTON, {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE});
+  gadget_hide(TASK_SLIDER, 1);
+  gadget_hide(TASK_LABEL, 1);
   ArchiverResult result = run_archiver(
       s.program_folder, extract_marked_parameters(s.task_count, archive_path, s.destination_folder), RUN_VIEW);
+  end_mode_run(EXIT_BUTTON);
   DWORD end = GetTickCount();
   s.elapsed_seconds = elapsed_seconds_between(start, end);
   if (result.cancelled)

@@ -18,3 +18,10 @@ std::u32string fold_name(const std::string& name) {
   }
   return out;
 }
+
+std::string path_sort_key(const std::string& path) {
+  std::string key = path;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return key;
+}

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "operations/find_search.h"
 #include "format/utf8_text.h"
 
@@ -25,4 +27,18 @@ std::u32string fold_name(const std::string& name) {
     }
   }
   return out;
+}
+
+// Sort keys compare byte by byte as CompareStringW compares the strings they were made from.
+std::string path_sort_key(const std::string& path) {
+  int units = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+  if (units > 0) MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &wide[0], units);
+  DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+  int bytes = units > 0 ? LCMapStringW(LOCALE_USER_DEFAULT, flags, wide.c_str(), units, nullptr, 0) : 0;
+  if (bytes <= 0) return path;
+  std::string key(static_cast<size_t>(bytes), '\0');
+  LCMapStringW(LOCALE_USER_DEFAULT, flags, wide.c_str(), units, reinterpret_cast<LPWSTR>(&key[0]), bytes);
+  key.pop_back();  // the closing zero
+  return key;
 }

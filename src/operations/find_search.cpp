@@ -69,7 +69,13 @@ class Batcher {
     batch_.clear();
     last_ = Clock::now();
   }
-  bool full() const { return counts_.found >= limits_.most_hits; }
+  // A match that would pass the limit ends the walk: the counts say so.
+  bool take_one_more() {
+    if (counts_.found < limits_.most_hits) return true;
+    counts_.limited = true;
+    return false;
+  }
+  bool limited() const { return counts_.limited; }
 
  private:
   const FindSink& sink_;
@@ -87,14 +93,16 @@ bool find_walk(const std::string& root, const NamePattern& pattern, const std::a
   Batcher batcher(sink, limits);
   std::vector<std::string> waiting{std::string()};  // folders below root, still to be looked at
   std::vector<std::string> below;
-  while (!waiting.empty() && !cancel && !batcher.full()) {
+  while (!waiting.empty() && !cancel && !batcher.limited()) {
     std::string folder = std::move(waiting.back());
     waiting.pop_back();
     below.clear();
     enumerate(root + folder, [&](const FolderDetail& e) {
-      if (cancel || batcher.full()) return false;
+      if (cancel) return false;
+      bool match = pattern.matches(e.name);
+      if (match && !batcher.take_one_more()) return false;
       if (e.is_folder && !e.is_link) below.push_back(folder + e.name + separator);
-      if (pattern.matches(e.name))
+      if (match)
         batcher.hit(FindHit{folder, e.name, e.is_folder, e.size, e.write_time, e.creation_time, e.access_time});
       return true;
     });
@@ -141,4 +149,37 @@ bool FindSearch::take(std::vector<FindHit>& into, FindCounts& counts) {
   pending_.clear();
   counts = counts_;
   return running_;
+}
+
+std::string find_status_text(const FindCounts& c, bool running, bool stopped) {
+  std::string counts = std::to_string(c.folders) + (c.folders == 1 ? " folder" : " folders") + " looked at, " +
+                       std::to_string(c.found) + " found";
+  if (running) return "Searching... " + counts;
+  if (c.limited) return "Stopped at the limit: " + counts;
+  return (stopped ? "Stopped: " : "Done: ") + counts;
+}
+
+std::string find_folder_text(const std::string& root, const std::string& archive_path, const std::string& mirror_root) {
+  if (archive_path.empty() || mirror_root.empty() || root.compare(0, mirror_root.size(), mirror_root) != 0) return root;
+  return archive_path + "\\" + root.substr(mirror_root.size());
+}
+
+namespace {
+
+template <typename T>
+int three_way(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+bool find_row_before(const FindRowKey& a, const FindRowKey& b, int column, int direction) {
+  int order = 0;
+  if (column == FIND_COLUMN_SIZE)
+    order = a.is_folder != b.is_folder ? three_way(a.is_folder, b.is_folder) : three_way(a.size, b.size);
+  else if (column == FIND_COLUMN_DATE)
+    order = three_way(a.date, b.date);
+  else
+    order = a.path_key.compare(b.path_key);
+  return order * direction < 0;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "format/archive_layout.h"
 #include "runtime/folder_details.h"
 
 // A name in upper case, one code point per element, by the system's letter-case table: on Windows
@@ -40,13 +41,41 @@ struct FindHit {
 struct FindCounts {
   int64_t folders = 0;  // folders whose entries were looked at, the searched one included
   int64_t found = 0;
+  bool limited = false;  // a name past `most_hits` matched: the walk ended there
 };
 
 struct FindLimits {
-  size_t batch_hits = 512;        // a batch goes at this many hits...
-  int64_t batch_interval_ms = 100;  // ...or when this long has passed since the last one
-  int64_t most_hits = 512000;       // the walk ends after this many
+  size_t batch_hits = 512;             // a batch goes at this many hits...
+  int64_t batch_interval_ms = 100;     // ...or when this long has passed since the last one
+  int64_t most_hits = TABLE_CAPACITY;  // the walk ends before a match past this many
 };
+
+// The Find window's status line: "Searching... 3 folders looked at, 5 found" while the walk goes
+// on, then "Done: ...", "Stopped: ..." when the user stopped it, or "Stopped at the limit: ..."
+// when there was more to find than a search lists.
+std::string find_status_text(const FindCounts& counts, bool running, bool stopped);
+
+// The searched folder as the user knows it: inside an open archive (its mirror tree under
+// `mirror_root`), the archive's path and the folder below it; elsewhere the folder itself.
+std::string find_folder_text(const std::string& root, const std::string& archive_path, const std::string& mirror_root);
+
+// Bytes whose plain order is the order the main list gives names (compare_names): the system's
+// sort key without regard to case on Windows, the name with ASCII letters folded elsewhere. A
+// sort by path compares these instead of converting both paths at every comparison.
+std::string path_sort_key(const std::string& path);
+
+// What a click on a results column sorts by. `date` is 0 where no date is shown.
+constexpr int FIND_COLUMN_PATH = 0, FIND_COLUMN_SIZE = 1, FIND_COLUMN_DATE = 2;
+struct FindRowKey {
+  std::string path_key;  // path_sort_key of the path, made when the path column is sorted
+  bool is_folder = false;
+  int64_t size = 0;
+  int64_t date = 0;
+};
+// True when `a` goes before `b` sorted by the column, `direction` 1 (ascending) or -1. As in the
+// main list: paths without regard to case, folders (no size) after every file, no date before
+// any date.
+bool find_row_before(const FindRowKey& a, const FindRowKey& b, int column, int direction);
 
 // Receives the hits found since the last call and the counts so far.
 using FindSink = std::function<void(std::vector<FindHit>& batch, const FindCounts& counts)>;

@@ -25,3 +25,14 @@ void end_mode_window(int window, const std::function<void()>& release_selection)
   window_close(window);
   window_set_topmost(0, 1);
 }
+
+void begin_mode_run(int exit_button, std::initializer_list<int> other_gadgets) {
+  for (int g : other_gadgets) gadget_disable(g, 1);
+  gadget_set_text(exit_button, "Cancel");
+  gadget_set_tooltip(exit_button, "Stop and undo what is not finished");
+}
+
+void end_mode_run(int exit_button) {
+  gadget_set_text(exit_button, "Retry");
+  gadget_set_tooltip(exit_button, "Exit");
+}

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "explorer/list_cells.h"
 
 namespace {
 
@@ -16,12 +19,6 @@ bool take_number(const std::string& line, size_t& at, int64_t& value) {
   value = std::strtoll(digits.c_str(), nullptr, 10);
   at = end == std::string::npos ? line.size() : end + 1;
   return true;
-}
-
-std::string megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
-  return text;
 }
 
 std::string clock_text(int64_t seconds) {
@@ -59,22 +56,28 @@ int progress_position(const RunProgress& p, int range) {
 
 std::string progress_status(const RunProgress& p, double seconds) {
   if (!p.seen) return "Starting...";
-  std::string text = megabytes(p.done);
-  if (p.total >= 0) {
-    int percent = p.total > 0 ? static_cast<int>(static_cast<double>(p.done > p.total ? p.total : p.done) * 100 /
-                                                 static_cast<double>(p.total))
-                              : 100;
-    text += " of " + megabytes(p.total) + " MB, " + std::to_string(percent) + " %";
-  } else {
-    text += " MB";
-  }
+  std::string text = clock_text(static_cast<int64_t>(seconds)) + " elapsed";
+  std::string amount = size_cell(static_cast<uint64_t>(p.done));
+  double rate = seconds > 0 ? static_cast<double>(p.done) / seconds : 0;
   // A rate measured over less than a second says little.
-  if (seconds >= 1.0 && p.done > 0) {
-    double rate = static_cast<double>(p.done) / seconds;
-    char figure[32];
-    std::snprintf(figure, sizeof figure, "%.1f", rate / 1e6);
-    text += ", " + std::string(figure) + " MB/s";
-    if (p.total > p.done) text += ", " + clock_text(static_cast<int64_t>((p.total - p.done) / rate + 0.5)) + " left";
+  bool rated = seconds >= 1.0 && p.done > 0;
+  if (p.total >= 0) {
+    int64_t done = p.done > p.total ? p.total : p.done;
+    int percent = p.total > 0 ? static_cast<int>(static_cast<double>(done) * 100 / static_cast<double>(p.total)) : 100;
+    if (rated && p.total > p.done)
+      text += ", " + clock_text(static_cast<int64_t>((p.total - p.done) / rate + 0.5)) + " left";
+    amount += " of " + size_cell(static_cast<uint64_t>(p.total)) + " (" + std::to_string(percent) + " %)";
   }
+  text += ", " + amount;
+  if (rated) text += ", " + size_cell(static_cast<uint64_t>(rate)) + "/s";
+  if (!p.member.empty()) text += "\n" + shown_member(p.member);
   return text;
+}
+
+std::string shown_member(const std::string& member) {
+  std::vector<size_t> starts;  // of the code points; bad UTF-8 cannot make a cut inside one
+  for (size_t i = 0; i < member.size(); ++i)
+    if (i == 0 || (static_cast<unsigned char>(member[i]) & 0xC0) != 0x80) starts.push_back(i);
+  if (starts.size() <= MEMBER_SHOWN) return member;
+  return "..." + member.substr(starts[starts.size() - (MEMBER_SHOWN - 3)]);
 }

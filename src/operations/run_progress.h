@@ -17,6 +17,12 @@ bool parse_progress_line(const std::string& line, RunProgress& p);
 // The bar's position, 0 to `range`, or -1 while the total is unknown.
 int progress_position(const RunProgress& p, int range);
 
-// "12.5 of 100.0 MB, 12 %, 25.0 MB/s, 0:04 left" after `seconds` of the run; before any data
-// has arrived "Starting..."; the time left once a rate can be measured.
+// Two lines: "0:03 elapsed, 0:08 left, 267436 KB of 1048576 KB (25 %), 101888 KB/s" after
+// `seconds` of the run, in the file list's units, then the member at hand. Before any report
+// "Starting..."; the speed and the time left once a second has passed.
 std::string progress_status(const RunProgress& p, double seconds);
+
+// A member for the status line, at most MEMBER_SHOWN characters: a longer one keeps its end after
+// "...", so the name itself shows.
+constexpr size_t MEMBER_SHOWN = 60;
+std::string shown_member(const std::string& member);

@@ -317,7 +317,7 @@ void run_archive_action(Action action, int type, int& leave_archive) {
     case Action::DELETE_MEMBERS:
       if (!delete_from_archive()) leave_archive = 1;
       break;
-    case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries); break;
+    case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries, &shell.operation); break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
   }

@@ -154,6 +154,48 @@ TEST_F(FindWalk, HandsTheFirstHitAtOnceThenBatchesAndCountsEveryFolder) {
   EXPECT_EQ(total, 50u);
 }
 
+TEST_F(FindWalk, AWalkEndsBeforeAMatchPastTheLimitAndSaysSo) {
+  folder("a");
+  folder("b");
+  for (const char* name : {"a/1.txt", "a/2.txt", "b/3.txt", "b/4.txt"}) file(name);
+  std::atomic<bool> cancel{false};
+  auto walk_with_limit = [&](int64_t most, size_t* found) {
+    FindLimits limits;
+    limits.most_hits = most;
+    FindCounts last;
+    *found = 0;
+    find_walk(root_, NamePattern("*.txt"), cancel,
+              [&](std::vector<FindHit>& b, const FindCounts& c) { *found += b.size(), last = c; },
+              enumerate_folder_details, limits);
+    return last;
+  };
+  size_t found = 0;
+  FindCounts c = walk_with_limit(3, &found);
+  EXPECT_EQ(found, 3u);
+  EXPECT_TRUE(c.limited);
+  std::string status = find_status_text(c, false, false);
+  EXPECT_EQ(status.rfind("Stopped at the limit: ", 0), 0u) << status;
+  c = walk_with_limit(4, &found);  // exactly as many as there are: nothing was left out
+  EXPECT_EQ(found, 4u);
+  EXPECT_FALSE(c.limited);
+  EXPECT_EQ(find_status_text(c, false, false), "Done: 3 folders looked at, 4 found");
+}
+
+TEST(FindFolderText, AFolderInsideAnArchiveIsNamedByTheArchive) {
+  EXPECT_EQ(find_folder_text("C:\\t\\tempvantor\\docs\\", "C:\\a.vnr", "C:\\t\\tempvantor\\"), "C:\\a.vnr\\docs\\");
+  EXPECT_EQ(find_folder_text("C:\\data\\", "C:\\a.vnr", "C:\\t\\tempvantor\\"), "C:\\data\\");
+}
+
+TEST(FindSort, FoldersHaveNoSizeAndRowsWithoutADateComeFirst) {
+  FindRowKey folder{path_sort_key("docs"), true, 0, 300}, big{path_sort_key("B.txt"), false, 9000, 100},
+      small{path_sort_key("a.txt"), false, 10, 0};
+  EXPECT_TRUE(find_row_before(small, big, FIND_COLUMN_PATH, 1));  // letter case ignored
+  EXPECT_TRUE(find_row_before(big, folder, FIND_COLUMN_SIZE, 1));
+  EXPECT_TRUE(find_row_before(folder, big, FIND_COLUMN_SIZE, -1));
+  EXPECT_TRUE(find_row_before(small, big, FIND_COLUMN_DATE, 1));
+  EXPECT_FALSE(find_row_before(big, big, FIND_COLUMN_SIZE, 1));
+}
+
 // An endless tree: every folder holds one more. Only cancelling ends a walk of it.
 bool endless(const std::string&, const DetailVisitor& visit) {
   FolderDetail e;

@@ -36,16 +36,33 @@ TEST(RunProgress, BarIsAMarqueeUntilTheTotalIsKnownAndNeverPassesTheEnd) {
   EXPECT_EQ(progress_position(p, 1000), 500);
 }
 
-TEST(RunProgress, StatusSaysAmountPercentRateAndTimeLeft) {
+TEST(RunProgress, StatusSaysTimesAmountInTheListsUnitsSpeedAndMember) {
   RunProgress p;
   EXPECT_EQ(progress_status(p, 0.5), "Starting...");
-  parse_progress_line("progress 5000000 -1", p);
-  EXPECT_EQ(progress_status(p, 0.5), "5.0 MB");
-  parse_progress_line("progress 25000000 100000000 a.txt", p);
-  EXPECT_EQ(progress_status(p, 0.5), "25.0 of 100.0 MB, 25 %") << "no rate from half a second";
-  EXPECT_EQ(progress_status(p, 2.0), "25.0 of 100.0 MB, 25 %, 12.5 MB/s, 0:06 left");
-  parse_progress_line("progress 1000000 4601000000", p);
-  EXPECT_EQ(progress_status(p, 1.0), "1.0 of 4601.0 MB, 0 %, 1.0 MB/s, 1:16:40 left");
-  parse_progress_line("progress 100000000 100000000", p);
-  EXPECT_EQ(progress_status(p, 4.0), "100.0 of 100.0 MB, 100 %, 25.0 MB/s");
+  parse_progress_line("progress 5120000 -1", p);
+  EXPECT_EQ(progress_status(p, 0.5), "0:00 elapsed, 5000 KB");
+  parse_progress_line("progress 26214400 104857600 docs\\a.txt", p);
+  EXPECT_EQ(progress_status(p, 0.5), "0:00 elapsed, 25600 KB of 102400 KB (25 %)\ndocs\\a.txt")
+      << "no speed and no time left from half a second";
+  EXPECT_EQ(progress_status(p, 2.0), "0:02 elapsed, 0:06 left, 25600 KB of 102400 KB (25 %), 12800 KB/s\ndocs\\a.txt");
+  parse_progress_line("progress 1048576 4824498176", p);
+  EXPECT_EQ(progress_status(p, 1.0), "0:01 elapsed, 1:16:40 left, 1024 KB of 4711424 KB (0 %), 1024 KB/s");
+  EXPECT_EQ(progress_status(p, 3725.0).substr(0, 16), "1:02:05 elapsed,");
+  parse_progress_line("progress 104857600 104857600", p);
+  EXPECT_EQ(progress_status(p, 4.0), "0:04 elapsed, 102400 KB of 102400 KB (100 %), 25600 KB/s");
+  parse_progress_line("progress 1 1", p);  // rounded up to a whole KB, as the list shows a file
+  EXPECT_EQ(progress_status(p, 0.2), "0:00 elapsed, 1 KB of 1 KB (100 %)");
+}
+
+TEST(RunProgress, ALongMemberKeepsItsEndWithoutCuttingACharacter) {
+  EXPECT_EQ(shown_member("C:\\docs\\a.txt"), "C:\\docs\\a.txt");
+  std::string exact(MEMBER_SHOWN, 'x');
+  EXPECT_EQ(shown_member(exact), exact);
+  std::string long_path = std::string(100, 'd') + "\\name.txt";
+  EXPECT_EQ(shown_member(long_path), "..." + long_path.substr(long_path.size() - (MEMBER_SHOWN - 3)));
+  std::string greek;
+  for (int i = 0; i < 80; ++i) greek += "\xcf\x86";  // 80 two-byte letters
+  EXPECT_EQ(shown_member(greek), "..." + greek.substr(greek.size() - 2 * (MEMBER_SHOWN - 3)));
+  std::string stray = std::string(70, '\x80');  // no character starts here: nothing to cut at
+  EXPECT_EQ(shown_member(stray), stray);
 }

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "operations/find_search.h"
+#include "operations/find_window.h"
+#include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
 #include "shell/globals.h"
@@ -25,6 +27,7 @@ namespace {
 using namespace scripted;
 
 constexpr int FIND_WINDOW = 4, PATTERN_FIELD = 48, GO_BUTTON = 49, RESULTS = 50, STATUS = 51;
+constexpr int FOLDER_TEXT = 53, CLOSE_BUTTON = 54;
 
 void put(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
@@ -56,6 +59,33 @@ int result_row(const std::string& path) {
   for (int i = 0; i < gadget_count_items(RESULTS); ++i)
     if (gadget_get_item_text(RESULTS, i, 0) == path) return i;
   return -1;
+}
+
+std::vector<std::string> result_paths() {
+  std::vector<std::string> paths;
+  for (int i = 0; i < gadget_count_items(RESULTS); ++i) paths.push_back(gadget_get_item_text(RESULTS, i, 0));
+  return paths;
+}
+
+// A click on a column's header, as the mouse makes it.
+void click_header(int column) {
+  HWND header = reinterpret_cast<HWND>(SendMessageA(gadget_handle(RESULTS), LVM_GETHEADER, 0, 0));
+  RECT r = {};
+  SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&r));
+  LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(header, WM_LBUTTONUP, 0, at);
+}
+
+void key(int gadget, WPARAM code) {
+  SetFocus(gadget_handle(gadget));
+  PostMessageA(gadget_handle(gadget), WM_KEYDOWN, code, 1);
+}
+
+bool find_open() { return window_handle(FIND_WINDOW) != nullptr; }
+bool search_ended() {
+  std::string status = gadget_get_text(STATUS);
+  return status.rfind("Done", 0) == 0 || status.rfind("Stopped", 0) == 0;
 }
 
 std::string selected_name() {
@@ -131,6 +161,83 @@ TEST_F(FindFiles, AnArchiveResultShowsTheMembersSizeAndTimeAndOpensItsFolderWith
   EXPECT_EQ(shown_folder, shell.operation.temp_root + "docs\\sub\\");
   EXPECT_EQ(shown_entry, "target.txt");
   EXPECT_EQ(shown_size, "5 KB");  // the archive loop's listing step saw the new folder first
+}
+
+TEST_F(FindFiles, EnterSearchesAHeaderClickSortsAndEscCloses) {
+  std::string archive = work_ + "sorted.vnr";
+  write_file(archive, entry("docs/sub/", "target.txt", 5000) + entry("", "other.txt", 10) +
+                          entry("docs/", "plain.txt", 3000) + entry("docs/", "skip.bin", 1));
+  std::string folder;
+  std::vector<std::string> by_size, by_size_down, by_path;
+  bool closed = false;
+  run({when(archive_on_view, [] { press(FIND_BUTTON, 0); }),
+       when(find_open,
+            [&] {
+              folder = gadget_get_text(FOLDER_TEXT);
+              gadget_set_text(PATTERN_FIELD, "*.txt");
+              click_header(1);  // before the search: its results are merged into that order
+              key(PATTERN_FIELD, VK_RETURN);
+            }),
+       when(search_ended,
+            [&] {
+              by_size = result_paths();
+              click_header(1);
+              by_size_down = result_paths();
+              click_header(0);
+              by_path = result_paths();
+              key(PATTERN_FIELD, VK_ESCAPE);
+            }),
+       when([] { return !find_open(); },
+            [&] {
+              closed = !find_open();
+              exit_menu();
+            })},
+      [&] {
+        shell.operation.archive_path = archive;
+        browse_archive(archive);
+      });
+  EXPECT_EQ(folder, archive + "\\") << "the archive, not the folder it is unpacked to";
+  EXPECT_EQ(by_size, (std::vector<std::string>{"other.txt", "docs\\plain.txt", "docs\\sub\\target.txt"}));
+  EXPECT_EQ(by_size_down, (std::vector<std::string>{"docs\\sub\\target.txt", "docs\\plain.txt", "other.txt"}));
+  EXPECT_EQ(by_path, (std::vector<std::string>{"docs\\plain.txt", "docs\\sub\\target.txt", "other.txt"}));
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(FindFiles, ASearchThatReachesTheLimitSaysSoAndCloseEndsIt) {
+  std::string archive = work_ + "many.vnr";
+  write_file(archive, entry("", "a.txt", 1) + entry("", "b.txt", 1) + entry("", "c.txt", 1));
+  std::string status;
+  size_t rows = 0;
+  set_find_hit_limit(2);
+  run({when(archive_on_view, [] { press(FIND_BUTTON, 0); }),
+       when(find_open,
+            [] {
+              gadget_set_text(PATTERN_FIELD, "*.txt");
+              press(GO_BUTTON, FIND_WINDOW);
+            }),
+       when(search_ended,
+            [&] {
+              status = gadget_get_text(STATUS);
+              rows = result_paths().size();
+              press(CLOSE_BUTTON, FIND_WINDOW);
+            }),
+       when([] { return !find_open(); }, [] { exit_menu(); })},
+      [&] {
+        shell.operation.archive_path = archive;
+        browse_archive(archive);
+      });
+  set_find_hit_limit(TABLE_CAPACITY);
+  EXPECT_EQ(status, "Stopped at the limit: 1 folder looked at, 2 found");
+  EXPECT_EQ(rows, 2u);
+}
+
+TEST_F(FindFiles, PathSortKeysOrderPathsAsTheMainListComparesNames) {
+  const std::vector<std::string> paths = {"a.txt", "A.TXT", "b.txt", "_x", "docs\\a", "docs-a", "\xc3\xa9t\xc3\xa9",
+                                          "\xc3\x89T\xc3\x89", "ez", "10.txt", "9.txt", "\xe6\x97\xa5.txt", "a b"};
+  auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+  for (const std::string& a : paths)
+    for (const std::string& b : paths)
+      EXPECT_EQ(sign(path_sort_key(a).compare(path_sort_key(b))), sign(compare_names(a, b))) << a << " / " << b;
 }
 
 TEST_F(FindFiles, ADiskSearchListsLinksWithoutEnteringThemAndFoldsLettersByTheSystemsTable) {

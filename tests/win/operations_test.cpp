@@ -153,7 +153,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
   write_file(work_ + "data\\big.bin", noise(48 << 20));
   choose({"big.bin"});
   shell.operation.ultra_switch = "x";
-  std::string archive = work_ + "out.vnr", box, status;
+  std::string archive = work_ + "out.vnr", box, status, exit_during, exit_after;
   int position = -1, ticks = 0;
   shell.operation.archive_path = archive;
   std::vector<int> main_gadgets = {1, 2, 3, 4, 5, 6, 23, 24, 30, 31, 32};
@@ -162,6 +162,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
                 position = gadget_get_state(42);
                 status = gadget_get_text(43);
                 if (position <= 0 && ++ticks < 250) return retry_step();
+                exit_during = gadget_get_text(13);
                 press(13, 1);
               },
               // A run that ended on its own says "Added": taken too, so a failure cannot hang.
@@ -171,6 +172,7 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
                   char text[1024] = {};
                   if (!shown || GetDlgItemTextA(shown, 0xFFFF, text, sizeof text) == 0) continue;
                   box = text;
+                  exit_after = gadget_get_text(13);
                   PostMessageA(shown, WM_COMMAND, IDOK, 0);
                   return;
                 }
@@ -180,7 +182,10 @@ TEST_F(Operations, ARunShowsItsProgressAndTheExitButtonCancelsIt) {
   shell.operation.ultra_switch.clear();
   EXPECT_GT(position, 0);
   EXPECT_LT(position, PROGRESS_RANGE);
-  EXPECT_NE(status.find(" of 50.3 MB, "), std::string::npos) << status;
+  EXPECT_NE(status.find(" KB of 49152 KB ("), std::string::npos) << status;  // the list's units
+  EXPECT_NE(status.find("big.bin", status.find('\n')), std::string::npos) << "the member below: " << status;
+  EXPECT_EQ(exit_during, "Cancel");
+  EXPECT_EQ(exit_after, "Retry");
   EXPECT_EQ(box.rfind("Compression was cancelled after ", 0), 0u) << box;
   EXPECT_FALSE(exists(archive));
   // Nothing of the run is left beside the archive, and the main window keeps every gadget: the
@@ -268,6 +273,16 @@ TEST_F(Operations, VerifyOnDiskSkipsWhatIsNoArchiveAndSaysWhereOneIsDamaged) {
             "sound.vnr: all 2 members intact");
 }
 
+// A gadget's box in its window's client area.
+RECT placed(int gadget) {
+  RECT r = {};
+  HWND control = gadget_handle(gadget);
+  if (!control) return r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
 TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
   choose({"docs\\a.txt", "docs\\sub\\c.txt", "b.txt"});
   std::string archive = work_ + "out.vnr";
@@ -296,6 +311,42 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
   EXPECT_FALSE(exists(dest + "b.txt"));
   EXPECT_FALSE(exists(dest + "a.txt"));
   EXPECT_EQ(shell.selection.selection_count, 0);
+}
+
+// They sat below the buttons, 4 pixels from the window's edge.
+TEST_F(Operations, TheExtractionBarAndStatusSitAboveTheButtonsOverTheHiddenTaskSlider) {
+  choose({"b.txt"});
+  std::string archive = work_ + "out.vnr", box;
+  compress_into(archive);
+  RECT bar = {}, status = {}, exit_button = {};
+  bool slider_shown = true;
+  run_script({[] {
+                if (!archive_on_view()) return retry_step();
+                select_rows({"b.txt"});
+                queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
+              },
+              [&] {
+                gadget_set_text(10, work_ + "dest\\");
+                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
+                press(12, 2);
+              },
+              [&] {  // the run has ended: its gadgets are where they were shown
+                if (!FindWindowA("#32770", "Notice")) return retry_step();
+                bar = placed(42);
+                status = placed(43);
+                exit_button = placed(13);
+                slider_shown = IsWindowVisible(gadget_handle(17)) != FALSE;
+              },
+              answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
+             [&] {
+               shell.operation.archive_path = archive;
+               browse_archive(archive);
+             });
+  EXPECT_EQ(bar.left, 10);
+  EXPECT_EQ(bar.right, 490);
+  EXPECT_LE(bar.bottom, status.top);
+  EXPECT_LE(status.bottom, exit_button.top);
+  EXPECT_FALSE(slider_shown);
 }
 
 TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
