@@ -71,7 +71,7 @@ size_t names_to_check(const std::string& folder, const std::string& name) {
     if (count > 0 || could_be_short_name(folder.substr(start, end - start))) ++count;
     start = end + 1;
   }
-  if (count > 0 || (!name.empty() && could_be_short_name(name))) ++count;
+  if (!name.empty() && (count > 0 || could_be_short_name(name))) ++count;
   return count;
 }
 
