@@ -23,9 +23,9 @@ open_sizes() {
   local run=$1 program=$2 size
   for size in "10000 100" "100000 1000"; do
     # shellcheck disable=SC2086
-    $run build/$program $size | tail -n 1 | sed 's/^/this build  /'
+    $run build/$program $size | grep -E '^[0-9]' | tail -n 1 | sed 's/^/this build  /'
     # shellcheck disable=SC2086
-    [ -z "${OPEN_BEFORE:-}" ] || $run "$OPEN_BEFORE/$program" $size | tail -n 1 | sed 's/^/before      /'
+    [ -z "${OPEN_BEFORE:-}" ] || $run "$OPEN_BEFORE/$program" $size | grep -E '^[0-9]' | tail -n 1 | sed 's/^/before      /'
   done
 }
 
