@@ -3,6 +3,8 @@
 # cost, then the front end under Wine
 # (opening large archives, listing steps, listing a big folder, start-up time and memory).
 # Timings drift on shared machines: compare the figures of one run with each other.
+# OPEN_BEFORE=<build folder> also opens the archives with another build's benchmarks (its native/
+# and win64/ builds of these bench sources), size by size right after this build's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
@@ -16,8 +18,21 @@ echo "== archiver: the progress channel's cost, with and without it (medians of 
 python3 bench/progress_overhead.py
 
 echo
-echo "== floor: creating 100,000 empty files in 1,000 folders natively (seconds)"
-build/native/bench/empty_files_floor 100000 1000
+# Runs one opening benchmark at both sizes, this build's and OPEN_BEFORE's in turn.
+open_sizes() {
+  local run=$1 program=$2 size
+  for size in "10000 100" "100000 1000"; do
+    # shellcheck disable=SC2086
+    $run build/$program $size | grep -E '^[0-9]' | tail -n 1 | sed 's/^/this build  /'
+    # shellcheck disable=SC2086
+    [ -z "${OPEN_BEFORE:-}" ] || $run "$OPEN_BEFORE/$program" $size | grep -E '^[0-9]' | tail -n 1 | sed 's/^/before      /'
+  done
+}
+
+echo "== opening a large archive natively: walk + mirror tree against creating the same empty files"
+echo "   in a plain loop (seconds, medians of three, the two taking turns)"
+printf '%-11s %-9s %8s %10s %10s %8s\n' build members folders walk+tree "files only" ratio
+open_sizes "" native/bench/empty_files_floor
 
 echo
 echo "== what the flushes cost: adding and extracting with and without them"
@@ -29,8 +44,10 @@ trap wine_env_stop EXIT
 wine_env_start
 quiet() { grep -v 'FS volume label' || true; }
 echo
-echo "== front end under Wine"
-scripts/wine-run.sh build/win64/bench/open_archive_bench.exe 2>&1 | quiet
+echo "== front end under Wine: opening large archives (seconds, medians of three, taking turns)"
+printf '%-11s %-9s %8s %10s %10s %8s %12s %12s %12s %8s\n' build members folders walk+tree "files only" ratio \
+  "first list" "enter folder" "list step" rows
+open_sizes scripts/wine-run.sh win64/bench/open_archive_bench.exe 2>&1 | quiet
 echo
 scripts/wine-run.sh build/win64/bench/list_bench.exe 10000 2>&1 | quiet
 echo

@@ -6,10 +6,30 @@
 
 namespace {
 
-uint64_t fnv1a(const std::string& text) {
-  uint64_t h = 1469598103934665603ULL;
+constexpr uint64_t FNV_START = 1469598103934665603ULL;
+
+// Continues from h, so the hash of a folder goes on into the hash of a path in it.
+uint64_t fnv1a(const std::string& text, uint64_t h = FNV_START) {
   for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
   return h;
+}
+
+const std::string& separator_key() {
+  static const std::string key = name_case_key("\\");
+  return key;
+}
+
+// A "\"-separated path folded to one case a name at a time: a folder's key and a name's key
+// make the key of the path, whatever bytes either holds.
+std::string case_key(const std::string& path) {
+  std::string key;
+  for (size_t start = 0;;) {
+    size_t end = path.find('\\', start);
+    key += name_case_key(path.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return key;
+    key += separator_key();
+    start = end + 1;
+  }
 }
 
 // "a\b\" gives "a\" and "a\b\".
@@ -17,6 +37,8 @@ template <typename Visit>
 void each_folder_prefix(const std::string& folder, Visit visit) {
   for (size_t i = folder.find('\\'); i != std::string::npos; i = folder.find('\\', i + 1)) visit(folder.substr(0, i + 1));
 }
+
+bool ends_with_separator(const std::string& folder) { return !folder.empty() && folder.back() == '\\'; }
 
 std::string members(int64_t n) { return str(n) + (n == 1 ? " member" : " members"); }
 
@@ -27,40 +49,74 @@ bool mirror_entry_safe(const std::string& folder, const std::string& name) {
   return check_member_path(folder, name).ok;
 }
 
-bool MirrorNames::clashes(const std::unordered_map<uint64_t, uint64_t>& taken, const std::string& path) const {
-  auto it = taken.find(fnv1a(name_case_key(path)));
-  return it != taken.end() && it->second != fnv1a(path);
+bool could_be_short_name(const std::string& name) {
+  if (name.find('~') == std::string::npos) return false;
+  size_t dot = name.find('.');
+  if (dot != std::string::npos && name.find('.', dot + 1) != std::string::npos) return false;
+  // Characters, not bytes: a short name may hold letters of the system's code page.
+  auto characters = [&](size_t from, size_t to) {
+    size_t n = 0;
+    for (size_t i = from; i < to; ++i) n += (static_cast<unsigned char>(name[i]) & 0xC0) != 0x80;
+    return n;
+  };
+  if (dot == std::string::npos) return characters(0, name.size()) <= 8;
+  return characters(0, dot) <= 8 && characters(dot + 1, name.size()) <= 3;
+}
+
+size_t names_to_check(const std::string& folder, const std::string& name) {
+  size_t count = 0;
+  for (size_t start = 0; start < folder.size();) {
+    size_t end = folder.find('\\', start);
+    if (end == std::string::npos) end = folder.size();
+    if (count > 0 || could_be_short_name(folder.substr(start, end - start))) ++count;
+    start = end + 1;
+  }
+  if (!name.empty() && (count > 0 || could_be_short_name(name))) ++count;
+  return count;
+}
+
+void MirrorNames::look_at(const std::string& folder) {
+  looked_ = true;
+  folder_.path = folder;
+  folder_.safe = folder.empty() || check_member_path(folder, "_").ok;
+  folder_.key_hash = fnv1a(case_key(folder));
+  folder_.path_hash = fnv1a(folder);
 }
 
 MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder, const std::string& name) {
-  if (!mirror_entry_safe(folder, name)) return MirrorSkip::unsafe_name;
+  if (!looked_ || folder != folder_.path) look_at(folder);
+  // A folder without its final "\" runs into the name: the path is then looked at whole.
+  bool whole = !folder.empty() && !ends_with_separator(folder);
+  bool safe = whole ? mirror_entry_safe(folder, name)
+                    : folder_.safe && (name.empty() || check_member_path(folder.empty() ? "" : "_\\", name).ok);
+  if (!safe) return MirrorSkip::unsafe_name;
   if (root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1) return MirrorSkip::folder_too_long;
   if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT) return MirrorSkip::too_long;
-  // Members come folder by folder: a folder already taken needs no second look, as a file with
-  // its path is turned away by the folder.
+  // A folder already taken needs no second look, as a file with its path is turned away by the
+  // folder.
   bool folder_taken = folder == last_folder_;
   bool clash = false;
+  auto clashes = [](const std::unordered_map<uint64_t, uint64_t>& taken, uint64_t key, uint64_t spelt) {
+    auto it = taken.find(key);
+    return it != taken.end() && it->second != spelt;
+  };
   if (!folder_taken) {
     each_folder_prefix(folder, [&](const std::string& prefix) {
       std::string as_file = prefix.substr(0, prefix.size() - 1);
-      clash = clash || clashes(folders_, prefix) || files_.count(fnv1a(name_case_key(as_file)));
+      clash = clash || clashes(folders_, fnv1a(case_key(prefix)), fnv1a(prefix)) || files_.count(fnv1a(case_key(as_file)));
     });
   }
-  std::string path = folder + name, key;
+  uint64_t key = 0, spelt = fnv1a(name, folder_.path_hash);
   if (!name.empty() && !clash) {
-    static const std::string SEPARATOR_KEY = name_case_key("\\");
-    key = name_case_key(path);
-    auto it = files_.find(fnv1a(key));
-    clash = (it != files_.end() && it->second != fnv1a(path)) || folders_.count(fnv1a(key + SEPARATOR_KEY));
+    key = whole ? fnv1a(case_key(folder + name)) : fnv1a(name_case_key(name), folder_.key_hash);
+    clash = clashes(files_, key, spelt) || folders_.count(fnv1a(separator_key(), key));
   }
   if (clash) return MirrorSkip::clash;
   if (!folder_taken) {
-    each_folder_prefix(folder, [&](const std::string& prefix) {
-      folders_.emplace(fnv1a(name_case_key(prefix)), fnv1a(prefix));
-    });
+    each_folder_prefix(folder, [&](const std::string& prefix) { folders_.emplace(fnv1a(case_key(prefix)), fnv1a(prefix)); });
     last_folder_ = folder;
   }
-  if (!name.empty()) files_.emplace(fnv1a(key), fnv1a(path));
+  if (!name.empty()) files_.emplace(key, spelt);
   return MirrorSkip::none;
 }
 

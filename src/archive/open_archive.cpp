@@ -1,6 +1,7 @@
 // Opening an archive: the index is walked and a mirror tree of empty files is built under the
 // mirror root, one folder per archive folder and one file per member.
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -12,13 +13,36 @@
 
 namespace {
 
-// The system makes short names with a "~": only such paths can reach another stand-in, and
-// one that does is left as it was.
-MirrorSkip create_mirror_file(const std::string& path, const IndexEntry& e) {
-  std::string below_root = e.folder + e.name;
-  size_t own_names = below_root.find('~') == std::string::npos
-                         ? 0
-                         : 1 + static_cast<size_t>(std::count(e.folder.begin(), e.folder.end(), '\\'));
+// The walk reads an entry at a time; the index is read from the disk in large blocks instead.
+class ReadAhead : public ByteSource {
+ public:
+  explicit ReadAhead(ByteSource& source) : source_(source), size_(source.size()), block_(BLOCK) {}
+  int64_t size() override { return size_; }
+  size_t read_at(int64_t offset, void* buffer, size_t n) override {
+    if (offset < 0) return 0;
+    if (n > BLOCK / 2) return source_.read_at(offset, buffer, n);
+    // A block shorter than asked for ends at the end of the file: nothing more is read there.
+    int64_t end = start_ + static_cast<int64_t>(have_);
+    if (offset < start_ || offset > end || (offset + static_cast<int64_t>(n) > end && have_ == BLOCK)) {
+      start_ = offset;
+      have_ = source_.read_at(offset, block_.data(), BLOCK);
+      end = start_ + static_cast<int64_t>(have_);
+    }
+    size_t k = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), end - offset));
+    std::memcpy(buffer, block_.data() + (offset - start_), k);
+    return k;
+  }
+
+ private:
+  static constexpr size_t BLOCK = 256 * 1024;
+  ByteSource& source_;
+  int64_t size_;
+  std::vector<uint8_t> block_;
+  int64_t start_ = -1;  // nothing read yet
+  size_t have_ = 0;
+};
+
+MirrorSkip create_mirror_file(const std::string& path, size_t own_names, const IndexEntry& e) {
   switch (create_empty_file(path, own_names, e.has_mtime, e.mtime_ns)) {
     case EmptyFile::created: return MirrorSkip::none;
     case EmptyFile::elsewhere: return MirrorSkip::clash;
@@ -28,30 +52,40 @@ MirrorSkip create_mirror_file(const std::string& path, const IndexEntry& e) {
 }
 
 // The newest member time below each mirror folder. Folder names differ only in case on the
-// same disk folder, so they are gathered under their lower-case form.
+// same disk folder, so they are gathered under their lower-case form. Members come folder by
+// folder: the newest time of a run of members is carried up to the folders once.
 class FolderTimes {
  public:
   void add(const std::string& folder, int64_t ns) {
-    for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
-      std::string key = to_lower_ascii(folder.substr(0, end + 1));
-      auto it = newest_.find(key);
-      if (it == newest_.end())
-        newest_.emplace(key, Newest{folder.substr(0, end + 1), ns});
-      else
-        it->second.ns = std::max(it->second.ns, ns);
-    }
+    if (!run_.empty() && folder != run_) flush();
+    run_newest_ = run_.empty() ? ns : std::max(run_newest_, ns);
+    run_ = folder;
   }
   // After every file is made: creating a file changes its folder's time.
-  void apply(const std::string& root) const {
+  void apply(const std::string& root) {
+    flush();
     for (const auto& [key, n] : newest_) set_folder_time(root + n.folder, n.ns);
   }
 
  private:
+  void flush() {
+    for (size_t end = run_.find('\\'); end != std::string::npos; end = run_.find('\\', end + 1)) {
+      std::string key = to_lower_ascii(run_.substr(0, end + 1));
+      auto it = newest_.find(key);
+      if (it == newest_.end())
+        newest_.emplace(key, Newest{run_.substr(0, end + 1), run_newest_});
+      else
+        it->second.ns = std::max(it->second.ns, run_newest_);
+    }
+    run_.clear();
+  }
   struct Newest {
     std::string folder;
     int64_t ns;
   };
   std::unordered_map<std::string, Newest> newest_;
+  std::string run_;  // the folder of the run; "" for the root and for no run, which need no time
+  int64_t run_newest_ = 0;
 };
 
 // One entry of the index: its mirror folder and empty file, and its row in the entry table. An
@@ -70,27 +104,52 @@ class MirrorBuilder {
     entry_append(table_, path, e.size);
   }
 
-  void set_folder_times() const { times_.apply(root_); }
+  void set_folder_times() { times_.apply(root_); }
 
  private:
   MirrorSkip create(const IndexEntry& e, const std::string& path) {
-    if (!created_.count(e.folder) && create_folder_chain(root_ + e.folder) == 1) {
-      created_.insert(e.folder);
-      if (table_.created_folder_count < TABLE_CAPACITY) table_.created_folders[++table_.created_folder_count] = e.folder;
-    }
+    if (e.folder != folder_ || !folder_made_) make_folder(e.folder);
     if (!e.name.empty()) {
-      MirrorSkip why = create_mirror_file(path, e);
+      // The system's short names only reach another file through a name of their shape.
+      size_t own_names = folder_names_ > 0 ? folder_names_ + 1 : could_be_short_name(e.name) ? 1 : 0;
+      MirrorSkip why = create_mirror_file(path, own_names, e);
       if (why != MirrorSkip::none) return why;
     }
     if (e.has_mtime) times_.add(e.folder, e.mtime_ns);
     return MirrorSkip::none;
   }
 
+  // Each folder is asked for once, below a root made once: the folders above the root are
+  // not asked for again with every new folder.
+  void make_folder(const std::string& folder) {
+    folder_ = folder;
+    folder_made_ = true;
+    folder_names_ = names_to_check(folder, "");
+    if (!root_made_) {
+      root_made_ = true;
+      made_.insert("");
+      if (create_folder_chain(root_) == 1 && folder.empty()) note_created(folder);
+    }
+    for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
+      std::string prefix = folder.substr(0, end + 1);
+      if (!made_.insert(prefix).second) continue;
+      if (create_one_folder(root_ + prefix) && end + 1 == folder.size()) note_created(folder);
+    }
+  }
+
+  void note_created(const std::string& folder) {
+    if (table_.created_folder_count < TABLE_CAPACITY) table_.created_folders[++table_.created_folder_count] = folder;
+  }
+
   const std::string& root_;
   EntryTable& table_;
   MirrorReport& report_;
   MirrorNames names_;
-  std::unordered_set<std::string> created_;
+  std::unordered_set<std::string> made_;  // folders asked for, made or not
+  bool root_made_ = false;
+  std::string folder_;      // the folder of the last member made
+  bool folder_made_ = false;
+  size_t folder_names_ = 0;  // names_to_check of that folder
   FolderTimes times_;
 };
 
@@ -112,11 +171,12 @@ ArchiveSession open_archive(const std::string& path, const std::string& mirror_r
   table.entry_count = 0;
   table.created_folder_count = 0;
   MirrorBuilder builder(mirror_root, table, session.report);
+  ReadAhead index(*source);
   // The caller's poll keeps the window answering during a long walk. Once it says stop, the rest
   // of the index is walked without building anything.
-  int64_t position = session.index_start, size = source->size();
+  int64_t position = session.index_start, size = index.size();
   IndexWalkResult walk = index_walk(
-      *source, session.index_start,
+      index, session.index_start,
       [&](const IndexEntry& e) {
         position = e.position;
         if (!session.cancelled) builder.add(e);

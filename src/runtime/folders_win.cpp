@@ -77,10 +77,11 @@ bool create_one_folder(const std::string& path) {
   return !p.empty() && CreateDirectoryA(p.c_str(), nullptr) != 0;
 }
 
-// The time is set through the handle that created the file.
+// The time is set through the handle that created the file: the system takes no time when it
+// creates one. Removing the file is asked for only where its names are checked.
 EmptyFile create_empty_file(const std::string& path, size_t own_names, bool has_time, int64_t time_ns) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD access = GENERIC_WRITE | (own_names > 0 ? DELETE : 0);
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return EmptyFile::refused;
   bool made = GetLastError() != ERROR_ALREADY_EXISTS;
   if (own_names > 0 && !reached_by_own_names(file, path, own_names)) {

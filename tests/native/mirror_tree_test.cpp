@@ -32,6 +32,39 @@ TEST(MirrorNames, UnsafeNamesAndPathsTooLongForTheSystem) {
   EXPECT_EQ(names.check(ROOT, folder + "f\\", "x"), MirrorSkip::folder_too_long);
 }
 
+// The folder's checks are kept from one member to the next: they must still hold for every
+// member of a folder, and for folders that come back after another one.
+TEST(MirrorNames, WhatIsWorkedOutOnceAFolderHoldsForEachOfItsMembers) {
+  MirrorNames names;
+  EXPECT_EQ(names.check(ROOT, "..\\", "x"), MirrorSkip::unsafe_name);
+  EXPECT_EQ(names.check(ROOT, "..\\", "y"), MirrorSkip::unsafe_name);
+  EXPECT_EQ(names.check(ROOT, "..\\", ""), MirrorSkip::unsafe_name);
+  EXPECT_EQ(names.check(ROOT, "docs\\", "nul"), MirrorSkip::unsafe_name);
+  EXPECT_EQ(names.check(ROOT, "docs\\", "a.txt"), MirrorSkip::none);
+  EXPECT_EQ(names.check(ROOT, "other\\", "b.txt"), MirrorSkip::none);
+  EXPECT_EQ(names.check(ROOT, "docs\\", "A.TXT"), MirrorSkip::clash);
+  EXPECT_EQ(names.check(ROOT, "DOCS\\", "c.txt"), MirrorSkip::clash);
+  EXPECT_EQ(names.check(ROOT, "Other\\", "B.txt"), MirrorSkip::clash);
+  EXPECT_EQ(names.check(ROOT, "other\\b.txt\\", "d"), MirrorSkip::clash);
+  // A folder without its final "\" runs into the name, and the path is judged whole.
+  EXPECT_EQ(names.check(ROOT, "doc", "s\\A.TXT"), MirrorSkip::clash);
+  EXPECT_EQ(names.check(ROOT, "..", "\\x"), MirrorSkip::unsafe_name);
+  EXPECT_EQ(names.check(ROOT, "e", "\\f"), MirrorSkip::none);
+}
+
+TEST(MirrorNames, OnlyNamesOfAShortNamesShapeCanReachAnotherFile) {
+  for (const char* name : {"LONGFI~1.TXT", "LONG~LMQ.TXT", "LONGFO~1", "A~1", "~", "\xC3\x89\xC3\x89\xC3\x89\xC3\x89~1.TXT"})
+    EXPECT_TRUE(could_be_short_name(name)) << name;
+  for (const char* name : {"longfilename.txt", "LONGFIL~1.TXT", "LONG~LMQ.TEXT", "LONG~LMQ.TXT.X", "A~1.B.C",
+                           "\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89~12.TXT"})
+    EXPECT_FALSE(could_be_short_name(name)) << name;
+  EXPECT_EQ(names_to_check("", "a.txt"), 0u);
+  EXPECT_EQ(names_to_check("", "A~1.TXT"), 1u);
+  EXPECT_EQ(names_to_check("docs\\sub\\", "A~1.TXT"), 1u);
+  EXPECT_EQ(names_to_check("LONGFO~1\\sub\\", "a.txt"), 3u);  // the folder and all below it
+  EXPECT_EQ(names_to_check("docs\\LONGFO~1\\", ""), 1u);
+}
+
 TEST(MirrorReport, SaysHowManyAreNotShownAndWhy) {
   MirrorReport none;
   EXPECT_EQ(mirror_report_text("C:\\a.vnr", none), "");

@@ -142,6 +142,37 @@ TEST_F(OpenArchive, AStoppedOpeningKeepsWhatWasBuiltAndStillFindsTheDamage) {
   EXPECT_EQ(s.report.damage_position, static_cast<int64_t>(2 * entry("", "a.txt").size()));
 }
 
+// The index is read in blocks of 256 KB: entries across a block's end, and a broken last entry
+// past several blocks, are found as they were when each entry was read alone.
+TEST_F(OpenArchive, AnIndexOfManyBlocksIsReadWhole) {
+  Bytes bytes;
+  std::string long_name(200, 'n');
+  int count = 0;
+  while (bytes.size() < 700 * 1024) {
+    // The newest time below f0 comes in the middle of the index.
+    Bytes e = entry("f" + std::to_string(count % 3) + "\\", long_name + std::to_string(count),
+                    T1 + (count == 30 ? 1000000 : count));
+    bytes.insert(bytes.end(), e.begin(), e.end());
+    ++count;
+  }
+  int64_t damage = static_cast<int64_t>(bytes.size());
+  Bytes broken = entry("", "last");
+  broken[0] = 0xFF;
+  bytes.insert(bytes.end(), broken.begin(), broken.end());
+  std::string path = base_ + "many.vnr";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  ArchiveSession s = open_archive(path, root_, *table_);
+  EXPECT_EQ(s.entries, count + 1);  // the broken one is listed, and named as the damage
+  EXPECT_EQ(s.report.damage_position, damage);
+  EXPECT_EQ(table_->entry_paths[count], root_ + "f" + std::to_string((count - 1) % 3) + "\\" + long_name +
+                                            std::to_string(count - 1));
+  EXPECT_EQ(mtime_ns(disk_ + "f1/" + long_name + "1"), T1 + 1);
+  // A folder's time is the newest of all its members, which came in many runs.
+  EXPECT_EQ(mtime_ns(disk_ + "f0"), T1 + 1000000);
+  EXPECT_EQ(table_->created_folder_count, 3);
+}
+
 TEST_F(OpenArchive, WhatCannotBeReadIsNamedAndLeavesTheTable) {
   table_->entry_count = 2;
   ArchiveSession missing = open_archive(base_ + "missing.vnr", root_, *table_);

@@ -246,6 +246,29 @@ TEST_F(ArchiveBrowsing, AShortNameGetsNoStandInOnAnotherMembersPlace) {
   EXPECT_EQ(GetFileAttributesA((shell.operation.temp_root + "longfoldername\\x").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// Only names of a short name's shape have the stand-in's final name checked. A "~" in a name of
+// another shape reaches no other file: each such member gets a stand-in of its own, and the
+// one name of the shape that is longfilename.txt's short name is turned away.
+TEST_F(ArchiveBrowsing, NamesThatCannotBeShortNamesGetStandInsOfTheirOwn) {
+  write_file(work_ + "longfilename.txt", "");
+  char buffer[MAX_PATH];
+  std::string alias(buffer, GetShortPathNameA((work_ + "longfilename.txt").c_str(), buffer, MAX_PATH));
+  alias = alias.substr(alias.rfind('\\') + 1);
+  size_t tilde = alias.find('~');
+  ASSERT_NE(tilde, std::string::npos);
+  std::vector<std::string> own = {alias + "X", "X" + alias, alias.substr(0, tilde) + "XXXXXXXX" + alias.substr(tilde),
+                                  alias + ".X"};
+  write_archive(work_ + "tilde.vnr", {{"", "longfilename.txt", 1}, {"", own[0], 2}, {"", own[1], 3}, {"", alias, 4},
+                                      {"", own[2], 5}, {"", own[3], 6}});
+  reset_temp_folders();
+  EXPECT_EQ(open_archive(work_ + "tilde.vnr", shell.operation.temp_root, shell.entries).report.clashes, 1);
+  for (const std::string& name : own) {
+    std::string path = shell.operation.temp_root + name;
+    std::string found(buffer, GetLongPathNameA(path.c_str(), buffer, MAX_PATH));
+    EXPECT_EQ(found.substr(found.rfind('\\') + 1), name);
+  }
+}
+
 // Names of U+2024 ONE DOT LEADER are no dots: the mirror shows them by the archiver's own rule.
 TEST_F(ArchiveBrowsing, DotLeaderNamesAreMirroredAsTheArchiverExtractsThem) {
   const std::string leaders = "\xE2\x80\xA4\xE2\x80\xA4";
