@@ -73,7 +73,7 @@ wine_env_start() {
   # show "0 1 r" and texts take a wider font.
   local font
   for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
-    [ -f "/usr/share/wine/fonts/$font" ] && cp -n "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+    [ -f "/usr/share/wine/fonts/$font" ] && cp -n "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   done
   # Every window opens inside one virtual desktop: no window manager is needed, and windows
   # appear at once instead of waiting for the X server to map them.
