@@ -176,12 +176,6 @@ bool remove_entry(const std::string& path, const std::string& folder_final) {
 }  // namespace
 
 bool remove_tree(const std::string& path) {
-  std::string folder, name;
-  split_archive_path(path, folder, name);
-  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  std::string folder_final = final_path_of(h);
-  CloseHandle(h);
+  std::string name, folder_final = folder_final_path(path, name);
   return !folder_final.empty() && !name.empty() && remove_entry(path, folder_final);
 }

@@ -83,6 +83,9 @@ bool remove_file(const std::string& path);
 #ifdef _WIN32
 // The system's full name of what an open handle holds, links resolved; "" when it cannot say.
 std::string final_path_of(void* handle);
+// The final name of the folder `path` lies in, and in `name` the path's last component; "" when
+// the folder cannot be opened or named.
+std::string folder_final_path(const std::string& path, std::string& name);
 // Whether an open handle holds what `path` names itself, not another file or folder a link at
 // that name leads to: its final name is the name in its folder's final name.
 bool handle_is_named(void* handle, const std::string& path);

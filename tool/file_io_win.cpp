@@ -57,14 +57,19 @@ void split_path(const std::string& path, std::string& folder, std::string& name)
 
 }  // namespace
 
-bool handle_is_named(void* handle, const std::string& path) {
-  std::string folder, name;
+std::string folder_final_path(const std::string& path, std::string& name) {
+  std::string folder;
   split_path(path, folder, name);
   HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  std::string expected = final_path_of(h);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string final_name = final_path_of(h);
   CloseHandle(h);
+  return final_name;
+}
+
+bool handle_is_named(void* handle, const std::string& path) {
+  std::string name, expected = folder_final_path(path, name);
   if (expected.empty() || name.empty()) return false;
   if (expected.back() != '\\') expected += '\\';
   expected += name;
