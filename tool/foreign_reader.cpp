@@ -293,7 +293,10 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
       continue;
     }
     if (r < ARCHIVE_WARN) {
-      if (archive_entry_is_metadata_encrypted(entry)) result.names_encrypted = true;
+      // Some readers flag the entry, 7z only the archive (its header then precedes every name).
+      if (archive_entry_is_metadata_encrypted(entry) ||
+          (result.entries == 0 && archive_read_has_encrypted_entries(reader.a) > 0))
+        result.names_encrypted = true;
       result.problem = error_text(reader.a);
       break;
     }
