@@ -13,6 +13,7 @@
 #include <new>
 
 #include "file_io.h"
+#include "foreign_memory.h"
 
 namespace {
 
@@ -117,7 +118,13 @@ struct archive* new_reader(bool raw) {
   return a;
 }
 
+std::string megabytes(int64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; }
+
 std::string error_text(struct archive* a) {
+  // A request past the cap fails as the system's refusal would; the reason is ours to give.
+  if (int64_t need = ForeignMemoryCap::take_refused())
+    return "needs " + megabytes(need) + " of memory at once, more than the " + megabytes(ForeignMemoryCap::cap()) +
+           " a member may take here";
   const char* text = archive_error_string(a);
   if (archive_errno(a) == ENOMEM) return std::string("out of memory") + (text ? std::string(" (") + text + ")" : "");
   return text && *text ? text : "unreadable data";
@@ -254,6 +261,7 @@ void names_as_utf8() {
 
 void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& result) {
   names_as_utf8();
+  ForeignMemoryCap cap(source.memory_cap < 0 ? foreign_memory_cap() : source.memory_cap);
   Reader reader;
   std::string problem;
   struct archive_entry* entry = archive_entry_new();

@@ -45,6 +45,8 @@ inline bool foreign_reader_fuzz_one(const uint8_t* data, size_t size) {
   source.data = data;
   source.size = size;
   source.name = "fuzz.gz";
+  // A 32-bit process's cap, well below the fuzzer's own limit on one allocation.
+  source.memory_cap = 256 << 20;
   struct Visitor : ForeignFuzzVisitor {
     bool entry(const MemberInfo& m) override {
       next();

@@ -166,3 +166,35 @@ TEST(ForeignTest, ADamagedMemberIsNamedAndTheOthersAreStillRead) {
 }
 
 }  // namespace
+
+#include "foreign_reader.h"
+
+namespace {
+
+struct Drain : ForeignVisitor {
+  bool entry(const MemberInfo&) override { return true; }
+  bool data(const uint8_t*, size_t) override { return true; }
+  void entry_end(const MemberInfo&, const std::string& problem) override { problems += problem; }
+  std::string problems;
+};
+
+TEST(ForeignMemory, AMemberAskingMoreThanTheCapIsRefusedNamingTheNeed) {
+  ScratchFolder dir;
+  write_file(dir / "a.txt", sample_text(1000, 6));
+  sh("xz -k --lzma2=dict=64MiB " + q(dir / "a.txt"));
+  ForeignSource source;
+  source.paths = {dir / "a.txt.xz"};
+  source.name = source.paths[0];
+  source.memory_cap = 16 << 20;
+  Drain capped;
+  ForeignWalk walk = walk_foreign(source, capped);
+  std::string said = walk.problem + capped.problems;
+  EXPECT_NE(said.find("needs 6"), std::string::npos) << said;  // the 64 MB window and a little more
+  EXPECT_NE(said.find(" MB of memory at once, more than the 16 MB a member may take here"), std::string::npos) << said;
+  source.memory_cap = 128 << 20;
+  Drain room;
+  walk = walk_foreign(source, room);
+  EXPECT_EQ(walk.problem + room.problems, "");
+}
+
+}  // namespace
