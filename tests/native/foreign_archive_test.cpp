@@ -11,11 +11,12 @@ std::string q(const std::string& s) { return "'" + s + "'"; }
 void sh(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
 
 // a.txt, sub/b.bin and sub/c.txt in `dir`, archived by a peer tool as `archive`.
-void peer_archive(const ScratchFolder& dir, const std::string& archive, const std::string& tool) {
+void peer_archive(const ScratchFolder& dir, const std::string& archive, const std::string& tool,
+                  const std::string& members = "a.txt sub") {
   write_file(dir / "src/a.txt", sample_text(5000, 1));
   write_file(dir / "src/sub/b.bin", random_bytes(70000, 2));
   write_file(dir / "src/sub/c.txt", "c");
-  sh("cd " + q(dir / "src") + " && " + tool + " " + q(archive) + " a.txt sub >/dev/null");
+  sh("cd " + q(dir / "src") + " && " + tool + " " + q(archive) + " " + members + " >/dev/null");
 }
 
 std::string list_file(const std::string& archive, const std::vector<std::string>& paths) {
@@ -95,9 +96,11 @@ TEST(ForeignExtract, ListFileChoosesMembersInEveryFormat) {
   for (const char* tool : {"zip -qr", "7z a -bd", "tar czf", "vnr"}) {
     std::string archive = dir / (std::string("x.") + (tool[0] == 'v' ? "vnr" : tool[0] == 'z' ? "zip" : tool[0] == '7' ? "7z" : "tgz"));
     if (tool[0] == 'v') ASSERT_EQ(run_tool("a -r " + q(archive) + " " + q(dir / "src/a.txt") + " " + q(dir / "src/sub")).exit_code, 0);
-    else peer_archive(dir, archive, tool);
+    // The tar is made from ".": its members are "./a.txt"..., as the listing prints them.
+    else peer_archive(dir, archive, tool, tool[0] == 't' ? "." : "a.txt sub");
     std::string out = dir / (std::string("out-") + tool[0]);
-    write_file(dir / "list", list_file(archive, {"sub/b.bin", "a.txt"}));
+    std::string lead = tool[0] == 't' ? "./" : "";
+    write_file(dir / "list", list_file(archive, {lead + "sub/b.bin", lead + "a.txt"}));
     ToolRun run = run_tool("x x " + q(dir / "list") + " " + q(out));
     EXPECT_EQ(run.exit_code, 0) << tool << run.err;
     std::string base = out;
@@ -195,6 +198,34 @@ TEST(ForeignMemory, AMemberAskingMoreThanTheCapIsRefusedNamingTheNeed) {
   Drain room;
   walk = walk_foreign(source, room);
   EXPECT_EQ(walk.problem + room.problems, "");
+}
+
+}  // namespace
+
+namespace {
+
+// A sample of libarchive's source, decoded from its uuencoded form into `dir`.
+std::string libarchive_sample(const ScratchFolder& dir, const std::string& name) {
+  std::string uu = std::string(VANTOR_LIBARCHIVE_SOURCE) + "/libarchive/test/" + name + ".uu";
+  sh("cd " + q(dir.path) + " && python3 -c \"import binascii, sys\nout = b''\n"
+     "for line in open(sys.argv[1]).read().splitlines()[1:]:\n  if line in ('end', chr(96)): break\n"
+     "  out += binascii.a2b_uu(line)\nopen(sys.argv[2], 'wb').write(out)\" " + q(uu) + " " + q(name));
+  return dir / name;
+}
+
+TEST(ForeignVolumes, AMultiVolumeRarReadsOnThroughThePartsBesideTheFirst) {
+  ScratchFolder dir;
+  for (int part = 1; part <= 8; ++part)
+    libarchive_sample(dir, "test_read_format_rar5_multiarchive.part0" + std::to_string(part) + ".rar");
+  std::string first = dir / "test_read_format_rar5_multiarchive.part01.rar";
+  ToolRun whole = run_tool("t " + q(first));
+  EXPECT_EQ(whole.exit_code, 0) << whole.err;
+  EXPECT_NE(whole.out.find("2 files, 510280 bytes tested"), std::string::npos) << whole.out;
+  // Without a part the member running into it is named as damaged.
+  sh("rm " + q(dir / "test_read_format_rar5_multiarchive.part05.rar"));
+  ToolRun cut = run_tool("t " + q(first));
+  EXPECT_EQ(cut.exit_code, 1);
+  EXPECT_NE(cut.err.find("vantor: damaged member: "), std::string::npos) << cut.err;
 }
 
 }  // namespace
