@@ -137,7 +137,7 @@ class Reading : public ForeignVisitor {
     if (out_.active && !out_.failed && !out_.file.write(bytes, size)) out_.failed = true;
     // More than the archive says is a damaged member: found at its end, never held.
     if (held_ && written_ <= size_) batch_.bytes.insert(batch_.bytes.end(), bytes, bytes + size);
-    add_progress(job_.control, static_cast<int64_t>(size));
+    if (job_.mode == ReadMode::EXTRACT) add_progress(job_.control, static_cast<int64_t>(size));
     if (job_.on_data) job_.on_data(bytes, size);
     return true;
   }
@@ -177,8 +177,14 @@ class Reading : public ForeignVisitor {
     });
   }
 
+  // An extraction counts the bytes of the members it writes, whose sum the plan knows; a test
+  // or a listing, which has no plan, counts the archive's bytes read.
   bool position(int64_t consumed, int64_t total) override {
     if (job_.progress) job_.progress(consumed, total);
+    if (job_.control && job_.mode != ReadMode::EXTRACT) {
+      job_.control->total.store(total);
+      job_.control->done.store(consumed);
+    }
     return !cancelled(job_.control);
   }
 

@@ -294,7 +294,11 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   std::vector<uint8_t> buffer(DATA_CHUNK);
   int failures = 0;
   for (;; r = archive_read_next_header2(reader.a, entry)) {
-    if (r == ARCHIVE_EOF) break;
+    if (r == ARCHIVE_EOF) {
+      // Whatever follows the end (a tar's padding) needs no reading.
+      visitor.position(reader.total, reader.total);
+      break;
+    }
     if (r == ARCHIVE_FAILED && ++failures < 100) {
       // This entry is lost; the format can go on to the next.
       result.damaged.push_back(error_text(reader.a));
