@@ -199,6 +199,18 @@ TEST(ForeignMemory, AMemberAskingMoreThanTheCapIsRefusedNamingTheNeed) {
   Drain room;
   walk = walk_foreign(source, room);
   EXPECT_EQ(walk.problem + room.problems, "");
+  // A 7z whose header asks for a 1.5 GB dictionary for 5 KB, refused under a 32-bit cap.
+  sh("cd " + q(dir.path) + " && 7z a -bd -mhc=off -m0=LZMA:d=1m s.7z a.txt >/dev/null && python3 -c \""
+     "import struct, zlib\nb = bytearray(open('s.7z', 'rb').read())\noff, size = struct.unpack('<QQ', b[12:28])\n"
+     "i = b.index(b'\\x03\\x01\\x01\\x05\\x5d', 32 + off)\nb[i + 5:i + 9] = struct.pack('<I', 0x60000000)\n"
+     "struct.pack_into('<I', b, 28, zlib.crc32(b[32 + off:32 + off + size]))\n"
+     "struct.pack_into('<I', b, 8, zlib.crc32(b[12:32]))\nopen('huge.7z', 'wb').write(b)\"");
+  source.paths = {dir / "huge.7z"};
+  source.memory_cap = 700 << 20;
+  Drain huge;
+  walk = walk_foreign(source, huge);
+  EXPECT_NE((walk.problem + huge.problems).find("needs 1537 MB of memory at once, more than the 700 MB"),
+            std::string::npos) << walk.problem << huge.problems;
 }
 
 }  // namespace
