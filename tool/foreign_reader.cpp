@@ -173,11 +173,15 @@ std::string format_name(struct archive* a) {
 
 MemberInfo describe(struct archive_entry* e) {
   MemberInfo m;
+  // The name getters end the process when a conversion fails with errno at ENOMEM, which may be
+  // left over from an allocation refused earlier (foreign_memory.h), not from the conversion.
+  errno = 0;
   const char* path = archive_entry_pathname_utf8(e);
+  errno = 0;
   if (!path) path = archive_entry_pathname(e);
   m.path = path ? path : "";
   unsigned type = archive_entry_filetype(e);
-  if (archive_entry_hardlink(e) || type == AE_IFLNK) m.kind = 'l';
+  if (archive_entry_hardlink_is_set(e) || type == AE_IFLNK) m.kind = 'l';
   else if (type == AE_IFDIR) m.kind = 'd';
   else if (type == AE_IFREG || type == 0) m.kind = 'f';
   else m.kind = 'o';

@@ -2,6 +2,7 @@
 // adapter the archiver uses, from memory: listing and decoding every member. Shared by the
 // libFuzzer harness and the native corpus replay.
 #pragma once
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,6 +54,9 @@ inline bool foreign_reader_fuzz_one(const uint8_t* data, size_t size) {
       return ForeignFuzzVisitor::entry(m);
     }
   } visitor;
+  // An allocation refused before leaves errno at ENOMEM, where libarchive's name getters would
+  // end the process on any conversion that fails.
+  errno = ENOMEM;
   ForeignWalk walk = walk_foreign(source, visitor);
   if (!walk.recognised && walk.problem.empty()) return false;
   if (walk.stopped) return false;
