@@ -127,8 +127,9 @@ int add_zip(const Options& o, CompressJob& job) {
   if (o.solid) result.notes.insert(result.notes.begin(), "-s ignored: a zip has no solid streams");
   if (o.window_given) result.notes.insert(result.notes.begin(), "-k ignored: a zip's deflate window is fixed");
   if (result.ok)
-    std::printf("vantor: %s: %lld members, %lld bytes into %lld (zip)\n", printable(job.archive_path).c_str(),
-                static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
+    std::printf("vantor: %s: %lld member%s, %lld bytes into %lld (zip)\n", printable(job.archive_path).c_str(),
+                static_cast<long long>(result.members), result.members == 1 ? "" : "s",
+                static_cast<long long>(result.bytes_in),
                 static_cast<long long>(result.bytes_out));
   return report(result);
 }

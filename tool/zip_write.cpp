@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <set>
+#include <ctime>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -86,14 +87,16 @@ std::string joined(const std::vector<std::string>& parts, size_t from) {
   return path;
 }
 
-// Folder members: every folder above a stored file, and each folder walked that lies below
-// the folder the stored names start from (so empty folders are kept too).
-std::set<std::string> folder_members(const std::vector<std::string>& files, const std::vector<StoredName>& names,
-                                     const std::vector<std::string>& folders) {
-  std::set<std::string> out;
+// Folder members, each with the folder it was walked from ("" when none was): every folder
+// above a stored file, and each folder walked that lies below the folder the stored names
+// start from (so empty folders are kept too).
+std::map<std::string, std::string> folder_members(const std::vector<std::string>& files,
+                                                  const std::vector<StoredName>& names,
+                                                  const std::vector<std::string>& folders) {
+  std::map<std::string, std::string> out;
   for (const StoredName& n : names)
     for (size_t end = n.folder.find('/'); end != std::string::npos; end = n.folder.find('/', end + 1))
-      out.insert(n.folder.substr(0, end));
+      out.emplace(n.folder.substr(0, end), "");
   if (files.empty()) return out;
   std::vector<std::string> root = storage_components(files[0]);
   size_t depth = static_cast<size_t>(std::count(names[0].folder.begin(), names[0].folder.end(), '/'));
@@ -101,8 +104,9 @@ std::set<std::string> folder_members(const std::vector<std::string>& files, cons
   for (const std::string& f : folders) {
     std::vector<std::string> parts = storage_components(f);
     if (parts.size() > root.size() && std::equal(root.begin(), root.end(), parts.begin())) {
-      for (size_t end = root.size() + 1; end <= parts.size(); ++end)
-        out.insert(joined(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(end)), root.size()));
+      for (size_t end = root.size() + 1; end < parts.size(); ++end)
+        out.emplace(joined(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(end)), root.size()), "");
+      out[joined(parts, root.size())] = f;
     }
   }
   return out;
@@ -134,32 +138,47 @@ ZipMember member_from(const FileInfo& info, ZipKind kind, const std::string& pat
   return m;
 }
 
+// Walked folders that hold no file at any depth, without a trailing separator.
+std::vector<std::string> folders_without_files(const std::vector<std::string>& folders,
+                                               const std::vector<std::string>& files) {
+  std::unordered_set<std::string> holding;
+  for (const std::string& f : files)
+    for (size_t end = f.find_last_of("/\\"); end != std::string::npos && end > 0; end = f.find_last_of("/\\", end - 1))
+      if (!holding.insert(f.substr(0, end)).second) break;
+  std::vector<std::string> out;
+  for (std::string f : folders) {
+    while (f.size() > 1 && (f.back() == '/' || f.back() == '\\')) f.pop_back();
+    if (!holding.count(f)) out.push_back(f);
+  }
+  return out;
+}
+
 bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& problem) {
   std::vector<std::string> files, folders;
   for (const std::string& source : job.sources)
     if (!walk_source(source, files, folders, problem)) return false;
   std::vector<std::string> full = unique_absolute(files);
+  std::vector<std::string> walked = unique_absolute(folders);
+  // A folder without files is named as a file inside it would be, so that the names start
+  // from a folder holding it as well (and an empty folder named on the command line is kept).
+  std::vector<std::string> named = full;
+  if (job.keep_folders)
+    for (const std::string& f : folders_without_files(walked, full)) named.push_back(f + native_separator() + "x");
   std::vector<StoredName> names;
-  if (!stored_names(full, job.keep_folders, names, problem)) return false;
+  if (!stored_names(named, job.keep_folders, names, problem)) return false;
   for (size_t i = 0; i < full.size(); ++i) {
     std::string path = names[i].folder + names[i].name;
     if (!checked_name(path, full[i], problem)) return false;
     out.push_back(NewMember{member_from(source_info(full[i]), ZipKind::FILE, path), full[i]});
   }
   if (!job.keep_folders) return true;
-  std::vector<std::string> walked = unique_absolute(folders);
-  std::set<std::string> kept = folder_members(full, names, walked);
-  if (full.empty() && !walked.empty()) {
-    // Folders alone: named from the deepest folder holding them all.
-    std::vector<StoredName> alone;
-    if (!stored_names(walked, true, alone, problem)) return false;
-    for (const StoredName& n : alone) kept.insert(n.folder + n.name);
-  }
-  FileInfo now;
-  now.mtime_ns = 0;
-  for (const std::string& path : kept) {
+  std::map<std::string, std::string> kept = folder_members(named, names, walked);
+  // A folder named only by the files below it has no time of its own: it gets the run's.
+  FileInfo unwalked;
+  unwalked.mtime_ns = static_cast<int64_t>(std::time(nullptr)) * 1000000000;
+  for (const auto& [path, source] : kept) {
     if (!checked_name(path, path, problem)) return false;
-    out.push_back(NewMember{member_from(now, ZipKind::FOLDER, path), ""});
+    out.push_back(NewMember{member_from(source.empty() ? unwalked : source_info(source), ZipKind::FOLDER, path), ""});
   }
   // Folders first within their parent, so a reader meets a folder before what it holds.
   std::stable_sort(out.begin(), out.end(), [](const NewMember& a, const NewMember& b) { return a.member.path < b.member.path; });
