@@ -131,8 +131,8 @@ ZipMember member_from(const FileInfo& info, ZipKind kind, const std::string& pat
   m.size = kind == ZipKind::FILE ? info.size : 0;
   m.mtime_ns = info.mtime_ns;
   m.has_mtime = true;
-  m.read_only = kind == ZipKind::FILE && (info.attributes & ATTRIBUTE_READONLY);
   uint32_t mode = info.unix_mode & 0777;
+  m.read_only = kind == ZipKind::FILE && ((info.attributes & ATTRIBUTE_READONLY) || (mode && !(mode & 0222)));
   m.mode = mode ? mode : kind == ZipKind::FOLDER ? 0755 : 0644;
   if (m.read_only) m.mode &= ~0222u;
   return m;
