@@ -186,3 +186,32 @@ TEST(ZipWrite, ManyMembersGetZip64EndRecords) {
   EXPECT_EQ(python("print(len(z.infolist()), z.testzip())\n", s / "many.zip"), "65600 None\n");
   EXPECT_EQ(shell("unzip -tq '" + (s / "many.zip") + "'").code, 0);
 }
+
+TEST(ZipWrite, ListFilesNameTheZipAndStaleTemporariesGo) {
+  ScratchFolder s;
+  write_file(s / "one.txt", "one");
+  write_file(s / "two.txt", "two");
+  write_file(s / "x.Zip.vantor-0123456789abcdef.tmp", "left by a killed run");
+  auto list = [](const std::string& archive, const std::vector<std::string>& paths) {
+    auto number = [](uint64_t v, int size) { return std::string(reinterpret_cast<const char*>(&v), size); };
+    std::string bytes = number(paths.size(), 8) + number(paths.size(), 8) + number(archive.size(), 4) + archive;
+    bytes += number(paths.size(), 4);
+    for (const std::string& p : paths) bytes += number(p.size(), 4) + p;
+    return bytes;
+  };
+  write_file(s / "add.lis", list(s / "x.Zip", {s / "one.txt", s / "two.txt"}));
+  ASSERT_EQ(run_tool("a x '" + (s / "add.lis") + "'").exit_code, 0);
+  EXPECT_FALSE(exists(s / "x.Zip.vantor-0123456789abcdef.tmp"));
+  write_file(s / "remove.lis", list(s / "x.Zip", {"one.txt"}));
+  ASSERT_EQ(run_tool("d x '" + (s / "remove.lis") + "'").exit_code, 0);
+  EXPECT_EQ(python("print([(i.filename, z.read(i)) for i in z.infolist()])\n", s / "x.Zip"), "[('two.txt', b'two')]\n");
+}
+
+TEST(ZipWrite, NameThatIsNotUtf8IsRefused) {
+  ScratchFolder s;
+  write_file(s / "in/latin\xe9.txt", "1252");
+  ToolRun run = run_tool("a '" + (s / "x.zip") + "' '" + (s / "in") + "'");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("its name is not UTF-8 text"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(s / "x.zip"));
+}
