@@ -74,6 +74,18 @@ bool is_zip_path(const std::string& path) {
   return tail == ".zip";
 }
 
+bool is_empty_zip(const std::string& path) {
+  constexpr size_t END_RECORD = 22;
+  File file;
+  uint8_t end[END_RECORD];
+  int64_t length = file.open_read(path) ? file.length() : -1;
+  if (length < static_cast<int64_t>(END_RECORD) || !file.read_at(0, end, END_RECORD)) return false;
+  // Signature, then disk numbers, member counts, directory size and offset all zero, and the
+  // comment running to the file's end.
+  return le32(end) == 0x06054b50 && std::all_of(end + 4, end + 20, [](uint8_t b) { return b == 0; }) &&
+         length == static_cast<int64_t>(END_RECORD + le16(end + 20));
+}
+
 // ---- Writer ----
 
 ZipWriter::ZipWriter(compression::BufferedWriter& out) : out_(out) {}

@@ -387,7 +387,7 @@ RunResult add_to_zip(const CompressJob& job) {
   std::string refused = "cannot add to " + job.archive_path + ", left as it was: ";
   if (!run.take_lock(job.lock_wait_ms)) return result;
   if (!collect(job, added, problem)) return run.fail(problem), result;
-  bool existing = file_info(job.archive_path).exists;
+  bool existing = file_info(job.archive_path).exists && !is_empty_zip(job.archive_path);
   if (existing && !list_zip(job.archive_path, old, problem)) return run.fail(refused + problem), result;
   // An added file or folder takes the place of the member of its name.
   std::unordered_set<std::string> replaced;
@@ -427,7 +427,8 @@ RemoveResult remove_from_zip(const RemoveJob& job) {
   // Replacing would take the read-only mark off with the file: the user's protection wins.
   if (info.attributes & ATTRIBUTE_READONLY)
     return run.fail(job.archive_path + " is read-only; nothing was removed (clear its read-only mark first)"), removal;
-  if (!list_zip(job.archive_path, old, problem)) return run.fail(refused + problem), removal;
+  if (!is_empty_zip(job.archive_path) && !list_zip(job.archive_path, old, problem))
+    return run.fail(refused + problem), removal;
   std::unordered_map<std::string, bool> keys;  // key -> matched something
   for (const std::string& path : job.paths) keys.emplace(removal_key(path), false);
   std::vector<char> keep(old.size(), 1);
@@ -454,7 +455,7 @@ RemoveResult remove_from_zip(const RemoveJob& job) {
   for (const ZipMember& m : old) names.push_back(m.path);
   if (!run.start(job.deflate.level)) return removal;
   Feed feed{*run.zip, job.deflate.level, job.control, counter(job.control, job.progress, data_total(old, keep))};
-  if (!copy_kept(run, feed, keep, names, refused) || !run.commit()) return removal;
+  if ((!old.empty() && !copy_kept(run, feed, keep, names, refused)) || !run.commit()) return removal;
   result.members = std::count(keep.begin(), keep.end(), 1);
   removal.removed = static_cast<int64_t>(old.size()) - result.members;
   return removal;

@@ -215,3 +215,18 @@ TEST(ZipWrite, NameThatIsNotUtf8IsRefused) {
   EXPECT_NE(run.err.find("its name is not UTF-8 text"), std::string::npos) << run.err;
   EXPECT_FALSE(exists(s / "x.zip"));
 }
+
+// Regression: Windows' "new compressed folder" is a zip of its end record alone, which libarchive's
+// reader does not recognise; adding to it was refused as a zip that does not read.
+TEST(ZipWrite, AddingToAnEmptyZipTakesItAsNoMembers) {
+  ScratchFolder s;
+  write_file(s / "new.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  write_file(s / "a.txt", "a");
+  ToolRun add = run_tool("a '" + (s / "new.zip") + "' '" + (s / "a.txt") + "'");
+  ASSERT_EQ(add.exit_code, 0) << add.err;
+  EXPECT_EQ(python("print(z.namelist())\n", s / "new.zip"), "['a.txt']\n");
+  // Removing the last member leaves such a zip, which takes members again.
+  ASSERT_EQ(run_tool("d '" + (s / "new.zip") + "' a.txt").exit_code, 0);
+  EXPECT_EQ(read_file(s / "new.zip").size(), 22u);
+  EXPECT_EQ(run_tool("a '" + (s / "new.zip") + "' '" + (s / "a.txt") + "'").exit_code, 0);
+}
