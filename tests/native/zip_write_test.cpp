@@ -141,9 +141,15 @@ TEST(ZipWrite, RefusalsLeaveTheZipAndSwitchesThatDoNotApply) {
   EXPECT_NE(stored.out.find("vantor: -s ignored"), std::string::npos) << stored.out;
   EXPECT_NE(stored.out.find("vantor: -k ignored"), std::string::npos) << stored.out;
   EXPECT_EQ(python("print([i.compress_type for i in z.infolist()])\n", s / "x.zip"), "[0]\n");
-  // A zip that does not read, and one whose member cannot be copied, stay as they were.
+  // A zip that does not read, one with damaged data and one whose member cannot be copied stay
+  // as they were.
   write_file(s / "cut.zip", read_file(s / "x.zip").substr(0, 100));
-  std::vector<std::string> refused = {"cut.zip"};
+  write_file(s / "c.txt", sample_text(50000, 4));
+  ASSERT_EQ(run_tool("a '" + (s / "flipped.zip") + "' '" + (s / "c.txt") + "'").exit_code, 0);
+  std::string flipped = read_file(s / "flipped.zip");
+  flipped[200] ^= 0x10;
+  write_file(s / "flipped.zip", flipped);
+  std::vector<std::string> refused = {"cut.zip", "flipped.zip"};
   if (have("zip") && shell("cd '" + s.path + "' && zip -q -P secret locked.zip a.txt").code == 0)
     refused.push_back("locked.zip");
   for (const std::string& name : refused) {
