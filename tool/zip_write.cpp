@@ -33,8 +33,33 @@ struct NewMember {
 
 // ---- Sources ----
 
-bool walk_source(const std::string& path, std::vector<std::string>& files, std::vector<std::string>& folders,
-                 std::string& problem) {
+std::string absolute(const std::string& path) {
+  return is_absolute_path(path) ? path : current_directory() + native_separator() + path;
+}
+
+// The zip being written and the files of its run (lock, temporaries) are never added to it: a
+// folder holding the zip would otherwise take in the old zip and the lock.
+struct OwnFiles {
+  std::vector<std::string> archive;  // the zip's path in components
+  std::string name;                  // its file name
+  explicit OwnFiles(const std::string& archive_path) : archive(storage_components(absolute(archive_path))) {
+    name = archive.empty() ? std::string() : archive.back();
+  }
+  bool holds(const std::string& path) const {
+    std::vector<std::string> parts = storage_components(absolute(path));
+    if (parts.empty() || parts.size() != archive.size()) return false;
+    bool fold = names_ignore_case();
+    auto key = [fold](const std::string& text) { return fold ? name_case_key(text) : text; };
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+      if (key(parts[i]) != key(archive[i])) return false;
+    const std::string last = key(parts.back());
+    return last == key(name) || last == key(name + ".vantor-lock") || is_archive_temporary(key(name), last);
+  }
+};
+
+bool walk_source(const OwnFiles& own, const std::string& path, std::vector<std::string>& files,
+                 std::vector<std::string>& folders, std::string& problem) {
+  if (own.holds(path)) return true;
   FileInfo info = source_info(path);
   if (!info.exists) {
     problem = "cannot find " + path + ": " + last_error_text();
@@ -64,13 +89,9 @@ bool walk_source(const std::string& path, std::vector<std::string>& files, std::
       FileInfo target = source_info(child);
       if (!target.exists || target.is_directory) continue;
     }
-    if (!walk_source(child, files, folders, problem)) return false;
+    if (!walk_source(own, child, files, folders, problem)) return false;
   }
   return true;
-}
-
-std::string absolute(const std::string& path) {
-  return is_absolute_path(path) ? path : current_directory() + native_separator() + path;
 }
 
 std::vector<std::string> unique_absolute(const std::vector<std::string>& paths) {
@@ -154,9 +175,10 @@ std::vector<std::string> folders_without_files(const std::vector<std::string>& f
 }
 
 bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& problem) {
+  OwnFiles own(job.archive_path);
   std::vector<std::string> files, folders;
   for (const std::string& source : job.sources)
-    if (!walk_source(source, files, folders, problem)) return false;
+    if (!walk_source(own, source, files, folders, problem)) return false;
   std::vector<std::string> full = unique_absolute(files);
   std::vector<std::string> walked = unique_absolute(folders);
   // A folder without files is named as a file inside it would be, so that the names start

@@ -236,3 +236,11 @@ TEST(ZipWrite, AddingToAnEmptyZipTakesItAsNoMembers) {
   EXPECT_EQ(read_file(s / "new.zip").size(), 22u);
   EXPECT_EQ(run_tool("a '" + (s / "new.zip") + "' '" + (s / "a.txt") + "'").exit_code, 0);
 }
+
+// Regression: a folder holding the zip took in the old zip and the run's own lock file.
+TEST(ZipWrite, FolderHoldingTheZipLeavesItAndItsLockOut) {
+  ScratchFolder s;
+  write_file(s / "here/a.txt", "a");
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(run_tool("a '" + (s / "here/x.zip") + "' '" + (s / "here") + "'").exit_code, 0);
+  EXPECT_EQ(python("print(z.namelist())\n", s / "here/x.zip"), "['a.txt']\n");
+}
