@@ -107,7 +107,8 @@ bool ZipWriter::open(int level) {
   archive_ = archive_write_new();
   if (!archive_) return fail("out of memory");
   // Unblocked: every write reaches us at once and the zip ends where its last record does.
-  if (archive_write_set_format_zip(archive_) != ARCHIVE_OK || archive_write_set_bytes_per_block(archive_, 0) != ARCHIVE_OK ||
+  if (archive_write_set_format_zip(archive_) != ARCHIVE_OK ||
+      archive_write_set_bytes_per_block(archive_, 0) != ARCHIVE_OK ||
       archive_write_set_bytes_in_last_block(archive_, 1) != ARCHIVE_OK)
     return fail(library_text(archive_));
   // Names are UTF-8 whatever the process's locale, and say so in their flag.
@@ -181,7 +182,8 @@ bool ZipWriter::write(const uint8_t* data, size_t size) {
 }
 
 bool ZipWriter::end() {
-  if (archive_write_finish_entry(archive_) != ARCHIVE_OK) return fail(problem_.empty() ? library_text(archive_) : problem_);
+  if (archive_write_finish_entry(archive_) != ARCHIVE_OK)
+    return fail(problem_.empty() ? library_text(archive_) : problem_);
   stage_ = Stage::OTHER;
   if (!complete_local_header(current_)) return false;
   current_.header.clear();
@@ -199,7 +201,8 @@ bool ZipWriter::complete_local_header(Pending& entry) {
   if (h.size() < LOCAL_FIXED || le32(h.data()) != LOCAL_SIGNATURE) return fail("the zip writer wrote no local header");
   size_t name_length = le16(h.data() + 26), extra_length = le16(h.data() + 28);
   if (h.size() < LOCAL_FIXED + name_length + extra_length) return fail("the zip writer wrote a short local header");
-  std::vector<uint8_t> patched(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(LOCAL_FIXED + name_length + extra_length));
+  size_t header_length = LOCAL_FIXED + name_length + extra_length;
+  std::vector<uint8_t> patched(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(header_length));
   uint8_t* p = patched.data();
   uint16_t flags = le16(p + 6);
   const uint8_t* name = p + LOCAL_FIXED;
@@ -286,7 +289,8 @@ bool ZipReader::open(const std::string& path) {
   archive_read_set_callback_data(archive_, this);
   archive_read_set_read_callback(archive_, read_callback);
   archive_read_set_seek_callback(archive_, seek_callback);
-  if (archive_read_open1(archive_) != ARCHIVE_OK) return fail("not a zip that can be read (" + library_text(archive_) + ")");
+  if (archive_read_open1(archive_) != ARCHIVE_OK)
+    return fail("not a zip that can be read (" + library_text(archive_) + ")");
   return true;
 }
 

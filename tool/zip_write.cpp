@@ -126,7 +126,9 @@ std::map<std::string, std::string> folder_members(const std::vector<std::string>
     std::vector<std::string> parts = storage_components(f);
     if (parts.size() > root.size() && std::equal(root.begin(), root.end(), parts.begin())) {
       for (size_t end = root.size() + 1; end < parts.size(); ++end)
-        out.emplace(joined(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(end)), root.size()), "");
+        out.emplace(joined(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(end)),
+                           root.size()),
+                    "");
       out[joined(parts, root.size())] = f;
     }
   }
@@ -203,7 +205,8 @@ bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& p
     out.push_back(NewMember{member_from(source.empty() ? unwalked : source_info(source), ZipKind::FOLDER, path), ""});
   }
   // Folders first within their parent, so a reader meets a folder before what it holds.
-  std::stable_sort(out.begin(), out.end(), [](const NewMember& a, const NewMember& b) { return a.member.path < b.member.path; });
+  std::stable_sort(out.begin(), out.end(),
+                   [](const NewMember& a, const NewMember& b) { return a.member.path < b.member.path; });
   return true;
 }
 

@@ -82,7 +82,8 @@ TEST(ZipWrite, HeadersWindowsZipFolderReads) {
   ScratchFolder s;
   make_tree(s);
   write_file(s / "tree/locked.txt", "read only");
-  ASSERT_EQ(shell("cd '" + s.path + "/tree' && touch -d '2021-03-04 05:06:08' text.txt && chmod 444 locked.txt").code, 0);
+  ASSERT_EQ(shell("cd '" + s.path + "/tree' && touch -d '2021-03-04 05:06:08' text.txt && chmod 444 locked.txt").code,
+            0);
   ASSERT_EQ(run_tool("a -r '" + (s / "out.zip") + "' '" + (s / "tree") + "'").exit_code, 0);
   std::string headers = python(
       "data = open(sys.argv[1], 'rb').read()\n"
@@ -241,6 +242,7 @@ TEST(ZipWrite, AddingToAnEmptyZipTakesItAsNoMembers) {
 TEST(ZipWrite, FolderHoldingTheZipLeavesItAndItsLockOut) {
   ScratchFolder s;
   write_file(s / "here/a.txt", "a");
-  for (int run = 0; run < 2; ++run) ASSERT_EQ(run_tool("a '" + (s / "here/x.zip") + "' '" + (s / "here") + "'").exit_code, 0);
+  for (int run = 0; run < 2; ++run)
+    ASSERT_EQ(run_tool("a '" + (s / "here/x.zip") + "' '" + (s / "here") + "'").exit_code, 0);
   EXPECT_EQ(python("print(z.namelist())\n", s / "here/x.zip"), "['a.txt']\n");
 }
