@@ -158,6 +158,8 @@ bool ZipWriter::begin(const ZipMember& m, bool stored) {
   if (m.has_mtime) {
     int64_t seconds = m.mtime_ns / 1000000000, nanos = m.mtime_ns % 1000000000;
     if (nanos < 0) seconds -= 1, nanos += 1000000000;
+    // The extended timestamp field holds 32-bit seconds: a later time would wrap to an earlier one.
+    if (seconds > INT32_MAX || seconds < INT32_MIN) seconds = seconds > 0 ? INT32_MAX : INT32_MIN, nanos = 0;
     archive_entry_set_mtime(e, static_cast<time_t>(seconds), static_cast<long>(nanos));
   }
   if (stored) archive_write_zip_set_compression_store(archive_);

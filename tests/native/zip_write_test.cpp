@@ -246,3 +246,17 @@ TEST(ZipWrite, FolderHoldingTheZipLeavesItAndItsLockOut) {
     ASSERT_EQ(run_tool("a '" + (s / "here/x.zip") + "' '" + (s / "here") + "'").exit_code, 0);
   EXPECT_EQ(python("print(z.namelist())\n", s / "here/x.zip"), "['a.txt']\n");
 }
+
+// Regression: a time past 2038 wrapped in the extended timestamp field (32-bit seconds), so
+// readers that use it showed 2150 as 2013; it now stops at the field's last second.
+TEST(ZipWrite, TimeBeyondTheTimestampFieldStopsAtItsEnd) {
+  ScratchFolder s;
+  write_file(s / "later.txt", "later");
+  ASSERT_EQ(shell("touch -d '2150-01-01' '" + (s / "later.txt") + "'").code, 0);
+  ASSERT_EQ(run_tool("a '" + (s / "x.zip") + "' '" + (s / "later.txt") + "'").exit_code, 0);
+  EXPECT_EQ(python("extra = z.infolist()[0].extra\n"
+                   "at = extra.index(b'UT')\n"
+                   "print(struct.unpack('<i', extra[at + 5:at + 9])[0])\n",
+                   s / "x.zip"),
+            "2147483647\n");
+}
