@@ -51,6 +51,7 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
   std::string rest = arg.substr(2);
   switch (arg[1]) {
     case 'y': return rest.empty();
+    case 'p': o.machine_listing = true; return rest.empty();
     case 'e': o.self_extracting = o.marked_only = true; return rest.empty();
     case 'r': o.keep_folders = true; return rest.empty();
     case 's': o.solid = true; return rest.empty();
@@ -71,7 +72,8 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
 
 bool take_positionals(const std::vector<std::string>& pos, Options& o, std::string& problem) {
   // An empty quoted argument names no file: refused here rather than looked for.
-  bool list_form = (o.command == Command::ADD || o.command == Command::REMOVE) && pos.size() == 2 && pos[0] == "x";
+  bool list_form = ((o.command == Command::ADD || o.command == Command::REMOVE) && pos.size() == 2 && pos[0] == "x") ||
+                   (o.command == Command::EXTRACT && pos.size() == 3 && pos[0] == "x");
   const std::string* named = list_form ? &pos[1] : pos.empty() ? nullptr : &pos[0];
   if (named && named->empty()) {
     problem = "an empty file name";
@@ -106,6 +108,12 @@ bool take_positionals(const std::vector<std::string>& pos, Options& o, std::stri
       problem = "d needs \"x <list file>\" or an archive and the members or folders to remove";
       return false;
     case Command::EXTRACT:
+      // x x <list file> <folder>: three names, so an archive called "x" still extracts as before.
+      if (list_form) {
+        o.list_file = pos[1];
+        o.destination = pos[2];
+        return true;
+      }
       if (pos.size() == 1 || pos.size() == 2) {
         o.archive = pos[0];
         o.destination = pos.size() == 2 ? pos[1] : std::string();
@@ -158,6 +166,10 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   if (!take_positionals(positionals, o, problem)) return false;
   if (o.command != Command::ADD) o.self_extracting = false;
   if (o.command != Command::EXTRACT) o.marked_only = false;
+  if (o.machine_listing && o.command != Command::LIST) {
+    problem = "-p is a switch of l alone";
+    return false;
+  }
   out = o;
   return true;
 }
@@ -172,8 +184,10 @@ static const char* const USAGE =
       "  vantor d [switches] <archive> <path>...    remove members, and folders with all below\n"
       "  vantor d [switches] x <list file>          remove the members named in a list file\n"
       "  vantor x [-e] [-t<n>] <archive> [<folder>] extract into a folder (default: here)\n"
+      "  vantor x x <list file> <folder>            extract the members and folders a list file names\n"
       "  vantor l <archive>                         list the members and their methods; a copy\n"
       "                                             shows \"copy\" and \"= <member it names>\"\n"
+      "  vantor l -p <archive>                      the listing for programs (below)\n"
       "  vantor t <archive>                         test every member's CRC-32\n"
       "\n"
       "switches:\n"
@@ -201,6 +215,25 @@ static const char* const USAGE =
       "  -t<n>     threads compressing or extracting in parallel (zstd's own workers for a\n"
       "            solid stream); 0 = one per processor (default 1). Settings that would not\n"
       "            fit a 32-bit process get fewer threads or a smaller window, with a note\n"
+      "\n"
+      "Archives of other programs are read too (l, t, x): zip, 7z, rar and rar5 (multi-volume\n"
+      "when all parts lie beside the first), tar alone or with gzip, bzip2, xz, zstd, lz4 or\n"
+      "compress, iso9660, cab, lha, cpio, ar, and single .gz .xz .zst .bz2 .lz4 .Z files (one\n"
+      "member named after the file without that extension). The kind comes from the bytes:\n"
+      "ours when our index walks to the file's end (from 155,648 for an .exe), else theirs.\n"
+      "Their members are written as ours are; links, hard links, devices, FIFOs and sockets\n"
+      "are refused by name, and so are encrypted members (\"<name> is encrypted: not supported\n"
+      "yet\") while the rest is read. A member asking for more memory at once than a 32-bit\n"
+      "process can give is refused with the amount.\n"
+      "\n"
+      "l -p prints UTF-8 lines of TAB-separated fields: \"vantor-listing 1 <format>\" (zip, 7z,\n"
+      "rar, rar5, tar.gz, vnr...), then per entry kind (f file, d folder, l link, o other),\n"
+      "size, packed size (-1 unknown), modification time in ns since 1970 (0 unknown),\n"
+      "attributes in hex, e (encrypted) or -, and the path with / between parts, bytes below\n"
+      "0x20, 0x7F, \\ and bytes that are not UTF-8 written \\xNN; last \"end <entries>\". A\n"
+      "listing without its end line was cut short.\n"
+      "x x: the list file's archive is read and its paths, as l -p prints them unescaped, choose\n"
+      "the members; a folder takes everything below it; a path naming nothing is reported.\n"
       "\n"
       "list file (little-endian): count (64-bit), count (64-bit), archive path length\n"
       "(32-bit) and bytes, count (32-bit), then per file a 32-bit length and the path bytes.\n"
