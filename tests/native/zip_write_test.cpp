@@ -70,6 +70,10 @@ TEST(ZipWrite, PeersTestAndExtractTheSameBytes) {
             "empty.txt 0 True\nhollow/ 0 True\nnoise.bin 0 True\nsub/ 0 True\nsub/naïve ☃.txt 0 True\n"
             "text.txt 8 True\n");
   EXPECT_EQ(shell("cd '" + s.path + "' && mkdir u && cd u && unzip -q ../out.zip && diff -r . ../tree").code, 0);
+  // Our own reader too.
+  EXPECT_EQ(run_tool("t '" + zip + "'").exit_code, 0);
+  EXPECT_EQ(run_tool("x '" + zip + "' '" + (s / "ours") + "'").exit_code, 0);
+  EXPECT_EQ(shell("diff -r '" + (s / "ours") + "' '" + (s / "tree") + "'").code, 0);
   if (have("7z")) {
     EXPECT_EQ(shell("cd '" + s.path + "' && 7z x -o7 out.zip >/dev/null && diff -r 7 tree").code, 0);
   }
@@ -259,4 +263,18 @@ TEST(ZipWrite, TimeBeyondTheTimestampFieldStopsAtItsEnd) {
                    "print(struct.unpack('<i', extra[at + 5:at + 9])[0])\n",
                    s / "x.zip"),
             "2147483647\n");
+}
+
+// A .zip that is one of our own archives is read as ours, so adding and removing keep it ours.
+TEST(ZipWrite, ZipNameOnOurOwnArchiveStaysOurs) {
+  ScratchFolder s;
+  write_file(s / "a.txt", "a");
+  write_file(s / "b.txt", "b");
+  ASSERT_EQ(run_tool("a '" + (s / "x.vnr") + "' '" + (s / "a.txt") + "'").exit_code, 0);
+  ASSERT_EQ(std::rename((s / "x.vnr").c_str(), (s / "x.zip").c_str()), 0);
+  ASSERT_EQ(run_tool("a '" + (s / "x.zip") + "' '" + (s / "b.txt") + "'").exit_code, 0);
+  ASSERT_EQ(run_tool("d '" + (s / "x.zip") + "' a.txt").exit_code, 0);
+  ToolRun listed = run_tool("l -p '" + (s / "x.zip") + "'");
+  EXPECT_EQ(listed.out.substr(0, listed.out.find('\n')), "vantor-listing\t1\tvnr");
+  EXPECT_NE(listed.out.find("\tb.txt\nend\t1\n"), std::string::npos) << listed.out;
 }
