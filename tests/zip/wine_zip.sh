@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A zip written by a Windows build's archiver under Wine (a folder, an empty folder, an empty file,
 # a UTF-8 name, bytes that stay stored), added to once, then read back by Python's zipfile: every
-# member's bytes, the UTF-8 flag and the folder bit; the archiver's own test reads it too. Usage: tests/zip/wine_zip.sh <build dir>
+# member's bytes, the UTF-8 flag and the folder bit; the archiver's own test reads it too.
+# Usage: tests/zip/wine_zip.sh <build dir>
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "$1" && pwd)
