@@ -5,10 +5,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
 #include <ctime>
+#include <functional>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -53,7 +53,7 @@ struct OwnFiles {
     for (size_t i = 0; i + 1 < parts.size(); ++i)
       if (key(parts[i]) != key(archive[i])) return false;
     const std::string last = key(parts.back());
-    return last == key(name) || last == key(name + ".vantor-lock") || is_archive_temporary(key(name), last);
+    return last == key(name) || last == key(name + ".vantor-lock") || is_archive_temporary(name, parts.back());
   }
 };
 
