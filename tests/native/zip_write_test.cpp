@@ -278,3 +278,17 @@ TEST(ZipWrite, ZipNameOnOurOwnArchiveStaysOurs) {
   EXPECT_EQ(listed.out.substr(0, listed.out.find('\n')), "vantor-listing\t1\tvnr");
   EXPECT_NE(listed.out.find("\tb.txt\nend\t1\n"), std::string::npos) << listed.out;
 }
+
+// -m and -mx choose the deflate level, which the flag bits 1 and 2 of a deflated member record:
+// 6 for level 1, 0 for the normal levels, 2 for level 9.
+TEST(ZipWrite, MethodSwitchesChooseTheDeflateLevel) {
+  ScratchFolder s;
+  write_file(s / "text.txt", sample_text(100000, 9));
+  std::string levels;
+  for (const char* method : {"-m1", "-m3", "-mx3"}) {
+    std::string zip = s / (std::string(method) + ".zip");
+    ASSERT_EQ(run_tool("a " + std::string(method) + " '" + zip + "' '" + (s / "text.txt") + "'").exit_code, 0);
+    levels += python("print(z.infolist()[0].flag_bits & 6, end=' ')\n", zip);
+  }
+  EXPECT_EQ(levels, "6 0 2 ");
+}
