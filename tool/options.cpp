@@ -56,7 +56,7 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
     case 'r': o.keep_folders = true; return rest.empty();
     case 's': o.solid = true; return rest.empty();
     case 'b': return parse_number(rest, 1, 4096, o.buffer_mb);
-    case 'k': return parse_number(rest, 0, 7, o.window_position);
+    case 'k': o.window_given = true; return parse_number(rest, 0, 7, o.window_position);
     case 't': return parse_number(rest, 0, 64, o.threads);
     case 'm':
       if (!rest.empty() && rest[0] == 'x') {
@@ -252,6 +252,13 @@ static const char* const USAGE =
       "that loses a member is compressed again with its own method and -m, -mx, -k and -t\n"
       "(defaults as a -s). A self-extracting archive keeps its program; removing every\n"
       "member leaves an empty archive. A list file names the archive and the member paths.\n"
+      "\n"
+      "zip: an archive path ending in .zip (any case) makes a and d write a standard zip:\n"
+      "deflate at the level of -m/-mx (a file that does not shrink, and all with -m0, is\n"
+      "stored), folders as members, UTF-8 names flagged as such, zip64 where needed, every\n"
+      "header Windows' zip folder reads. Adding keeps an existing zip's members (a file\n"
+      "replaces the member of its path); a zip that does not read or holds an encrypted\n"
+      "member is refused, unchanged. -e is refused (exit 2); -s and -k are ignored with a note.\n"
       "\n"
       "When the machine stops: a new archive is flushed to the disk before it is renamed\n"
       "over the old one and the rename is flushed too, so whatever stops the run or the\n"
