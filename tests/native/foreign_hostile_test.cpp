@@ -10,8 +10,9 @@
 
 namespace {
 
-// Address space like a 32-bit process's, and a time limit that turns a hang into a failure.
-const char* const kLimits = "ulimit -v 3000000; timeout -s KILL 60 ";
+// Address space like a 32-bit process's, files up to 200 MB (beyond, a write fails as on a full
+// disk: some samples declare 10 GB members), and a time limit that turns a hang into a failure.
+const char* const kLimits = "ulimit -v 3000000; ulimit -f 200000; trap '' XFSZ; timeout -s KILL 20 ";
 
 struct Contained {
   ToolRun run;

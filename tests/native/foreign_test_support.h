@@ -141,19 +141,26 @@ inline std::string library_source() {
 }
 
 // Decodes the samples whose names start with `stem` (all parts of a multi-volume set) into
-// `folder`, each under its own name less ".uu"; returns how many were written.
+// `folder`, each under its own name less ".uu"; returns how many were written. Leniently: some
+// samples' lines carry stray bits past their length.
 inline int decode_samples(const std::string& stem, const std::string& folder) {
   std::string tests = library_source() + "/libarchive/test";
   std::string out;
   run_in(folder,
-         "python3 -c 'import binascii,glob,os,sys\n"
+         "python3 -c 'import glob,os,sys\n"
+         "def line(l):\n"
+         "  out=bytearray()\n"
+         "  for i in range(1,len(l),4):\n"
+         "    c=[(x-32)&63 for x in l[i:i+4].ljust(4,b\" \")]\n"
+         "    out+=bytes([(c[0]<<2|c[1]>>4)&255,(c[1]<<4|c[2]>>2)&255,(c[2]<<6|c[3])&255])\n"
+         "  return bytes(out[:(l[0]-32)&63])\n"
          "n=0\n"
          "for p in sorted(glob.glob(glob.escape(sys.argv[1])+\"/\"+glob.escape(sys.argv[2])+\"*.uu\")):\n"
-         "  data=b\"\"\n"
-         "  lines=open(p,\"rb\").read().splitlines()\n"
-         "  for l in lines[1:]:\n"
-         "    if l.strip() in (b\"end\",b\"`\",b\"\"): continue\n"
-         "    data+=binascii.a2b_uu(l)\n"
+         "  data=b\"\"; inside=False\n"
+         "  for l in open(p,\"rb\").read().splitlines():\n"
+         "    if l.startswith(b\"begin \"): inside=True\n"
+         "    elif l.strip()==b\"end\": break\n"
+         "    elif inside and l: data+=line(l)\n"
          "  open(os.path.basename(p)[:-3],\"wb\").write(data); n+=1\n"
          "print(n)' " + shell_quoted(tests) + " " + shell_quoted(stem),
          &out);
