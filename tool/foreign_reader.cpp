@@ -13,6 +13,7 @@
 #include <new>
 
 #include "file_io.h"
+#include "foreign_memory.h"
 
 namespace {
 
@@ -117,7 +118,13 @@ struct archive* new_reader(bool raw) {
   return a;
 }
 
+std::string megabytes(int64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; }
+
 std::string error_text(struct archive* a) {
+  // A request past the cap fails as the system's refusal would; the reason is ours to give.
+  if (int64_t need = ForeignMemoryCap::take_refused())
+    return "needs " + megabytes(need) + " of memory at once, more than the " + megabytes(ForeignMemoryCap::cap()) +
+           " a member may take here";
   const char* text = archive_error_string(a);
   if (archive_errno(a) == ENOMEM) return std::string("out of memory") + (text ? std::string(" (") + text + ")" : "");
   return text && *text ? text : "unreadable data";
@@ -166,11 +173,15 @@ std::string format_name(struct archive* a) {
 
 MemberInfo describe(struct archive_entry* e) {
   MemberInfo m;
+  // The name getters end the process when a conversion fails with errno at ENOMEM, which may be
+  // left over from an allocation refused earlier (foreign_memory.h), not from the conversion.
+  errno = 0;
   const char* path = archive_entry_pathname_utf8(e);
+  errno = 0;
   if (!path) path = archive_entry_pathname(e);
   m.path = path ? path : "";
   unsigned type = archive_entry_filetype(e);
-  if (archive_entry_hardlink(e) || type == AE_IFLNK) m.kind = 'l';
+  if (archive_entry_hardlink_is_set(e) || type == AE_IFLNK) m.kind = 'l';
   else if (type == AE_IFDIR) m.kind = 'd';
   else if (type == AE_IFREG || type == 0) m.kind = 'f';
   else m.kind = 'o';
@@ -254,6 +265,7 @@ void names_as_utf8() {
 
 void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& result) {
   names_as_utf8();
+  ForeignMemoryCap cap(source.memory_cap < 0 ? foreign_memory_cap() : source.memory_cap);
   Reader reader;
   std::string problem;
   struct archive_entry* entry = archive_entry_new();
@@ -286,7 +298,11 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   std::vector<uint8_t> buffer(DATA_CHUNK);
   int failures = 0;
   for (;; r = archive_read_next_header2(reader.a, entry)) {
-    if (r == ARCHIVE_EOF) break;
+    if (r == ARCHIVE_EOF) {
+      // Whatever follows the end (a tar's padding) needs no reading.
+      visitor.position(reader.total, reader.total);
+      break;
+    }
     if (r == ARCHIVE_FAILED && ++failures < 100) {
       // This entry is lost; the format can go on to the next.
       result.damaged.push_back(error_text(reader.a));
