@@ -124,8 +124,10 @@ inline std::string describe_file(const std::string& bytes) {
   return "file " + std::to_string(bytes.size()) + " " + std::to_string(crc);
 }
 
-// The unpacked source of the decoding library, whose tests keep sample archives; empty if absent.
+// The unpacked source of the decoding library, whose tests keep sample archives; empty if absent
+// or if python3, which decodes them, is missing.
 inline std::string library_source() {
+  if (!have_tool("python3")) return "";
 #ifdef VANTOR_LIBARCHIVE_SOURCE
   if (exists(VANTOR_LIBARCHIVE_SOURCE "/libarchive/test")) return VANTOR_LIBARCHIVE_SOURCE;
 #endif
