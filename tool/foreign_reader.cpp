@@ -171,10 +171,16 @@ std::string format_name(struct archive* a) {
   return base;
 }
 
+// libarchive's name getters, which its readers call too, end the process when a conversion fails
+// with errno at ENOMEM, which may be left over from an allocation refused earlier
+// (foreign_memory.h), not from the conversion: errno is cleared before every call into it.
+int next_header(struct archive* a, struct archive_entry* entry) {
+  errno = 0;
+  return archive_read_next_header2(a, entry);
+}
+
 MemberInfo describe(struct archive_entry* e) {
   MemberInfo m;
-  // The name getters end the process when a conversion fails with errno at ENOMEM, which may be
-  // left over from an allocation refused earlier (foreign_memory.h), not from the conversion.
   errno = 0;
   const char* path = archive_entry_pathname_utf8(e);
   errno = 0;
@@ -238,6 +244,7 @@ bool open_reader(const ForeignSource& source, bool raw, Reader& reader, std::str
   archive_read_set_seek_callback(a, seek_part);
   archive_read_set_skip_callback(a, skip_part);
   archive_read_set_switch_callback(a, switch_part);
+  errno = 0;
   archive_read_set_callback_data(a, reader.parts[0].get());
   for (size_t i = 1; i < reader.parts.size(); ++i) archive_read_append_callback_data(a, reader.parts[i].get());
   if (archive_read_open1(a) != ARCHIVE_OK) {
@@ -276,7 +283,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)> owned(entry, archive_entry_free);
   // Opening chooses the format too: a failure there may be bytes that no format takes.
   bool opened = open_reader(source, false, reader, problem);
-  int r = opened ? archive_read_next_header2(reader.a, entry) : ARCHIVE_FATAL;
+  int r = opened ? next_header(reader.a, entry) : ARCHIVE_FATAL;
   if (r == ARCHIVE_FATAL && reader.a && unrecognised(reader.a)) {
     // Only a compressed file is read as one member: raw takes any bytes at all.
     if (archive_filter_count(reader.a) < 2) {
@@ -285,7 +292,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
     }
     reader.reset();
     opened = open_reader(source, true, reader, problem);
-    r = opened ? archive_read_next_header2(reader.a, entry) : ARCHIVE_FATAL;
+    r = opened ? next_header(reader.a, entry) : ARCHIVE_FATAL;
   }
   if (!opened) {
     // A format took the bytes and failed at once, or the file could not be read.
@@ -297,7 +304,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   result.recognised = true;
   std::vector<uint8_t> buffer(DATA_CHUNK);
   int failures = 0;
-  for (;; r = archive_read_next_header2(reader.a, entry)) {
+  for (;; r = next_header(reader.a, entry)) {
     if (r == ARCHIVE_EOF) {
       // Whatever follows the end (a tar's padding) needs no reading.
       visitor.position(reader.total, reader.total);
@@ -333,6 +340,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
     std::string damage;
     bool fatal = false;
     for (;;) {
+      errno = 0;
       la_ssize_t n = archive_read_data(reader.a, buffer.data(), buffer.size());
       if (n == 0) break;
       if (n < 0) {
