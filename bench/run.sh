@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every figure in one run: the archiver's speed-size plane against its peers, what its flushes
-# cost, then the front end under Wine
+# cost, how fast it reads other programs' archives, then the front end under Wine
 # (opening large archives, listing steps, listing a big folder, start-up time and memory).
 # Timings drift on shared machines: compare the figures of one run with each other.
 # OPEN_BEFORE=<build folder> also opens the archives with another build's benchmarks (its native/
@@ -37,6 +37,11 @@ open_sizes "" native/bench/empty_files_floor
 echo
 echo "== what the flushes cost: adding and extracting with and without them"
 bash bench/flush.sh build/native
+
+echo
+echo "== archiver: reading other programs' archives, a zip and a 7z of a source tree and a zip of"
+echo "   100,000 members, against unzip, 7z and bsdtar"
+bash bench/foreign_bench.sh build/native
 
 export WINEPREFIX=$PWD/build/wineprefix-bench
 source scripts/wine-env.sh
