@@ -36,7 +36,8 @@ void verify_archive(const std::string& program_folder, const std::string& archiv
 void verify_archives(const std::string& program_folder, const std::vector<std::string>& chosen) {
   std::vector<std::string> archives = verifiable_files(chosen);
   if (archives.empty()) {
-    message_box("Note:", "Please select the archives to verify (.vnr files or self-extracting .exe programs).",
+    message_box("Note:", "Please select the archives to verify (.vnr, .zip, .7z, .tar and other archives, or self-extracting .exe "
+                         "programs).",
                 NOTE_WARNING);
     return;
   }
