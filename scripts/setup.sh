@@ -246,6 +246,90 @@ build_lzma() {
   touch "$stamp"
 }
 
+# Static libbz2 from its seven C files: its own makefile builds programs and a shared library too.
+# build_bzip2 <prefix> <cc> <ar>
+build_bzip2() {
+  local prefix=$1 cc=$2 ar=$3 version source work stamp
+  version=$(source_version bzip2)
+  stamp=$prefix/.bzip2-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source bzip2)
+  work=$(mktemp -d)
+  printf '%s\n' blocksort huffman crctable randtable compress decompress bzlib |
+    xargs -P2 -I{} "$cc" -O2 -fPIC -D_FILE_OFFSET_BITS=64 -c "$source/{}.c" -o "$work/{}.o"
+  mkdir -p "$prefix/lib" "$prefix/include"
+  rm -f "$prefix/lib/libbz2.a"
+  "$ar" rcs "$prefix/lib/libbz2.a" "$work"/*.o
+  cp "$source/bzlib.h" "$prefix/include/"
+  rm -rf "$work"
+  rm -f "$prefix"/.bzip2-*
+  touch "$stamp"
+}
+
+# Static liblz4 (block, high-compression and frame code) with its own xxhash under the LZ4_ prefix,
+# so that it never meets another library's copy; Debian's patch for a system xxhash only touches
+# its CMake build, which is not used here.
+# build_lz4 <prefix> <cc> <ar>
+build_lz4() {
+  local prefix=$1 cc=$2 ar=$3 version source work stamp
+  version=$(source_version lz4)
+  stamp=$prefix/.lz4-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source lz4)
+  work=$(mktemp -d)
+  printf '%s\n' lz4 lz4hc lz4frame xxhash |
+    xargs -P2 -I{} "$cc" -O2 -fPIC -DXXH_NAMESPACE=LZ4_ -c "$source/lib/{}.c" -o "$work/{}.o"
+  mkdir -p "$prefix/lib" "$prefix/include"
+  rm -f "$prefix/lib/liblz4.a"
+  "$ar" rcs "$prefix/lib/liblz4.a" "$work"/*.o
+  cp "$source/lib/lz4.h" "$source/lib/lz4hc.h" "$source/lib/lz4frame.h" "$prefix/include/"
+  rm -rf "$work"
+  rm -f "$prefix"/.lz4-*
+  touch "$stamp"
+}
+
+# Static libarchive for reading foreign archives (and writing zip), against our own zlib, bzip2,
+# liblzma, libzstd and lz4 given by full path, so that no system copy or DLL import library slips
+# in. No crypto library, XML, ACLs, extended attributes or (on Windows) iconv: encrypted members
+# are refused by the archiver anyway, and names are converted by our own code. Windows 7 as the
+# oldest target, as for the programs.
+# build_libarchive <prefix> <zlib's include folder> <zlib library> [toolchain file for MinGW]
+build_libarchive() {
+  local prefix=$1 zlib_include=$2 zlib=$3 tc=${4:-} version source work stamp iconv=ON
+  version=$(source_version libarchive)
+  stamp=$prefix/.libarchive-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source libarchive)
+  [ -z "$tc" ] || iconv=OFF
+  work=$(mktemp -d)
+  cmake -S "$source" -B "$work" -G Ninja ${tc:+-DCMAKE_TOOLCHAIN_FILE="$tc"} \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DBUILD_SHARED_LIBS=OFF -DWINDOWS_VERSION=WIN7 \
+    -DENABLE_TEST=OFF -DENABLE_TAR=OFF -DENABLE_CPIO=OFF -DENABLE_CAT=OFF -DENABLE_UNZIP=OFF \
+    -DENABLE_INSTALL=OFF -DENABLE_WERROR=OFF \
+    -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=OFF \
+    -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=OFF -DENABLE_WIN32_XMLLITE=OFF -DENABLE_LIBB2=OFF \
+    -DENABLE_LZO=OFF -DENABLE_PCREPOSIX=OFF -DENABLE_PCRE2POSIX=OFF -DENABLE_LIBGCC=OFF \
+    -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ICONV=$iconv \
+    -DZLIB_INCLUDE_DIR="$zlib_include" -DZLIB_LIBRARY="$zlib" \
+    -DBZIP2_INCLUDE_DIR="$prefix/include" -DBZIP2_LIBRARY_RELEASE="$prefix/lib/libbz2.a" \
+    -DLIBLZMA_INCLUDE_DIR="$prefix/include" -DLIBLZMA_LIBRARY="$prefix/lib/liblzma.a" \
+    -DLZ4_INCLUDE_DIR="$prefix/include" -DLZ4_LIBRARY="$prefix/lib/liblz4.a" \
+    -DZSTD_INCLUDE_DIR="$prefix/include" -DZSTD_LIBRARY="$prefix/lib/libzstd.a" >"$work/configure.log"
+  # A codec that the configuration did not find would silently drop its formats.
+  local have
+  for have in HAVE_LIBZ HAVE_LIBBZ2 HAVE_LIBLZMA HAVE_LIBLZ4 HAVE_LIBZSTD; do
+    grep -q "^#define $have 1" "$work/config.h" || { say "FAILED: libarchive found no ${have#HAVE_LIB}"; exit 1; }
+  done
+  cmake --build "$work" -j2 --target archive_static >/dev/null
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$work/libarchive/libarchive.a" "$prefix/lib/"
+  cp "$source/libarchive/archive.h" "$source/libarchive/archive_entry.h" "$prefix/include/"
+  rm -rf "$work"
+  rm -f "$prefix"/.libarchive-*
+  touch "$stamp"
+}
+
 build_libpng() {
   local triple=$1 prefix=$2 tc=$3 version source work stamp
   version=$(source_version libpng1.6)
@@ -290,6 +374,9 @@ TC
   build_libpng "$triple" "$prefix" "$tc"
   build_zstd "$prefix" "$triple-gcc-posix" "$triple-ar"
   build_lzma "$prefix" "$tc"
+  step "bzip2, $triple" build_bzip2 "$prefix" "$triple-gcc-posix" "$triple-ar"
+  step "lz4, $triple" build_lz4 "$prefix" "$triple-gcc-posix" "$triple-ar"
+  step "libarchive, $triple" build_libarchive "$prefix" "/usr/$triple/include" "/usr/$triple/lib/libz.a" "$tc"
   build_gtest "$prefix" "$tc"
 }
 
@@ -301,6 +388,9 @@ fi
 [ "${VANTOR_SETUP_ONLY:-}" = packages ] && exit 0
 step "libzstd, native" build_zstd "$DEPS/native" gcc ar
 step "liblzma, native" build_lzma "$DEPS/native"
+step "bzip2, native" build_bzip2 "$DEPS/native" gcc ar
+step "lz4, native" build_lz4 "$DEPS/native" gcc ar
+step "libarchive, native" build_libarchive "$DEPS/native" /usr/include "$(gcc -print-file-name=libz.so)"
 step "libraries for i686" build_for i686-w64-mingw32
 step "libraries for x86_64" build_for x86_64-w64-mingw32
 say "dependencies ready in $DEPS"

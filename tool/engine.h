@@ -11,6 +11,9 @@
 #include "format/archive_format.h"
 #include "run_control.h"
 
+struct MemberInfo;
+struct ForeignSource;
+
 struct CompressJob {
   std::string archive_path;
   std::vector<std::string> sources;   // files or folders (folders are taken whole)
@@ -64,6 +67,10 @@ struct ReadJob {
   int64_t index_start = -1;           // -1: decided by the archive's extension
   // LIST hands every entry's header here.
   std::function<void(const EntryHeader&)> on_entry;
+  // An archive of another program's: its format's name once, before its first entry, and in
+  // LIST every entry (read_foreign_archive).
+  std::function<void(const std::string& format)> on_format;
+  std::function<void(const MemberInfo&)> on_member;
   // TEST and EXTRACT hand every member's decoded bytes here (a memory sink).
   std::function<void(const uint8_t* data, size_t size)> on_data;
   // When set, only members it accepts are read (and, with marked_only, only marked ones).
@@ -115,6 +122,12 @@ RunResult read_archive(const ReadJob& job);
 // stub does that to stay free of the thread library). Without writers, members are written by
 // the threads that decode them.
 RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWriters* writers = nullptr);
+
+// Reads an archive of another program's (foreign_reader.h) as read_archive reads ours, on one
+// thread, every member through the same output path (extract_output); links, devices and
+// encrypted members are refused by name. `recognised` says whether any format took the bytes;
+// when none did the result says why and nothing was written.
+RunResult read_foreign_archive(const ReadJob& job, const ForeignSource& source, bool& recognised);
 
 struct StoredEntry {
   EntryHeader header;

@@ -147,6 +147,18 @@ void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& p
   out.active = true;
 }
 
+bool make_member_folder(const Shared& shared, const EntryHeader& h, std::string& problem) {
+  MemberPathCheck check = check_member_path(h.folder, h.name);
+  if (!check.ok) {
+    problem = "refused " + h.path() + ": " + check.reason;
+    return false;
+  }
+  // The walk opens every component but the last, a file's name: the folder's own goes below it.
+  check.components.emplace_back();
+  Folder folder;
+  return open_member_folder(shared.root, h, check.components, folder, problem);
+}
+
 void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string refusal,
                 const std::string& problem) {
   bool partial = out.active && (!problem.empty() || !refusal.empty() || out.failed);

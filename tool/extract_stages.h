@@ -129,6 +129,9 @@ int fit_decoding_workers(const Shared& shared, int workers, std::string& note);
 
 // ---- Output ----
 void open_output(Shared& shared, size_t index, MemberOutput& out, std::string& problem);
+// Creates a folder entry of another program's archive below the destination, by the same rules
+// and walk as a member's folder. False with the problem.
+bool make_member_folder(const Shared& shared, const EntryHeader& h, std::string& problem);
 // A member's output once its data has ended: put in place when whole and written, else removed;
 // then the outcome is reported.
 void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string refusal, const std::string& problem);

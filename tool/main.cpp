@@ -1,13 +1,16 @@
 // vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
+#include <archive.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "engine.h"
 #include "file_io.h"
+#include "foreign_reader.h"
 #include "format/path_safety.h"
 #include "format/utf8_text.h"
 #include "list_file.h"
@@ -158,15 +161,120 @@ int remove(const Options& o) {
   return report(result.run);
 }
 
+// The machine listing of `l -p` (UTF-8, TAB between fields), one line per entry.
+void print_member(const MemberInfo& m) {
+  std::printf("%c\t%lld\t%lld\t%lld\t%x\t%c\t%s\n", m.kind, static_cast<long long>(m.size),
+              static_cast<long long>(m.packed), static_cast<long long>(m.mtime_ns), static_cast<unsigned>(m.attributes),
+              m.encrypted ? 'e' : '-', listing_path(m.path).c_str());
+}
+
+// Our member as the machine listing shows it; its folder may hold '\' as well as '/'.
+MemberInfo member_info(const EntryHeader& h) {
+  MemberInfo m;
+  m.size = h.size;
+  m.packed = static_cast<int64_t>(h.compressed_size);
+  m.mtime_ns = h.mtime_ns;
+  m.attributes = h.attributes;
+  m.path = h.path();
+  std::replace(m.path.begin(), m.path.end(), '\\', '/');
+  return m;
+}
+
+std::string foreign_listing_line(const MemberInfo& m) {
+  char when[32] = "";
+  time_t seconds = static_cast<time_t>(m.mtime_ns / 1000000000);
+  if (m.mtime_ns != 0)
+    if (const struct tm* parts = std::gmtime(&seconds)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", parts);
+  const char* kind = m.kind == 'f' ? "file" : m.kind == 'd' ? "folder" : m.kind == 'l' ? "link" : "other";
+  char line[160];
+  std::snprintf(line, sizeof line, "%14s %14s %-7s %8s %-16s %c- ",
+                m.size < 0 ? "?" : std::to_string(m.size).c_str(), m.packed < 0 ? "-" : std::to_string(m.packed).c_str(),
+                kind, "", when, m.encrypted ? 'e' : '-');
+  return line + printable(m.path);
+}
+
+// A list file's member paths choose members: a path takes the member of that path and, as a
+// folder, everything below it. `matched` says which paths chose anything.
+struct Selection {
+  std::vector<std::string> paths;
+  std::vector<char> matched;
+  // '\' separates as '/' does in our archives; "./" leads the paths of a tar made from ".".
+  static std::string normal(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+  }
+  bool accepts(const EntryHeader& h) {
+    std::string path = normal(h.path());
+    bool any = false;
+    for (size_t i = 0; i < paths.size(); ++i) {
+      const std::string& p = paths[i];
+      if (path == p || (path.size() > p.size() && path.compare(0, p.size(), p) == 0 && path[p.size()] == '/')) {
+        matched[i] = 1;
+        any = true;
+      }
+    }
+    return any;
+  }
+};
+
 int read(const Options& o, ReadMode mode) {
   ReadJob job;
   job.mode = mode;
-  job.archive_path = o.archive;
+  std::vector<std::string> paths;
+  if (int code = archive_and_paths(o, job.archive_path, paths)) return code;
+  auto selection = std::make_shared<Selection>();
+  if (!o.list_file.empty()) {
+    for (const std::string& p : paths) selection->paths.push_back(Selection::normal(p));
+    selection->matched.assign(selection->paths.size(), 0);
+    job.select = [selection](const EntryHeader& h) { return selection->accepts(h); };
+  }
   job.destination = o.destination;
   job.marked_only = o.marked_only;
   job.threads = o.threads;
-  job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
-  RunResult result = run_watched(job, read_archive);
+  bool machine = mode == ReadMode::LIST && o.machine_listing;
+  int64_t listed = 0;
+  if (machine) job.on_entry = [&listed](const EntryHeader& h) { print_member(member_info(h)), ++listed; };
+  else job.on_entry = [](const EntryHeader& h) { std::printf("%s\n", listing_line(h).c_str()); };
+  job.on_format = [machine, mode](const std::string& format) {
+    if (machine) std::printf("vantor-listing\t1\t%s\n", format.c_str());
+    else if (mode == ReadMode::LIST) std::printf("vantor: a %s archive, read only\n", format.c_str());
+  };
+  job.on_member = [machine, &listed](const MemberInfo& m) {
+    if (machine) print_member(m), ++listed;
+    else std::printf("%s\n", foreign_listing_line(m).c_str());
+  };
+  // Ours when our index walks to the file's end, else another program's when libarchive takes it;
+  // when neither reads it, our own reason is the one given.
+  std::vector<StoredEntry> own;
+  std::string own_problem;
+  bool ours = read_index(job.archive_path, index_start(job.archive_path), own, own_problem);
+  own.clear();
+  RunResult result;
+  bool recognised = false;
+  if (!ours && file_info(job.archive_path).is_regular) {
+    ForeignSource source;
+    source.paths = archive_volumes(job.archive_path);
+    source.name = job.archive_path;
+    result = run_watched(job, [&](ReadJob& j) { return read_foreign_archive(j, source, recognised); });
+  }
+  if (!recognised) {
+    if (!ours) {
+      result = RunResult();
+      result.ok = false;
+      result.problems.push_back(own_problem);
+    } else {
+      if (machine) std::printf("vantor-listing\t1\tvnr\n");
+      result = run_watched(job, read_archive);
+    }
+  }
+  for (size_t i = 0; i < selection->paths.size(); ++i)
+    if (!selection->matched[i] && !result.cancelled && (ours || recognised)) {
+      result.ok = false;
+      result.problems.push_back("no member " + selection->paths[i] + " in " + job.archive_path);
+    }
+  if (machine && result.ok) std::printf("end\t%lld\n", static_cast<long long>(listed));
   int code = report(result, mode == ReadMode::TEST ? "damaged member: " : "");
   std::string renamed = result.renamed == 0 ? std::string()
                         : ", " + std::to_string(result.renamed) + " of them under a new name (names differing only in letter case)";
@@ -185,7 +293,11 @@ int main(int argc, char** argv) {
   if (args.empty()) {
     std::fputs(usage_text(), stdout);
     // The versions the decoders of untrusted archives come from, for bug reports and audits.
-    std::printf("\nbuilt with zstd %s and zlib %s\n", ZSTD_versionString(), zlibVersion());
+    // bzip2 reports "1.0.8, 13-Jul-2019": the number is enough.
+    std::string bzip2 = archive_bzlib_version() ? archive_bzlib_version() : "none";
+    bzip2 = bzip2.substr(0, bzip2.find(','));
+    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s and %s\n", ZSTD_versionString(), zlibVersion(),
+                bzip2.c_str(), archive_version_string());
     return 0;
   }
   Options options;

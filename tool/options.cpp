@@ -51,6 +51,7 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
   std::string rest = arg.substr(2);
   switch (arg[1]) {
     case 'y': return rest.empty();
+    case 'p': o.machine_listing = true; return rest.empty();
     case 'e': o.self_extracting = o.marked_only = true; return rest.empty();
     case 'r': o.keep_folders = true; return rest.empty();
     case 's': o.solid = true; return rest.empty();
@@ -71,7 +72,8 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
 
 bool take_positionals(const std::vector<std::string>& pos, Options& o, std::string& problem) {
   // An empty quoted argument names no file: refused here rather than looked for.
-  bool list_form = (o.command == Command::ADD || o.command == Command::REMOVE) && pos.size() == 2 && pos[0] == "x";
+  bool list_form = ((o.command == Command::ADD || o.command == Command::REMOVE) && pos.size() == 2 && pos[0] == "x") ||
+                   (o.command == Command::EXTRACT && pos.size() == 3 && pos[0] == "x");
   const std::string* named = list_form ? &pos[1] : pos.empty() ? nullptr : &pos[0];
   if (named && named->empty()) {
     problem = "an empty file name";
@@ -106,6 +108,12 @@ bool take_positionals(const std::vector<std::string>& pos, Options& o, std::stri
       problem = "d needs \"x <list file>\" or an archive and the members or folders to remove";
       return false;
     case Command::EXTRACT:
+      // x x <list file> <folder>: three names, so an archive called "x" still extracts as before.
+      if (list_form) {
+        o.list_file = pos[1];
+        o.destination = pos[2];
+        return true;
+      }
       if (pos.size() == 1 || pos.size() == 2) {
         o.archive = pos[0];
         o.destination = pos.size() == 2 ? pos[1] : std::string();
@@ -158,6 +166,10 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   if (!take_positionals(positionals, o, problem)) return false;
   if (o.command != Command::ADD) o.self_extracting = false;
   if (o.command != Command::EXTRACT) o.marked_only = false;
+  if (o.machine_listing && o.command != Command::LIST) {
+    problem = "-p is a switch of l alone";
+    return false;
+  }
   out = o;
   return true;
 }

@@ -16,7 +16,8 @@ struct Options {
   int window_position = 7;       // -k<n>, zstd window 2^(n+21) bytes
   int buffer_mb = 16;            // -b<n>
   int threads = 1;               // -t<n>, 0 = one per processor
-  std::string list_file;         // a or d ... x <list file>
+  bool machine_listing = false;  // -p with l
+  std::string list_file;         // a, d or x ... x <list file>
   std::string archive;
   std::string destination;
   std::vector<std::string> sources;  // a <archive> <file or folder>..., d <archive> <member>...
