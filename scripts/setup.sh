@@ -51,7 +51,9 @@ apt_try() {
 # A failed update leaves the lists of the last good one: installs can still work from those, so
 # only the install that really fails stops the run.
 UPDATE_ERROR=
+UPDATE_DONE=
 apt_update() {
+  UPDATE_DONE=1
   apt_try apt-get update -qq && return 0
   UPDATE_ERROR=$APT_ERROR
   say "apt-get update failed three times; going on with the package lists already here"
@@ -87,6 +89,29 @@ install_packages() {
     say "FAILED: the build's packages could not be installed: $APT_ERROR"
     exit 1
   fi
+}
+
+# --- peer tools -------------------------------------------------------------------------------------
+# The foreign-archive tests make their samples with the tools people use (zip, 7z and tar are above);
+# a tool that cannot be installed only skips its tests, so it is said, recorded and passed over.
+PEER_TOOLS=(xorriso genisoimage gcab jlha-utils cpio binutils lz4 ncompress bzip2)
+PEER_STATUS=$DEPS/peer-tools-missing
+
+install_peer_tools() {
+  local tool missing=()
+  rm -f "$PEER_STATUS"
+  for tool in "${PEER_TOOLS[@]}"; do
+    [ "$(dpkg-query -W -f='${Status}' "$tool" 2>/dev/null)" = "install ok installed" ] || missing+=("$tool")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  [ -n "$UPDATE_DONE" ] || apt_update
+  apt_install "${missing[@]}" && return 0
+  # One that cannot be had must not keep the others out.
+  for tool in "${missing[@]}"; do
+    apt_install "$tool" && continue
+    say "peer tool $tool SKIPPED (its tests are skipped): $APT_ERROR"
+    echo "$tool: $APT_ERROR" >>"$PEER_STATUS"
+  done
 }
 
 # --- 32-bit Wine through qemu-user ---------------------------------------------------------------
@@ -310,12 +335,13 @@ build_libarchive() {
     -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=OFF \
     -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=OFF -DENABLE_WIN32_XMLLITE=OFF -DENABLE_LIBB2=OFF \
     -DENABLE_LZO=OFF -DENABLE_PCREPOSIX=OFF -DENABLE_PCRE2POSIX=OFF -DENABLE_LIBGCC=OFF \
-    -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ICONV=$iconv \
+    -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ICONV=$iconv -DPOSIX_REGEX_LIB=NONE \
     -DZLIB_INCLUDE_DIR="$zlib_include" -DZLIB_LIBRARY="$zlib" \
     -DBZIP2_INCLUDE_DIR="$prefix/include" -DBZIP2_LIBRARY_RELEASE="$prefix/lib/libbz2.a" \
     -DLIBLZMA_INCLUDE_DIR="$prefix/include" -DLIBLZMA_LIBRARY="$prefix/lib/liblzma.a" \
     -DLZ4_INCLUDE_DIR="$prefix/include" -DLZ4_LIBRARY="$prefix/lib/liblz4.a" \
-    -DZSTD_INCLUDE_DIR="$prefix/include" -DZSTD_LIBRARY="$prefix/lib/libzstd.a" >"$work/configure.log"
+    -DZSTD_INCLUDE_DIR="$prefix/include" -DZSTD_LIBRARY="$prefix/lib/libzstd.a" >"$work/configure.log" 2>&1 ||
+    { tail -n 20 "$work/configure.log" >&2; say "FAILED: libarchive could not be configured"; exit 1; }
   # A codec that the configuration did not find would silently drop its formats.
   local have
   for have in HAVE_LIBZ HAVE_LIBBZ2 HAVE_LIBLZMA HAVE_LIBLZ4 HAVE_LIBZSTD; do
@@ -381,6 +407,7 @@ TC
 }
 
 step "packages" install_packages
+step "peer tools" install_peer_tools
 if [ $want_win32 = 1 ]; then
   rm -f "$WIN32_STATUS"
   step "32-bit Wine" install_wine32 || true

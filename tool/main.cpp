@@ -19,6 +19,7 @@
 #include "remove.h"
 #include "run_channel.h"
 #include "sfx_image.h"
+#include "zip_write.h"
 
 namespace {
 
@@ -116,9 +117,30 @@ int archive_and_paths(const Options& o, std::string& archive, std::vector<std::s
   return 0;
 }
 
+// A zip takes the deflate level of -m/-mx (-m0 stores); what belongs to our own format is not used.
+int add_zip(const Options& o, CompressJob& job) {
+  if (o.self_extracting) {
+    std::fprintf(stderr, "vantor: -e cannot make a zip self-extracting; %s was not written (leave out -e, or name "
+                 "a .vnr archive)\n", printable(job.archive_path).c_str());
+    return 2;
+  }
+  job.keep_folders = o.keep_folders;
+  job.deflate = deflate_settings(o.method, o.ultra, 7);
+  RunResult result = run_watched(job, add_to_zip);
+  if (o.solid) result.notes.insert(result.notes.begin(), "-s ignored: a zip has no solid streams");
+  if (o.window_given) result.notes.insert(result.notes.begin(), "-k ignored: a zip's deflate window is fixed");
+  if (result.ok)
+    std::printf("vantor: %s: %lld member%s, %lld bytes into %lld (zip)\n", printable(job.archive_path).c_str(),
+                static_cast<long long>(result.members), result.members == 1 ? "" : "s",
+                static_cast<long long>(result.bytes_in),
+                static_cast<long long>(result.bytes_out));
+  return report(result);
+}
+
 int add(const Options& o) {
   CompressJob job;
   if (int code = archive_and_paths(o, job.archive_path, job.sources)) return code;
+  if (is_zip_path(job.archive_path)) return add_zip(o, job);
   if (o.self_extracting) {
     job.archive_path = self_extracting_path(job.archive_path);
     job.stub = SFX_STUB_IMAGE;
@@ -153,7 +175,7 @@ int remove(const Options& o) {
   job.zstd = zstd_settings(method, o.ultra, o.window_position, true);
   job.lzma = lzma_settings(method, o.ultra, o.window_position, true);
   job.threads = o.threads;
-  RemoveResult result = run_watched(job, remove_members);
+  RemoveResult result = run_watched(job, is_zip_path(job.archive_path) ? remove_from_zip : remove_members);
   if (result.run.ok)
     std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",

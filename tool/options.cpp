@@ -56,7 +56,7 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
     case 'r': o.keep_folders = true; return rest.empty();
     case 's': o.solid = true; return rest.empty();
     case 'b': return parse_number(rest, 1, 4096, o.buffer_mb);
-    case 'k': return parse_number(rest, 0, 7, o.window_position);
+    case 'k': o.window_given = true; return parse_number(rest, 0, 7, o.window_position);
     case 't': return parse_number(rest, 0, 64, o.threads);
     case 'm':
       if (!rest.empty() && rest[0] == 'x') {

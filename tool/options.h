@@ -14,6 +14,7 @@ struct Options {
   bool ultra = false;            // -mx<n>
   int method = 3;                // -m<n>, 0 store .. 3 most effort
   int window_position = 7;       // -k<n>, zstd window 2^(n+21) bytes
+  bool window_given = false;     // -k was on the command line
   int buffer_mb = 16;            // -b<n>
   int threads = 1;               // -t<n>, 0 = one per processor
   bool machine_listing = false;  // -p with l

@@ -10,7 +10,7 @@ check() {
 }
 
 # stubs <dir>: apt-get fails the calls numbered in $STUB_FAIL_CALLS, and every call whose arguments
-# match $STUB_FAIL_MATCH, with $STUB_ERROR; an install that succeeds marks the packages installed.
+# match $STUB_FAIL_MATCH, with $STUB_ERROR; an install that succeeds marks its packages installed.
 stubs() {
   local bin=$1/bin
   mkdir -p "$bin"
@@ -23,7 +23,7 @@ if [[ " $STUB_FAIL_CALLS " == *" $n "* ]] || { [ -n "${STUB_FAIL_MATCH:-}" ] && 
   echo "$STUB_ERROR" >&2
   exit 100
 fi
-[[ "$*" == *install* ]] && touch "$STUB_DIR/installed"
+[[ "$*" == *install* ]] && echo "$*" >>"$STUB_DIR/installed"
 exit 0
 STUB
   cat >"$bin/dpkg-query" <<'STUB'
@@ -33,7 +33,7 @@ case "$*" in
   *'${Version}'*wine64) echo 8.0~repack-4 ;;
   *wine32:i386* | *qemu-user-static*) exit 1 ;;
   *) shift 2; for p in "$@"; do
-       [ -f "$STUB_DIR/installed" ] && echo "install ok installed" || echo "unknown ok not-installed"
+       grep -qw -- "$p" "$STUB_DIR/installed" 2>/dev/null && echo "install ok installed" || echo "unknown ok not-installed"
      done ;;
 esac
 STUB
@@ -68,7 +68,7 @@ export STUB_ERROR="E: Failed to fetch http://deb.example/binary-i386/Packages.xz
 # touches i386, backports or 32-bit Wine.
 status=$(STUB_FAIL_CALLS="1 2 4" run_setup retried)
 check "set-up completes after failed tries" '[ "$status" = 0 ]'
-check "five apt calls: three updates, two installs" '[ "$(cat $WORK/retried/calls)" = 5 ]'
+check "six apt calls: three updates, two installs, then the peer tools" '[ "$(cat $WORK/retried/calls)" = 6 ]'
 check "each failed try is reported" '[ "$(grep -c "failed: apt-get" $WORK/retried/out)" = 3 ]'
 check "the run set-up never touches i386" '! grep -qiE "i386|backports|wine32|add-architecture" $WORK/retried/log'
 check "each step says how long it took" 'grep -qE "^setup: packages: [0-9]+ s$" $WORK/retried/out'
@@ -82,6 +82,13 @@ check "the broken index is said" 'grep -q "going on with the package lists alrea
 status=$(STUB_FAIL_MATCH=install run_setup no_packages)
 check "missing build packages fail set-up" '[ "$status" = 1 ]'
 check "the failure gives apt's reason" 'grep -q "FAILED: the build.s packages could not be installed: E: Failed to fetch" $WORK/no_packages/out'
+
+# A peer tool that cannot be had is said and recorded; the others still come and set-up completes.
+status=$(STUB_FAIL_MATCH=gcab run_setup no_gcab)
+check "set-up without one peer tool completes" '[ "$status" = 0 ]'
+check "the other peer tools are installed one by one" 'grep -q "install.* jlha-utils$" $WORK/no_gcab/log'
+check "the missing tool is said and recorded" 'grep -q "peer tool gcab SKIPPED" $WORK/no_gcab/out &&
+  grep -q "^gcab: E: Failed to fetch" $WORK/no_gcab/deps/peer-tools-missing'
 
 # 32-bit Wine that cannot be installed is skipped, recorded with apt's reason, and named by the
 # test command through wine32_unavailable; the 64-bit set-up still completes.
