@@ -804,11 +804,15 @@ foreign_7z_double_click() {
   check_match "a 7z is read-only" 'pack\.7z is read-only.*\.vnr and \.zip archives only' "$(drv box "#box:Note:")"
   drv ok "#box:Note:"
   check_eq "the 7z is unchanged" "$SEVEN_BEFORE" "$(md5sum <"$FZ/pack.7z")"
-  drv menu "$MAIN" 8  # leaves the archive, back in C:\e2e\fz
+  stop_program
 }
 
 foreign_add_zip() {
-  check "the list is back in the archive's folder" drv wait-row "$MAIN" 1 pack.7z 10000 || return 1
+  start_program "$DRIVE_C"
+  check "the list starts at the drive level" drv wait-row "$MAIN" 1 "~(C:)" 10000 || return 1
+  double_click_row "~(C:)" && drv wait-row "$MAIN" 1 e2e 10000 >/dev/null || return 1
+  double_click_row e2e && drv wait-row "$MAIN" 1 fz 10000 >/dev/null || return 1
+  double_click_row fz && drv wait-row "$MAIN" 1 src 10000 >/dev/null || return 1
   double_click_row src && drv wait-row "$MAIN" 1 docs 10000 >/dev/null || return 1
   click_row docs && ctrl_click_row notes.txt || return 1
   click_control "$MAIN" 2 && check "Add opens the compression window" drv wait "$COMPRESSION" 10000 || return 1
