@@ -137,7 +137,8 @@ void verify_open_archive() {
   if (shell.operation.archive_path.empty())
     show_note(NOTE_NO_ARCHIVE);
   else
-    verify_archive(shell.operation.program_folder, shell.operation.archive_path);
+    verify_archive(shell.operation.program_folder, shell.operation.archive_path,
+                   !shell.operation.archive_format.empty());
 }
 
 // Folders among the chosen rows: what the question before a removal counts besides members.
@@ -220,19 +221,41 @@ void listing_step() {
   listing_step_rows(rows, shell.entries);
 }
 
-// Opens with the busy window past a second, whose Cancel stops the opening. Other programs'
-// archives are listed by the archiver; one of ours under such a name is walked as ours.
-ArchiveSession open_archive_busy(const std::string& path) {
-  if (is_foreign_archive_name(path)) {
-    ArchiveSession session =
-        open_foreign_archive_busy(shell.operation.program_folder, path, shell.operation.temp_root, shell.entries);
-    if (session.format != "vnr") return session;
-  }
+namespace {
+
+ArchiveSession walk_busy(const std::string& path) {
   BusyWork busy("opening");
   return open_archive(path, shell.operation.temp_root, shell.entries,
                       [&](int64_t position, int64_t size, int members) {
                         return busy.poll(position, size, std::to_string(members) + " members read");
                       });
+}
+
+ArchiveSession list_busy(const std::string& path) {
+  return open_foreign_archive_busy(shell.operation.program_folder, path, shell.operation.temp_root, shell.entries);
+}
+
+}  // namespace
+
+// Opens with the busy window past a second, whose Cancel stops the opening. Other programs'
+// archives are listed by the archiver; one of ours under such a name is walked as ours.
+ArchiveSession open_archive_busy(const std::string& path) {
+  if (is_foreign_archive_name(path)) {
+    ArchiveSession session = list_busy(path);
+    if (session.format != "vnr") return session;
+  }
+  ArchiveSession own = walk_busy(path);
+  // Any other name (a program chosen in the open requester, say) whose index breaks may be a
+  // self-extracting archive of another program, which the archiver reads; if it cannot, the
+  // walk stands as it was.
+  if (file_extension(path) == "vnr" || is_foreign_archive_name(path) || !own.opened || own.cancelled ||
+      own.report.damage_position < 0)
+    return own;
+  reset_temp_folders();
+  ArchiveSession other = list_busy(path);
+  if (other.opened || other.cancelled) return other;
+  reset_temp_folders();
+  return walk_busy(path);
 }
 
 bool browse_archive(const std::string& path, const std::string& outer) {
