@@ -4,6 +4,7 @@
 // links, files created exclusively, a temporary renamed into place once the size checks out).
 #include <algorithm>
 #include <deque>
+#include <memory>
 
 #include "extract_stages.h"
 #include "foreign_reader.h"
@@ -109,6 +110,17 @@ class Reading : public ForeignVisitor {
     }
     current_ = index;
     out_ = MemberOutput();
+    size_ = m.size;
+    // As with ours, with writer threads: a member a later one replaces is only checked, and a
+    // small one is held in memory for the writers.
+    if (shared_.writers && shared_.superseded[index]) return true;
+    if (shared_.writers && m.size >= 0 && m.size <= static_cast<int64_t>(BATCH_BYTES)) {
+      room(static_cast<size_t>(m.size));
+      held_ = true;
+      held_from_ = batch_.bytes.size();
+      if (job_.control) job_.control->working_on(&files_[index].header.name);
+      return true;
+    }
     std::string refusal;
     open_output(shared_, index, out_, refusal);
     if (!refusal.empty()) {
@@ -123,7 +135,9 @@ class Reading : public ForeignVisitor {
     if (cancelled(job_.control)) return false;
     written_ += static_cast<int64_t>(size);
     if (out_.active && !out_.failed && !out_.file.write(bytes, size)) out_.failed = true;
-    add_progress(job_.control, static_cast<int64_t>(size));
+    // More than the archive says is a damaged member: found at its end, never held.
+    if (held_ && written_ <= size_) batch_.bytes.insert(batch_.bytes.end(), bytes, bytes + size);
+    if (job_.mode == ReadMode::EXTRACT) add_progress(job_.control, static_cast<int64_t>(size));
     if (job_.on_data) job_.on_data(bytes, size);
     return true;
   }
@@ -138,16 +152,52 @@ class Reading : public ForeignVisitor {
       return;
     }
     if (m.size < 0) files_[current_].header.size = written_;
+    if (held_) {
+      held_ = false;
+      if (problem.empty()) {
+        batch_.members.push_back(HeldBatch::Member{current_, static_cast<size_t>(written_)});
+        if (batch_.members.size() >= BATCH_MEMBERS || batch_.bytes.size() >= BATCH_BYTES) flush();
+        return;
+      }
+      batch_.bytes.resize(held_from_);
+    }
     end_output(state_, current_, out_, std::string(), problem);
     out_ = MemberOutput();
   }
 
+  // The members held so far go to the writers.
+  void flush() {
+    if (batch_.members.empty()) return;
+    auto* batch = new HeldBatch(std::move(batch_));
+    batch_ = HeldBatch();
+    Shared& shared = shared_;
+    shared_.writers->post(batch->bytes.capacity(), [&shared, batch](int slot) {
+      std::unique_ptr<HeldBatch> owned(batch);
+      write_held(shared, slot, *owned);
+    });
+  }
+
+  // An extraction counts the bytes of the members it writes, whose sum the plan knows; a test
+  // or a listing, which has no plan, counts the archive's bytes read.
   bool position(int64_t consumed, int64_t total) override {
     if (job_.progress) job_.progress(consumed, total);
+    if (job_.control && job_.mode != ReadMode::EXTRACT) {
+      job_.control->total.store(total);
+      job_.control->done.store(consumed);
+    }
     return !cancelled(job_.control);
   }
 
  private:
+  // Room for `size` more bytes in the batch, handed on first when they would not fit.
+  void room(size_t size) {
+    if (batch_.bytes.size() + size > BATCH_BYTES) flush();
+    if (batch_.bytes.capacity() == 0) {
+      batch_.bytes = shared_.writers->take_buffer();
+      batch_.bytes.reserve(BATCH_BYTES);
+    }
+  }
+
   Shared& shared_;
   const ReadJob& job_;
   WorkerState& state_;
@@ -156,6 +206,10 @@ class Reading : public ForeignVisitor {
   size_t current_ = 0;
   int64_t written_ = 0;
   MemberOutput out_;
+  int64_t size_ = 0;         // the member's size as the archive says
+  bool held_ = false;        // its bytes go to the batch
+  size_t held_from_ = 0;
+  HeldBatch batch_;
   std::deque<std::string> names_;  // a test's members, which the progress channel may point to
 };
 
@@ -185,13 +239,30 @@ RunResult read_foreign_archive(const ReadJob& job, const ForeignSource& source, 
       return result;
     }
   }
+  // Files are created, written and renamed by writer threads as for ours (-t2 and more).
+  std::unique_ptr<MemberWriters> writers;
+  int threads = resolve_thread_count(job.threads);
+  if (job.mode == ReadMode::EXTRACT && threads >= 2 && !job.after_member) writers = start_member_writers(threads);
   Shared shared{job, Folder(), files, no_blocks, {}, {}, {}, {}};
   std::string problem;
-  if (!plan_extraction(shared, nullptr, problem)) return refused(problem);
+  if (!plan_extraction(shared, writers.get(), problem)) return refused(problem);
   RunResult result;
   WorkerState state{shared, result};
   Reading reading(shared, state, files);
   ForeignWalk walk = walk_foreign(source, reading);
+  if (shared.writers) {
+    if (!cancelled(job.control)) reading.flush();
+    shared.writers->drain();
+    for (const RunResult& part : shared.writer_results) {
+      result.ok = result.ok && part.ok;
+      for (size_t k : part.member_problems) result.member_problems.push_back(result.problems.size() + k);
+      result.problems.insert(result.problems.end(), part.problems.begin(), part.problems.end());
+      result.notes.insert(result.notes.end(), part.notes.begin(), part.notes.end());
+      result.members += part.members;
+      result.bytes_in += part.bytes_in;
+      result.renamed += part.renamed;
+    }
+  }
   recognised = walk.recognised;
   if (!walk.recognised) return refused(walk.problem);
   for (const std::string& damage : walk.damaged) state.fail("damaged entry: " + damage);

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "file_io.h"
+#include "foreign_memory.h"
 
 namespace {
 
@@ -117,7 +118,13 @@ struct archive* new_reader(bool raw) {
   return a;
 }
 
+std::string megabytes(int64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; }
+
 std::string error_text(struct archive* a) {
+  // A request past the cap fails as the system's refusal would; the reason is ours to give.
+  if (int64_t need = ForeignMemoryCap::take_refused())
+    return "needs " + megabytes(need) + " of memory at once, more than the " + megabytes(ForeignMemoryCap::cap()) +
+           " a member may take here";
   const char* text = archive_error_string(a);
   if (archive_errno(a) == ENOMEM) return std::string("out of memory") + (text ? std::string(" (") + text + ")" : "");
   return text && *text ? text : "unreadable data";
@@ -164,13 +171,23 @@ std::string format_name(struct archive* a) {
   return base;
 }
 
+// libarchive's name getters, which its readers call too, end the process when a conversion fails
+// with errno at ENOMEM, which may be left over from an allocation refused earlier
+// (foreign_memory.h), not from the conversion: errno is cleared before every call into it.
+int next_header(struct archive* a, struct archive_entry* entry) {
+  errno = 0;
+  return archive_read_next_header2(a, entry);
+}
+
 MemberInfo describe(struct archive_entry* e) {
   MemberInfo m;
+  errno = 0;
   const char* path = archive_entry_pathname_utf8(e);
+  errno = 0;
   if (!path) path = archive_entry_pathname(e);
   m.path = path ? path : "";
   unsigned type = archive_entry_filetype(e);
-  if (archive_entry_hardlink(e) || type == AE_IFLNK) m.kind = 'l';
+  if (archive_entry_hardlink_is_set(e) || type == AE_IFLNK) m.kind = 'l';
   else if (type == AE_IFDIR) m.kind = 'd';
   else if (type == AE_IFREG || type == 0) m.kind = 'f';
   else m.kind = 'o';
@@ -227,6 +244,7 @@ bool open_reader(const ForeignSource& source, bool raw, Reader& reader, std::str
   archive_read_set_seek_callback(a, seek_part);
   archive_read_set_skip_callback(a, skip_part);
   archive_read_set_switch_callback(a, switch_part);
+  errno = 0;
   archive_read_set_callback_data(a, reader.parts[0].get());
   for (size_t i = 1; i < reader.parts.size(); ++i) archive_read_append_callback_data(a, reader.parts[i].get());
   if (archive_read_open1(a) != ARCHIVE_OK) {
@@ -254,6 +272,7 @@ void names_as_utf8() {
 
 void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& result) {
   names_as_utf8();
+  ForeignMemoryCap cap(source.memory_cap < 0 ? foreign_memory_cap() : source.memory_cap);
   Reader reader;
   std::string problem;
   struct archive_entry* entry = archive_entry_new();
@@ -264,7 +283,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)> owned(entry, archive_entry_free);
   // Opening chooses the format too: a failure there may be bytes that no format takes.
   bool opened = open_reader(source, false, reader, problem);
-  int r = opened ? archive_read_next_header2(reader.a, entry) : ARCHIVE_FATAL;
+  int r = opened ? next_header(reader.a, entry) : ARCHIVE_FATAL;
   if (r == ARCHIVE_FATAL && reader.a && unrecognised(reader.a)) {
     // Only a compressed file is read as one member: raw takes any bytes at all.
     if (archive_filter_count(reader.a) < 2) {
@@ -273,7 +292,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
     }
     reader.reset();
     opened = open_reader(source, true, reader, problem);
-    r = opened ? archive_read_next_header2(reader.a, entry) : ARCHIVE_FATAL;
+    r = opened ? next_header(reader.a, entry) : ARCHIVE_FATAL;
   }
   if (!opened) {
     // A format took the bytes and failed at once, or the file could not be read.
@@ -285,8 +304,12 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   result.recognised = true;
   std::vector<uint8_t> buffer(DATA_CHUNK);
   int failures = 0;
-  for (;; r = archive_read_next_header2(reader.a, entry)) {
-    if (r == ARCHIVE_EOF) break;
+  for (;; r = next_header(reader.a, entry)) {
+    if (r == ARCHIVE_EOF) {
+      // Whatever follows the end (a tar's padding) needs no reading.
+      visitor.position(reader.total, reader.total);
+      break;
+    }
     if (r == ARCHIVE_FAILED && ++failures < 100) {
       // This entry is lost; the format can go on to the next.
       result.damaged.push_back(error_text(reader.a));
@@ -317,6 +340,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
     std::string damage;
     bool fatal = false;
     for (;;) {
+      errno = 0;
       la_ssize_t n = archive_read_data(reader.a, buffer.data(), buffer.size());
       if (n == 0) break;
       if (n < 0) {

@@ -28,6 +28,8 @@ struct ForeignSource {
   size_t size = 0;
   // The file's name, which a single compressed file's one member is named after.
   std::string name;
+  // The most one allocation of the decoders may take (foreign_memory.h); -1: this process's cap.
+  int64_t memory_cap = -1;
 };
 
 // The volumes of a multi-volume rar beside `path` (x.part1.rar, x.part2.rar... or x.rar,

@@ -9,6 +9,7 @@
 
 #include "../fuzz/archive_reader_target.h"
 #include "../fuzz/entry_reader_target.h"
+#include "../fuzz/foreign_reader_target.h"
 #include "../fuzz/list_file_target.h"
 #include "../fuzz/options_target.h"
 #include "../fuzz/png_target.h"
@@ -73,6 +74,7 @@ TEST(FuzzReplay, PngLoader) {
     EXPECT_EQ(png_fuzz_outcome(cut.data(), cut.size()), PngOutcome::CUT_SHORT);
   }
 }
+TEST(FuzzReplay, ForeignReader) { replay("foreign_reader", foreign_reader_fuzz_one, 120); }
 TEST(FuzzReplay, ZstdFrames) { replay("zstd_frames", zstd_frames_fuzz_one, 300); }
 TEST(FuzzReplay, Lzma2Stream) { replay("lzma2_stream", lzma2_stream_fuzz_one, 300); }
 

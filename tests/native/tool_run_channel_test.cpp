@@ -262,3 +262,27 @@ TEST(RunChannel, APartialMemberThatStaysAfterACancelIsNamed) {
   EXPECT_NE(result.problems[0].find("cannot remove the partly written " + (dir / "out/a.bin")), std::string::npos)
       << result.problems[0];
 }
+
+namespace {
+
+// An archive of another program's reports progress as ours does, and a cancel inside its one
+// large member leaves nothing of it behind.
+TEST(RunChannel, ForeignArchivesReportProgressAndCancel) {
+  ScratchFolder dir;
+  write_file(dir / "in/big.bin", noise(16 << 20, 5));
+  // bzip2 decodes slowly enough for the cancel to come while the member is written.
+  ASSERT_EQ(std::system(("cd '" + dir.path + "/in' && tar cf - big.bin | bzip2 -1 > ../x.tbz").c_str()), 0);
+  WatchedRun test = run_watched({"t", dir / "x.tbz"}, 0);
+  ASSERT_EQ(test.exit_code, 0) << test.err;
+  Figures last = parse(test.lines.back());
+  EXPECT_EQ(last.total, static_cast<int64_t>(read_file(dir / "x.tbz").size()));  // a test counts the archive read
+  EXPECT_EQ(last.done, last.total);
+  WatchedRun x = run_watched({"x", dir / "x.tbz", dir / "out"}, 2);
+  ASSERT_TRUE(x.cancel_sent);
+  EXPECT_EQ(x.exit_code, EXIT_CANCELLED) << x.err;
+  EXPECT_LT(parse(x.lines.back()).done, 16 << 20) << x.lines.back();
+  EXPECT_EQ(parse(x.lines.back()).total, 16 << 20);
+  EXPECT_TRUE(folder_names(dir / "out").empty()) << "no part of big.bin is left";
+}
+
+}  // namespace

@@ -210,4 +210,17 @@ TEST(WindowsTool, SelfExtractingArchiveExtractsItself) {
   EXPECT_EQ(test_files::read_file(destination + "b.txt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
 }
 
+// Archives of other programs, written by the peer tools on the Unix side (win.foreign_setup): the
+// Windows build decodes them through its own libarchive and writes the members itself.
+TEST(WindowsTool, ExtractsAZipAndA7zOfOtherPrograms) {
+  std::string samples = windows_path(VANTOR_WIN_FOREIGN) + "\\";
+  for (const char* name : {"s.zip", "s.7z"}) {
+    std::string destination = fresh_folder(std::string("foreign-") + (name[2] == 'z' ? "zip" : "7z"));
+    uint32_t code = run_and_wait(windows_path(VANTOR_TOOL_EXE), "x \"" + samples + name + "\" \"" + destination + "\"");
+    EXPECT_EQ(code, 0u) << name;
+    EXPECT_EQ(test_files::read_file(destination + "a.txt"), "alpha") << name;
+    EXPECT_EQ(test_files::read_file(destination + "sub\\b.bin"), test_files::read_file(samples + "src\\sub\\b.bin")) << name;
+  }
+}
+
 }  // namespace
