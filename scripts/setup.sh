@@ -94,7 +94,8 @@ install_packages() {
 # --- peer tools -------------------------------------------------------------------------------------
 # The foreign-archive tests make their samples with the tools people use (zip, 7z and tar are above);
 # a tool that cannot be installed only skips its tests, so it is said, recorded and passed over.
-PEER_TOOLS=(xorriso genisoimage gcab jlha-utils cpio binutils lz4 ncompress bzip2)
+# libarchive-tools (bsdtar) is a reader the written zips are checked with.
+PEER_TOOLS=(xorriso genisoimage gcab jlha-utils cpio binutils lz4 ncompress bzip2 libarchive-tools)
 PEER_STATUS=$DEPS/peer-tools-missing
 
 install_peer_tools() {

@@ -117,6 +117,15 @@ int archive_and_paths(const Options& o, std::string& archive, std::vector<std::s
   return 0;
 }
 
+// Whether `a` and `d` write a zip: a .zip name, unless the file is one of ours already (its index
+// walks to the end, so `l`, `t`, `x` and the front end read it as ours), which stays ours.
+bool writes_zip(const std::string& path) {
+  if (!is_zip_path(path) || !file_info(path).exists) return is_zip_path(path);
+  std::vector<StoredEntry> entries;
+  std::string problem;
+  return !read_index(path, index_start(path), entries, problem) || entries.empty();
+}
+
 // A zip takes the deflate level of -m/-mx (-m0 stores); what belongs to our own format is not used.
 int add_zip(const Options& o, CompressJob& job) {
   if (o.self_extracting) {
@@ -140,7 +149,7 @@ int add_zip(const Options& o, CompressJob& job) {
 int add(const Options& o) {
   CompressJob job;
   if (int code = archive_and_paths(o, job.archive_path, job.sources)) return code;
-  if (is_zip_path(job.archive_path)) return add_zip(o, job);
+  if (writes_zip(job.archive_path)) return add_zip(o, job);
   if (o.self_extracting) {
     job.archive_path = self_extracting_path(job.archive_path);
     job.stub = SFX_STUB_IMAGE;
@@ -175,7 +184,10 @@ int remove(const Options& o) {
   job.zstd = zstd_settings(method, o.ultra, o.window_position, true);
   job.lzma = lzma_settings(method, o.ultra, o.window_position, true);
   job.threads = o.threads;
-  RemoveResult result = run_watched(job, is_zip_path(job.archive_path) ? remove_from_zip : remove_members);
+  bool zip = writes_zip(job.archive_path);
+  // A zip's members are all written again: -m0 stores them.
+  if (zip) job.deflate = deflate_settings(o.method, o.ultra, 7);
+  RemoveResult result = run_watched(job, zip ? remove_from_zip : remove_members);
   if (result.run.ok)
     std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",

@@ -74,6 +74,18 @@ bool is_zip_path(const std::string& path) {
   return tail == ".zip";
 }
 
+bool is_empty_zip(const std::string& path) {
+  constexpr size_t END_RECORD = 22;
+  File file;
+  uint8_t end[END_RECORD];
+  int64_t length = file.open_read(path) ? file.length() : -1;
+  if (length < static_cast<int64_t>(END_RECORD) || !file.read_at(0, end, END_RECORD)) return false;
+  // Signature, then disk numbers, member counts, directory size and offset all zero, and the
+  // comment running to the file's end.
+  return le32(end) == 0x06054b50 && std::all_of(end + 4, end + 20, [](uint8_t b) { return b == 0; }) &&
+         length == static_cast<int64_t>(END_RECORD + le16(end + 20));
+}
+
 // ---- Writer ----
 
 ZipWriter::ZipWriter(compression::BufferedWriter& out) : out_(out) {}
@@ -95,7 +107,8 @@ bool ZipWriter::open(int level) {
   archive_ = archive_write_new();
   if (!archive_) return fail("out of memory");
   // Unblocked: every write reaches us at once and the zip ends where its last record does.
-  if (archive_write_set_format_zip(archive_) != ARCHIVE_OK || archive_write_set_bytes_per_block(archive_, 0) != ARCHIVE_OK ||
+  if (archive_write_set_format_zip(archive_) != ARCHIVE_OK ||
+      archive_write_set_bytes_per_block(archive_, 0) != ARCHIVE_OK ||
       archive_write_set_bytes_in_last_block(archive_, 1) != ARCHIVE_OK)
     return fail(library_text(archive_));
   // Names are UTF-8 whatever the process's locale, and say so in their flag.
@@ -145,6 +158,8 @@ bool ZipWriter::begin(const ZipMember& m, bool stored) {
   if (m.has_mtime) {
     int64_t seconds = m.mtime_ns / 1000000000, nanos = m.mtime_ns % 1000000000;
     if (nanos < 0) seconds -= 1, nanos += 1000000000;
+    // The extended timestamp field holds 32-bit seconds: a later time would wrap to an earlier one.
+    if (seconds > INT32_MAX || seconds < INT32_MIN) seconds = seconds > 0 ? INT32_MAX : INT32_MIN, nanos = 0;
     archive_entry_set_mtime(e, static_cast<time_t>(seconds), static_cast<long>(nanos));
   }
   if (stored) archive_write_zip_set_compression_store(archive_);
@@ -169,7 +184,8 @@ bool ZipWriter::write(const uint8_t* data, size_t size) {
 }
 
 bool ZipWriter::end() {
-  if (archive_write_finish_entry(archive_) != ARCHIVE_OK) return fail(problem_.empty() ? library_text(archive_) : problem_);
+  if (archive_write_finish_entry(archive_) != ARCHIVE_OK)
+    return fail(problem_.empty() ? library_text(archive_) : problem_);
   stage_ = Stage::OTHER;
   if (!complete_local_header(current_)) return false;
   current_.header.clear();
@@ -187,7 +203,8 @@ bool ZipWriter::complete_local_header(Pending& entry) {
   if (h.size() < LOCAL_FIXED || le32(h.data()) != LOCAL_SIGNATURE) return fail("the zip writer wrote no local header");
   size_t name_length = le16(h.data() + 26), extra_length = le16(h.data() + 28);
   if (h.size() < LOCAL_FIXED + name_length + extra_length) return fail("the zip writer wrote a short local header");
-  std::vector<uint8_t> patched(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(LOCAL_FIXED + name_length + extra_length));
+  size_t header_length = LOCAL_FIXED + name_length + extra_length;
+  std::vector<uint8_t> patched(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(header_length));
   uint8_t* p = patched.data();
   uint16_t flags = le16(p + 6);
   const uint8_t* name = p + LOCAL_FIXED;
@@ -274,7 +291,8 @@ bool ZipReader::open(const std::string& path) {
   archive_read_set_callback_data(archive_, this);
   archive_read_set_read_callback(archive_, read_callback);
   archive_read_set_seek_callback(archive_, seek_callback);
-  if (archive_read_open1(archive_) != ARCHIVE_OK) return fail("not a zip that can be read (" + library_text(archive_) + ")");
+  if (archive_read_open1(archive_) != ARCHIVE_OK)
+    return fail("not a zip that can be read (" + library_text(archive_) + ")");
   return true;
 }
 

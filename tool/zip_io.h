@@ -100,5 +100,9 @@ class ZipReader {
   std::string problem_;
 };
 
+// Whether the file is a zip without members: its end record alone, as Windows' "new compressed
+// folder" makes it (libarchive's reader does not take it for a zip).
+bool is_empty_zip(const std::string& path);
+
 // Whether the archive path names a zip: it ends in ".zip", in any letter case.
 bool is_zip_path(const std::string& path);

@@ -5,10 +5,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
 #include <ctime>
+#include <functional>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -33,8 +33,33 @@ struct NewMember {
 
 // ---- Sources ----
 
-bool walk_source(const std::string& path, std::vector<std::string>& files, std::vector<std::string>& folders,
-                 std::string& problem) {
+std::string absolute(const std::string& path) {
+  return is_absolute_path(path) ? path : current_directory() + native_separator() + path;
+}
+
+// The zip being written and the files of its run (lock, temporaries) are never added to it: a
+// folder holding the zip would otherwise take in the old zip and the lock.
+struct OwnFiles {
+  std::vector<std::string> archive;  // the zip's path in components
+  std::string name;                  // its file name
+  explicit OwnFiles(const std::string& archive_path) : archive(storage_components(absolute(archive_path))) {
+    name = archive.empty() ? std::string() : archive.back();
+  }
+  bool holds(const std::string& path) const {
+    std::vector<std::string> parts = storage_components(absolute(path));
+    if (parts.empty() || parts.size() != archive.size()) return false;
+    bool fold = names_ignore_case();
+    auto key = [fold](const std::string& text) { return fold ? name_case_key(text) : text; };
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+      if (key(parts[i]) != key(archive[i])) return false;
+    const std::string last = key(parts.back());
+    return last == key(name) || last == key(name + ".vantor-lock") || is_archive_temporary(name, parts.back());
+  }
+};
+
+bool walk_source(const OwnFiles& own, const std::string& path, std::vector<std::string>& files,
+                 std::vector<std::string>& folders, std::string& problem) {
+  if (own.holds(path)) return true;
   FileInfo info = source_info(path);
   if (!info.exists) {
     problem = "cannot find " + path + ": " + last_error_text();
@@ -64,13 +89,9 @@ bool walk_source(const std::string& path, std::vector<std::string>& files, std::
       FileInfo target = source_info(child);
       if (!target.exists || target.is_directory) continue;
     }
-    if (!walk_source(child, files, folders, problem)) return false;
+    if (!walk_source(own, child, files, folders, problem)) return false;
   }
   return true;
-}
-
-std::string absolute(const std::string& path) {
-  return is_absolute_path(path) ? path : current_directory() + native_separator() + path;
 }
 
 std::vector<std::string> unique_absolute(const std::vector<std::string>& paths) {
@@ -105,7 +126,9 @@ std::map<std::string, std::string> folder_members(const std::vector<std::string>
     std::vector<std::string> parts = storage_components(f);
     if (parts.size() > root.size() && std::equal(root.begin(), root.end(), parts.begin())) {
       for (size_t end = root.size() + 1; end < parts.size(); ++end)
-        out.emplace(joined(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(end)), root.size()), "");
+        out.emplace(joined(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(end)),
+                           root.size()),
+                    "");
       out[joined(parts, root.size())] = f;
     }
   }
@@ -131,8 +154,8 @@ ZipMember member_from(const FileInfo& info, ZipKind kind, const std::string& pat
   m.size = kind == ZipKind::FILE ? info.size : 0;
   m.mtime_ns = info.mtime_ns;
   m.has_mtime = true;
-  m.read_only = kind == ZipKind::FILE && (info.attributes & ATTRIBUTE_READONLY);
   uint32_t mode = info.unix_mode & 0777;
+  m.read_only = kind == ZipKind::FILE && ((info.attributes & ATTRIBUTE_READONLY) || (mode && !(mode & 0222)));
   m.mode = mode ? mode : kind == ZipKind::FOLDER ? 0755 : 0644;
   if (m.read_only) m.mode &= ~0222u;
   return m;
@@ -154,9 +177,10 @@ std::vector<std::string> folders_without_files(const std::vector<std::string>& f
 }
 
 bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& problem) {
+  OwnFiles own(job.archive_path);
   std::vector<std::string> files, folders;
   for (const std::string& source : job.sources)
-    if (!walk_source(source, files, folders, problem)) return false;
+    if (!walk_source(own, source, files, folders, problem)) return false;
   std::vector<std::string> full = unique_absolute(files);
   std::vector<std::string> walked = unique_absolute(folders);
   // A folder without files is named as a file inside it would be, so that the names start
@@ -181,7 +205,8 @@ bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& p
     out.push_back(NewMember{member_from(source.empty() ? unwalked : source_info(source), ZipKind::FOLDER, path), ""});
   }
   // Folders first within their parent, so a reader meets a folder before what it holds.
-  std::stable_sort(out.begin(), out.end(), [](const NewMember& a, const NewMember& b) { return a.member.path < b.member.path; });
+  std::stable_sort(out.begin(), out.end(),
+                   [](const NewMember& a, const NewMember& b) { return a.member.path < b.member.path; });
   return true;
 }
 
@@ -387,7 +412,7 @@ RunResult add_to_zip(const CompressJob& job) {
   std::string refused = "cannot add to " + job.archive_path + ", left as it was: ";
   if (!run.take_lock(job.lock_wait_ms)) return result;
   if (!collect(job, added, problem)) return run.fail(problem), result;
-  bool existing = file_info(job.archive_path).exists;
+  bool existing = file_info(job.archive_path).exists && !is_empty_zip(job.archive_path);
   if (existing && !list_zip(job.archive_path, old, problem)) return run.fail(refused + problem), result;
   // An added file or folder takes the place of the member of its name.
   std::unordered_set<std::string> replaced;
@@ -427,7 +452,8 @@ RemoveResult remove_from_zip(const RemoveJob& job) {
   // Replacing would take the read-only mark off with the file: the user's protection wins.
   if (info.attributes & ATTRIBUTE_READONLY)
     return run.fail(job.archive_path + " is read-only; nothing was removed (clear its read-only mark first)"), removal;
-  if (!list_zip(job.archive_path, old, problem)) return run.fail(refused + problem), removal;
+  if (!is_empty_zip(job.archive_path) && !list_zip(job.archive_path, old, problem))
+    return run.fail(refused + problem), removal;
   std::unordered_map<std::string, bool> keys;  // key -> matched something
   for (const std::string& path : job.paths) keys.emplace(removal_key(path), false);
   std::vector<char> keep(old.size(), 1);
@@ -454,7 +480,7 @@ RemoveResult remove_from_zip(const RemoveJob& job) {
   for (const ZipMember& m : old) names.push_back(m.path);
   if (!run.start(job.deflate.level)) return removal;
   Feed feed{*run.zip, job.deflate.level, job.control, counter(job.control, job.progress, data_total(old, keep))};
-  if (!copy_kept(run, feed, keep, names, refused) || !run.commit()) return removal;
+  if ((!old.empty() && !copy_kept(run, feed, keep, names, refused)) || !run.commit()) return removal;
   result.members = std::count(keep.begin(), keep.end(), 1);
   removal.removed = static_cast<int64_t>(old.size()) - result.members;
   return removal;
