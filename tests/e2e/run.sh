@@ -764,6 +764,7 @@ foreign_zip_launch() {
     '[ "$(cd "$TEMP_UNIX/launchvantor" && find . -type f | paste -sd" ")" = ./notes.txt ] && cmp "$FZ/src/notes.txt" "$TEMP_UNIX/launchvantor/notes.txt"'
   drv close Notepad "notes.txt - Notepad"
   check "the viewer closes" drv gone "notes.txt - Notepad" 10000
+  check "the main window is active again" drv foreground "$MAIN" 10000
 }
 
 foreign_zip_verify_find() {
