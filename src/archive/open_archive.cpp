@@ -95,13 +95,14 @@ class MirrorBuilder {
   MirrorBuilder(const std::string& root, EntryTable& table, MirrorReport& report)
       : root_(root), table_(table), report_(report) {}
 
-  void add(const IndexEntry& e) {
-    if (table_.entry_count >= TABLE_CAPACITY) return;
+  // False when the table is full and the entry was not listed.
+  bool add(const IndexEntry& e) {
+    if (table_.entry_count >= TABLE_CAPACITY) return false;
     std::string path = root_ + e.folder + e.name;
     MirrorSkip why = names_.check(root_, e.folder, e.name);
     if (why == MirrorSkip::none) why = create(e, path);
     report_.count(why);
-    entry_append(table_, path, e.size);
+    return entry_append(table_, path, e.size);
   }
 
   void set_folder_times() { times_.apply(root_); }
@@ -170,6 +171,7 @@ ArchiveSession open_archive(const std::string& path, const std::string& mirror_r
   session.opened = true;
   table.entry_count = 0;
   table.created_folder_count = 0;
+  table.entry_members.clear();
   MirrorBuilder builder(mirror_root, table, session.report);
   ReadAhead index(*source);
   // The caller's poll keeps the window answering during a long walk. Once it says stop, the rest
@@ -188,5 +190,44 @@ ArchiveSession open_archive(const std::string& path, const std::string& mirror_r
   session.entries = table.entry_count;
   session.report.table_full = walk.end == IndexEnd::entry_limit;
   session.report.damage_position = walk.damage_position;
+  return session;
+}
+
+ArchiveSession open_foreign_archive(const std::string& path, const ForeignListing& listing,
+                                    const std::string& mirror_root, EntryTable& table, const OpenPoll& poll) {
+  ArchiveSession session;
+  session.path = path;
+  session.mirror_root = mirror_root;
+  session.format = listing.format;
+  if (!listing.sound) {
+    session.problem = listing.problem;
+    return session;
+  }
+  session.opened = true;
+  table.entry_count = 0;
+  table.created_folder_count = 0;
+  table.entry_members.assign(1, std::string());
+  MirrorBuilder builder(mirror_root, table, session.report);
+  int64_t total = static_cast<int64_t>(listing.members.size());
+  for (int64_t i = 0; i < total; ++i) {
+    if (poll && !poll(i, total, table.entry_count)) {
+      session.cancelled = true;
+      break;
+    }
+    const ForeignMember& m = listing.members[static_cast<size_t>(i)];
+    MirrorPlace place = foreign_mirror_place(m);
+    if (place.folder.empty() && place.name.empty()) continue;  // "./": the root itself
+    IndexEntry e;
+    e.folder = place.folder;
+    e.name = place.name;
+    e.size = m.kind == 'd' ? 0 : m.size;
+    e.has_mtime = m.mtime_ns != 0;
+    e.mtime_ns = m.mtime_ns;
+    if (!builder.add(e)) break;
+    table.entry_members.push_back(m.path);
+  }
+  builder.set_folder_times();
+  session.entries = table.entry_count;
+  session.report.table_full = listing.count > table.entry_count && table.entry_count >= TABLE_CAPACITY;
   return session;
 }

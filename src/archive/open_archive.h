@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "archive/foreign_listing.h"
 #include "archive/mirror_tree.h"
 #include "archive/tables.h"
 
@@ -17,6 +18,7 @@ struct ArchiveSession {
   bool opened = false;            // false: the file could not be read and the table is unchanged
   bool cancelled = false;         // the caller's poll asked to stop; the mirror tree is partial
   std::string problem;            // why it could not be read
+  std::string format;             // "" for ours; else the listing's name for it ("zip", "7z", ...)
   MirrorReport report;            // the members the mirror tree does not show, and why
 };
 
@@ -28,5 +30,11 @@ using OpenPoll = std::function<bool(int64_t position, int64_t size, int members)
 // the caller) and the entry table. An archive that cannot be opened leaves the table as it was.
 ArchiveSession open_archive(const std::string& path, const std::string& mirror_root, EntryTable& table,
                             const OpenPoll& poll = OpenPoll());
+// An archive of another program, from the archiver's listing of it: the mirror tree and the
+// entry table as for ours, and each entry's member path kept beside it. The poll gets the
+// members placed so far and their count.
+ArchiveSession open_foreign_archive(const std::string& path, const ForeignListing& listing,
+                                    const std::string& mirror_root, EntryTable& table,
+                                    const OpenPoll& poll = OpenPoll());
 // Why the archive at path cannot be read ("it does not exist", ...), or "" when it can.
 std::string archive_open_problem(const std::string& path);

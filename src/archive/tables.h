@@ -21,6 +21,9 @@ struct EntryTable {
   std::vector<std::string> entry_paths;      // TABLE_CAPACITY + 1 slots
   std::vector<int64_t> entry_sizes;
   std::vector<int32_t> entry_keys;           // row_key of each entry path, made when it is added
+  // An archive of another program: each entry's path as its listing gave it, the name the
+  // archiver knows the member by (slots 1..entry_count). Empty for our own archives.
+  std::vector<std::string> entry_members;
   int entry_count = 0;
   std::vector<std::string> created_folders;  // TABLE_CAPACITY + 1 slots
   int created_folder_count = 0;

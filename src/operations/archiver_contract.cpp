@@ -51,6 +51,12 @@ std::string verify_parameters(const std::string& archive) { return " t " + std::
 
 std::string delete_parameters(const std::string& list_file) { return " d x " + std::string(1, DQ) + list_file; }
 
+std::string list_parameters(const std::string& archive) { return " l -p " + std::string(1, DQ) + archive; }
+
+std::string extract_listed_parameters(int task_count, const std::string& list_file, const std::string& destination) {
+  return " x -t" + n(task_count) + " x " + DQ + list_file + DQ + " " + DQ + destination;
+}
+
 std::string list_file_bytes(const std::string& archive_path,
                             const std::vector<std::string>& selection_list, int selection_count) {
   int count = selection_count < 0 ? 0 : selection_count;

@@ -32,6 +32,13 @@ std::string verify_parameters(const std::string& archive);
 // list_file_bytes with the archive and the members' paths in it).
 std::string delete_parameters(const std::string& list_file);
 
+// " l -p " dq A: the machine listing of an archive of another program, on standard output.
+std::string list_parameters(const std::string& archive);
+// " x -t" T " x " dq L dq " " dq D: the members the list file L names (archive and paths as the
+// listing gave them) into the destination as typed. Archives of other programs cannot carry
+// marks, so their chosen members go by name.
+std::string extract_listed_parameters(int task_count, const std::string& list_file, const std::string& destination);
+
 // The bytes of "master.lis": n and n (64-bit), the archive path with a 32-bit length, n (32-bit),
 // then slots 1..n of the selection, each with a 32-bit length. All little-endian. A count beyond
 // the slots present is cut to them, so the counts always describe the records written.

@@ -3,6 +3,7 @@
 // child's environment, beside the unchanged parameter string) and a cancel is a request the
 // archiver honours between blocks. The archiver cannot outlive the front end.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,14 @@ struct RunView {
 // window, which must be the target of new gadgets.
 void show_run_gadgets(const RunView& view, const std::string& status);
 
+// Takes the archiver's standard output piece by piece as it arrives, all of it.
+using OutputSink = std::function<void(const std::string& piece)>;
+
 // Starts program_folder\vantor.exe with the parameters, no working folder, hidden, and returns
-// when it has ended; its output is drained so the pipe can never block it.
+// when it has ended; its output is drained so the pipe can never block it. Without a sink only
+// the last 64 KB of the output are kept in the result.
 ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters,
-                            const RunView& view = RunView());
+                            const RunView& view = RunView(), const OutputSink& sink = OutputSink());
 
 // One sentence for a warning box: what failed and why.
 std::string archiver_failure_text(const std::string& what, const ArchiverResult& result);

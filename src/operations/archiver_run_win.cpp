@@ -107,16 +107,24 @@ class Display {
 // Follows the run until the archiver ends; true when the user asked to stop it. Both output
 // pipes are emptied while it runs so it can never block on a full pipe. Without a window of its
 // own, `active` becomes the busy window's view once that opens.
+void take_output(const std::string& piece, const OutputSink& sink, ArchiverResult& result) {
+  if (sink) {
+    if (!piece.empty()) sink(piece);
+    return;
+  }
+  result.output += piece;
+  if (result.output.size() > 65536) result.output.erase(0, result.output.size() - 16384);
+}
+
 bool follow_run(ProgramId program, Channel& channel, bool own_window, RunView& active, ArchiverResult& result,
-                std::string& errors, std::vector<HeldEvent>& held) {
+                std::string& errors, std::vector<HeldEvent>& held, const OutputSink& sink) {
   HANDLE process = reinterpret_cast<HANDLE>(program_wait_handle(program));
   DWORD start = GetTickCount();
   RunProgress progress;
   bool cancel_asked = false;
   std::unique_ptr<Display> display(own_window ? nullptr : new Display(active));
   while (program_running(program)) {
-    result.output += read_program_output(program);  // a full pipe would stop the archiver
-    if (result.output.size() > 65536) result.output.erase(0, result.output.size() - 16384);
+    take_output(read_program_output(program), sink, result);  // a full pipe would stop the archiver
     errors += read_program_errors(program);
     if (errors.size() > 65536) errors.erase(0, errors.size() - 16384);
     channel.read(progress);
@@ -145,7 +153,8 @@ void show_run_gadgets(const RunView& view, const std::string& status) {
   text_gadget(view.status.number, view.status.x, view.status.y, view.status.w, view.status.h, status);
 }
 
-ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters, const RunView& view) {
+ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters, const RunView& view,
+                            const OutputSink& sink) {
   ArchiverResult result;
   Channel channel;
   std::vector<std::string> environment;
@@ -168,13 +177,13 @@ ArchiverResult run_archiver(const std::string& program_folder, const std::string
   RunView active = view;
   std::string errors;
   std::vector<HeldEvent> held;
-  bool cancel_asked = follow_run(program, channel, own_window, active, result, errors, held);
+  bool cancel_asked = follow_run(program, channel, own_window, active, result, errors, held, sink);
   if (own_window) {
     window_disable(0, 0);  // first, so activation returns to it when the busy window goes
     if (active.window >= 0) close_busy_window();
   }
   errors += read_program_errors(program);
-  result.output += read_program_output(program);
+  take_output(read_program_output(program), sink, result);
   result.exit_code = static_cast<int>(program_exit_code(program));
   close_program(program);
   window_busy_cursor(0, previous_busy_cursor);

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "archive/foreign_listing.h"
 #include "format/archive_layout.h"
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
@@ -76,6 +77,15 @@ bool write_list_file(const std::string& path, const OperationState& s, const Sel
   return static_cast<bool>(out);
 }
 
+// A zip is written for other programs to read: it cannot start itself. The window stays open so
+// the choice can be changed. False then.
+bool zip_choice_possible(const OperationState& s) {
+  if (!is_zip_name(s.archive_path) || s.self_extraction_switch.empty()) return true;
+  message_box("Note:", "A .zip archive cannot be self-extracting: clear \"Self extraction\" or name a .vnr archive.",
+              NOTE_WARNING);
+  return false;
+}
+
 void compress(OperationState& s, const SelectionTable& selection) {
   std::string list_file = s.program_folder + "\\master.lis";
   bool listed = write_list_file(list_file, s, selection);
@@ -122,7 +132,10 @@ bool handle_gadget(int gadget, const OperationContext& context) {
       break;
     case ARCHIVE_NAME_FIELD: s.archive_path = gadget_get_text(ARCHIVE_NAME_FIELD); break;
     case SEARCH_BUTTON: search_archive_name(s); break;
-    case OK_BUTTON: compress(s, context.selection); return true;
+    case OK_BUTTON:
+      if (!zip_choice_possible(s)) return false;
+      compress(s, context.selection);
+      return true;
     case EXIT_BUTTON: return true;
     case SOLID_CHECK: s.solid_switch = gadget_get_state(SOLID_CHECK) == 1 ? "-s" : ""; break;
     case ULTRA_CHECK: s.ultra_switch = gadget_get_state(ULTRA_CHECK) == 1 ? "x" : ""; break;

@@ -6,6 +6,7 @@
 #include "operations/archiver_contract.h"
 #include "operations/archiver_run.h"
 #include "operations/extraction_window.h"
+#include "operations/foreign_members.h"
 #include "operations/mode_window.h"
 #include "operations/operation_texts.h"
 #include "runtime/folders.h"
@@ -38,7 +39,30 @@ void create_gadgets(const OperationState& s) {
   gadget_set_tooltip(TASK_SLIDER, "Select task active");
 }
 
-void extract(const std::string& archive_path, OperationState& s) {
+// An archive of another program has no marks: its chosen members go to the archiver in a list
+// file. "" (after saying why) when there is nothing to hand over.
+std::string listed_members_file(const std::string& archive_path, const OperationContext& context) {
+  std::vector<std::string> members;
+  if (context.entries) members = foreign_member_paths(context.selection, *context.entries);
+  if (members.empty()) {
+    message_box("Note:", "None of the chosen files is a member of " + archive_path + "; nothing was extracted.",
+                NOTE_WARNING);
+    return std::string();
+  }
+  std::string list_file = write_temporary_list(archive_path, members, "extract");
+  if (list_file.empty())
+    message_box("Note:", "Nothing was extracted: the list of members could not be written to the temporary folder.",
+                NOTE_WARNING);
+  return list_file;
+}
+
+void extract(const std::string& archive_path, const OperationContext& context) {
+  OperationState& s = context.state;
+  std::string list_file;
+  if (!s.archive_format.empty() && (list_file = listed_members_file(archive_path, context)).empty()) return;
+  std::string parameters = list_file.empty()
+                               ? extract_marked_parameters(s.task_count, archive_path, s.destination_folder)
+                               : extract_listed_parameters(s.task_count, list_file, s.destination_folder);
   create_folder_chain(s.destination_folder);
   wait_event(20);
   DWORD start = GetTickCount();
@@ -46,9 +70,9 @@ void extract(const std::string& archive_path, OperationState& s) {
   begin_mode_run(EXIT_BUTTON, {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE});
   gadget_hide(TASK_SLIDER, 1);
   gadget_hide(TASK_LABEL, 1);
-  ArchiverResult result = run_archiver(
-      s.program_folder, extract_marked_parameters(s.task_count, archive_path, s.destination_folder), RUN_VIEW);
+  ArchiverResult result = run_archiver(s.program_folder, parameters, RUN_VIEW);
   end_mode_run(EXIT_BUTTON);
+  if (!list_file.empty()) DeleteFileA(list_file.c_str());
   DWORD end = GetTickCount();
   s.elapsed_seconds = elapsed_seconds_between(start, end);
   if (result.cancelled)
@@ -64,7 +88,8 @@ void extract(const std::string& archive_path, OperationState& s) {
                 NOTE_WARNING);
 }
 
-bool handle_gadget(int gadget, int type, const std::string& archive_path, OperationState& s) {
+bool handle_gadget(int gadget, int type, const std::string& archive_path, const OperationContext& context) {
+  OperationState& s = context.state;
   switch (gadget) {
     case DESTINATION_TREE:
       if (type == EVENT_TYPE_LEFT_CLICK || type == EVENT_TYPE_LEFT_DOUBLE_CLICK) {
@@ -74,7 +99,7 @@ bool handle_gadget(int gadget, int type, const std::string& archive_path, Operat
       }
       break;
     case DESTINATION_FIELD: s.destination_folder = gadget_get_text(DESTINATION_FIELD); break;
-    case OK_BUTTON: extract(archive_path, s); return true;
+    case OK_BUTTON: extract(archive_path, context); return true;
     case EXIT_BUTTON: return true;
     case TASK_SLIDER:
       s.task_count = gadget_get_state(TASK_SLIDER);
@@ -94,7 +119,7 @@ void extraction_window(const std::string& archive_path, const OperationContext& 
   if (window_open(WINDOW, 0, 0, 500, 500, "Vantor - extraction Mode", 0x10C80001, window_handle(0))) {
     create_gadgets(s);
     window_show(WINDOW, 1);
-    run_mode_window(WINDOW, [&](int gadget, int type) { return handle_gadget(gadget, type, archive_path, s); });
+    run_mode_window(WINDOW, [&](int gadget, int type) { return handle_gadget(gadget, type, archive_path, context); });
   }
   end_mode_window(WINDOW, context.release_selection);
 }

@@ -9,6 +9,9 @@
 struct OperationState {
   std::string program_folder;       // ends with "\"
   std::string archive_path;
+  // "" for our own archives; the archiver's name for another program's ("zip", "7z", ...), whose
+  // members are chosen by their listed paths instead of marks.
+  std::string archive_format;
   std::string destination_folder;
   std::string temp_root;            // %TEMP%\tempvantor\ (long form)
   std::string launch_root;          // %TEMP%\launchvantor\ (long form)
@@ -26,10 +29,11 @@ struct OperationState {
   float elapsed_seconds = 0.0f;
 };
 
-// An operation's inputs: the state, the chosen files, and how to let the selection go (empty it
-// and clear the list's highlight) when an operation window closes.
+// An operation's inputs: the state, the chosen files, how to let the selection go (empty it and
+// clear the list's highlight) when an operation window closes, and the open archive's entries.
 struct OperationContext {
   OperationState& state;
   SelectionTable& selection;
   std::function<void()> release_selection;
+  const EntryTable* entries = nullptr;  // the open archive's, for the member paths of its entries
 };

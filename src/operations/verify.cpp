@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "archive/foreign_listing.h"
 #include "archive/index_walk.h"
 #include "format/archive_layout.h"
 #include "operations/operation_texts.h"
@@ -101,6 +102,8 @@ VerifyFindings verify_findings(const ArchiverResult& result) {
 }
 
 std::string not_archive_reason(const std::string& path) {
+  // Other programs' archives are recognised by the archiver from their bytes.
+  if (is_foreign_archive_name(path)) return std::string();
   std::unique_ptr<ByteSource> source = open_file_source(path, false);
   if (!source) return std::string();
   int64_t start = index_start(path), size = source->size();
@@ -155,7 +158,9 @@ std::vector<std::string> verifiable_files(const std::vector<std::string>& chosen
   std::vector<std::string> files;
   for (const std::string& path : chosen) {
     std::string extension = file_extension(path);
-    if (extension == "vnr" || extension == "exe" || extension == "VNR" || extension == "EXE") files.push_back(path);
+    if (extension == "vnr" || extension == "exe" || extension == "VNR" || extension == "EXE" ||
+        is_foreign_archive_name(path))
+      files.push_back(path);
   }
   return files;
 }

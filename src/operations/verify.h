@@ -33,10 +33,12 @@ std::string not_archive_reason(const std::string& path);
 // The findings of a file that was not tested because it is no archive.
 VerifyFindings not_archive_findings(const std::string& reason);
 
-// The chosen files that can be verified: archives (.vnr) and self-extracting programs (.exe).
+// The chosen files that can be verified: archives (.vnr and the other programs' kinds the
+// archiver reads) and self-extracting programs (.exe).
 std::vector<std::string> verifiable_files(const std::vector<std::string>& chosen);
 
 // Tests the open archive under the busy window (its Cancel stops the test) and shows the report.
-void verify_archive(const std::string& program_folder, const std::string& archive_path);
+// An archive the archiver listed as another program's (`foreign`) is handed to it unchecked.
+void verify_archive(const std::string& program_folder, const std::string& archive_path, bool foreign = false);
 // Tests each chosen archive in turn and shows one line for each; with none, says what to choose.
 void verify_archives(const std::string& program_folder, const std::vector<std::string>& chosen);

@@ -14,8 +14,8 @@ constexpr const char* TITLE = "Verify";
 
 // A file that is plainly no archive is not handed to the archiver: the line says why.
 VerifyFindings test_archive(const std::string& program_folder, const std::string& archive_path,
-                            float& seconds) {
-  std::string not_archive = not_archive_reason(archive_path);
+                            float& seconds, bool foreign = false) {
+  std::string not_archive = foreign ? std::string() : not_archive_reason(archive_path);
   if (!not_archive.empty()) return not_archive_findings(not_archive);
   RunView view;
   view.busy_what = "verifying";
@@ -27,16 +27,17 @@ VerifyFindings test_archive(const std::string& program_folder, const std::string
 
 }  // namespace
 
-void verify_archive(const std::string& program_folder, const std::string& archive_path) {
+void verify_archive(const std::string& program_folder, const std::string& archive_path, bool foreign) {
   float seconds = 0;
-  VerifyFindings f = test_archive(program_folder, archive_path, seconds);
+  VerifyFindings f = test_archive(program_folder, archive_path, seconds, foreign);
   message_box(TITLE, verify_report_text(archive_path, f, seconds), f.intact ? NOTE_INFORMATION : NOTE_WARNING);
 }
 
 void verify_archives(const std::string& program_folder, const std::vector<std::string>& chosen) {
   std::vector<std::string> archives = verifiable_files(chosen);
   if (archives.empty()) {
-    message_box("Note:", "Please select the archives to verify (.vnr files or self-extracting .exe programs).",
+    message_box("Note:", "Please select the archives to verify (.vnr, .zip, .7z, .tar and other archives, or self-extracting .exe "
+                         "programs).",
                 NOTE_WARNING);
     return;
   }

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "archive/foreign_listing.h"
 #include "archive/listing.h"
 #include "archive/open_archive.h"
 #include "operations/busy_window.h"
@@ -10,6 +11,7 @@
 #include "operations/delete_members.h"
 #include "operations/extraction_window.h"
 #include "operations/find_window.h"
+#include "operations/foreign_members.h"
 #include "operations/member_launch.h"
 #include "operations/operation_texts.h"
 #include "operations/verify.h"
@@ -36,14 +38,18 @@ void warn(const std::string& text) { message_box("Note:", text, NOTE_WARNING); }
 
 // An archive that cannot be opened leaves the one on view, if any, the current archive.
 void open_archive_at(const std::string& path) {
-  std::string previous = shell.operation.archive_path;
+  std::string previous = shell.operation.archive_path, previous_format = shell.operation.archive_format;
   shell.operation.archive_path = path;
-  if (!browse_archive(path, previous)) shell.operation.archive_path = previous;
+  if (!browse_archive(path, previous)) {
+    shell.operation.archive_path = previous;
+    shell.operation.archive_format = previous_format;
+  }
 }
 
 void open_archive_from_requester() {
   std::string chosen =
-      open_file_requester("Select and open existing archive", shell.operation.program_folder, "", 0);
+      open_file_requester("Select and open existing archive", shell.operation.program_folder,
+                          archive_requester_pattern(), 0);
   if (chosen.empty())
     shell.operation.archive_path.clear();
   else
@@ -103,7 +109,8 @@ void archive_list_event(int type) {
 void extract_from_archive() {
   selection_scan();
   if (!shell.operation.archive_path.empty() && shell.selection.selection_count > 0) {
-    if (marking_pass(shell.operation, shell.selection)) {
+    // Other programs' archives carry no marks: the window names the chosen members instead.
+    if (!shell.operation.archive_format.empty() || marking_pass(shell.operation, shell.selection)) {
       extraction_window(shell.operation.archive_path, operation_context());
     } else {
       release_selection();  // as the window's closing steps would
@@ -130,7 +137,8 @@ void verify_open_archive() {
   if (shell.operation.archive_path.empty())
     show_note(NOTE_NO_ARCHIVE);
   else
-    verify_archive(shell.operation.program_folder, shell.operation.archive_path);
+    verify_archive(shell.operation.program_folder, shell.operation.archive_path,
+                   !shell.operation.archive_format.empty());
 }
 
 // Folders among the chosen rows: what the question before a removal counts besides members.
@@ -175,6 +183,10 @@ bool delete_from_archive() {
     show_note(NOTE_NO_ARCHIVE);
     return true;
   }
+  if (!removal_possible(shell.operation.archive_path, shell.operation.archive_format)) {
+    warn(read_only_archive_text(shell.operation.archive_path, shell.operation.archive_format));
+    return true;
+  }
   int folders = chosen_folder_count();
   selection_scan();
   bool removed = shell.selection.selection_count > 0 && delete_members(operation_context(), folders);
@@ -200,15 +212,18 @@ void close_main_window_in_archive() {
 
 }  // namespace
 
-OperationContext operation_context() { return {shell.operation, shell.selection, release_selection}; }
+OperationContext operation_context() {
+  return {shell.operation, shell.selection, release_selection, &shell.entries};
+}
 
 void listing_step() {
   GadgetRows rows(FILE_LIST);
   listing_step_rows(rows, shell.entries);
 }
 
-// Opens with the busy window past a second, whose Cancel stops the opening.
-ArchiveSession open_archive_busy(const std::string& path) {
+namespace {
+
+ArchiveSession walk_busy(const std::string& path) {
   BusyWork busy("opening");
   return open_archive(path, shell.operation.temp_root, shell.entries,
                       [&](int64_t position, int64_t size, int members) {
@@ -216,21 +231,53 @@ ArchiveSession open_archive_busy(const std::string& path) {
                       });
 }
 
+ArchiveSession list_busy(const std::string& path) {
+  return open_foreign_archive_busy(shell.operation.program_folder, path, shell.operation.temp_root, shell.entries);
+}
+
+}  // namespace
+
+// Opens with the busy window past a second, whose Cancel stops the opening. Other programs'
+// archives are listed by the archiver; one of ours under such a name is walked as ours.
+ArchiveSession open_archive_busy(const std::string& path) {
+  if (is_foreign_archive_name(path)) {
+    ArchiveSession session = list_busy(path);
+    if (session.format != "vnr") return session;
+  }
+  ArchiveSession own = walk_busy(path);
+  // Any other name (a program chosen in the open requester, say) whose index breaks may be a
+  // self-extracting archive of another program, which the archiver reads; if it cannot, the
+  // walk stands as it was.
+  if (file_extension(path) == "vnr" || is_foreign_archive_name(path) || !own.opened || own.cancelled ||
+      own.report.damage_position < 0)
+    return own;
+  reset_temp_folders();
+  ArchiveSession other = list_busy(path);
+  if (other.opened || other.cancelled) return other;
+  reset_temp_folders();
+  return walk_busy(path);
+}
+
 bool browse_archive(const std::string& path, const std::string& outer) {
   std::string problem = archive_open_problem(path);
   if (problem.empty()) {
-    std::string shown = list_folder();
+    std::string shown = list_folder(), outer_format = shell.operation.archive_format;
     reset_temp_folders();
     ArchiveSession session = open_archive_busy(path);
     if (session.cancelled) {
       reset_temp_folders();
-      if (!outer.empty()) open_archive(outer, shell.operation.temp_root, shell.entries, drop_one_event);
-      else shell.entries.entry_count = 0;
+      if (outer.empty())
+        shell.entries.entry_count = 0;
+      else if (outer_format.empty())
+        open_archive(outer, shell.operation.temp_root, shell.entries, drop_one_event);
+      else
+        open_foreign_archive_busy(shell.operation.program_folder, outer, shell.operation.temp_root, shell.entries);
       gadget_set_text(FILE_LIST, shown);
       return false;
     }
     problem = session.problem;
     if (session.opened) {
+      shell.operation.archive_format = session.format;
       gadget_set_text(FILE_LIST, session.mirror_root);
       listing_step();
       std::string report = mirror_report_text(path, session.report);
@@ -351,6 +398,7 @@ void run_archive_loop(const ArchiveSession& session) {
     if (leave_archive == 1) break;
   }
   shell.operation.archive_path.clear();
+  shell.operation.archive_format.clear();
   shell.selection.selection_count = 0;
   clear_select_all(FILE_LIST);
 }

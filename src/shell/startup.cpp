@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "archive/foreign_listing.h"
 #include "runtime/text.h"
 
 namespace {
@@ -69,7 +70,9 @@ std::string startup_document_from(const std::string& current_directory, const st
   return with_trailing_backslash(current_directory) + arg;
 }
 
-bool is_archive_name(const std::string& path) { return file_extension(path) == "vnr"; }
+bool is_archive_name(const std::string& path) {
+  return file_extension(path) == "vnr" || is_foreign_archive_name(path);
+}
 
 std::string memory_text(uint64_t free_bytes) {
   char number[64];

@@ -10,7 +10,8 @@ std::string first_argument(const std::string& command_line);
 // (drive or UNC), put after the current directory when relative; empty when there is none.
 std::string startup_document_from(const std::string& current_directory, const std::string& command_line);
 
-// True when the document should be opened as an archive: its extension is exactly "vnr".
+// True when the document should be opened as an archive: its extension is exactly "vnr", or it
+// names one of the other programs' archives the archiver reads (zip, 7z, tar.gz, ... in any case).
 bool is_archive_name(const std::string& path);
 
 // "System free Mem:" + megabytes with one decimal + " MB ".

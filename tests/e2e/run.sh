@@ -698,7 +698,145 @@ delete_folder_and_member() {
   stop_program
 }
 
-# VANTOR_E2E_ONLY="find live" runs only those parts (main, damaged, vd, find, live): for a
+# --- Other programs' archives: zip and 7z opened, browsed, extracted, launched, verified, found ----
+
+FZ=$WORK/fz
+foreign_prepare() {
+  local size byte at i
+  rm -rf "$FZ" && mkdir -p "$FZ/src/docs/sub" "$FZ/dest" || return 1
+  printf 'guide line\r\n' >"$FZ/src/docs/guide.txt"
+  seq 1 4000 >"$FZ/src/docs/sub/deep.txt"
+  for i in $(seq 1 300); do printf 'note %03d\r\n' "$i"; done >"$FZ/src/notes.txt"
+  head -c 5000 /dev/urandom >"$FZ/src/extra.bin"
+  printf 'not chosen\r\n' >"$FZ/src/other.txt"
+  (cd "$FZ/src" && zip -qr ../pack.zip docs notes.txt extra.bin other.txt && 7z a -bd ../pack.7z docs notes.txt \
+    extra.bin other.txt) >>"$LOG" 2>&1
+  seq 1 60000 >"$FZ/big.txt"
+  (cd "$FZ" && zip -q damaged.zip big.txt) >>"$LOG" 2>&1
+  rm -f "$FZ/big.txt"
+  size=$(stat -c %s "$FZ/damaged.zip")
+  at=$((size / 2))
+  byte=$(od -An -tu1 -j"$at" -N1 "$FZ/damaged.zip" | tr -d ' ')
+  printf "\\x$(printf %02x $((byte ^ 0x55)))" | dd of="$FZ/damaged.zip" bs=1 seek="$at" conv=notrunc 2>/dev/null
+  SEVEN_BEFORE=$(md5sum <"$FZ/pack.7z")
+  check "the peer tools wrote a zip and a 7z" test -s "$FZ/pack.zip" -a -s "$FZ/pack.7z" || return 1
+  check "the damaged zip fails the archiver's test" eval '! "$NATIVE_TOOL" t "$FZ/damaged.zip" >/dev/null 2>&1'
+}
+
+foreign_root_rows() {
+  echo "..|
+docs|
+extra.bin|$(kb "$FZ/src/extra.bin")
+notes.txt|$(kb "$FZ/src/notes.txt")
+other.txt|$(kb "$FZ/src/other.txt")"
+}
+
+foreign_zip_open() {
+  start_program "$FZ" 'C:\e2e\fz\pack.zip'
+  check "a zip named on the command line opens with its members and sizes" wait_rows "$(foreign_root_rows)" 20 || return 1
+  shot zip-open
+  double_click_row docs || return 1
+  check "a folder of the zip is entered" wait_rows "..|
+sub|
+guide.txt|$(kb "$FZ/src/docs/guide.txt")" || return 1
+  shot zip-folder
+  double_click_row .. || return 1
+  check "the parent entry leads back to the zip's root" wait_rows "$(foreign_root_rows)" || return 1
+}
+
+foreign_zip_extract_two() {
+  click_row extra.bin && ctrl_click_row notes.txt || return 1
+  click_control "$MAIN" 3 && check "Extract opens the extraction window" drv wait "$EXTRACTION" 10000 || return 1
+  drv set-text "$EXTRACTION" 10 'C:\e2e\fz\dest\' || return 1
+  click_control "$EXTRACTION" 12 && check '"Notice" appears' drv wait "#box:Notice" 30000 || return 1
+  check_match '"Notice" names the zip' '^Archive =C:\\e2e\\fz\\pack\.zip in [0-9]+ sec\.$' "$(drv box "#box:Notice")"
+  drv ok "#box:Notice"
+  check "the extraction window closes" drv gone "$EXTRACTION" 10000 || return 1
+  check_eq "exactly the two chosen members were written" "./extra.bin ./notes.txt" \
+    "$(cd "$FZ/dest" && find . -type f | sort | paste -sd' ')"
+  check "they are byte-identical" eval 'cmp "$FZ/src/extra.bin" "$FZ/dest/extra.bin" && cmp "$FZ/src/notes.txt" "$FZ/dest/notes.txt"'
+}
+
+foreign_zip_launch() {
+  double_click_row notes.txt || return 1
+  check "the text member of the zip is opened by the shell" drv find Notepad notes.txt 20000 || return 1
+  check "only that member was extracted to the launch folder" eval \
+    '[ "$(cd "$TEMP_UNIX/launchvantor" && find . -type f | paste -sd" ")" = ./notes.txt ] && cmp "$FZ/src/notes.txt" "$TEMP_UNIX/launchvantor/notes.txt"'
+  drv close Notepad "notes.txt - Notepad"
+  check "the viewer closes" drv gone "notes.txt - Notepad" 10000
+  check "the main window is active again" drv foreground "$MAIN" 10000
+}
+
+foreign_zip_verify_find() {
+  click_control "$MAIN" 4 && check "Verify reports in a box" drv wait "#box:Verify" 30000 || return 1
+  check_match "the sound zip is intact" '^All [0-9]+ members of .*pack\.zip are intact' "$(drv box "#box:Verify" | tr '\n' ' ')"
+  shot zip-verify
+  drv ok "#box:Verify"
+  find_for 'deep*' || return 1
+  check_eq "Find inside the zip finds the member below two folders" \
+    "docs\\sub\\deep.txt|$(kb "$FZ/src/docs/sub/deep.txt")" "$(find_rows)"
+  shot zip-find
+  open_result "docs\\sub\\deep.txt" || return 1
+  check "the main list shows the member's folder inside the zip" wait_rows "..|
+deep.txt|$(kb "$FZ/src/docs/sub/deep.txt")" || return 1
+  stop_program
+}
+
+foreign_zip_damaged() {
+  start_program "$FZ" 'C:\e2e\fz\damaged.zip'
+  check "the damaged zip opens" drv wait-row "$MAIN" 1 big.txt 20000 || return 1
+  click_control "$MAIN" 4 && check "Verify reports in a box" drv wait "#box:Verify" 30000 || return 1
+  check_match "the box names the damaged member" 'damaged member.*big\.txt' "$(drv box "#box:Verify" | tr '\n' ' ')"
+  shot zip-verify-damaged
+  drv ok "#box:Verify"
+  stop_program
+}
+
+foreign_7z_double_click() {
+  start_program "$DRIVE_C"
+  check "the list starts at the drive level" drv wait-row "$MAIN" 1 "~(C:)" 10000 || return 1
+  double_click_row "~(C:)" && drv wait-row "$MAIN" 1 e2e 10000 >/dev/null || return 1
+  double_click_row e2e && drv wait-row "$MAIN" 1 fz 10000 >/dev/null || return 1
+  double_click_row fz && drv wait-row "$MAIN" 1 pack.7z 10000 >/dev/null || return 1
+  double_click_row pack.7z || return 1
+  check "double-click opens the 7z" wait_rows "$(foreign_root_rows)" 20 || return 1
+  shot 7z-open
+  click_row other.txt && click_control "$MAIN" 5 && check "Delete answers in a box" drv wait "#box:Note:" 10000 || return 1
+  check_match "a 7z is read-only" 'pack\.7z is read-only.*\.vnr and \.zip archives only' "$(drv box "#box:Note:")"
+  drv ok "#box:Note:"
+  check_eq "the 7z is unchanged" "$SEVEN_BEFORE" "$(md5sum <"$FZ/pack.7z")"
+  stop_program
+}
+
+foreign_add_zip() {
+  start_program "$DRIVE_C"
+  check "the list starts at the drive level" drv wait-row "$MAIN" 1 "~(C:)" 10000 || return 1
+  double_click_row "~(C:)" && drv wait-row "$MAIN" 1 e2e 10000 >/dev/null || return 1
+  double_click_row e2e && drv wait-row "$MAIN" 1 fz 10000 >/dev/null || return 1
+  double_click_row fz && drv wait-row "$MAIN" 1 src 10000 >/dev/null || return 1
+  double_click_row src && drv wait-row "$MAIN" 1 docs 10000 >/dev/null || return 1
+  click_row docs && ctrl_click_row notes.txt || return 1
+  click_control "$MAIN" 2 && check "Add opens the compression window" drv wait "$COMPRESSION" 10000 || return 1
+  drv set-text "$COMPRESSION" 10 'C:\e2e\fz\made.zip' || return 1
+  click_control "$COMPRESSION" 21 && click_control "$COMPRESSION" 12 || return 1
+  check "a self-extracting zip is refused" drv wait "#box:Note:" 10000 || return 1
+  check_match "the box says why" 'cannot be self-extracting' "$(drv box "#box:Note:")"
+  drv ok "#box:Note:"
+  click_control "$COMPRESSION" 21 && click_control "$COMPRESSION" 12 || return 1
+  check '"Added" appears' drv wait "#box:Added" 30000 || return 1
+  drv ok "#box:Added"
+  check "the compression window closes" drv gone "$COMPRESSION" 10000 || return 1
+  check "the archiver wrote a zip a peer accepts" eval 'unzip -tq "$FZ/made.zip" >>"$LOG" 2>&1'
+  double_click_row .. && drv wait-row "$MAIN" 1 made.zip 10000 >/dev/null || return 1
+  double_click_row made.zip || return 1
+  check "the new zip opens again with what was added" wait_rows "..|
+docs|
+notes.txt|$(kb "$FZ/src/notes.txt")" 20 || return 1
+  shot made-zip-open
+  stop_program
+}
+
+# VANTOR_E2E_ONLY="find live" runs only those parts (main, damaged, vd, find, foreign, live): for a
 # screenshot of one window without the whole run.
 wanted() { [ -z "${VANTOR_E2E_ONLY:-}" ] || [[ " $VANTOR_E2E_ONLY " == *" $1 "* ]]; }
 
@@ -715,6 +853,9 @@ stop_program
 wanted vd && session vd_prepare verify_sound verify_damaged delete_folder_and_member
 stop_program
 wanted find && session find_prepare find_disk find_archive
+stop_program
+wanted foreign && session foreign_prepare foreign_zip_open foreign_zip_extract_two foreign_zip_launch \
+  foreign_zip_verify_find foreign_zip_damaged foreign_7z_double_click foreign_add_zip
 stop_program
 wanted live && session live_prepare live_compress_cancel live_extract_cancel live_close_from_outside live_orphan
 stop_program

@@ -186,4 +186,42 @@ TEST_F(OpenArchive, WhatCannotBeReadIsNamedAndLeavesTheTable) {
   EXPECT_FALSE(exists(disk_));
 }
 
+// Another program's archive opens from the archiver's listing: hostile paths never reach past
+// the mirror root, and each entry keeps the path the archiver knows it by.
+TEST_F(OpenArchive, AForeignListingBuildsTheMirrorAndNothingOutsideIt) {
+  ForeignListing listing = read_foreign_listing(
+      "vantor-listing\t1\tzip\n"
+      "d\t0\t0\t0\t10\t-\tdocs/\n"
+      "f\t5000\t100\t1600000000123456700\t20\t-\t./docs/a.txt\n"
+      "f\t1\t1\t0\t0\t-\t../escape.txt\n"
+      "f\t1\t1\t0\t0\t-\t/abs.txt\n"
+      "f\t1\t1\t0\t0\t-\tC:/drive.txt\n"
+      "l\t0\t0\t0\t0\t-\tdocs/\\x2E\\x2E/link\n"
+      "f\t-1\t-1\t0\t0\te\tsecret.bin\n"
+      "end\t7\n");
+  ASSERT_TRUE(listing.sound) << listing.problem;
+  ArchiveSession s = open_foreign_archive(base_ + "a.zip", listing, root_, *table_);
+  ASSERT_TRUE(s.opened);
+  EXPECT_EQ(s.format, "zip");
+  EXPECT_EQ(s.entries, 7);
+  EXPECT_EQ(table_->entry_paths[2], root_ + "docs\\a.txt");
+  EXPECT_EQ(table_->entry_sizes[2], 5000);
+  EXPECT_EQ(table_->entry_members[2], "./docs/a.txt");
+  EXPECT_EQ(table_->entry_members[6], "docs/../link");
+  EXPECT_EQ(mtime_ns(disk_ + "docs/a.txt"), T1);
+  EXPECT_TRUE(exists(disk_ + "secret.bin"));
+  EXPECT_EQ(s.report.unsafe_names, 4);
+  EXPECT_FALSE(exists(base_ + "escape.txt"));
+  EXPECT_FALSE(exists(disk_ + "abs.txt"));
+  EXPECT_FALSE(exists(disk_ + "link"));
+  EXPECT_FALSE(exists("/abs.txt"));
+
+  // A cut listing opens nothing and leaves the table as it was.
+  ArchiveSession cut = open_foreign_archive(base_ + "b.zip", read_foreign_listing("vantor-listing\t1\tzip\n"), root_,
+                                            *table_);
+  EXPECT_FALSE(cut.opened);
+  EXPECT_NE(cut.problem.find("cut short"), std::string::npos);
+  EXPECT_EQ(table_->entry_count, 7);
+}
+
 }  // namespace

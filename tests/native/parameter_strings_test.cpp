@@ -85,6 +85,24 @@ TEST(ParameterStringsReachTheTool, ExtractionsKeepBlanksAndTrailingBackslash) {
   EXPECT_EQ(o.destination, "C:\\T\\l\\");
 }
 
+// Other programs' archives: the listing and the extraction by list file, as the tool reads them.
+TEST(ParameterStringsReachTheTool, ForeignListingAndListedExtraction) {
+  EXPECT_EQ(list_parameters("C:\\a b.zip"), " l -p \"C:\\a b.zip");
+  EXPECT_EQ(extract_listed_parameters(2, "C:\\T\\x.lis", "D:\\out\\"), " x -t2 x \"C:\\T\\x.lis\" \"D:\\out\\");
+  Options o;
+  std::string problem;
+  ASSERT_TRUE(parse_options(split_parameters(list_parameters("C:\\my files\\a.7z")), o, problem)) << problem;
+  EXPECT_TRUE(o.machine_listing);
+  EXPECT_EQ(o.archive, "C:\\my files\\a.7z");
+  ASSERT_TRUE(parse_options(split_parameters(extract_listed_parameters(3, "C:\\T\\x.lis", "D:\\new folder\\")),
+                            o, problem)) << problem;
+  EXPECT_EQ(o.command, Command::EXTRACT);
+  EXPECT_EQ(o.list_file, "C:\\T\\x.lis");
+  EXPECT_EQ(o.destination, "D:\\new folder\\");
+  EXPECT_EQ(o.threads, 3);
+  EXPECT_FALSE(o.marked_only);
+}
+
 TEST(ListFileBytes, LayoutByteForByte) {
   std::vector<std::string> selection = {"", "C:\\d\\a.txt", ""};
   std::string bytes = list_file_bytes("C:\\x.vnr", selection, 2);
