@@ -50,6 +50,14 @@ bool is_archive_temporary(const std::string& archive_name, const std::string& na
   return true;
 }
 
+bool is_archive_lock(const std::string& archive_name, const std::string& name) {
+  const std::string lock = archive_name + ".vantor-lock";
+  if (name.size() != lock.size()) return false;
+  for (size_t i = 0; i < lock.size(); ++i)
+    if (folded(name[i]) != folded(lock[i])) return false;
+  return true;
+}
+
 void remove_stale_temporaries(const std::string& archive_path) {
   std::string folder, archive_name;
   split_archive_path(archive_path, folder, archive_name);

@@ -67,6 +67,8 @@ void split_archive_path(const std::string& path, std::string& folder, std::strin
 // "<archive>.vantor-<16 hex>" followed by ".tmp", ".tmp.<n>" (spilled output) or ".d" (unpacked
 // members).
 bool is_archive_temporary(const std::string& archive_name, const std::string& name);
+// Whether `name` is the lock of the archive `archive_name` (letter case aside where it is ignored).
+bool is_archive_lock(const std::string& archive_name, const std::string& name);
 // Removes every temporary of this archive beside it. Only the holder of the archive's lock may
 // call it: those files then belong to runs that are gone. Links are never followed.
 void remove_stale_temporaries(const std::string& archive_path);

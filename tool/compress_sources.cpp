@@ -11,7 +11,37 @@
 namespace compression {
 namespace {
 
-bool expand_source(const std::string& path, std::vector<std::string>& files, std::string& problem) {
+// The archive being written and what a run on it keeps beside it (its lock, spilled output,
+// unpacked members): a folder holding the archive must not take the old archive and the run's
+// own files in. Found by which file they are, as the archive may be named by another path.
+struct OwnFiles {
+  std::string archive_name;
+  FileIdentity folder, archive, lock;
+  int64_t archive_size = -1, lock_size = -1;
+
+  explicit OwnFiles(const std::string& archive_path) {
+    std::string folder_path;
+    split_archive_path(archive_path, folder_path, archive_name);
+    folder = file_identity(folder_path);
+    archive = file_identity(archive_path);
+    lock = file_identity(archive_path + ".vantor-lock");
+    if (archive.known) archive_size = source_info(archive_path).size;
+    if (lock.known) lock_size = source_info(archive_path + ".vantor-lock").size;
+  }
+  // A file of another size is neither (this keeps the identity look-up off most files).
+  bool is_own_file(const std::string& path, const FileInfo& info) const {
+    if (info.size != archive_size && info.size != lock_size) return false;
+    FileIdentity id = file_identity(path);
+    return id == archive || id == lock;
+  }
+  // By name in the archive's own folder: a temporary's identity is not known beforehand.
+  bool is_own_name(const FileIdentity& in_folder, const std::string& name) const {
+    return in_folder == folder && (is_archive_lock(archive_name, name) || is_archive_temporary(archive_name, name));
+  }
+};
+
+bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std::string>& files,
+                   std::string& problem) {
   FileInfo info = source_info(path);
   if (!info.exists) {
     problem = "cannot find " + path + ": " + last_error_text();
@@ -23,7 +53,7 @@ bool expand_source(const std::string& path, std::vector<std::string>& files, std
       problem = "refused " + path + ": not a regular file (a device, FIFO or socket)";
       return false;
     }
-    files.push_back(path);
+    if (!own.is_own_file(path, info)) files.push_back(path);
     return true;
   }
   // A folder that cannot be read in full is an error: an archive silently missing its files
@@ -34,9 +64,11 @@ bool expand_source(const std::string& path, std::vector<std::string>& files, std
     return false;
   }
   std::sort(names.begin(), names.end());
+  FileIdentity this_folder = file_identity(path);
   std::string prefix = path;
   if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
   for (const std::string& name : names) {
+    if (own.is_own_name(this_folder, name)) continue;
     std::string child = prefix + name;
     // Links to folders are not followed (they could loop or leave the chosen tree), and a
     // link that leads nowhere has no data to store.
@@ -44,7 +76,7 @@ bool expand_source(const std::string& path, std::vector<std::string>& files, std
       FileInfo target = source_info(child);
       if (!target.exists || target.is_directory) continue;
     }
-    if (!expand_source(child, files, problem)) return false;
+    if (!expand_source(child, own, files, problem)) return false;
   }
   return true;
 }
@@ -93,8 +125,9 @@ bool unpack_members(const std::string& archive, int64_t start, const std::vector
 
 bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::string& problem) {
   std::vector<std::string> files;
+  OwnFiles own(job.archive_path);
   for (const std::string& source : job.sources)
-    if (!expand_source(source, files, problem)) return false;
+    if (!expand_source(source, own, files, problem)) return false;
   std::unordered_set<std::string> seen;
   std::vector<std::string> unique;
   for (const std::string& f : files)

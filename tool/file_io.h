@@ -110,6 +110,18 @@ char native_separator();
 // Like file_info, but follows a link to what it names (used for the files being archived).
 FileInfo source_info(const std::string& path);
 
+// Which file a path reaches, links followed: equal for every path to one file (another
+// spelling, a link, a short name, a hard link). Never equal when either is not known.
+struct FileIdentity {
+  bool known = false;
+  uint64_t volume = 0;
+  uint64_t number = 0;
+  bool operator==(const FileIdentity& other) const {
+    return known && other.known && volume == other.volume && number == other.number;
+  }
+};
+FileIdentity file_identity(const std::string& path);
+
 // Why the last file-system call failed, in a few words ("permission denied").
 std::string last_error_text();
 // 16 hex digits from the system's random source, for names nobody can plant beforehand.

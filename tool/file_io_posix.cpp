@@ -248,6 +248,16 @@ FileInfo source_info(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? info_from(st) : FileInfo();  // stat follows links
 }
 
+FileIdentity file_identity(const std::string& path) {
+  FileIdentity id;
+  struct stat st;
+  if (!whole(path) || ::stat(path.c_str(), &st) != 0) return id;
+  id.known = true;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.number = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
+
 uint32_t creation_mode(uint32_t unix_mode, uint32_t attributes) {
   uint32_t mode = unix_mode ? (unix_mode & 0777) : 0666;
   if (attributes & ATTRIBUTE_READONLY) mode &= ~0222u;

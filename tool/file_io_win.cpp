@@ -334,6 +334,23 @@ FileInfo source_info(const std::string& path) {
   return info;
 }
 
+FileIdentity file_identity(const std::string& path) {
+  FileIdentity id;
+  if (device_path(path)) return id;
+  // No data access, so a file another handle shares with nobody (the lock) still answers.
+  HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return id;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(h, &info)) {
+    id.known = true;
+    id.volume = info.dwVolumeSerialNumber;
+    id.number = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+  CloseHandle(h);
+  return id;
+}
+
 uint32_t creation_mode(uint32_t, uint32_t) { return 0; }
 
 std::string last_error_text() {

@@ -263,4 +263,20 @@ TEST(StaleTemporaries, TheNextRunRemovesThisArchivesOnlyAndFollowsNoLink) {
   EXPECT_EQ(read_file(dir / "elsewhere/precious"), "keep me");
 }
 
+// Adding the folder that holds the archive: the old archive, its lock and every other path to
+// the archive (another spelling, a hard link, a symbolic link) stay out of the new one.
+TEST(ArchiveInTheAddedFolder, TheOldArchiveAndItsLockAreLeftOutByIdentity) {
+  ScratchFolder dir;
+  write_file(dir / "d/a.txt", "a");
+  write_file(dir / "d/sub/b.txt", "b");
+  for (int run = 0; run < 2; ++run)
+    ASSERT_EQ(run_tool("a -r x.vnr .", "cd " + q(dir / "d") + " && ").exit_code, 0);
+  const std::vector<std::string> members{"a.txt", "sub/b.txt"};
+  EXPECT_EQ(member_paths(dir / "d/x.vnr"), members);
+  ASSERT_EQ(link((dir / "d/x.vnr").c_str(), (dir / "d/sub/hard.vnr").c_str()), 0);
+  ASSERT_EQ(symlink("../x.vnr", (dir / "d/sub/soft.vnr").c_str()), 0);
+  ASSERT_EQ(run_tool("a -r " + q(dir / "d/sub/../x.vnr") + " " + q(dir / "d") + " " + q(dir / "d/x.vnr")).exit_code, 0);
+  EXPECT_EQ(member_paths(dir / "d/x.vnr"), members);
+}
+
 }  // namespace

@@ -126,4 +126,14 @@ TEST(WindowsDurability, AKilledRunLeavesNothingAndTheNextSweepsWhatWasNamed) {
   EXPECT_EQ(sorted_names_in(dir), (std::vector<std::string>{"base.txt", "big", "run.err", "x.vnr"}));
 }
 
+// The folder that holds the archive, added twice, the second time naming the archive in other
+// letter case through "..": neither the old archive nor the lock (shared with nobody) goes in.
+TEST(WindowsDurability, AddingTheArchivesFolderLeavesOutTheArchiveAndItsLock) {
+  std::string dir = fresh_folder("own");
+  test_files::write_file(dir + "a.txt", "a");
+  ASSERT_TRUE(compress_archive(add_job(dir + "x.vnr", {dir})).ok);
+  ASSERT_TRUE(compress_archive(add_job(dir + "sub\\..\\X.VNR", {dir, dir + "x.vnr"})).ok);
+  EXPECT_EQ(member_paths(dir + "x.vnr"), (std::vector<std::string>{"a.txt"}));
+}
+
 }  // namespace
