@@ -297,6 +297,56 @@ bool rar5_closed(Part& last) {
   return false;
 }
 
+// `n` bytes of a volume from `offset`; how many it had.
+size_t read_at(Part& part, int64_t offset, uint8_t* out, size_t n) {
+  if (offset < 0 || offset >= part.length) return 0;
+  n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), part.length - offset));
+  if (part.data) {
+    std::copy(part.data + offset, part.data + offset + n, out);
+    return n;
+  }
+  if (!part.file.seek(offset)) return 0;
+  int64_t got = part.file.read(out, n);
+  return got < 0 ? 0 : static_cast<size_t>(got);
+}
+
+// The library decodes rar5 windows of up to 64 MB and refuses a larger one before it reads the
+// member's name: the first file header asking for more, read here, gives the name and the need.
+std::string rar5_window_refusal(Part& first) {
+  constexpr uint64_t LIMIT = 64 << 20;
+  std::vector<uint8_t> header(4096);
+  int64_t at = 8;  // after the signature
+  for (int blocks = 0; blocks < 100000; ++blocks) {
+    size_t got = read_at(first, at, header.data(), header.size());
+    const uint8_t* p = header.data() + std::min<size_t>(got, 4);
+    const uint8_t* end = header.data() + got;
+    uint64_t size = 0, type = 0, flags = 0, extra = 0, data = 0;
+    if (got < 7 || !rar5_number(p, end, size)) break;
+    int64_t next = at + (p - header.data()) + static_cast<int64_t>(size);
+    end = std::min(end, p + size);
+    if (!rar5_number(p, end, type) || !rar5_number(p, end, flags)) break;
+    if ((flags & 1) && !rar5_number(p, end, extra)) break;
+    if ((flags & 2) && !rar5_number(p, end, data)) break;
+    if (type == 2) {
+      uint64_t file_flags = 0, unpacked = 0, attributes = 0, info = 0, host = 0, name_size = 0;
+      if (!rar5_number(p, end, file_flags) || !rar5_number(p, end, unpacked) || !rar5_number(p, end, attributes)) break;
+      p += (file_flags & 2 ? 4 : 0) + (file_flags & 4 ? 4 : 0);
+      if (p > end || !rar5_number(p, end, info) || !rar5_number(p, end, host) || !rar5_number(p, end, name_size)) break;
+      uint64_t window = uint64_t(128) << 10 << ((info >> 10) & 15);
+      if (!(file_flags & 1) && window > LIMIT) {
+        std::string name(reinterpret_cast<const char*>(p), static_cast<size_t>(std::min<uint64_t>(name_size, end - p)));
+        return name + " " + MEMORY_REFUSAL + megabytes(static_cast<int64_t>(window)) +
+               " for its window, more than the " + megabytes(LIMIT) + " read here";
+      }
+    } else if (type != 1 && type != 3) {
+      break;  // encrypted headers or the end
+    }
+    if (data > static_cast<uint64_t>(first.length) || next + static_cast<int64_t>(data) <= at) break;
+    at = next + static_cast<int64_t>(data);
+  }
+  return "";
+}
+
 bool unrecognised(struct archive* a) {
   const char* text = archive_error_string(a);
   return text && std::string(text).rfind("Unrecognized archive format", 0) == 0;
@@ -368,6 +418,15 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
           (result.entries == 0 && archive_read_has_encrypted_entries(reader.a) > 0))
         result.names_encrypted = true;
       result.problem = error_text(reader.a);
+      const char* text = archive_error_string(reader.a);
+      if ((archive_format(reader.a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAR_V5 && text &&
+          std::string(text).find("dictionary size") != std::string::npos) {
+        std::string window = rar5_window_refusal(*reader.parts.front());
+        if (!window.empty()) {
+          result.problem = window;
+          result.memory_refused = true;
+        }
+      }
       break;
     }
     failures = 0;
