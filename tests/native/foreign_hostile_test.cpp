@@ -471,6 +471,7 @@ TEST(ForeignHostile, ExtractionStopsAtTheFirstFailedWrite) {
   EXPECT_EQ(run.exit_code, 1) << run.err;
   EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
   EXPECT_EQ(folder_contents(scratch / "out").count("small.txt"), 0u) << "went on after the failed write";
+  EXPECT_EQ(run.err.find("changed"), std::string::npos) << run.err;
 }
 
 }  // namespace
