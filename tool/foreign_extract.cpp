@@ -66,6 +66,7 @@ class Reading : public ForeignVisitor {
       : shared_(shared), job_(shared.job), state_(state), files_(files) {}
 
   bool changed = false;  // the second walk met other entries than the first
+  bool write_failed = false;  // a write failed: the walk stopped there
 
   void opened(const std::string& format) override {
     if (job_.on_format) job_.on_format(format);
@@ -135,6 +136,11 @@ class Reading : public ForeignVisitor {
     if (cancelled(job_.control)) return false;
     written_ += static_cast<int64_t>(size);
     if (out_.active && !out_.failed && !out_.file.write(bytes, size)) out_.failed = true;
+    // A full disk or a size limit: the members after this one would fail the same way.
+    if (out_.failed) {
+      write_failed = true;
+      return false;
+    }
     // More than the archive says is a damaged member: found at its end, never held.
     if (held_ && written_ <= size_) batch_.bytes.insert(batch_.bytes.end(), bytes, bytes + size);
     if (job_.mode == ReadMode::EXTRACT) add_progress(job_.control, static_cast<int64_t>(size));
@@ -143,11 +149,13 @@ class Reading : public ForeignVisitor {
   }
 
   void entry_end(const MemberInfo& m, const std::string& damage) override {
-    std::string problem = damage == "stopped" ? std::string(CANCELLED_PROBLEM) : damage;
-    if (problem.empty() && m.size >= 0 && written_ != m.size)
+    // Stopped by a failed write: the output says "cannot write".
+    std::string problem = damage != "stopped" ? damage : write_failed ? std::string() : std::string(CANCELLED_PROBLEM);
+    if (problem.empty() && !write_failed && m.size >= 0 && written_ != m.size)
       problem = "decoded " + std::to_string(written_) + " bytes where the archive says " + std::to_string(m.size);
     if (job_.mode != ReadMode::EXTRACT) {
       if (problem.empty()) state_.done(written_);
+      else if (problem.rfind(MEMORY_REFUSAL, 0) == 0) state_.fail(m.path + ": not read: " + problem);  // not damage
       else state_.fail_member(m.path + ": " + problem);
       return;
     }
@@ -267,6 +275,7 @@ RunResult read_foreign_archive(const ReadJob& job, const ForeignSource& source, 
   if (!walk.recognised) return refused(walk.problem);
   for (const std::string& damage : walk.damaged) state.fail("damaged entry: " + damage);
   if (walk.names_encrypted) state.fail("the names in this archive are encrypted: not supported yet");
+  else if (walk.memory_refused) state.fail(walk.format + " archive: " + walk.problem);
   else if (!walk.problem.empty()) state.fail("damaged " + walk.format + " archive: " + walk.problem);
   if (reading.changed) state.fail("the archive changed while it was read: stopped");
   result.cancelled = cancelled(job.control);

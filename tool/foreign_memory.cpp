@@ -12,14 +12,24 @@ namespace {
 std::atomic<size_t> g_cap{0};
 std::atomic<size_t> g_refused{0};
 
-bool over_cap(size_t size) {
-  size_t cap = g_cap.load(std::memory_order_relaxed);
-  if (cap == 0 || size <= cap) return false;
+void note_refused(size_t size) {
   size_t seen = g_refused.load(std::memory_order_relaxed);
   while (size > seen && !g_refused.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
   }
+}
+
+bool over_cap(size_t size) {
+  size_t cap = g_cap.load(std::memory_order_relaxed);
+  if (cap == 0 || size <= cap) return false;
+  note_refused(size);
   errno = ENOMEM;
   return true;
+}
+
+// A request the system refused while a cap is set is remembered too: its size is the need.
+void* noted(void* block, size_t size) {
+  if (!block && size != 0 && g_cap.load(std::memory_order_relaxed) != 0) note_refused(size);
+  return block;
 }
 
 }  // namespace
@@ -44,13 +54,15 @@ void* __real_malloc(size_t size);
 void* __real_calloc(size_t count, size_t size);
 void* __real_realloc(void* block, size_t size);
 
-void* __wrap_malloc(size_t size) { return over_cap(size) ? nullptr : __real_malloc(size); }
+void* __wrap_malloc(size_t size) { return over_cap(size) ? nullptr : noted(__real_malloc(size), size); }
 
 void* __wrap_calloc(size_t count, size_t size) {
   if (size != 0 && count > SIZE_MAX / size) return __real_calloc(count, size);  // fails as it should
-  return over_cap(count * size) ? nullptr : __real_calloc(count, size);
+  return over_cap(count * size) ? nullptr : noted(__real_calloc(count, size), count * size);
 }
 
-void* __wrap_realloc(void* block, size_t size) { return over_cap(size) ? nullptr : __real_realloc(block, size); }
+void* __wrap_realloc(void* block, size_t size) {
+  return over_cap(size) ? nullptr : noted(__real_realloc(block, size), size);
+}
 }
 #endif

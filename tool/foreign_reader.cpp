@@ -12,6 +12,8 @@
 #include <memory>
 #include <new>
 
+#include <zlib.h>
+
 #include "file_io.h"
 #include "foreign_memory.h"
 
@@ -19,6 +21,9 @@ namespace {
 
 constexpr size_t READ_CHUNK = 256 << 10;
 constexpr size_t DATA_CHUNK = 256 << 10;
+// Compression layers over one archive: tar.gz has one, an rpm's cpio two. Stacked deeper they
+// are no archive anyone sends, only a way to make decoding run on (a gzip that decodes to itself).
+constexpr int MAX_FILTERS = 3;
 
 // One volume of the archive, or the bytes in memory.
 struct Part {
@@ -121,10 +126,14 @@ struct archive* new_reader(bool raw) {
 std::string megabytes(int64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; }
 
 std::string error_text(struct archive* a) {
-  // A request past the cap fails as the system's refusal would; the reason is ours to give.
-  if (int64_t need = ForeignMemoryCap::take_refused())
-    return "needs " + megabytes(need) + " of memory at once, more than the " + megabytes(ForeignMemoryCap::cap()) +
-           " a member may take here";
+  // A request past the cap fails as the system's refusal would, and one the system refused is
+  // remembered as well: the reason is ours to give, naming the need.
+  if (int64_t need = ForeignMemoryCap::take_refused()) {
+    if (need > ForeignMemoryCap::cap())
+      return std::string(MEMORY_REFUSAL) + megabytes(need) + " of memory at once, more than the " +
+             megabytes(ForeignMemoryCap::cap()) + " a member may take here";
+    return std::string(MEMORY_REFUSAL) + megabytes(need) + " of memory at once, which this system did not give";
+  }
   const char* text = archive_error_string(a);
   if (archive_errno(a) == ENOMEM) return std::string("out of memory") + (text ? std::string(" (") + text + ")" : "");
   return text && *text ? text : "unreadable data";
@@ -254,6 +263,90 @@ bool open_reader(const ForeignSource& source, bool raw, Reader& reader, std::str
   return true;
 }
 
+// A variable-length number of a rar5 header at `p`; false past `end`.
+bool rar5_number(const uint8_t*& p, const uint8_t* end, uint64_t& value) {
+  value = 0;
+  for (int shift = 0; p < end && shift < 64; shift += 7) {
+    uint8_t b = *p++;
+    value |= static_cast<uint64_t>(b & 0x7F) << shift;
+    if (!(b & 0x80)) return true;
+  }
+  return false;
+}
+
+// A rar5 archive closes with an end-of-archive block; libarchive takes a missing one for the
+// end, so a copy cut between two members would read as whole. True when the last volume's last
+// bytes are that block with its checksum right.
+bool rar5_closed(Part& last) {
+  uint8_t tail[32];
+  int64_t n = std::min<int64_t>(last.length, sizeof tail);
+  if (last.data) {
+    std::copy(last.data + last.length - n, last.data + last.length, tail);
+  } else if (!last.file.seek(last.length - n) || last.file.read(tail, static_cast<size_t>(n)) != n) {
+    return false;
+  }
+  const uint8_t* end = tail + n;
+  for (const uint8_t* start = tail; start + 7 <= end; ++start) {
+    const uint8_t* p = start + 4;
+    uint64_t size = 0, type = 0;
+    if (!rar5_number(p, end, size) || size != static_cast<uint64_t>(end - p)) continue;
+    if (!rar5_number(p, end, type) || type != 5) continue;
+    uint32_t stored = start[0] | start[1] << 8 | start[2] << 16 | static_cast<uint32_t>(start[3]) << 24;
+    if (crc32(0, start + 4, static_cast<uInt>(end - start - 4)) == stored) return true;
+  }
+  return false;
+}
+
+// `n` bytes of a volume from `offset`; how many it had.
+size_t read_at(Part& part, int64_t offset, uint8_t* out, size_t n) {
+  if (offset < 0 || offset >= part.length) return 0;
+  n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), part.length - offset));
+  if (part.data) {
+    std::copy(part.data + offset, part.data + offset + n, out);
+    return n;
+  }
+  if (!part.file.seek(offset)) return 0;
+  int64_t got = part.file.read(out, n);
+  return got < 0 ? 0 : static_cast<size_t>(got);
+}
+
+// The library decodes rar5 windows of up to 64 MB and refuses a larger one before it reads the
+// member's name: the first file header asking for more, read here, gives the name and the need.
+std::string rar5_window_refusal(Part& first) {
+  constexpr uint64_t LIMIT = 64 << 20;
+  std::vector<uint8_t> header(4096);
+  int64_t at = 8;  // after the signature
+  for (int blocks = 0; blocks < 100000; ++blocks) {
+    size_t got = read_at(first, at, header.data(), header.size());
+    const uint8_t* p = header.data() + std::min<size_t>(got, 4);
+    const uint8_t* end = header.data() + got;
+    uint64_t size = 0, type = 0, flags = 0, extra = 0, data = 0;
+    if (got < 7 || !rar5_number(p, end, size)) break;
+    int64_t next = at + (p - header.data()) + static_cast<int64_t>(size);
+    end = std::min(end, p + size);
+    if (!rar5_number(p, end, type) || !rar5_number(p, end, flags)) break;
+    if ((flags & 1) && !rar5_number(p, end, extra)) break;
+    if ((flags & 2) && !rar5_number(p, end, data)) break;
+    if (type == 2) {
+      uint64_t file_flags = 0, unpacked = 0, attributes = 0, info = 0, host = 0, name_size = 0;
+      if (!rar5_number(p, end, file_flags) || !rar5_number(p, end, unpacked) || !rar5_number(p, end, attributes)) break;
+      p += (file_flags & 2 ? 4 : 0) + (file_flags & 4 ? 4 : 0);
+      if (p > end || !rar5_number(p, end, info) || !rar5_number(p, end, host) || !rar5_number(p, end, name_size)) break;
+      uint64_t window = uint64_t(128) << 10 << ((info >> 10) & 15);
+      if (!(file_flags & 1) && window > LIMIT) {
+        std::string name(reinterpret_cast<const char*>(p), static_cast<size_t>(std::min<uint64_t>(name_size, end - p)));
+        return name + " " + MEMORY_REFUSAL + megabytes(static_cast<int64_t>(window)) +
+               " for its window, more than the " + megabytes(LIMIT) + " read here";
+      }
+    } else if (type != 1 && type != 3) {
+      break;  // encrypted headers or the end
+    }
+    if (data > static_cast<uint64_t>(first.length) || next + static_cast<int64_t>(data) <= at) break;
+    at = next + static_cast<int64_t>(data);
+  }
+  return "";
+}
+
 bool unrecognised(struct archive* a) {
   const char* text = archive_error_string(a);
   return text && std::string(text).rfind("Unrecognized archive format", 0) == 0;
@@ -306,6 +399,10 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
   int failures = 0;
   for (;; r = next_header(reader.a, entry)) {
     if (r == ARCHIVE_EOF) {
+      if ((archive_format(reader.a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAR_V5 && !rar5_closed(*reader.parts.back())) {
+        result.problem = "the archive ends early: its end block is missing";
+        break;
+      }
       // Whatever follows the end (a tar's padding) needs no reading.
       visitor.position(reader.total, reader.total);
       break;
@@ -321,14 +418,32 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
           (result.entries == 0 && archive_read_has_encrypted_entries(reader.a) > 0))
         result.names_encrypted = true;
       result.problem = error_text(reader.a);
+      const char* text = archive_error_string(reader.a);
+      if ((archive_format(reader.a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAR_V5 && text &&
+          std::string(text).find("dictionary size") != std::string::npos) {
+        std::string window = rar5_window_refusal(*reader.parts.front());
+        if (!window.empty()) {
+          result.problem = window;
+          result.memory_refused = true;
+        }
+      }
       break;
     }
     failures = 0;
     if (result.format.empty()) {
       result.format = format_name(reader.a);
+      if (archive_filter_count(reader.a) - 1 > MAX_FILTERS) {
+        result.problem = std::to_string(archive_filter_count(reader.a) - 1) +
+                         " compression layers stacked, more than the " + std::to_string(MAX_FILTERS) + " read here";
+        break;
+      }
       visitor.opened(result.format);
     }
     MemberInfo member = describe(entry);
+    // An ar's symbol table ("/", "__.SYMDEF") and long-name table ("//") are its bookkeeping.
+    if ((archive_format(reader.a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_AR &&
+        (member.path == "/" || member.path == "/SYM64" || member.path.rfind("__.SYMDEF", 0) == 0))
+      continue;
     if (archive_format(reader.a) == ARCHIVE_FORMAT_RAW)
       member.path = decompressed_name(source.name.empty() ? "data" : source.name);
     result.entries++;
@@ -362,6 +477,7 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
     visitor.entry_end(member, damage);
     if (fatal) {
       result.problem = "cannot read on after " + member.path;
+      result.memory_refused = damage.rfind(MEMORY_REFUSAL, 0) == 0;
       return;
     }
   }

@@ -61,8 +61,13 @@ struct ForeignWalk {
   std::vector<std::string> damaged;  // entries whose header was damaged, the walk going on after them
   bool names_encrypted = false;
   bool stopped = false;     // the visitor stopped it
+  bool memory_refused = false;  // it ended at a member whose decoder was refused the memory it asked
   int64_t entries = 0;
 };
+
+// How a member's problem begins when its decoder was refused memory: "needs 4096 MB of memory...".
+// Not damage: the archive may be sound, only too demanding for this machine.
+constexpr const char* MEMORY_REFUSAL = "needs ";
 
 // Walks every entry of the archive in `source`. Never throws; an allocation libarchive cannot
 // get ends the walk with a problem.

@@ -234,6 +234,7 @@ TEST_P(MemoryAsked, RefusedNamingTheNeedOrDecodedRight) {
     Contained run = run_contained(scratch, command, archive);
     if (run.run.exit_code == 1) {
       EXPECT_TRUE(std::regex_search(run.run.err, std::regex("[0-9] ?([KMG]i?B|bytes)"))) << "the refusal does not name the need: " << run.run.err;
+      EXPECT_EQ(run.run.err.find("damaged"), std::string::npos) << "memory refused is not damage: " << run.run.err;
     } else if (!rar && command[0] == 'x') {
       EXPECT_EQ(run.inside["small.txt"], describe_file("small\n"));
     }
@@ -441,5 +442,36 @@ TEST_P(LibrarySamples, EveryOneRefusedOrReadWithinLimits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Foreign, LibrarySamples, testing::Range(0, 8));
+
+// Compression layers stacked deeper than anyone sends (a gzip can decode to itself, layer after
+// layer) are refused at once; three, as deep as a real archive goes, are still read.
+TEST(ForeignHostile, CompressionStackedTooDeepIsRefused) {
+  if (!have_tool("gzip")) GTEST_SKIP() << "gzip is missing: stacked layers are not tested";
+  ScratchFolder scratch;
+  write_file(scratch / "a.txt", "layered\n");
+  ASSERT_EQ(run_in(scratch.path, "gzip -c a.txt >1 && gzip -c 1 >2 && gzip -c 2 >three.gz && gzip -c three.gz >four.gz && rm a.txt 1 2"), 0);
+  Contained three = run_contained(scratch, "x", scratch / "three.gz");
+  EXPECT_EQ(three.run.exit_code, 0) << three.run.err;
+  EXPECT_EQ(three.inside["three"], describe_file("layered\n"));
+  Contained four = run_contained(scratch, "t", scratch / "four.gz");
+  EXPECT_EQ(four.run.exit_code, 1);
+  EXPECT_NE(four.run.err.find("4 compression layers"), std::string::npos) << four.run.err;
+}
+
+// A failed write (a full disk; here the file size limit) ends the extraction with "cannot write"
+// instead of decoding on: a stream without end would otherwise run forever.
+TEST(ForeignHostile, ExtractionStopsAtTheFirstFailedWrite) {
+  if (!have_tool("tar")) GTEST_SKIP() << "tar is missing: a failed write is not tested";
+  ScratchFolder scratch;
+  write_file(scratch / "in/big.txt", sample_text(3000000, 2));
+  write_file(scratch / "in/small.txt", "small\n");
+  ASSERT_EQ(run_in(scratch / "in", "tar cf ../a.tar big.txt small.txt"), 0);
+  ToolRun run = run_tool("x " + shell_quoted(scratch / "a.tar") + " " + shell_quoted(scratch / "out"),
+                         "ulimit -f 1000; trap '' XFSZ; timeout -s KILL 20 ");
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
+  EXPECT_EQ(folder_contents(scratch / "out").count("small.txt"), 0u) << "went on after the failed write";
+  EXPECT_EQ(run.err.find("changed"), std::string::npos) << run.err;
+}
 
 }  // namespace
