@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/open_archive.h"
+#include "operations/foreign_members.h"
 #include "foreign_index.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
@@ -105,6 +106,31 @@ void measure(const std::string& work, int members, int folders, int rounds) {
   DeleteFileA(archive.c_str());
 }
 
+// The same members opened from another program's archive (the archiver lists it, the listing
+// becomes the mirror) and from one of ours, taking turns.
+void measure_foreign(const std::string& program_folder, const std::string& foreign, const std::string& own,
+                     int rounds) {
+  std::vector<double> theirs, ours;
+  int members = 0;
+  for (int r = 0; r < rounds; ++r) {
+    for (int side = 0; side < 2; ++side) {
+      bool foreign_turn = (side == 0) == (r % 2 == 0);
+      reset_temp_folders();
+      LARGE_INTEGER t = now();
+      if (foreign_turn) {
+        ArchiveSession s = open_foreign_archive_busy(program_folder, foreign, shell.operation.temp_root, shell.entries);
+        theirs.push_back(seconds_since(t));
+        members = static_cast<int>(s.entries);
+      } else {
+        ours.push_back(walk_and_tree(own));
+      }
+    }
+  }
+  double f = median(theirs), o = median(ours);
+  std::printf("%-24s %9d %10.2f %10.2f %7.2fx\n", foreign.substr(foreign.find_last_of("\\/") + 1).c_str(), members,
+              f, o, f / o);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +139,15 @@ int main(int argc, char** argv) {
   GetTempPathA(MAX_PATH, temp);
   std::string work = std::string(temp);
   int rounds = std::getenv("ROUNDS") ? std::max(1, std::atoi(std::getenv("ROUNDS"))) : 3;
+  if (argc == 5 && std::string(argv[1]) == "foreign") {
+    std::printf("open another program's archive against ours with the same members (seconds, medians of %d)\n",
+                rounds);
+    std::printf("%-24s %9s %10s %10s %8s\n", "archive", "members", "theirs", "as .vnr", "ratio");
+    measure_foreign(argv[2], argv[3], argv[4], rounds);
+    gadget_set_text(FILE_LIST, "");
+    std::fflush(stdout);
+    end_program_now();
+  }
   std::printf("open archive in the front end (seconds, medians of %d, taking turns)\n", rounds);
   std::printf("%-9s %8s %10s %10s %8s %12s %12s %12s %8s\n", "members", "folders", "walk+tree", "files only", "ratio",
               "first list", "enter folder", "list step", "rows");

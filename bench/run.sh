@@ -54,6 +54,24 @@ printf '%-11s %-9s %8s %10s %10s %8s %12s %12s %12s %8s\n' build members folders
   "first list" "enter folder" "list step" rows
 open_sizes scripts/wine-run.sh win64/bench/open_archive_bench.exe 2>&1 | quiet
 echo
+echo "== front end under Wine: opening another program's archive (the archiver lists it) against"
+echo "   the same 10,000 members in 100 folders as .vnr"
+open_work=$(mktemp -d)
+python3 - "$open_work/tree" <<'PY'
+import os, sys
+for i in range(10000):
+    folder = os.path.join(sys.argv[1], f"folder{i % 100}")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"member{i}.dat"), "w") as f:
+        f.write(str(i))
+PY
+(cd "$open_work" && zip -qr tree.zip tree && 7z a -bd tree.7z tree >/dev/null && "$OLDPWD/build/native/vantor" a tree.vnr tree >/dev/null)
+for kind in zip 7z; do
+  scripts/wine-run.sh build/win64/bench/open_archive_bench.exe foreign "$(winepath -w build/win64)" \
+    "$(winepath -w "$open_work/tree.$kind")" "$(winepath -w "$open_work/tree.vnr")" 2>&1 | quiet | tail -n 1
+done
+rm -rf "$open_work"
+echo
 scripts/wine-run.sh build/win64/bench/list_bench.exe 10000 2>&1 | quiet
 echo
 scripts/wine-run.sh build/win64/bench/startup_bench.exe 2>&1 | quiet
