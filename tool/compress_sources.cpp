@@ -9,36 +9,30 @@
 #include "format/utf8_text.h"
 
 namespace compression {
+
+OwnFiles::OwnFiles(const std::string& archive_path) {
+  std::string folder_path;
+  split_archive_path(archive_path, folder_path, archive_name);
+  folder = file_identity(folder_path);
+  archive = file_identity(archive_path);
+  lock = file_identity(archive_path + ".vantor-lock");
+  if (archive.known) archive_size = source_info(archive_path).size;
+  if (lock.known) lock_size = source_info(archive_path + ".vantor-lock").size;
+}
+
+bool OwnFiles::is_own_file(const std::string& path, const FileInfo& info) const {
+  // A file of another size is neither (this keeps the identity look-up off most files).
+  if (info.size != archive_size && info.size != lock_size) return false;
+  FileIdentity id = file_identity(path);
+  return id == archive || id == lock;
+}
+
+bool OwnFiles::is_own_name(const FileIdentity& in_folder, const std::string& name) const {
+  return in_folder == folder && (is_archive_lock(archive_name, name) || is_archive_temporary(archive_name, name));
+}
+
 namespace {
 
-// The archive being written and what a run on it keeps beside it (its lock, spilled output,
-// unpacked members): a folder holding the archive must not take the old archive and the run's
-// own files in. Found by which file they are, as the archive may be named by another path.
-struct OwnFiles {
-  std::string archive_name;
-  FileIdentity folder, archive, lock;
-  int64_t archive_size = -1, lock_size = -1;
-
-  explicit OwnFiles(const std::string& archive_path) {
-    std::string folder_path;
-    split_archive_path(archive_path, folder_path, archive_name);
-    folder = file_identity(folder_path);
-    archive = file_identity(archive_path);
-    lock = file_identity(archive_path + ".vantor-lock");
-    if (archive.known) archive_size = source_info(archive_path).size;
-    if (lock.known) lock_size = source_info(archive_path + ".vantor-lock").size;
-  }
-  // A file of another size is neither (this keeps the identity look-up off most files).
-  bool is_own_file(const std::string& path, const FileInfo& info) const {
-    if (info.size != archive_size && info.size != lock_size) return false;
-    FileIdentity id = file_identity(path);
-    return id == archive || id == lock;
-  }
-  // By name in the archive's own folder: a temporary's identity is not known beforehand.
-  bool is_own_name(const FileIdentity& in_folder, const std::string& name) const {
-    return in_folder == folder && (is_archive_lock(archive_name, name) || is_archive_temporary(archive_name, name));
-  }
-};
 
 bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std::string>& files,
                    std::string& problem) {

@@ -162,6 +162,19 @@ struct Schedule {
 };
 
 // ---- Sources ----
+// The archive being written and what a run on it keeps beside it (its lock, spilled output,
+// unpacked members): a folder holding the archive must not take the old archive and the run's
+// own files in. Found by which file they are, as the archive may be named by another path.
+struct OwnFiles {
+  std::string archive_name;
+  FileIdentity folder, archive, lock;
+  int64_t archive_size = -1, lock_size = -1;
+  explicit OwnFiles(const std::string& archive_path);
+  bool is_own_file(const std::string& path, const FileInfo& info) const;
+  // By name in the archive's own folder: a temporary's identity is not known beforehand.
+  bool is_own_name(const FileIdentity& in_folder, const std::string& name) const;
+};
+
 bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::string& problem);
 // Reads the archive that `a` adds to, when there is one. A listed file replaces the member of
 // the same path; everything else is kept. An archive that cannot be read is left alone and

@@ -190,15 +190,7 @@ class BlockDecoder {
   }
 
   void flush_held() {
-    if (batch_.members.empty()) return;
-    // Every posted task runs once, and it frees the batch after giving its buffer back.
-    auto* batch = new HeldBatch(std::move(batch_));
-    batch_ = HeldBatch();
-    Shared& shared = shared_;
-    shared_.writers->post(batch->bytes.capacity(), [&shared, batch](int slot) {
-      std::unique_ptr<HeldBatch> owned(batch);
-      write_held(shared, slot, *owned);
-    });
+    post_held(shared_, batch_);
   }
 
   // Room for `size` more bytes in the batch, which is handed on first if they would take it

@@ -1,7 +1,9 @@
 // Reading an archive, the output: a member's folder opened safely, its file created, and once
 // its data has ended and been checked, put in place (or removed) and its outcome reported.
-#include "format/archive_format.h"
+#include <memory>
+
 #include "extract_stages.h"
+#include "format/archive_format.h"
 #include "format/path_safety.h"
 
 namespace extraction {
@@ -170,6 +172,9 @@ void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string
   report_member(state, index, refusal, problem, out.active);
 }
 
+namespace {
+
+// A writer thread's part: members already decoded and checked go to disk.
 void write_held(Shared& shared, int slot, HeldBatch& batch) {
   WorkerState state{shared, shared.writer_results[static_cast<size_t>(slot)]};
   const uint8_t* bytes = batch.bytes.data();
@@ -178,6 +183,19 @@ void write_held(Shared& shared, int slot, HeldBatch& batch) {
     bytes += m.size;
   }
   shared.writers->give_back(std::move(batch.bytes));
+}
+
+}  // namespace
+
+void post_held(Shared& shared, HeldBatch& batch) {
+  if (batch.members.empty()) return;
+  // Every posted task runs once, and it frees the batch after giving its buffer back.
+  auto* held = new HeldBatch(std::move(batch));
+  batch = HeldBatch();
+  shared.writers->post(held->bytes.capacity(), [&shared, held](int slot) {
+    std::unique_ptr<HeldBatch> owned(held);
+    write_held(shared, slot, *owned);
+  });
 }
 
 }  // namespace extraction

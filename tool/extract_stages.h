@@ -135,7 +135,8 @@ bool make_member_folder(const Shared& shared, const EntryHeader& h, std::string&
 // A member's output once its data has ended: put in place when whole and written, else removed;
 // then the outcome is reported.
 void end_output(WorkerState& state, size_t index, MemberOutput& out, std::string refusal, const std::string& problem);
-// A writer thread's part: members already decoded and checked go to disk.
-void write_held(Shared& shared, int slot, HeldBatch& batch);
+// Hands the members held in `batch` to a writer thread, which writes them to disk; `batch` is
+// left empty for the next ones.
+void post_held(Shared& shared, HeldBatch& batch);
 
 }  // namespace extraction

@@ -175,14 +175,7 @@ class Reading : public ForeignVisitor {
 
   // The members held so far go to the writers.
   void flush() {
-    if (batch_.members.empty()) return;
-    auto* batch = new HeldBatch(std::move(batch_));
-    batch_ = HeldBatch();
-    Shared& shared = shared_;
-    shared_.writers->post(batch->bytes.capacity(), [&shared, batch](int slot) {
-      std::unique_ptr<HeldBatch> owned(batch);
-      write_held(shared, slot, *owned);
-    });
+    post_held(shared_, batch_);
   }
 
   // An extraction counts the bytes of the members it writes, whose sum the plan knows; a test

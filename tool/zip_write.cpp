@@ -37,29 +37,8 @@ std::string absolute(const std::string& path) {
   return is_absolute_path(path) ? path : current_directory() + native_separator() + path;
 }
 
-// The zip being written and the files of its run (lock, temporaries) are never added to it: a
-// folder holding the zip would otherwise take in the old zip and the lock.
-struct OwnFiles {
-  std::vector<std::string> archive;  // the zip's path in components
-  std::string name;                  // its file name
-  explicit OwnFiles(const std::string& archive_path) : archive(storage_components(absolute(archive_path))) {
-    name = archive.empty() ? std::string() : archive.back();
-  }
-  bool holds(const std::string& path) const {
-    std::vector<std::string> parts = storage_components(absolute(path));
-    if (parts.empty() || parts.size() != archive.size()) return false;
-    bool fold = names_ignore_case();
-    auto key = [fold](const std::string& text) { return fold ? name_case_key(text) : text; };
-    for (size_t i = 0; i + 1 < parts.size(); ++i)
-      if (key(parts[i]) != key(archive[i])) return false;
-    const std::string last = key(parts.back());
-    return last == key(name) || last == key(name + ".vantor-lock") || is_archive_temporary(name, parts.back());
-  }
-};
-
-bool walk_source(const OwnFiles& own, const std::string& path, std::vector<std::string>& files,
+bool walk_source(const compression::OwnFiles& own, const std::string& path, std::vector<std::string>& files,
                  std::vector<std::string>& folders, std::string& problem) {
-  if (own.holds(path)) return true;
   FileInfo info = source_info(path);
   if (!info.exists) {
     problem = "cannot find " + path + ": " + last_error_text();
@@ -70,7 +49,7 @@ bool walk_source(const OwnFiles& own, const std::string& path, std::vector<std::
       problem = "refused " + path + ": not a regular file (a device, FIFO or socket)";
       return false;
     }
-    files.push_back(path);
+    if (!own.is_own_file(path, info)) files.push_back(path);
     return true;
   }
   folders.push_back(path);
@@ -80,9 +59,11 @@ bool walk_source(const OwnFiles& own, const std::string& path, std::vector<std::
     return false;
   }
   std::sort(names.begin(), names.end());
+  FileIdentity this_folder = file_identity(path);
   std::string prefix = path;
   if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
   for (const std::string& name : names) {
+    if (own.is_own_name(this_folder, name)) continue;
     std::string child = prefix + name;
     // As `a` does: links to folders are not followed, links that lead nowhere are left out.
     if (file_info(child).is_link) {
@@ -177,7 +158,7 @@ std::vector<std::string> folders_without_files(const std::vector<std::string>& f
 }
 
 bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& problem) {
-  OwnFiles own(job.archive_path);
+  compression::OwnFiles own(job.archive_path);
   std::vector<std::string> files, folders;
   for (const std::string& source : job.sources)
     if (!walk_source(own, source, files, folders, problem)) return false;
