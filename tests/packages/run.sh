@@ -29,9 +29,10 @@ d=open(sys.argv[1],"rb").read(4096); o=struct.unpack("<I",d[60:64])[0]
 print("%x" % struct.unpack("<H",d[o+4:o+6])[0] if d[:2]==b"MZ" and d[o:o+4]==b"PE\0\0" else "none")' "$1"
 }
 
-# What Windows loads with a program: only its own libraries, so nothing else may be imported.
-SYSTEM_DLLS=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
- shell32.dll user32.dll "
+# What Windows loads with a program: only its own libraries, so nothing else may be imported
+# (bcrypt.dll, where libarchive takes its random numbers, has come with Windows since Vista).
+SYSTEM_DLLS=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll "
+SYSTEM_DLLS+=" ole32.dll oleaut32.dll shell32.dll user32.dll "
 check_image() {
   local exe=$1 name=${1##*/} info imports dll manifest
   info=$(python3 "$ROOT/tests/packages/pe_info.py" "$exe") || { fail "$name is not a readable PE image"; return; }
