@@ -31,11 +31,8 @@ bool OwnFiles::is_own_name(const FileIdentity& in_folder, const std::string& nam
   return in_folder == folder && (is_archive_lock(archive_name, name) || is_archive_temporary(archive_name, name));
 }
 
-namespace {
-
-
-bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std::string>& files,
-                   std::string& problem) {
+bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std::string>& files, std::string& problem,
+                   std::vector<std::string>* folders) {
   FileInfo info = source_info(path);
   if (!info.exists) {
     problem = "cannot find " + path + ": " + last_error_text();
@@ -50,6 +47,7 @@ bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std
     if (!own.is_own_file(path, info)) files.push_back(path);
     return true;
   }
+  if (folders) folders->push_back(path);
   // A folder that cannot be read in full is an error: an archive silently missing its files
   // would look like a success.
   std::vector<std::string> names;
@@ -70,10 +68,14 @@ bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std
       FileInfo target = source_info(child);
       if (!target.exists || target.is_directory) continue;
     }
-    if (!expand_source(child, own, files, problem)) return false;
+    if (!expand_source(child, own, files, problem, folders)) return false;
   }
   return true;
 }
+
+namespace {
+
+
 
 std::string absolute(const std::string& path) {
   if (is_absolute_path(path)) return path;

@@ -175,6 +175,11 @@ struct OwnFiles {
   bool is_own_name(const FileIdentity& in_folder, const std::string& name) const;
 };
 
+// The files a named source brings (a folder: every file below it, links to folders not followed),
+// leaving out the run's own files; `folders`, when given, gets every folder walked.
+bool expand_source(const std::string& path, const OwnFiles& own, std::vector<std::string>& files, std::string& problem,
+                   std::vector<std::string>* folders = nullptr);
+
 bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::string& problem);
 // Reads the archive that `a` adds to, when there is one. A listed file replaces the member of
 // the same path; everything else is kept. An archive that cannot be read is left alone and

@@ -37,43 +37,6 @@ std::string absolute(const std::string& path) {
   return is_absolute_path(path) ? path : current_directory() + native_separator() + path;
 }
 
-bool walk_source(const compression::OwnFiles& own, const std::string& path, std::vector<std::string>& files,
-                 std::vector<std::string>& folders, std::string& problem) {
-  FileInfo info = source_info(path);
-  if (!info.exists) {
-    problem = "cannot find " + path + ": " + last_error_text();
-    return false;
-  }
-  if (!info.is_directory) {
-    if (!info.is_regular) {
-      problem = "refused " + path + ": not a regular file (a device, FIFO or socket)";
-      return false;
-    }
-    if (!own.is_own_file(path, info)) files.push_back(path);
-    return true;
-  }
-  folders.push_back(path);
-  std::vector<std::string> names;
-  if (!list_directory(path, names)) {
-    problem = "cannot read folder " + path + ": " + last_error_text();
-    return false;
-  }
-  std::sort(names.begin(), names.end());
-  FileIdentity this_folder = file_identity(path);
-  std::string prefix = path;
-  if (prefix.back() != '/' && prefix.back() != '\\') prefix += native_separator();
-  for (const std::string& name : names) {
-    if (own.is_own_name(this_folder, name)) continue;
-    std::string child = prefix + name;
-    // As `a` does: links to folders are not followed, links that lead nowhere are left out.
-    if (file_info(child).is_link) {
-      FileInfo target = source_info(child);
-      if (!target.exists || target.is_directory) continue;
-    }
-    if (!walk_source(own, child, files, folders, problem)) return false;
-  }
-  return true;
-}
 
 std::vector<std::string> unique_absolute(const std::vector<std::string>& paths) {
   std::unordered_set<std::string> seen;
@@ -161,7 +124,7 @@ bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& p
   compression::OwnFiles own(job.archive_path);
   std::vector<std::string> files, folders;
   for (const std::string& source : job.sources)
-    if (!walk_source(own, source, files, folders, problem)) return false;
+    if (!compression::expand_source(source, own, files, problem, &folders)) return false;
   std::vector<std::string> full = unique_absolute(files);
   std::vector<std::string> walked = unique_absolute(folders);
   // A folder without files is named as a file inside it would be, so that the names start
