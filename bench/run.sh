@@ -18,10 +18,11 @@ echo "== archiver: the progress channel's cost, with and without it (medians of 
 python3 bench/progress_overhead.py
 
 echo
-# Runs one opening benchmark at both sizes, this build's and OPEN_BEFORE's in turn.
+# Runs one opening benchmark at both sizes, undated and dated members, this build's and
+# OPEN_BEFORE's in turn.
 open_sizes() {
   local run=$1 program=$2 size
-  for size in "10000 100" "100000 1000"; do
+  for size in "10000 100" "100000 1000" "10000 100 dated" "100000 1000 dated"; do
     # shellcheck disable=SC2086
     $run build/$program $size | grep -E '^[0-9]' | tail -n 1 | sed 's/^/this build  /'
     # shellcheck disable=SC2086
@@ -29,10 +30,22 @@ open_sizes() {
   done
 }
 
+# A memory file system shows what the program adds to the system's own work most plainly; on a
+# disk file system the inodes freed by the earlier turns slow whichever side comes next.
+bench_memory=""
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then bench_memory=$(mktemp -d /dev/shm/vantor-bench.XXXXXX); fi
 echo "== opening a large archive natively: walk + mirror tree against creating the same empty files"
-echo "   in a plain loop (seconds, medians of three, the two taking turns)"
-printf '%-11s %-9s %8s %10s %10s %8s\n' build members folders walk+tree "files only" ratio
+echo "   in a plain loop (seconds, medians of three, the two taking turns; dated members get their"
+echo "   times in the loop too), on the disk and on a memory file system"
+printf '%-11s %-9s %8s %-6s %10s %10s %8s %10s %10s %8s\n' build members folders dated walk+tree "files only" ratio \
+  "cpu: tree" "cpu: files" ratio
 open_sizes "" native/bench/empty_files_floor
+if [ -n "$bench_memory" ]; then
+  echo "   on $bench_memory"
+  VANTOR_BENCH_DIR=$bench_memory open_sizes "" native/bench/empty_files_floor
+else
+  echo "   (no writable /dev/shm: the memory file system rows are left out)"
+fi
 
 echo
 echo "== what the flushes cost: adding and extracting with and without them"
@@ -49,10 +62,17 @@ trap wine_env_stop EXIT
 wine_env_start
 quiet() { grep -v 'FS volume label' || true; }
 echo
-echo "== front end under Wine: opening large archives (seconds, medians of three, taking turns)"
-printf '%-11s %-9s %8s %10s %10s %8s %12s %12s %12s %8s\n' build members folders walk+tree "files only" ratio \
-  "first list" "enter folder" "list step" rows
+echo "== front end under Wine: opening large archives (seconds, medians of three, taking turns), on"
+echo "   the disk and on a memory file system"
+printf '%-11s %-9s %8s %-6s %10s %10s %8s %12s %12s %12s %8s\n' build members folders dated walk+tree "files only" \
+  ratio "first list" "enter folder" "list step" rows
 open_sizes scripts/wine-run.sh win64/bench/open_archive_bench.exe 2>&1 | quiet
+if [ -n "$bench_memory" ]; then
+  echo "   on $bench_memory"
+  VANTOR_BENCH_DIR="$(winepath -w "$bench_memory")\\" open_sizes scripts/wine-run.sh win64/bench/open_archive_bench.exe 2>&1 |
+    quiet
+  rm -rf "$bench_memory"
+fi
 echo
 echo "== front end under Wine: opening another program's archive (the archiver lists it) against"
 echo "   the same 10,000 members in 100 folders as .vnr"
