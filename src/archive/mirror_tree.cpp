@@ -75,46 +75,80 @@ size_t names_to_check(const std::string& folder, const std::string& name) {
   return count;
 }
 
-void MirrorNames::look_at(const std::string& folder) {
-  looked_ = true;
-  folder_.path = folder;
-  folder_.safe = folder.empty() || check_member_path(folder, "_").ok;
-  folder_.key_hash = fnv1a(case_key(folder));
-  folder_.path_hash = fnv1a(folder);
+const uint64_t* HashPairs::find(uint64_t key) const {
+  if (slots_.empty()) return nullptr;
+  if (key == 0) key = 1;
+  size_t mask = slots_.size() - 1;
+  for (size_t i = static_cast<size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & mask;; i = (i + 1) & mask) {
+    if (slots_[i].first == key) return &slots_[i].second;
+    if (slots_[i].first == 0) return nullptr;
+  }
+}
+
+void HashPairs::emplace(uint64_t key, uint64_t value) {
+  if (key == 0) key = 1;
+  if ((used_ + 1) * 2 > slots_.size()) {  // at most half full: probes stay short
+    std::vector<std::pair<uint64_t, uint64_t>> old;
+    old.swap(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, {0, 0});
+    used_ = 0;
+    for (const auto& slot : old)
+      if (slot.first != 0) emplace(slot.first, slot.second);
+  }
+  size_t mask = slots_.size() - 1;
+  for (size_t i = static_cast<size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & mask;; i = (i + 1) & mask) {
+    if (slots_[i].first == key) return;
+    if (slots_[i].first == 0) {
+      slots_[i] = {key, value};
+      ++used_;
+      return;
+    }
+  }
+}
+
+MirrorNames::Folder MirrorNames::look_at(const std::string& folder) {
+  Folder f;
+  f.safe = folder.empty() || check_member_path(folder, "_").ok;
+  f.key_hash = fnv1a(case_key(folder));
+  f.path_hash = fnv1a(folder);
+  return f;
 }
 
 MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder, const std::string& name) {
-  if (!looked_ || folder != folder_.path) look_at(folder);
+  if (!current_ || folder != *current_path_) {
+    auto [it, fresh] = seen_.try_emplace(folder);
+    if (fresh) it->second = look_at(folder);
+    current_path_ = &it->first;
+    current_ = &it->second;
+  }
+  const Folder& here = *current_;
   // A folder without its final "\" runs into the name: the path is then looked at whole.
   bool whole = !folder.empty() && !ends_with_separator(folder);
   bool safe = whole ? mirror_entry_safe(folder, name)
-                    : folder_.safe && (name.empty() || check_member_path(folder.empty() ? "" : "_\\", name).ok);
+                    : here.safe && (name.empty() || check_member_path(folder.empty() ? "" : "_\\", name).ok);
   if (!safe) return MirrorSkip::unsafe_name;
   if (root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1) return MirrorSkip::folder_too_long;
   if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT) return MirrorSkip::too_long;
-  // A folder already taken needs no second look, as a file with its path is turned away by the
-  // folder.
-  bool folder_taken = folder == last_folder_;
   bool clash = false;
-  auto clashes = [](const std::unordered_map<uint64_t, uint64_t>& taken, uint64_t key, uint64_t spelt) {
-    auto it = taken.find(key);
-    return it != taken.end() && it->second != spelt;
+  auto clashes = [](const HashPairs& taken, uint64_t key, uint64_t spelt) {
+    const uint64_t* first = taken.find(key);
+    return first && *first != spelt;
   };
-  if (!folder_taken) {
+  if (!here.taken) {
     each_folder_prefix(folder, [&](const std::string& prefix) {
       std::string as_file = prefix.substr(0, prefix.size() - 1);
-      clash = clash || clashes(folders_, fnv1a(case_key(prefix)), fnv1a(prefix)) || files_.count(fnv1a(case_key(as_file)));
+      clash = clash || clashes(folders_, fnv1a(case_key(prefix)), fnv1a(prefix)) || files_.find(fnv1a(case_key(as_file)));
     });
   }
-  uint64_t key = 0, spelt = fnv1a(name, folder_.path_hash);
+  uint64_t key = 0, spelt = fnv1a(name, here.path_hash);
   if (!name.empty() && !clash) {
-    key = whole ? fnv1a(case_key(folder + name)) : fnv1a(name_case_key(name), folder_.key_hash);
-    clash = clashes(files_, key, spelt) || folders_.count(fnv1a(separator_key(), key));
+    key = whole ? fnv1a(case_key(folder + name)) : fnv1a(name_case_key(name), here.key_hash);
+    clash = clashes(files_, key, spelt) || folders_.find(fnv1a(separator_key(), key));
   }
   if (clash) return MirrorSkip::clash;
-  if (!folder_taken) {
+  if (!here.taken) {
     each_folder_prefix(folder, [&](const std::string& prefix) { folders_.emplace(fnv1a(case_key(prefix)), fnv1a(prefix)); });
-    last_folder_ = folder;
+    current_->taken = true;
   }
   if (!name.empty()) files_.emplace(key, spelt);
   return MirrorSkip::none;

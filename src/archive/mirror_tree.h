@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 // True when folder + name, as read from an archive, names a place inside the mirror root.
 // Entries with "..", absolute, drive, UNC or device paths, streams, trailing dots or blanks or
@@ -26,31 +27,48 @@ constexpr size_t MIRROR_FOLDER_PATH_LIMIT = 247;
 // Why an entry gets no mirror file.
 enum class MirrorSkip { none, unsafe_name, too_long, folder_too_long, clash, not_created };
 
+// 64-bit hashes to 64-bit values in one open-addressed array: a table of 512,000 entries costs
+// a few allocations in all, not one per entry.
+class HashPairs {
+ public:
+  // The value stored for key, or nullptr.
+  const uint64_t* find(uint64_t key) const;
+  // Keeps the first value stored for a key.
+  void emplace(uint64_t key, uint64_t value);
+
+ private:
+  // Key 0 marks a free slot; a key of 0 is stored as 1.
+  std::vector<std::pair<uint64_t, uint64_t>> slots_;
+  size_t used_ = 0;
+};
+
 // Decides, entry by entry and before anything is created, which entries can have a mirror file of
 // their own. The mirror tree lives on a file system that ignores letter case, so two paths that
 // differ only in case, or a file and a folder of the same path, would land on one place: the
 // entry that comes second is turned away. The same path twice is no clash (the later size wins).
-// Members come folder by folder, so what depends on the folder alone is worked out once a folder.
+// What depends on a folder alone is worked out once a folder, however its members are spread.
 class MirrorNames {
  public:
   MirrorSkip check(const std::string& root, const std::string& folder, const std::string& name);
 
  private:
-  // The folder of the member before, with what depends on it alone.
+  // What depends on a folder alone.
   struct Folder {
-    std::string path;
     bool safe = true;
     uint64_t key_hash = 0;   // of the path folded to one case, a name at a time
     uint64_t path_hash = 0;  // of the path as spelt
+    // Its folders are in folders_: a later file of one of their paths is turned away then, so
+    // they need no second look.
+    bool taken = false;
   };
-  void look_at(const std::string& folder);
+  static Folder look_at(const std::string& folder);
   // Path folded to one case -> the path as first spelt, both as 64-bit hashes: a table of 512,000
   // entries stays small.
-  std::unordered_map<uint64_t, uint64_t> files_;
-  std::unordered_map<uint64_t, uint64_t> folders_;  // folder paths end with "\"
-  Folder folder_;
-  bool looked_ = false;
-  std::string last_folder_;                          // the folder of the last member taken
+  HashPairs files_;
+  HashPairs folders_;  // folder paths end with "\"
+  std::unordered_map<std::string, Folder> seen_;
+  const std::string* current_path_ = nullptr;  // the folder of the member before, in seen_
+  Folder* current_ = nullptr;
 };
 
 // What an open could not show.

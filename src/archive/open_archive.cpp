@@ -51,41 +51,40 @@ MirrorSkip create_mirror_file(const std::string& path, size_t own_names, const I
   return MirrorSkip::not_created;
 }
 
-// The newest member time below each mirror folder. Folder names differ only in case on the
-// same disk folder, so they are gathered under their lower-case form. Members come folder by
-// folder: the newest time of a run of members is carried up to the folders once.
+// The newest member time below each mirror folder. The newest of each folder's own members is
+// kept as they come; at the end it is carried up to the folders above. Folder names differ only
+// in case on the same disk folder, so they are gathered under their lower-case form then.
 class FolderTimes {
  public:
   void add(const std::string& folder, int64_t ns) {
-    if (!run_.empty() && folder != run_) flush();
-    run_newest_ = run_.empty() ? ns : std::max(run_newest_, ns);
-    run_ = folder;
+    if (folder.empty()) return;  // the root needs no time
+    if (!current_ || folder != *current_path_) {
+      auto [it, fresh] = own_.try_emplace(folder, ns);
+      current_path_ = &it->first;
+      current_ = &it->second;
+    }
+    *current_ = std::max(*current_, ns);
   }
   // After every file is made: creating a file changes its folder's time.
   void apply(const std::string& root) {
-    flush();
-    for (const auto& [key, n] : newest_) set_folder_time(root + n.folder, n.ns);
+    std::unordered_map<std::string, Newest> newest;
+    for (const auto& [folder, ns] : own_) {
+      for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
+        auto [it, fresh] = newest.try_emplace(to_lower_ascii(folder.substr(0, end + 1)), Newest{folder.substr(0, end + 1), ns});
+        if (!fresh) it->second.ns = std::max(it->second.ns, ns);
+      }
+    }
+    for (const auto& [key, n] : newest) set_folder_time(root + n.folder, n.ns);
   }
 
  private:
-  void flush() {
-    for (size_t end = run_.find('\\'); end != std::string::npos; end = run_.find('\\', end + 1)) {
-      std::string key = to_lower_ascii(run_.substr(0, end + 1));
-      auto it = newest_.find(key);
-      if (it == newest_.end())
-        newest_.emplace(key, Newest{run_.substr(0, end + 1), run_newest_});
-      else
-        it->second.ns = std::max(it->second.ns, run_newest_);
-    }
-    run_.clear();
-  }
   struct Newest {
     std::string folder;
     int64_t ns;
   };
-  std::unordered_map<std::string, Newest> newest_;
-  std::string run_;  // the folder of the run; "" for the root and for no run, which need no time
-  int64_t run_newest_ = 0;
+  std::unordered_map<std::string, int64_t> own_;  // a folder as spelt -> its newest member
+  const std::string* current_path_ = nullptr;       // the folder of the member before, in own_
+  int64_t* current_ = nullptr;
 };
 
 // One entry of the index: its mirror folder and empty file, and its row in the entry table. An
@@ -98,18 +97,25 @@ class MirrorBuilder {
   // False when the table is full and the entry was not listed.
   bool add(const IndexEntry& e) {
     if (table_.entry_count >= TABLE_CAPACITY) return false;
-    std::string path = root_ + e.folder + e.name;
+    std::string path;
+    path.reserve(root_.size() + e.folder.size() + e.name.size());
+    path.append(root_).append(e.folder).append(e.name);
     MirrorSkip why = names_.check(root_, e.folder, e.name);
     if (why == MirrorSkip::none) why = create(e, path);
     report_.count(why);
-    return entry_append(table_, path, e.size);
+    return entry_append(table_, std::move(path), e.size);
   }
 
   void set_folder_times() { times_.apply(root_); }
 
  private:
   MirrorSkip create(const IndexEntry& e, const std::string& path) {
-    if (e.folder != folder_ || !folder_made_) make_folder(e.folder);
+    if (!folder_ || e.folder != *folder_) {
+      auto [it, fresh] = folders_made_.try_emplace(e.folder, 0);
+      if (fresh) it->second = make_folder(e.folder);
+      folder_ = &it->first;
+      folder_names_ = it->second;
+    }
     if (!e.name.empty()) {
       // The system's short names only reach another file through a name of their shape.
       size_t own_names = folder_names_ > 0 ? folder_names_ + 1 : could_be_short_name(e.name) ? 1 : 0;
@@ -121,11 +127,8 @@ class MirrorBuilder {
   }
 
   // Each folder is asked for once, below a root made once: the folders above the root are
-  // not asked for again with every new folder.
-  void make_folder(const std::string& folder) {
-    folder_ = folder;
-    folder_made_ = true;
-    folder_names_ = names_to_check(folder, "");
+  // not asked for again with every new folder. Gives names_to_check of the folder.
+  size_t make_folder(const std::string& folder) {
     if (!root_made_) {
       root_made_ = true;
       made_.insert("");
@@ -136,6 +139,7 @@ class MirrorBuilder {
       if (!made_.insert(prefix).second) continue;
       if (create_one_folder(root_ + prefix) && end + 1 == folder.size()) note_created(folder);
     }
+    return names_to_check(folder, "");
   }
 
   void note_created(const std::string& folder) {
@@ -148,9 +152,10 @@ class MirrorBuilder {
   MirrorNames names_;
   std::unordered_set<std::string> made_;  // folders asked for, made or not
   bool root_made_ = false;
-  std::string folder_;      // the folder of the last member made
-  bool folder_made_ = false;
-  size_t folder_names_ = 0;  // names_to_check of that folder
+  // Members' folders made so far -> names_to_check of each.
+  std::unordered_map<std::string, size_t> folders_made_;
+  const std::string* folder_ = nullptr;  // the folder of the last member made, in folders_made_
+  size_t folder_names_ = 0;              // names_to_check of that folder
   FolderTimes times_;
 };
 

@@ -20,11 +20,11 @@ bool selection_append(SelectionTable& t, const std::string& path) {
   return true;
 }
 
-bool entry_append(EntryTable& t, const std::string& mirror_path, int64_t size) {
+bool entry_append(EntryTable& t, std::string mirror_path, int64_t size) {
   if (t.entry_count >= TABLE_CAPACITY) return false;
   ++t.entry_count;
-  t.entry_paths[t.entry_count] = mirror_path;
-  t.entry_sizes[t.entry_count] = size;
   t.entry_keys[t.entry_count] = row_key(mirror_path);
+  t.entry_paths[t.entry_count] = std::move(mirror_path);
+  t.entry_sizes[t.entry_count] = size;
   return true;
 }

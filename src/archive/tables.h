@@ -37,4 +37,4 @@ void allocate_entry_table(EntryTable& t);
 bool selection_append(SelectionTable& t, const std::string& path);
 
 // Appends an entry of an opened archive; false (and nothing written) when the table is full.
-bool entry_append(EntryTable& t, const std::string& mirror_path, int64_t size);
+bool entry_append(EntryTable& t, std::string mirror_path, int64_t size);

@@ -52,6 +52,27 @@ TEST(MirrorNames, WhatIsWorkedOutOnceAFolderHoldsForEachOfItsMembers) {
   EXPECT_EQ(names.check(ROOT, "e", "\\f"), MirrorSkip::none);
 }
 
+// Members spread over many folders in turn, as some archives hold them: each folder's checks are
+// remembered across the others and the tables grow many times, and still every clash is found.
+TEST(MirrorNames, FoldersComingBackAmongThousandsOfOthersKeepEveryCheck) {
+  MirrorNames names;
+  EXPECT_EQ(names.check(ROOT, "", "x"), MirrorSkip::none);
+  for (int round = 0; round < 3; ++round) {
+    for (int f = 0; f < 3000; ++f) {
+      std::string folder = "f" + std::to_string(f) + "\\";
+      ASSERT_EQ(names.check(ROOT, folder, "m" + std::to_string(round)), MirrorSkip::none) << folder;
+    }
+    // A folder where a file is, refused each time it comes back.
+    EXPECT_EQ(names.check(ROOT, "X\\", "y"), MirrorSkip::clash);
+  }
+  EXPECT_EQ(names.check(ROOT, "f7\\", "M1"), MirrorSkip::clash);    // a case twin of a file
+  EXPECT_EQ(names.check(ROOT, "F7\\", "new"), MirrorSkip::clash);   // of a folder
+  EXPECT_EQ(names.check(ROOT, "", "F2999"), MirrorSkip::clash);      // a file where a folder is
+  EXPECT_EQ(names.check(ROOT, "f2999\\", "m3"), MirrorSkip::none);  // the folder is still fine
+  EXPECT_EQ(names.check(ROOT, "f2999\\sub\\", "s"), MirrorSkip::none);
+  EXPECT_EQ(names.check(ROOT, "f2999\\", "SUB"), MirrorSkip::clash);
+}
+
 TEST(MirrorNames, OnlyNamesOfAShortNamesShapeCanReachAnotherFile) {
   for (const char* name : {"LONGFI~1.TXT", "LONG~LMQ.TXT", "LONGFO~1", "A~1", "~", "\xC3\x89\xC3\x89\xC3\x89\xC3\x89~1.TXT"})
     EXPECT_TRUE(could_be_short_name(name)) << name;
