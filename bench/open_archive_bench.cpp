@@ -1,8 +1,10 @@
 // Opening large archives in the front end: the index walk with the mirror tree against the same
 // empty files created by a plain loop (the two taking turns, medians of three), then the first
-// listing step and one listing step per folder change. Each side starts on a settled disk: both
-// trees are removed and the removal written out first. Dated members (as real archives have them)
-// get their times in the plain loop too. Prints figures; run under Wine.
+// listing step and one listing step per folder change. Every turn writes a tree of its own and
+// all are removed after the last turn: a file system that skips inodes freed a moment ago (ext4
+// does, for a minute) would otherwise slow whichever side comes after a removal. Dated members
+// (as real archives have them) get their times in the plain loop too. Prints figures; run under
+// Wine.
 #include <windows.h>
 
 #include <algorithm>
@@ -43,9 +45,9 @@ void remove_tree(const std::string& root) {
   shell.operation.temp_root = saved;
 }
 
-std::string floor_root(const std::string& work) { return work + "vantor_floor\\"; }
+std::string floor_root(const std::string& work, int turn) { return work + "vantor_floor" + std::to_string(turn) + "\\"; }
 
-// Writes out what the file system still holds of earlier removals: a flushed file commits them.
+// Writes out what the file system still holds of earlier work: a flushed file commits it.
 void settle(const std::string& work) {
   HANDLE h = CreateFileA((work + "vantor_settle").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
@@ -57,8 +59,7 @@ void settle(const std::string& work) {
 }
 
 // What creating the same empty files costs a Windows program here, without any archive logic.
-double empty_files_floor(const std::string& work, int members, int folders, bool dated) {
-  std::string root = floor_root(work);
+double empty_files_floor(const std::string& root, int members, int folders, bool dated) {
   LARGE_INTEGER t = now();
   CreateDirectoryA(root.c_str(), nullptr);
   for (int f = 0; f < folders; ++f) CreateDirectoryA((root + bench::folder_of(f, folders)).c_str(), nullptr);
@@ -96,30 +97,27 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Neither side pays for the other's removals.
-void clear_both(const std::string& work) {
-  remove_tree(floor_root(work));
-  reset_temp_folders();
-  settle(work);
-}
-
 void measure(const std::string& work, int members, int folders, bool dated, int rounds) {
   std::string archive = work + "bench" + std::to_string(members) + ".vnr";
   bench::write_archive(archive, members, folders, dated);
   shell.operation.archive_path = archive;
   std::vector<double> floor, mirror;
+  std::string mirror_base = shell.operation.temp_root;
+  auto mirror_root = [&](int turn) { return mirror_base.substr(0, mirror_base.size() - 1) + std::to_string(turn) + "\\"; };
+  settle(work);
   // Turns alternate which side goes first, so a change in the machine's load hits both; the
   // mirror tree of the last turn stays for the listing.
   for (int r = 0; r < rounds; ++r) {
     for (int side : r % 2 ? std::vector<int>{1, 0} : std::vector<int>{0, 1}) {
-      clear_both(work);
-      if (side == 0) floor.push_back(empty_files_floor(work, members, folders, dated));
-      if (side == 1) mirror.push_back(walk_and_tree(archive));
+      if (side == 0) floor.push_back(empty_files_floor(floor_root(work, r), members, folders, dated));
+      if (side != 1) continue;
+      shell.operation.temp_root = mirror_root(r);
+      mirror.push_back(walk_and_tree(archive));
     }
   }
-  if (rounds % 2 == 0) {
-    clear_both(work);
-    walk_and_tree(archive);
+  for (int r = 0; r < rounds; ++r) {
+    remove_tree(floor_root(work, r));
+    if (r != rounds - 1) remove_tree(mirror_root(r));
   }
   LARGE_INTEGER t1 = now();
   gadget_set_text(FILE_LIST, shell.operation.temp_root);
@@ -133,9 +131,10 @@ void measure(const std::string& work, int members, int folders, bool dated, int 
   double step = seconds_since(t3);
   double m = median(mirror), f = median(floor);
   std::printf("%-9d %8d %-6s %10.2f %10.2f %7.2fx %12.3f %12.3f %12.3f %8d\n", members, folders, dated ? "yes" : "no",
-              m, f, m / f, first,
-              list_folder, step, gadget_count_items(FILE_LIST) - 1);
+              m, f, m / f, first, list_folder, step, gadget_count_items(FILE_LIST) - 1);
   DeleteFileA(archive.c_str());
+  reset_temp_folders();
+  shell.operation.temp_root = mirror_base;
 }
 
 // The same members opened from another program's archive (the archiver lists it, the listing
@@ -173,7 +172,7 @@ int main(int argc, char** argv) {
   std::string work = std::string(temp);
   // VANTOR_BENCH_DIR (a Windows path ending in "\\") puts the trees elsewhere, e.g. on a memory
   // file system (bench/run.sh).
-  if (const char* dir = std::getenv("VANTOR_BENCH_DIR")) {
+  if (const char* dir = std::getenv("VANTOR_BENCH_DIR"); dir && *dir) {
     work = dir;
     shell.operation.temp_root = work + "tempvantor\\";
   }
