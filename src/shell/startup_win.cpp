@@ -191,6 +191,7 @@ bool open_main_window() {
   create_main_menu();
   setup_list_colours(FILE_LIST, 0xFFFFFF, 0x000000);
   window_show(MAIN_WINDOW, 1);
+  window_accept_files(MAIN_WINDOW, 1);
   create_buttons();
   shell.operation.task_count = 1;
   shell.operation.buffer_position = 4;
