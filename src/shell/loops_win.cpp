@@ -11,6 +11,7 @@
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/delete_members.h"
+#include "operations/drag_members.h"
 #include "operations/extraction_window.h"
 #include "operations/find_window.h"
 #include "operations/foreign_members.h"
@@ -104,8 +105,29 @@ void launch_member() {
     shell_open(shell.operation.launch_target);
 }
 
+// The names of the chosen rows of the folder on view, folders included.
+std::vector<std::string> chosen_row_names() {
+  std::vector<std::string> names;
+  int count = gadget_count_items(FILE_LIST);
+  for (int i = 1; i < count; ++i) {
+    int state = gadget_get_item_state(FILE_LIST, i);
+    if ((state & ROW_SELECTED) || shell.select_all_active == 1) names.push_back(gadget_get_item_text(FILE_LIST, i, 0));
+  }
+  return names;
+}
+
+// Members dragged out of the view to Explorer or the desktop are extracted only if dropped there.
+void drag_members_from_view() {
+  std::vector<std::string> names = chosen_row_names();
+  if (names.empty() || shell.operation.archive_path.empty()) return;
+  selection_scan();
+  if (shell.selection.selection_count > 0) drag_members_out(operation_context(), list_folder(), names);
+  release_selection();
+}
+
 void archive_list_event(int type) {
   if (type == EVENT_TYPE_LEFT_DOUBLE_CLICK) launch_member();
+  if (type == EVENT_TYPE_DRAG_START) drag_members_from_view();
   clear_select_all(FILE_LIST);
 }
 
