@@ -1,0 +1,73 @@
+// What a drop on the main window does, decided from what was dropped and what is on view, and
+// where members dragged out of the archive view are handed to the drop.
+#include <gtest/gtest.h>
+
+#include "operations/drag_members.h"
+#include "shell/file_drop.h"
+#include "shell/startup.h"
+
+namespace {
+
+DroppedItem file(const std::string& path) { return {path, DroppedKind::FILE}; }
+DroppedItem folder(const std::string& path) { return {path, DroppedKind::FOLDER}; }
+
+TEST(FileDrop, TheViewDecidesWhatHappensToFilesAndFolders) {
+  std::vector<DroppedItem> two = {file("C:\\x\\a b.txt"), folder("C:\\x\\docs")};
+  EXPECT_EQ(plan_drop(two, "", "", is_archive_name).action, DropAction::CHOOSE_FOR_ADDING);
+  DropPlan add = plan_drop(two, "C:\\x\\a.vnr", "", is_archive_name);
+  EXPECT_EQ(add.action, DropAction::ADD_TO_ARCHIVE);
+  EXPECT_EQ(add.message.rfind("Add 2 items (1 folder with everything below) to C:\\x\\a.vnr?", 0), 0u) << add.message;
+  EXPECT_EQ(plan_drop(two, "C:\\x\\b.ZIP", "zip", is_archive_name).action, DropAction::ADD_TO_ARCHIVE);
+  EXPECT_EQ(plan_drop(two, "C:\\x\\ours.zip", "", is_archive_name).action, DropAction::ADD_TO_ARCHIVE);
+  EXPECT_EQ(plan_drop({}, "", "", is_archive_name).action, DropAction::NOTHING);
+}
+
+TEST(FileDrop, ArchivesThatTakeNoMembersRefuseWithTheirKind) {
+  std::vector<DroppedItem> one = {file("C:\\x\\a.txt")};
+  DropPlan seven = plan_drop(one, "C:\\x\\b.7z", "7z", is_archive_name);
+  EXPECT_EQ(seven.action, DropAction::REFUSE);
+  EXPECT_EQ(seven.message, "C:\\x\\b.7z is read-only (7z): files can be added to .vnr and .zip archives only.");
+  EXPECT_EQ(plan_drop(one, "C:\\x\\setup.EXE", "", is_archive_name).action, DropAction::REFUSE);
+  // A .zip name that the archiver reads as a tar is no zip to write into.
+  EXPECT_EQ(plan_drop(one, "C:\\x\\b.zip", "tar", is_archive_name).action, DropAction::REFUSE);
+}
+
+TEST(FileDrop, OneArchiveAloneOpensWhateverIsOnView) {
+  for (const char* name : {"C:\\d\\a.vnr", "C:\\d\\b.tar.GZ", "C:\\d\\c.zip"}) {
+    EXPECT_EQ(plan_drop({file(name)}, "", "", is_archive_name).action, DropAction::OPEN_ARCHIVE) << name;
+    EXPECT_EQ(plan_drop({file(name)}, "C:\\x\\a.vnr", "", is_archive_name).action, DropAction::OPEN_ARCHIVE) << name;
+  }
+  // With anything beside it, or as a folder of that name, it is only one more item.
+  EXPECT_EQ(plan_drop({file("C:\\d\\a.vnr"), file("C:\\d\\b.txt")}, "", "", is_archive_name).action,
+            DropAction::CHOOSE_FOR_ADDING);
+  EXPECT_EQ(plan_drop({folder("C:\\d\\x.zip")}, "", "", is_archive_name).action, DropAction::CHOOSE_FOR_ADDING);
+  EXPECT_EQ(plan_drop({file("C:\\d\\A.VNR")}, "", "", is_archive_name).action, DropAction::CHOOSE_FOR_ADDING);
+}
+
+// One bad name spoils the drop, before anything runs: each is named with its reason, then a count.
+TEST(FileDrop, HostileNamesRefuseTheWholeDropByName) {
+  std::vector<DroppedItem> items = {file("C:\\ok.txt"), {"C:\\x\\link", DroppedKind::LINK},
+                                    {"\\\\.\\COM1", DroppedKind::DEVICE}, {"C:\\gone", DroppedKind::MISSING},
+                                    {"C:\\?", DroppedKind::UNNAMEABLE}, {"C:\\long", DroppedKind::TOO_LONG},
+                                    {"C:\\y\\link2", DroppedKind::LINK}};
+  DropPlan plan = plan_drop(items, "C:\\x\\a.vnr", "", is_archive_name);
+  EXPECT_EQ(plan.action, DropAction::REFUSE);
+  EXPECT_EQ(plan.message,
+            "Nothing was taken from the drop:\nC:\\x\\link is a link or junction, which is not followed."
+            "\n\\\\.\\COM1 is a device, not a file.\nC:\\gone cannot be found."
+            "\nC:\\? has a name this system's code page cannot hold.\nC:\\long is longer than 259 characters."
+            "\n... and 1 more.");
+  EXPECT_EQ(plan_drop({{"C:\\x.vnr", DroppedKind::LINK}}, "", "", is_archive_name).action, DropAction::REFUSE);
+}
+
+TEST(DraggedMembers, RowsLandAtTheirPlaceInTheArchiveBelowTheFreshFolder) {
+  const std::string root = "C:\\T\\tempvantor\\", fresh = drag_folder("C:\\T\\dragvantor\\7\\", 3);
+  EXPECT_EQ(fresh, "C:\\T\\dragvantor\\7\\3\\");
+  EXPECT_EQ(dragged_member_paths(fresh, root + "docs\\sub\\", root, {"a.txt", "..", "deep"}),
+            (std::vector<std::string>{fresh + "docs\\sub\\a.txt", fresh + "docs\\sub\\deep"}));
+  EXPECT_EQ(dragged_member_paths(fresh, root, root, {"b.txt"}), (std::vector<std::string>{fresh + "b.txt"}));
+  // A list that has left the mirror hands nothing over.
+  EXPECT_TRUE(dragged_member_paths(fresh, "C:\\T\\", root, {"b.txt"}).empty());
+}
+
+}  // namespace
