@@ -3,6 +3,7 @@
 // object is asked as a drop target would ask it.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <shellapi.h>
 
 #include <set>
@@ -32,7 +33,16 @@ std::wstring wide(const std::string& text) {
   return out;
 }
 
-// The shell's own layout: DROPFILES, then each wide name with its zero, then one more zero.
+// The shell's DROPFILES (shlobj.h, whose names clash with the archiver's here), then each wide
+// name with its zero, then one more zero.
+struct DROPFILES {
+  DWORD pFiles;
+  POINT pt;
+  BOOL fNC;
+  BOOL fWide;
+};
+static_assert(sizeof(DROPFILES) == 20, "the shell's layout");
+
 void drop_on_main_window(const std::vector<std::string>& paths) {
   std::wstring names;
   for (const std::string& p : paths) names += wide(p) + L'\0';
