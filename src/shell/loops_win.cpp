@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "archive/foreign_listing.h"
 #include "archive/listing.h"
 #include "archive/folder_scan.h"
@@ -236,6 +238,12 @@ void choose_dropped(const std::vector<DroppedItem>& items) {
 // on view can no longer be shown and the archive loop must end.
 bool files_dropped(bool in_archive) {
   std::vector<DroppedItem> items = take_dropped_items();
+  // Members dragged out and dropped back on this window are our own temporary copies.
+  const std::string& ours = shell.operation.drag_root;
+  if (!items.empty() && std::all_of(items.begin(), items.end(), [&](const DroppedItem& item) {
+        return item.path.compare(0, ours.size(), ours) == 0;
+      }))
+    return true;
   std::string archive = in_archive ? shell.operation.archive_path : std::string();
   DropPlan plan = plan_drop(items, archive, in_archive ? shell.operation.archive_format : std::string(),
                             is_archive_name);
