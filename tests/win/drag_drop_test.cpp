@@ -251,3 +251,91 @@ TEST_F(DragDrop, ACancelledDragExtractsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A drop target that takes copies and asks for the files at the drop, as Explorer does.
+class TakingTarget final : public IDropTarget {
+ public:
+  virtual ~TakingTarget() = default;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = (riid == IID_IUnknown || riid == IID_IDropTarget) ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  // Explorer too may ask for the names while the pointer only passes over it.
+  HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+    FORMATETC format = hdrop_format();
+    STGMEDIUM medium = {};
+    if (data->GetData(&format, &medium) == S_OK) {
+      std::vector<std::string> names = hdrop_paths(medium.hGlobal);
+      made_before_drop = names.empty() || exists(names[0]);
+      ReleaseStgMedium(&medium);
+    }
+    return copy(effect);
+  }
+  HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override { return copy(effect); }
+  HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+    FORMATETC format = hdrop_format();
+    STGMEDIUM medium = {};
+    if (data->GetData(&format, &medium) == S_OK) {
+      paths = hdrop_paths(medium.hGlobal);
+      ReleaseStgMedium(&medium);
+    }
+    return copy(effect);
+  }
+  std::vector<std::string> paths;
+  bool made_before_drop = true;
+
+ private:
+  HRESULT copy(DWORD* effect) {
+    *effect = DROPEFFECT_COPY;
+    return S_OK;
+  }
+};
+
+void mouse(DWORD flags) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+// The whole drag with the button pressed and released over a target: the members are extracted
+// when the target asks at the drop, and it finds them where the HDROP says.
+TEST_F(DragDrop, ARealDragDropsTheMembersOnTheTarget) {
+  choose({"b.txt", "docs\\a.txt"});
+  compress_into(work_ + "out.vnr");
+  DraggedFromView d = open_and_choose(work_ + "out.vnr", 401);
+  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+  WNDCLASSA plain = {};
+  plain.lpfnWndProc = DefWindowProcA;
+  plain.lpszClassName = "DropTargetWindow";
+  RegisterClassA(&plain);  // a static control is transparent to the pointer
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, "DropTargetWindow", "", WS_POPUP | WS_VISIBLE, 600, 400, 200, 200,
+                                nullptr, nullptr, nullptr, nullptr);
+  TakingTarget target;
+  ASSERT_EQ(RegisterDragDrop(window, &target), S_OK);
+  SetCursorPos(700, 500);
+  mouse(MOUSEEVENTF_LEFTDOWN);
+  for (int i = 0; i < 10 && !(GetKeyState(VK_LBUTTON) & 0x8000); ++i) wait_event(20);  // the press is taken
+  SetTimer(nullptr, 0, 500, [](HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    mouse(MOUSEEVENTF_MOVE);
+    mouse(MOUSEEVENTF_LEFTUP);
+  });
+  DragOutcome outcome =
+      drag_files_out(d.paths, [&] { return extract_for_drop(operation_context(), d.folder, d.paths); });
+  RevokeDragDrop(window);
+  DestroyWindow(window);
+  OleUninitialize();
+  EXPECT_EQ(outcome, DragOutcome::DROPPED);
+  EXPECT_FALSE(target.made_before_drop);
+  ASSERT_EQ(target.paths, d.paths);
+  EXPECT_EQ(read_file(d.paths[0]), "bravo");
+  EXPECT_EQ(read_file(d.paths[1] + "\\a.txt"), "alpha\r\n");
+}
