@@ -303,6 +303,12 @@ void mouse(DWORD flags) {
   SendInput(1, &input, sizeof input);
 }
 
+void CALLBACK release_button(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  mouse(MOUSEEVENTF_MOVE);
+  mouse(MOUSEEVENTF_LEFTUP);
+}
+
 }  // namespace
 
 // The whole drag with the button pressed and released over a target: the members are extracted
@@ -323,11 +329,7 @@ TEST_F(DragDrop, ARealDragDropsTheMembersOnTheTarget) {
   SetCursorPos(700, 500);
   mouse(MOUSEEVENTF_LEFTDOWN);
   for (int i = 0; i < 10 && !(GetKeyState(VK_LBUTTON) & 0x8000); ++i) wait_event(20);  // the press is taken
-  SetTimer(nullptr, 0, 500, [](HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    mouse(MOUSEEVENTF_MOVE);
-    mouse(MOUSEEVENTF_LEFTUP);
-  });
+  SetTimer(nullptr, 0, 500, release_button);
   DragOutcome outcome =
       drag_files_out(d.paths, [&] { return extract_for_drop(operation_context(), d.folder, d.paths); });
   RevokeDragDrop(window);
