@@ -1,8 +1,6 @@
-// What a drop on the main window does, decided from what was dropped and what is on view, and
-// where members dragged out of the archive view are handed to the drop.
+// What a drop on the main window does, decided from what was dropped and what is on view.
 #include <gtest/gtest.h>
 
-#include "operations/drag_members.h"
 #include "shell/file_drop.h"
 #include "shell/startup.h"
 
@@ -53,16 +51,6 @@ TEST(FileDrop, HostileNamesRefuseTheWholeDropByName) {
             "\nC:\\? has a name this system's code page cannot hold.\nC:\\long is longer than 259 characters."
             "\n... and 1 more.");
   EXPECT_EQ(plan_drop({{"C:\\x.vnr", DroppedKind::LINK}}, "", "", is_archive_name).action, DropAction::REFUSE);
-}
-
-TEST(DraggedMembers, RowsLandAtTheirPlaceInTheArchiveBelowTheFreshFolder) {
-  const std::string root = "C:\\T\\tempvantor\\", fresh = drag_folder("C:\\T\\dragvantor\\7\\", 3);
-  EXPECT_EQ(fresh, "C:\\T\\dragvantor\\7\\3\\");
-  EXPECT_EQ(dragged_member_paths(fresh, root + "docs\\sub\\", root, {"a.txt", "..", "deep"}),
-            (std::vector<std::string>{fresh + "docs\\sub\\a.txt", fresh + "docs\\sub\\deep"}));
-  EXPECT_EQ(dragged_member_paths(fresh, root, root, {"b.txt"}), (std::vector<std::string>{fresh + "b.txt"}));
-  // A list that has left the mirror hands nothing over.
-  EXPECT_TRUE(dragged_member_paths(fresh, "C:\\T\\", root, {"b.txt"}).empty());
 }
 
 }  // namespace

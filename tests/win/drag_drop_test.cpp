@@ -26,13 +26,6 @@ class DragDrop : public Operations {
   }
 };
 
-std::wstring wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
-
 // The shell's DROPFILES (shlobj.h, whose names clash with the archiver's here), then each wide
 // name with its zero, then one more zero.
 struct DROPFILES {
@@ -45,7 +38,11 @@ static_assert(sizeof(DROPFILES) == 20, "the shell's layout");
 
 void drop_on_main_window(const std::vector<std::string>& paths) {
   std::wstring names;
-  for (const std::string& p : paths) names += wide(p) + L'\0';
+  for (const std::string& p : paths) {
+    wchar_t name[1024] = {};
+    MultiByteToWideChar(CP_UTF8, 0, p.c_str(), -1, name, 1024);
+    names += std::wstring(name) + L'\0';
+  }
   names += L'\0';
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
   auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
@@ -54,11 +51,6 @@ void drop_on_main_window(const std::vector<std::string>& paths) {
   memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
   GlobalUnlock(memory);
   PostMessageW(window_handle(0), WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
-}
-
-std::vector<std::string> chosen() {
-  return {shell.selection.selection_list.begin() + 1,
-          shell.selection.selection_list.begin() + 1 + shell.selection.selection_count};
 }
 
 std::set<std::string> member_set(const std::string& archive) {
@@ -105,7 +97,8 @@ TEST_F(DragDrop, FilesDroppedOnTheDiskViewAreChosenInTheCompressionWindow) {
                                          work_ + "data\\docs"}); },
               when([] { return window_handle(1) != nullptr; },
                    [&] {
-                     in_window = chosen();
+                     const auto& list = shell.selection.selection_list;
+                     in_window.assign(list.begin() + 1, list.begin() + 1 + shell.selection.selection_count);
                      press(13, 1);
                    }),
               exit_menu},
