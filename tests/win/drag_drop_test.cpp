@@ -156,6 +156,15 @@ TEST_F(DragDrop, HostileDropsAreRefusedByNameAndNothingRuns) {
       << box;
 }
 
+// While a run keeps the main window disabled, a drop is refused, not kept for afterwards.
+TEST_F(DragDrop, ADropDuringARunIsRefused) {
+  window_disable(0, 1);
+  drop_on_main_window({work_ + "data\\b.txt"});
+  for (int i = 0; i < 10; ++i) EXPECT_NE(wait_event(20), EVENT_FILES_DROPPED);
+  window_disable(0, 0);
+  EXPECT_TRUE(take_dropped_files().empty());
+}
+
 // The archive of `name` open in the view without its loop, with b.txt and the folder docs chosen.
 struct DraggedFromView {
   std::string folder;
