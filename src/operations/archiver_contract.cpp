@@ -32,6 +32,13 @@ std::string compress_parameters(const std::string& self_extraction, const std::s
          " x " + DQ + program_folder + "\\master.lis";
 }
 
+std::string add_listed_parameters(int buffer_megabytes, int dictionary_position, int task_count,
+                                  const std::string& solid, const std::string& ultra, int method,
+                                  const std::string& list_file) {
+  return " a -y  -r  -b" + n(buffer_megabytes) + " -k" + n(dictionary_position) + " -t" + n(task_count) + " " +
+         solid + "  -m" + ultra + n(method) + " x " + DQ + list_file;
+}
+
 std::string extract_marked_parameters(int task_count, const std::string& archive,
                                       const std::string& destination) {
   return " x -t" + n(task_count) + "  -e " + DQ + archive + DQ + " " + DQ + destination;

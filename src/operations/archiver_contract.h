@@ -16,6 +16,12 @@ std::string compress_parameters(const std::string& self_extraction, const std::s
                                 const std::string& solid, const std::string& ultra, int method,
                                 const std::string& program_folder);
 
+// " a -y  -r  -b" B " -k" K " -t" T " " S "  -m" U M " x " dq L: the files and folders the list
+// file L names, added to its archive with the compression window's settings (folders whole).
+std::string add_listed_parameters(int buffer_megabytes, int dictionary_position, int task_count,
+                                  const std::string& solid, const std::string& ultra, int method,
+                                  const std::string& list_file);
+
 // " x -t" T "  -e " dq A dq " " dq D: the entries marked 1 into the destination as typed.
 std::string extract_marked_parameters(int task_count, const std::string& archive,
                                       const std::string& destination);

@@ -15,6 +15,9 @@ struct OperationState {
   std::string destination_folder;
   std::string temp_root;            // %TEMP%\tempvantor\ (long form)
   std::string launch_root;          // %TEMP%\launchvantor\ (long form)
+  // %TEMP%\dragvantor\<process id>\: members dragged out land in a fresh folder below it,
+  // which stays until the program ends (the target may still be copying after the drop).
+  std::string drag_root;
   std::string launch_target;
 
   std::string solid_switch;

@@ -21,6 +21,7 @@ bool location_choice(int type) { return type == EVENT_TYPE_LEFT_CLICK || type ==
 
 Action disk_loop_action(int event_code, int number, int type) {
   if (event_code == EVENT_CLOSE_WINDOW) return Action::CLOSE_WINDOW;
+  if (event_code == EVENT_FILES_DROPPED) return Action::FILES_DROPPED;
   if (event_code == EVENT_MENU) {
     switch (number) {
       case MENU_OPEN_ARCHIVE: return Action::OPEN_ARCHIVE;
@@ -50,6 +51,7 @@ Action disk_loop_action(int event_code, int number, int type) {
 
 Action archive_loop_action(int event_code, int number, int type) {
   if (event_code == EVENT_CLOSE_WINDOW) return Action::CLOSE_WINDOW;
+  if (event_code == EVENT_FILES_DROPPED) return Action::FILES_DROPPED;
   if (event_code == EVENT_MENU) {
     switch (number) {
       case MENU_OPEN_ARCHIVE: return Action::OPEN_ARCHIVE;

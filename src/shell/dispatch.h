@@ -22,6 +22,7 @@ enum class Action {
   VERIFY,               // test the open archive, or the archives chosen on disk
   DELETE_MEMBERS,       // remove the chosen members and folders from the open archive
   FIND_FILE,            // the Find window over the list's folder
+  FILES_DROPPED,        // files or folders dropped on the main window from another program
 };
 
 // Gadget and menu numbers of the main window.

@@ -3,12 +3,17 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "archive/foreign_listing.h"
 #include "archive/listing.h"
+#include "archive/folder_scan.h"
 #include "archive/open_archive.h"
+#include "operations/add_members.h"
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/delete_members.h"
+#include "operations/drag_members.h"
 #include "operations/extraction_window.h"
 #include "operations/find_window.h"
 #include "operations/foreign_members.h"
@@ -18,6 +23,7 @@
 #include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
+#include "shell/file_drop.h"
 #include "shell/gadget_rows.h"
 #include "shell/globals.h"
 #include "shell/main_window_layout.h"
@@ -101,8 +107,29 @@ void launch_member() {
     shell_open(shell.operation.launch_target);
 }
 
+// The names of the chosen rows of the folder on view, folders included.
+std::vector<std::string> chosen_row_names() {
+  std::vector<std::string> names;
+  int count = gadget_count_items(FILE_LIST);
+  for (int i = 1; i < count; ++i) {
+    int state = gadget_get_item_state(FILE_LIST, i);
+    if ((state & ROW_SELECTED) || shell.select_all_active == 1) names.push_back(gadget_get_item_text(FILE_LIST, i, 0));
+  }
+  return names;
+}
+
+// Members dragged out of the view to Explorer or the desktop are extracted only if dropped there.
+void drag_members_from_view() {
+  std::vector<std::string> names = chosen_row_names();
+  if (names.empty() || shell.operation.archive_path.empty()) return;
+  selection_scan();
+  if (shell.selection.selection_count > 0) drag_members_out(operation_context(), list_folder(), names);
+  release_selection();
+}
+
 void archive_list_event(int type) {
   if (type == EVENT_TYPE_LEFT_DOUBLE_CLICK) launch_member();
+  if (type == EVENT_TYPE_DRAG_START) drag_members_from_view();
   clear_select_all(FILE_LIST);
 }
 
@@ -151,10 +178,11 @@ int chosen_folder_count() {
   return folders;
 }
 
-// The archive is opened anew after a removal; the list stays in its folder, or the nearest one
-// above it that still has members. A cancelled opening has no view to go back to (the old mirror
-// is gone and the archive has changed): the list shows the archive's folder on disk. False then.
-bool reopen_after_removal() {
+// The archive is opened anew after a removal or an addition; the list stays in its folder, or the
+// nearest one above it that still has members. A cancelled opening has no view to go back to (the
+// old mirror is gone and the archive has changed): the list shows the archive's folder on disk.
+// False then.
+bool reopen_after_change() {
   std::string folder = list_folder();
   reset_temp_folders();
   ArchiveSession session = open_archive_busy(shell.operation.archive_path);
@@ -192,7 +220,50 @@ bool delete_from_archive() {
   bool removed = shell.selection.selection_count > 0 && delete_members(operation_context(), folders);
   if (shell.selection.selection_count == 0) show_note(NOTE_NOTHING_TO_EXTRACT);
   release_selection();
-  return !removed || reopen_after_removal();
+  return !removed || reopen_after_change();
+}
+
+// The dropped files, and every file below a dropped folder, as the selection scan chooses them.
+void choose_dropped(const std::vector<DroppedItem>& items) {
+  shell.selection.selection_count = 0;
+  bool room = true;
+  for (size_t i = 0; i < items.size() && room; ++i)
+    room = items[i].kind == DroppedKind::FOLDER
+               ? folder_scan(with_trailing_backslash(items[i].path), "*", "*", 0, shell.selection)
+               : selection_append(shell.selection, items[i].path);
+}
+
+// Files dropped from another program: on disk they are chosen for the compression window, on an
+// open archive added to it after a question; one archive alone is opened. False when the archive
+// on view can no longer be shown and the archive loop must end.
+bool files_dropped(bool in_archive) {
+  std::vector<DroppedItem> items = take_dropped_items();
+  // Members dragged out and dropped back on this window are our own temporary copies.
+  const std::string& ours = shell.operation.drag_root;
+  if (!items.empty() && std::all_of(items.begin(), items.end(), [&](const DroppedItem& item) {
+        return item.path.compare(0, ours.size(), ours) == 0;
+      }))
+    return true;
+  std::string archive = in_archive ? shell.operation.archive_path : std::string();
+  DropPlan plan = plan_drop(items, archive, in_archive ? shell.operation.archive_format : std::string(),
+                            is_archive_name);
+  std::vector<std::string> paths;
+  switch (plan.action) {
+    case DropAction::REFUSE: warn(plan.message); return true;
+    case DropAction::OPEN_ARCHIVE: open_archive_at(items[0].path); return true;
+    case DropAction::CHOOSE_FOR_ADDING:
+      if (in_archive) {
+        show_note(NOTE_NO_ARCHIVE);
+        return true;
+      }
+      choose_dropped(items);
+      compression_window(operation_context());
+      return true;
+    case DropAction::ADD_TO_ARCHIVE:
+      for (const DroppedItem& item : items) paths.push_back(item.path);
+      return !add_to_open_archive(operation_context(), paths, plan.message) || reopen_after_change();
+    default: return true;
+  }
 }
 
 void go_to_parent() { gadget_set_text(FILE_LIST, parent_path(list_folder())); }
@@ -326,6 +397,7 @@ void run_disk_loop() {
       case Action::VERIFY: verify_on_disk(); break;
       case Action::DELETE_MEMBERS: show_note(NOTE_DELETE_NEEDS_ARCHIVE); break;
       case Action::FIND_FILE: find_command(FILE_LIST, type, nullptr); break;
+      case Action::FILES_DROPPED: files_dropped(false); break;
       case Action::CLOSE_WINDOW:
         destroy_list_icon_copy();
         shell.quit_requested = 1;
@@ -365,6 +437,9 @@ void run_archive_action(Action action, int type, int& leave_archive) {
       if (!delete_from_archive()) leave_archive = 1;
       break;
     case Action::FIND_FILE: find_command(FILE_LIST, type, &shell.entries, &shell.operation); break;
+    case Action::FILES_DROPPED:
+      if (!files_dropped(true)) leave_archive = 1;
+      break;
     case Action::CLOSE_WINDOW: close_main_window_in_archive(); break;
     default: break;
   }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "runtime/folders.h"
 #include "runtime/text.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"
@@ -154,6 +155,8 @@ void destroy_list_icon_copy() {
 void end_program_now() {
   // ExitProcess runs no exit handlers: an archiver the system gave no job is ended here.
   end_jobless_programs();
+  // Members dragged out were copied by their targets during the drop; our copies go with us.
+  if (!shell.operation.drag_root.empty()) delete_folder_tree(shell.operation.drag_root);
   ui_shutdown();
   free_images();
   ExitProcess(0);
@@ -191,6 +194,7 @@ bool open_main_window() {
   create_main_menu();
   setup_list_colours(FILE_LIST, 0xFFFFFF, 0x000000);
   window_show(MAIN_WINDOW, 1);
+  window_accept_files(MAIN_WINDOW, 1);
   create_buttons();
   shell.operation.task_count = 1;
   shell.operation.buffer_position = 4;
@@ -205,5 +209,6 @@ bool open_main_window() {
   std::string temp = long_temp_folder();
   shell.operation.temp_root = temp + "tempvantor\\";
   shell.operation.launch_root = temp + "launchvantor\\";
+  shell.operation.drag_root = temp + "dragvantor\\" + std::to_string(GetCurrentProcessId()) + "\\";
   return true;
 }

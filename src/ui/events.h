@@ -13,6 +13,8 @@ constexpr int EVENT_WINDOW_MINIMIZED = 13107;
 constexpr int EVENT_WINDOW_MAXIMIZED = 13108;
 constexpr int EVENT_WINDOW_RESTORED = 13109;
 constexpr int EVENT_TIMER = 13110;
+// Files were dropped on a window that accepts them; take_dropped_files hands their names over.
+constexpr int EVENT_FILES_DROPPED = 13111;
 
 constexpr int EVENT_TYPE_NONE = -1;
 constexpr int EVENT_TYPE_LEFT_CLICK = 0;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include "ui/events.h"
 
 // Window open flags beyond the native style bits.
@@ -133,6 +134,17 @@ intptr_t event_data(int which);
 void queue_event(int code, int gadget, int window, int type, intptr_t data0 = 0, intptr_t data1 = 0);
 void set_event(int code, int gadget, int window, int type, intptr_t data0 = 0, intptr_t data1 = 0);
 int queued_event_count();
+
+// Files dropped from another program (WM_DROPFILES). A window that accepts them reports a drop as
+// EVENT_FILES_DROPPED; a disabled window (one waiting for a run) refuses it with a beep.
+struct DroppedName {
+  std::string path;    // in the program's code page
+  bool exact = true;   // false when the code page cannot hold the name as dropped
+  size_t units = 0;    // its length in UTF-16 units, as the system counts it
+};
+void window_accept_files(int number, int flag);
+// The names of the newest drop, handed over once.
+std::vector<DroppedName> take_dropped_files();
 
 // Requesters
 int message_box(const std::string& title, const std::string& text, unsigned flags);

@@ -186,6 +186,9 @@ LRESULT CALLBACK common_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       result = dispatch_to_gadget(reinterpret_cast<NMHDR*>(lp)->hwndFrom, msg, wp, lp, &handled);
       if (handled) return result;
       break;
+    case WM_DROPFILES:
+      on_drop_files(hwnd, number, reinterpret_cast<HDROP>(wp));
+      return 0;
     case WM_TIMER:
       set_event(EVENT_TIMER, static_cast<int>(wp), number, EVENT_TYPE_NONE);
       return 0;

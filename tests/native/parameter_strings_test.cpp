@@ -85,6 +85,21 @@ TEST(ParameterStringsReachTheTool, ExtractionsKeepBlanksAndTrailingBackslash) {
   EXPECT_EQ(o.destination, "C:\\T\\l\\");
 }
 
+// Files dropped on an open archive: the compression settings, folders kept, the list file's
+// path with its blanks and no closing quote.
+TEST(ParameterStringsReachTheTool, AddingListedFilesKeepsFoldersAndTheSettings) {
+  std::string s = add_listed_parameters(32, 4, 2, "-s", "", 1, "C:\my temp\vantor-add-1.lis");
+  EXPECT_EQ(s, " a -y  -r  -b32 -k4 -t2 -s  -m1 x " + DQ + "C:\my temp\vantor-add-1.lis");
+  Options o;
+  std::string problem;
+  ASSERT_TRUE(parse_options(split_parameters(s), o, problem)) << problem;
+  EXPECT_EQ(o.command, Command::ADD);
+  EXPECT_TRUE(o.keep_folders && o.solid);
+  EXPECT_FALSE(o.self_extracting || o.ultra);
+  EXPECT_EQ(o.method, 1);
+  EXPECT_EQ(o.list_file, "C:\my temp\vantor-add-1.lis");
+}
+
 // Other programs' archives: the listing and the extraction by list file, as the tool reads them.
 TEST(ParameterStringsReachTheTool, ForeignListingAndListedExtraction) {
   EXPECT_EQ(list_parameters("C:\\a b.zip"), " l -p \"C:\\a b.zip");
