@@ -854,14 +854,37 @@ menu_verb() {
     $((100000 * SLOW)) 2>>"$LOG" | tee -a "$LOG" | tail -n 1)
 }
 
-menu_install() {
-  local stub=amd64-unicode command
+SETUP="Vantor Archiver e2e Setup"
+menu_verb_keys() { "$WINE" reg query "HKCU\\$VERBS\\Directory\\shell" 2>/dev/null </dev/null | grep -c VantorArchiver; }
+
+menu_build_installer() {
+  local stub=amd64-unicode
   [ $BITS = 32 ] && stub=x86-unicode
   rm -rf "$ARTIFACTS/stage" && mkdir -p "$ARTIFACTS/stage/data" || return 1
   cp "$BUILD/WinVantor.exe" "$BUILD/vantor.exe" "$ARTIFACTS/stage/" &&
     cp "$BUILD"/data/*.png "$BUILD/data/Help.chm" "$ARTIFACTS/stage/data/" || return 1
   check "makensis builds the installer of this build" makensis -V1 -DVERSION=e2e -DSTAGE="$ARTIFACTS/stage" \
-    -DSTUB=$stub -DOUTFILE="$ARTIFACTS/setup.exe" "$ROOT/packaging/vantor.nsi" || return 1
+    -DSTUB=$stub -DOUTFILE="$ARTIFACTS/setup.exe" "$ROOT/packaging/vantor.nsi"
+}
+
+# The installer's own pages: the check box (control 1201 of its options page) starts ticked; cleared,
+# the install writes no verb.
+menu_install_unticked() {
+  ("$WINE" "$ARTIFACTS/setup.exe" >>"$LOG" 2>&1 </dev/null &)
+  check "the installer opens on its options page" drv wait "$SETUP" $((30000 * SLOW)) || return 1
+  check_eq "the menu check box starts ticked" 1 "$(drv checked "$SETUP" 1201)" || return 1
+  shot installer-options
+  click_control "$SETUP" 1201 && check_eq "a click clears it" 0 "$(drv checked "$SETUP" 1201)" || return 1
+  # Its caption names each page after the first.
+  drv press "$SETUP" 1 && check "Next shows the folder page" drv wait "$SETUP: Installation Folder" || return 1
+  drv press "$SETUP: Installation Folder" 1 && check "Install completes" drv wait "$SETUP: Completed" $((60000 * SLOW)) || return 1
+  drv press "$SETUP: Completed" 1
+  check "the installer closes" drv gone "$SETUP: Completed" $((10000 * SLOW))
+  check_eq "the install with the box cleared wrote no verb" 0 "$(menu_verb_keys)"
+}
+
+menu_install() {
+  local command
   check "the installer runs silently" timeout $((120 * SLOW)) "$WINE" "$ARTIFACTS/setup.exe" /S || return 1
   command=$("$WINE" reg query "HKCU\\$VERBS\\Directory\\shell\\VantorArchiver.AddVnr\\command" /ve 2>/dev/null </dev/null |
     tr -d '\r' | sed -n 's/^ .*REG_SZ *//p')
@@ -943,7 +966,7 @@ stop_program
 wanted foreign && session foreign_prepare foreign_zip_open foreign_zip_extract_two foreign_zip_launch \
   foreign_zip_verify_find foreign_zip_damaged foreign_7z_double_click foreign_add_zip
 stop_program
-wanted menu && session menu_install menu_prepare menu_extract_here_top menu_extract_here_loose \
+wanted menu && session menu_build_installer menu_install_unticked menu_install menu_prepare menu_extract_here_top menu_extract_here_loose \
   menu_add_foreign_folder menu_uninstall
 wanted live && session live_prepare live_compress_cancel live_extract_cancel live_close_from_outside live_orphan
 stop_program
