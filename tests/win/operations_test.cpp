@@ -420,3 +420,22 @@ TEST_F(Operations, TheArchiveFolderBoxKeepsLooseMembersTogetherWithoutMerging) {
   EXPECT_EQ(read_file(dest + "out\\keep.txt"), "mine");
   EXPECT_FALSE(exists(dest + "out\\b.txt"));
 }
+
+// The status line was 18 pixels high: the member at hand, its second line, was cut in half.
+TEST_F(Operations, BusyWindowStatusShowsBothLinesAboveTheBarAndCancel) {
+  RunView view = open_busy_window("testing");
+  ASSERT_GE(view.window, 0);
+  show_run_gadgets(view, "0:01 elapsed\nsome member.txt");
+  RECT status = placed(view.status.number), bar = placed(view.bar.number), cancel = placed(view.stop_gadget);
+  RECT inner = {};
+  GetClientRect(window_handle(view.window), &inner);
+  close_busy_window();
+  HDC dc = GetDC(nullptr);
+  TEXTMETRICA metrics = {};
+  GetTextMetricsA(dc, &metrics);
+  ReleaseDC(nullptr, dc);
+  EXPECT_GE(status.bottom - status.top, 2 * metrics.tmHeight);
+  EXPECT_LE(status.bottom, bar.top);
+  EXPECT_LE(bar.bottom, cancel.top);
+  EXPECT_LE(cancel.bottom, inner.bottom);
+}
