@@ -7,7 +7,8 @@
 //   to end, whose exit code becomes its own;
 // - the owner then marks the block "running" and runs once on every item. One that comes later
 //   still becomes the owner of a new group, which waits for the running owner to end before it
-//   runs (so it adds into the archive the first wrote).
+//   runs; one started within seconds of that run is late for its choice and adds into the
+//   archive the running group writes (published in the block), instead of naming its own.
 // An owner that died is seen by its process id: the next one takes its place.
 #pragma once
 #include <string>
@@ -16,7 +17,11 @@
 #include "operations/shell_job.h"
 
 // True when this process runs the job: `items` then holds its own items and every joined one.
-// False when it handed its items to the owner: `exit_code` is the owner's.
-bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::string>& items, int& exit_code);
+// False when it handed its items to the owner: `exit_code` is the owner's. `late_for` is the
+// archive of the group this one came too late to join, or "".
+bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::string>& items, int& exit_code,
+                    std::string& late_for);
+// The owner tells its late instances which archive it writes.
+void publish_join_archive(const std::string& archive);
 // The owner's run is over: a later instance starts a group of its own.
 void leave_join();

@@ -7,13 +7,17 @@
 namespace {
 
 constexpr DWORD QUIET_MS = 1000;   // Explorer starts the instances of one choice within this
+// An instance this late after its group began running was still started for the same choice:
+// slow to start, not chosen apart.
+constexpr DWORD LATE_MS = 5000;
 constexpr DWORD BLOCK_SIZE = 1 << 20;
 constexpr uint32_t MAGIC = 0x4A6E7456;
 enum : uint32_t { IDLE = 0, COLLECTING = 1, RUNNING = 2 };
 
 struct JoinBlock {
-  uint32_t magic, state, owner, sequence, count, used;
-  char folder[4096];  // the group's folder, to tell two folders of one hash apart
+  uint32_t magic, state, owner, sequence, count, used, running_since;
+  char folder[4096];   // the group's folder, to tell two folders of one hash apart
+  char archive[4096];  // what the running group writes, for its late instances
 };
 constexpr size_t AREA = BLOCK_SIZE - sizeof(JoinBlock);  // the items, each a 32-bit length and bytes
 
@@ -76,10 +80,15 @@ bool open_block(JobVerb verb, const std::string& folder) {
 }
 
 // The owner's wait: until the previous group's owner is gone and no item came for a while.
-void collect(HANDLE previous, std::vector<std::string>& items) {
+// `late_for` gets the archive the previous group wrote, published before its run began.
+void collect(HANDLE previous, std::vector<std::string>& items, std::string* late_for) {
   if (previous) {
     WaitForSingleObject(previous, INFINITE);
     CloseHandle(previous);
+  }
+  if (late_for && lock()) {
+    late_for->assign(block->archive, strnlen(block->archive, sizeof(block->archive)));
+    unlock();
   }
   uint32_t seen = static_cast<uint32_t>(-1);
   DWORD changed = GetTickCount();
@@ -92,6 +101,8 @@ void collect(HANDLE previous, std::vector<std::string>& items) {
     } else if (GetTickCount() - changed >= QUIET_MS) {
       take_items(items);
       block->state = RUNNING;
+      block->running_since = GetTickCount();
+      block->archive[0] = 0;
       unlock();
       return;
     }
@@ -101,7 +112,9 @@ void collect(HANDLE previous, std::vector<std::string>& items) {
 
 }  // namespace
 
-bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::string>& items, int& exit_code) {
+bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::string>& items, int& exit_code,
+                    std::string& late_for) {
+  late_for.clear();
   // Without the shared block each instance runs alone: still right, only not joined.
   if (!open_block(verb, folder)) return true;
   size_t needed = 0;
@@ -126,6 +139,7 @@ bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::st
       CloseHandle(owner);
       owner = nullptr;
     }
+    bool late = owner && same_folder(folder) && GetTickCount() - block->running_since < LATE_MS;
     // The running group ends before this one runs; a dead owner is simply replaced.
     block->magic = MAGIC;
     block->state = COLLECTING;
@@ -134,9 +148,17 @@ bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::st
     std::memset(block->folder, 0, sizeof(block->folder));
     std::strncpy(block->folder, folder.c_str(), sizeof(block->folder) - 1);
     unlock();
-    collect(owner, items);
+    collect(owner, items, late ? &late_for : nullptr);
     return true;
   }
+}
+
+void publish_join_archive(const std::string& archive) {
+  if (!block || archive.size() >= sizeof(block->archive) || !lock()) return;
+  // Even when a late instance has taken the block meanwhile: it reads this once we have ended.
+  std::memset(block->archive, 0, sizeof(block->archive));
+  std::memcpy(block->archive, archive.data(), archive.size());
+  unlock();
 }
 
 void leave_join() {

@@ -69,9 +69,12 @@ std::vector<bool> folders_among(const std::vector<std::string>& items) {
   return out;
 }
 
-int add_job(JobVerb verb, const std::vector<std::string>& items, const std::string& program_folder) {
+int add_job(JobVerb verb, const std::vector<std::string>& items, const std::string& program_folder,
+            const std::string& late_for) {
   AddTarget target = add_target(items, folders_among(items), verb == JobVerb::ADD_ZIP ? "zip" : "vnr");
   if (!target.problem.empty()) return failed(target.problem);
+  if (!late_for.empty()) target.archive = late_for;
+  publish_join_archive(target.archive);
   return add_items(program_folder, target, items);
 }
 
@@ -159,10 +162,11 @@ int verify_job(const std::vector<std::string>& archives, const std::string& prog
   return cancelled ? JOB_CANCELLED : intact ? JOB_DONE : JOB_PROBLEM;
 }
 
-int run_verb(JobVerb verb, const std::vector<std::string>& items, const std::string& program_folder) {
+int run_verb(JobVerb verb, const std::vector<std::string>& items, const std::string& program_folder,
+             const std::string& late_for) {
   switch (verb) {
     case JobVerb::ADD_VNR:
-    case JobVerb::ADD_ZIP: return add_job(verb, items, program_folder);
+    case JobVerb::ADD_ZIP: return add_job(verb, items, program_folder, late_for);
     case JobVerb::EACH: return each_job(items, program_folder);
     case JobVerb::VERIFY: return verify_job(items, program_folder);
     default: break;
@@ -183,11 +187,12 @@ int run_job(JobVerb verb, const std::vector<std::string>& items, const std::stri
   for (const std::string& item : items)
     if (!exists(item)) return failed(item + " was not found.");
   std::vector<std::string> all = items;
+  std::string late_for;
   if (job_joins(verb)) {
     int code = JOB_DONE;
-    if (!join_instances(verb, item_folder(items[0]), all, code)) return code;
+    if (!join_instances(verb, item_folder(items[0]), all, code, late_for)) return code;
   }
-  int code = run_verb(verb, all, program_folder);
+  int code = run_verb(verb, all, program_folder, late_for);
   if (job_joins(verb)) leave_join();
   return code;
 }
