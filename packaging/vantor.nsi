@@ -91,7 +91,8 @@ UninstPage instfiles
   !endif
   !insertmacro ${ACTION} "SystemFileAssociations\.${EXT}" Verify "Verify" "/job:verify " Player
 !macroend
-; Every kind the front end opens as an archive (is_archive_name: ".vnr" and the foreign kinds).
+; Every kind the front end opens as an archive (is_archive_name: ".vnr" and the foreign kinds);
+; tests/packages/run.sh holds this list against the front end's.
 !macro MENU_VERBS ACTION
   !insertmacro ITEM_VERBS ${ACTION} "*"
   !insertmacro ITEM_VERBS ${ACTION} "Directory"
