@@ -28,6 +28,7 @@ TEST(ShellJob, AddToNamesTheArchiveAfterTheItemOrTheFolderHoldingThem) {
   EXPECT_EQ(add_target({"C:\\x\\a.txt"}, {false}, "zip").archive, "C:\\x\\a.zip");
   EXPECT_EQ(add_target({"C:\\x\\v1.2"}, {true}, "vnr").archive, "C:\\x\\v1.2.vnr");
   EXPECT_EQ(add_target({"C:\\x\\.profile"}, {false}, "vnr").archive, "C:\\x\\.profile.vnr");
+  EXPECT_EQ(add_target({"C:\\x\\old.VNR"}, {false}, "vnr").archive, "C:\\x\\old.VNR.vnr");
   t = add_target({"C:\\x\\y\\a.txt", "C:\\x\\y\\b", "c:\\X\\y\\c.txt"}, {false, true, false}, "vnr");
   EXPECT_EQ(t.archive, "C:\\x\\y\\y.vnr");
   // Items of different folders: the folder holding them all.
