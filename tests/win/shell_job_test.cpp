@@ -47,20 +47,20 @@ struct Found {
   HWND window = nullptr;
 };
 
+BOOL CALLBACK match_window(HWND w, LPARAM data) {
+  Found* f = reinterpret_cast<Found*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  char title[512] = {};
+  GetWindowTextA(w, title, sizeof title);
+  if (pid != f->pid || !IsWindowVisible(w) || std::string(title).rfind(f->title_start, 0) != 0) return TRUE;
+  f->window = w;
+  return FALSE;
+}
+
 HWND window_of(HANDLE process, const std::string& title_start) {
   Found f{GetProcessId(process), title_start};
-  EnumWindows(
-      [](HWND w, LPARAM data) -> BOOL {
-        Found* f = reinterpret_cast<Found*>(data);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        char title[512] = {};
-        GetWindowTextA(w, title, sizeof title);
-        if (pid != f->pid || !IsWindowVisible(w) || std::string(title).rfind(f->title_start, 0) != 0) return TRUE;
-        f->window = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&f));
+  EnumWindows(match_window, reinterpret_cast<LPARAM>(&f));
   return f.window;
 }
 
