@@ -9,7 +9,8 @@
 TEST(ShellJob, OnlyALeadingJobSwitchIsAJobAndItsPathsKeepTheirBlanks) {
   std::string verb;
   std::vector<std::string> paths;
-  ASSERT_TRUE(job_arguments("\"C:\\Program Files\\V\\WinVantor.exe\" /job:add-vnr \"C:\\x y\\a b.txt\" c.txt", verb, paths));
+  ASSERT_TRUE(job_arguments("\"C:\\Program Files\\V\\WinVantor.exe\" /job:add-vnr \"C:\\x y\\a b.txt\" c.txt",
+                            verb, paths));
   EXPECT_EQ(verb, "add-vnr");
   EXPECT_EQ(paths, (std::vector<std::string>{"C:\\x y\\a b.txt", "c.txt"}));
   // A document keeps today's meaning, even one whose name mentions the switch.

@@ -209,7 +209,8 @@ TEST_F(ShellJobs, CancelMidRunLeavesNothing) {
   std::string chunk = noise(1 << 20);
   const int chunks = 192;
   uLong crc = crc32(0, nullptr, 0);
-  for (int i = 0; i < chunks; ++i) crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
+  for (int i = 0; i < chunks; ++i)
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
   EntryHeader h;
   h.name = "big.bin";
   h.size = static_cast<int64_t>(chunk.size()) * chunks;
