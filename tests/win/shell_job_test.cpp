@@ -233,6 +233,15 @@ TEST_F(ShellJobs, CancelMidRunLeavesNothing) {
   // Adding: neither the archive nor any temporary of it stays.
   CreateDirectoryA((root_ + "add").c_str(), nullptr);
   ASSERT_TRUE(extract_into(archive, root_ + "add\\").ok);
-  EXPECT_EQ(cancel_when_shown(start_job("add-vnr", {root_ + "add\\big.bin"}), "Vantor - adding"), 3u);
-  EXPECT_EQ(names_in(root_ + "add\\"), std::set<std::string>{"big.bin"});
+  // An instance slow to start for the same choice ends with the cancelled run, adding nothing.
+  write_file(root_ + "add\\late.txt", "late");
+  HANDLE first = start_job("add-vnr", {root_ + "add\\big.bin"});
+  HWND shown = nullptr;
+  for (int i = 0; i < 600 && !shown && WaitForSingleObject(first, 50) == WAIT_TIMEOUT; ++i)
+    shown = window_of(first, "Vantor - adding");
+  HANDLE late = start_job("add-vnr", {root_ + "add\\late.txt"});
+  Sleep(1500);
+  EXPECT_EQ(cancel_when_shown(first, "Vantor - adding"), 3u);
+  EXPECT_EQ(finish(late), 3u);
+  EXPECT_EQ(names_in(root_ + "add\\"), (std::set<std::string>{"big.bin", "late.txt"}));
 }
