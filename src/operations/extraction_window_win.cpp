@@ -41,7 +41,8 @@ void create_gadgets(const OperationState& s) {
   gadget_set_tooltip(OK_BUTTON, "Start extraction ");
   gadget_set_tooltip(EXIT_BUTTON, "Exit");
   gadget_set_tooltip(TASK_SLIDER, "Select task active");
-  checkbox_gadget(SMART_CHECK, 10, 472, 480, 20, "Into a folder named after the archive, unless it has a single top folder");
+  checkbox_gadget(SMART_CHECK, 10, 472, 480, 20,
+                  "Into a folder named after the archive, unless it has a single top folder");
   // Other programs' archives are often a heap of loose files; ours were made here, by choice.
   gadget_set_state(SMART_CHECK, s.archive_format.empty() ? 0 : 1);
 }
@@ -58,7 +59,8 @@ std::vector<SmartMember> chosen_members(const OperationContext& context) {
   }
   for (int i = 1; i <= context.selection.selection_count; ++i) {
     const std::string& mirror = context.selection.selection_list[static_cast<size_t>(i)];
-    if (mirror.compare(0, s.temp_root.size(), s.temp_root) == 0) members.push_back({mirror.substr(s.temp_root.size()), false});
+    if (mirror.compare(0, s.temp_root.size(), s.temp_root) == 0)
+      members.push_back({mirror.substr(s.temp_root.size()), false});
   }
   return members;
 }

@@ -8,7 +8,8 @@
 // - the owner then marks the block "running" and runs once on every item. One that comes later
 //   still becomes the owner of a new group, which waits for the running owner to end before it
 //   runs; one started within seconds of that run is late for its choice and adds into the
-//   archive the running group writes (published in the block), instead of naming its own.
+//   archive the running group writes (published in the block), instead of naming its own, and
+//   ends as cancelled when that run was.
 // An owner that died is seen by its process id: the next one takes its place.
 #pragma once
 #include <string>

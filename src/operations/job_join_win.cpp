@@ -80,12 +80,10 @@ bool open_block(JobVerb verb, const std::string& folder) {
 }
 
 // The owner's wait: until the previous group's owner is gone and no item came for a while.
-// `late_for` gets the archive the previous group wrote, published before its run began.
-void collect(HANDLE previous, std::vector<std::string>& items, std::string* late_for) {
-  if (previous) {
-    WaitForSingleObject(previous, INFINITE);
-    CloseHandle(previous);
-  }
+// `late_for` gets the archive the previous group wrote, published before its run began. The
+// previous group's exit code is returned (0 without one).
+int collect(HANDLE previous, std::vector<std::string>& items, std::string* late_for) {
+  int previous_code = previous ? exit_code_of(previous) : 0;
   if (late_for && lock()) {
     late_for->assign(block->archive, strnlen(block->archive, sizeof(block->archive)));
     unlock();
@@ -104,7 +102,7 @@ void collect(HANDLE previous, std::vector<std::string>& items, std::string* late
       block->running_since = GetTickCount();
       block->archive[0] = 0;
       unlock();
-      return;
+      return previous_code;
     }
     unlock();
   }
@@ -148,7 +146,13 @@ bool join_instances(JobVerb verb, const std::string& folder, std::vector<std::st
     std::memset(block->folder, 0, sizeof(block->folder));
     std::strncpy(block->folder, folder.c_str(), sizeof(block->folder) - 1);
     unlock();
-    collect(owner, items, late ? &late_for : nullptr);
+    int previous_code = collect(owner, items, late ? &late_for : nullptr);
+    // The user cancelled the choice this instance was late for: so is its part.
+    if (late && previous_code == JOB_CANCELLED) {
+      exit_code = JOB_CANCELLED;
+      leave_join();
+      return false;
+    }
     return true;
   }
 }

@@ -116,6 +116,9 @@ AddTarget add_target(const std::vector<std::string>& items, const std::vector<bo
     if (name.empty() || name.back() == ':') name = "Archive";
   }
   t.archive = t.base + name + "." + extension;
+  // "Add to a.vnr" of a.vnr itself would add the archive into itself: it keeps its whole name.
+  if (items.size() == 1 && same_folder(t.archive, item_without_trailing_separator(items[0])))
+    t.archive = t.base + name_of(item_without_trailing_separator(items[0])) + "." + extension;
   return t;
 }
 

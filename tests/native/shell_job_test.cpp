@@ -9,7 +9,8 @@
 TEST(ShellJob, OnlyALeadingJobSwitchIsAJobAndItsPathsKeepTheirBlanks) {
   std::string verb;
   std::vector<std::string> paths;
-  ASSERT_TRUE(job_arguments("\"C:\\Program Files\\V\\WinVantor.exe\" /job:add-vnr \"C:\\x y\\a b.txt\" c.txt", verb, paths));
+  ASSERT_TRUE(job_arguments("\"C:\\Program Files\\V\\WinVantor.exe\" /job:add-vnr \"C:\\x y\\a b.txt\" c.txt",
+                            verb, paths));
   EXPECT_EQ(verb, "add-vnr");
   EXPECT_EQ(paths, (std::vector<std::string>{"C:\\x y\\a b.txt", "c.txt"}));
   // A document keeps today's meaning, even one whose name mentions the switch.
@@ -28,6 +29,7 @@ TEST(ShellJob, AddToNamesTheArchiveAfterTheItemOrTheFolderHoldingThem) {
   EXPECT_EQ(add_target({"C:\\x\\a.txt"}, {false}, "zip").archive, "C:\\x\\a.zip");
   EXPECT_EQ(add_target({"C:\\x\\v1.2"}, {true}, "vnr").archive, "C:\\x\\v1.2.vnr");
   EXPECT_EQ(add_target({"C:\\x\\.profile"}, {false}, "vnr").archive, "C:\\x\\.profile.vnr");
+  EXPECT_EQ(add_target({"C:\\x\\old.VNR"}, {false}, "vnr").archive, "C:\\x\\old.VNR.vnr");
   t = add_target({"C:\\x\\y\\a.txt", "C:\\x\\y\\b", "c:\\X\\y\\c.txt"}, {false, true, false}, "vnr");
   EXPECT_EQ(t.archive, "C:\\x\\y\\y.vnr");
   // Items of different folders: the folder holding them all.

@@ -47,20 +47,20 @@ struct Found {
   HWND window = nullptr;
 };
 
+BOOL CALLBACK match_window(HWND w, LPARAM data) {
+  Found* f = reinterpret_cast<Found*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  char title[512] = {};
+  GetWindowTextA(w, title, sizeof title);
+  if (pid != f->pid || !IsWindowVisible(w) || std::string(title).rfind(f->title_start, 0) != 0) return TRUE;
+  f->window = w;
+  return FALSE;
+}
+
 HWND window_of(HANDLE process, const std::string& title_start) {
   Found f{GetProcessId(process), title_start};
-  EnumWindows(
-      [](HWND w, LPARAM data) -> BOOL {
-        Found* f = reinterpret_cast<Found*>(data);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        char title[512] = {};
-        GetWindowTextA(w, title, sizeof title);
-        if (pid != f->pid || !IsWindowVisible(w) || std::string(title).rfind(f->title_start, 0) != 0) return TRUE;
-        f->window = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&f));
+  EnumWindows(match_window, reinterpret_cast<LPARAM>(&f));
   return f.window;
 }
 
@@ -209,7 +209,8 @@ TEST_F(ShellJobs, CancelMidRunLeavesNothing) {
   std::string chunk = noise(1 << 20);
   const int chunks = 192;
   uLong crc = crc32(0, nullptr, 0);
-  for (int i = 0; i < chunks; ++i) crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
+  for (int i = 0; i < chunks; ++i)
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
   EntryHeader h;
   h.name = "big.bin";
   h.size = static_cast<int64_t>(chunk.size()) * chunks;
@@ -232,6 +233,15 @@ TEST_F(ShellJobs, CancelMidRunLeavesNothing) {
   // Adding: neither the archive nor any temporary of it stays.
   CreateDirectoryA((root_ + "add").c_str(), nullptr);
   ASSERT_TRUE(extract_into(archive, root_ + "add\\").ok);
-  EXPECT_EQ(cancel_when_shown(start_job("add-vnr", {root_ + "add\\big.bin"}), "Vantor - adding"), 3u);
-  EXPECT_EQ(names_in(root_ + "add\\"), std::set<std::string>{"big.bin"});
+  // An instance slow to start for the same choice ends with the cancelled run, adding nothing.
+  write_file(root_ + "add\\late.txt", "late");
+  HANDLE first = start_job("add-vnr", {root_ + "add\\big.bin"});
+  HWND shown = nullptr;
+  for (int i = 0; i < 600 && !shown && WaitForSingleObject(first, 50) == WAIT_TIMEOUT; ++i)
+    shown = window_of(first, "Vantor - adding");
+  HANDLE late = start_job("add-vnr", {root_ + "add\\late.txt"});
+  Sleep(1500);
+  EXPECT_EQ(cancel_when_shown(first, "Vantor - adding"), 3u);
+  EXPECT_EQ(finish(late), 3u);
+  EXPECT_EQ(names_in(root_ + "add\\"), (std::set<std::string>{"big.bin", "late.txt"}));
 }
