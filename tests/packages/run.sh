@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Windows packages of the i686 build: the portable zip and the installer hold exactly the
 # shipped files, the programs import only system libraries and carry their manifests, and the
-# shipped installer installs, registers ".vnr" and uninstalls under 32-bit Wine. Where 32-bit Wine
+# shipped installer installs, registers ".vnr" and Explorer's menu (or not, with /NOMENU) and
+# uninstalls, leaving others' keys, under 32-bit Wine. Where 32-bit Wine
 # cannot run (see scripts/wine-env.sh), a 64-bit twin made by makensis from the same script and
 # the zip's files stands in for it under wine64, and the run says so.
 # Usage: tests/packages/run.sh [build dir, default build/win32]
