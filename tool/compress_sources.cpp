@@ -132,7 +132,8 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
   for (const std::string& f : unique) full.push_back(absolute(f));
   std::vector<StoredName> names;
   bool system_utf8 = system_text_is_utf8();
-  if (!stored_names(full, job.keep_folders, names, problem)) return false;
+  if (!stored_names(full, job.keep_folders, names, problem, job.names_below.empty() ? "" : absolute(job.names_below)))
+    return false;
   out.clear();
   for (size_t i = 0; i < unique.size(); ++i) {
     Source s{unique[i], names[i], source_info(unique[i])};

@@ -18,6 +18,8 @@ struct CompressJob {
   std::string archive_path;
   std::vector<std::string> sources;   // files or folders (folders are taken whole)
   bool keep_folders = true;
+  // With keep_folders: names are taken below this folder rather than the deepest common one.
+  std::string names_below;
   bool solid = false;
   DeflateSettings deflate;
   ZstdSettings zstd;                  // level > 0: zstd instead of deflate

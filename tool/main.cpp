@@ -134,6 +134,7 @@ int add_zip(const Options& o, CompressJob& job) {
     return 2;
   }
   job.keep_folders = o.keep_folders;
+  job.names_below = o.names_below;
   job.deflate = deflate_settings(o.method, o.ultra, 7);
   RunResult result = run_watched(job, add_to_zip);
   if (o.solid) result.notes.insert(result.notes.begin(), "-s ignored: a zip has no solid streams");
@@ -157,6 +158,7 @@ int add(const Options& o) {
   }
   job.self_extracting = o.self_extracting;
   job.keep_folders = o.keep_folders;
+  job.names_below = o.names_below;
   job.solid = o.solid;
   // The self-extracting stub decodes deflate only, which keeps it well inside its slot, and there
   // -k keeps deflate's widest window.

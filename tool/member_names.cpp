@@ -1,5 +1,6 @@
 #include "member_names.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace {
@@ -49,7 +50,7 @@ std::vector<std::string> storage_components(const std::string& path) {
 }
 
 bool stored_names(const std::vector<std::string>& sources, bool keep_folders,
-                  std::vector<StoredName>& out, std::string& problem) {
+                  std::vector<StoredName>& out, std::string& problem, const std::string& below) {
   std::vector<std::vector<std::string>> split;
   split.reserve(sources.size());
   size_t common = 0;
@@ -60,6 +61,7 @@ bool stored_names(const std::vector<std::string>& sources, bool keep_folders,
       problem = "not a file path: " + sources[i];
       return false;
     }
+    if (!below.empty()) continue;
     size_t folders = parts.size() - 1;
     if (i == 0) {
       common = folders;
@@ -68,6 +70,15 @@ bool stored_names(const std::vector<std::string>& sources, bool keep_folders,
     size_t same = 0;
     while (same < common && same < folders && split[0][same] == parts[same]) ++same;
     common = same;
+  }
+  if (!below.empty() && keep_folders) {
+    std::vector<std::string> base = storage_components(below);
+    for (size_t i = 0; i < split.size(); ++i)
+      if (split[i].size() <= base.size() || !std::equal(base.begin(), base.end(), split[i].begin())) {
+        problem = sources[i] + " is not below " + below;
+        return false;
+      }
+    common = base.size();
   }
   out.clear();
   out.reserve(sources.size());

@@ -15,5 +15,7 @@ std::vector<std::string> storage_components(const std::string& path);
 
 // Names for every source path. With keep_folders false only file names are kept. Fails with a
 // reason when two sources would end up under the same stored name.
+// With `below` set (and keep_folders), folders are kept below that folder, which must hold every
+// source, instead of below the deepest common one.
 bool stored_names(const std::vector<std::string>& sources, bool keep_folders,
-                  std::vector<StoredName>& out, std::string& problem);
+                  std::vector<StoredName>& out, std::string& problem, const std::string& below = "");

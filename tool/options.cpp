@@ -54,6 +54,7 @@ bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
     case 'p': o.machine_listing = true; return rest.empty();
     case 'e': o.self_extracting = o.marked_only = true; return rest.empty();
     case 'r': o.keep_folders = true; return rest.empty();
+    case 'w': o.names_below = rest; return !rest.empty();
     case 's': o.solid = true; return rest.empty();
     case 'b': return parse_number(rest, 1, 4096, o.buffer_mb);
     case 'k': o.window_given = true; return parse_number(rest, 0, 7, o.window_position);
@@ -166,6 +167,10 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   if (!take_positionals(positionals, o, problem)) return false;
   if (o.command != Command::ADD) o.self_extracting = false;
   if (o.command != Command::EXTRACT) o.marked_only = false;
+  if (!o.names_below.empty() && o.command != Command::ADD) {
+    problem = "-w is a switch of a alone";
+    return false;
+  }
   if (o.machine_listing && o.command != Command::LIST) {
     problem = "-p is a switch of l alone";
     return false;
@@ -198,6 +203,9 @@ static const char* const USAGE =
       "  -r        keep the folder structure below the deepest folder common to all files;\n"
       "            without it every file is stored under its name alone, and two files\n"
       "            that would get one name refuse the run (nothing is written)\n"
+      "  -w<folder> with a -r: keep the folder structure below this folder instead, which\n"
+      "            must hold every file (with -wC:\\x\\ the folder C:\\x\\Photos is stored\n"
+      "            as Photos\\...); the front end's \"Add to\" jobs use it\n"
       "  -s        solid: members share streams (files of one filter and kind side by side),\n"
       "            so similar files compress much better; without it every member stands\n"
       "            alone and can be read on its own\n"

@@ -18,6 +18,7 @@ struct Options {
   int buffer_mb = 16;            // -b<n>
   int threads = 1;               // -t<n>, 0 = one per processor
   bool machine_listing = false;  // -p with l
+  std::string names_below;       // -w<folder> with a: members named by their path below it
   std::string list_file;         // a, d or x ... x <list file>
   std::string archive;
   std::string destination;

@@ -133,7 +133,8 @@ bool collect(const CompressJob& job, std::vector<NewMember>& out, std::string& p
   if (job.keep_folders)
     for (const std::string& f : folders_without_files(walked, full)) named.push_back(f + native_separator() + "x");
   std::vector<StoredName> names;
-  if (!stored_names(named, job.keep_folders, names, problem)) return false;
+  std::string below = job.names_below.empty() ? std::string() : absolute(job.names_below);
+  if (!stored_names(named, job.keep_folders, names, problem, below)) return false;
   for (size_t i = 0; i < full.size(); ++i) {
     std::string path = names[i].folder + names[i].name;
     if (!checked_name(path, full[i], problem)) return false;

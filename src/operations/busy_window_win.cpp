@@ -43,10 +43,11 @@ void release_held_events(std::vector<HeldEvent>& held) {
 RunView open_busy_window(const std::string& what) {
   if (!window_open(BUSY_WINDOW, 0, 0, 360, 100, "Vantor - " + what, 0x10C80001, window_handle(0)))
     return RunView();
-  button_gadget(CANCEL_BUTTON, 290, 62, 60, 28, "Cancel");
+  button_gadget(CANCEL_BUTTON, 290, 66, 60, 28, "Cancel");
   gadget_set_tooltip(CANCEL_BUTTON, "Stop and undo what is not finished");
   window_show(BUSY_WINDOW, 1);
-  return RunView{BUSY_WINDOW, CANCEL_BUTTON, {BAR, 10, 34, 340, 18}, {STATUS, 10, 10, 340, 18}};
+  // The status has two lines, the figures and the member at hand.
+  return RunView{BUSY_WINDOW, CANCEL_BUTTON, {BAR, 10, 44, 340, 18}, {STATUS, 10, 6, 340, 34}};
 }
 
 void close_busy_window() { window_close(BUSY_WINDOW); }

@@ -9,6 +9,8 @@
 #include "operations/foreign_members.h"
 #include "operations/mode_window.h"
 #include "operations/operation_texts.h"
+#include "operations/placed_extraction.h"
+#include "operations/smart_extract.h"
 #include "runtime/folders.h"
 #include "ui/note.h"
 #include "ui/ui.h"
@@ -22,6 +24,8 @@ constexpr int TASK_LABEL = 16, TASK_SLIDER = 17, OPTIONS_LABEL = 22, DESTINATION
 // the task slider, which is hidden for the run. Gadget numbers are shared by every window: these
 // are free in the main window too.
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
+// Below the buttons, so every other gadget keeps its place.
+constexpr int SMART_CHECK = 55;
 const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 378, 480, 18}, {PROGRESS_STATUS, 10, 400, 480, 32}};
 
 void create_gadgets(const OperationState& s) {
@@ -37,6 +41,28 @@ void create_gadgets(const OperationState& s) {
   gadget_set_tooltip(OK_BUTTON, "Start extraction ");
   gadget_set_tooltip(EXIT_BUTTON, "Exit");
   gadget_set_tooltip(TASK_SLIDER, "Select task active");
+  checkbox_gadget(SMART_CHECK, 10, 472, 480, 20,
+                  "Into a folder named after the archive, unless it has a single top folder");
+  // Other programs' archives are often a heap of loose files; ours were made here, by choice.
+  gadget_set_state(SMART_CHECK, s.archive_format.empty() ? 0 : 1);
+}
+
+// The chosen members' paths in the archive, for the smart plan.
+std::vector<SmartMember> chosen_members(const OperationContext& context) {
+  std::vector<SmartMember> members;
+  const OperationState& s = context.state;
+  if (!s.archive_format.empty()) {
+    if (context.entries)
+      for (const std::string& path : foreign_member_paths(context.selection, *context.entries))
+        members.push_back({path, false});
+    return members;
+  }
+  for (int i = 1; i <= context.selection.selection_count; ++i) {
+    const std::string& mirror = context.selection.selection_list[static_cast<size_t>(i)];
+    if (mirror.compare(0, s.temp_root.size(), s.temp_root) == 0)
+      members.push_back({mirror.substr(s.temp_root.size()), false});
+  }
+  return members;
 }
 
 // An archive of another program has no marks: its chosen members go to the archiver in a list
@@ -67,16 +93,38 @@ void extract(const std::string& archive_path, const OperationContext& context) {
   wait_event(20);
   DWORD start = GetTickCount();
   // Only the exit button stays live during the run: it, or the close box, cancels it.
-  begin_mode_run(EXIT_BUTTON, {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE});
+  begin_mode_run(EXIT_BUTTON, {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE, SMART_CHECK});
   gadget_hide(TASK_SLIDER, 1);
   gadget_hide(TASK_LABEL, 1);
-  ArchiverResult result = run_archiver(s.program_folder, parameters, RUN_VIEW);
+  ArchiverResult result;
+  std::string problem;
+  bool smart = gadget_get_state(SMART_CHECK) == 1;
+  if (smart) {
+    std::string parent = s.destination_folder;
+    if (parent.empty() || parent.back() != '\\') parent += '\\';
+    SmartPlan plan = smart_plan(chosen_members(context), archive_path, name_taken_in(parent));
+    PlacedExtraction placed = run_placed_extraction(
+        s.program_folder, parent, archive_stem(archive_path), plan,
+        [&](const std::string& into) {
+          return list_file.empty() ? extract_marked_parameters(s.task_count, archive_path, into)
+                                   : extract_listed_parameters(s.task_count, list_file, into);
+        },
+        RUN_VIEW);
+    result = placed.result;
+    problem = placed.problem;
+  } else {
+    result = run_archiver(s.program_folder, parameters, RUN_VIEW);
+  }
   end_mode_run(EXIT_BUTTON);
   if (!list_file.empty()) DeleteFileA(list_file.c_str());
   DWORD end = GetTickCount();
   s.elapsed_seconds = elapsed_seconds_between(start, end);
-  if (result.cancelled)
-    message_box("Note:", cancelled_extraction_text(archive_path, s.destination_folder, s.elapsed_seconds),
+  if (!problem.empty())
+    message_box("Note:", problem, NOTE_WARNING);
+  else if (result.cancelled)
+    message_box("Note:",
+                smart ? cancelled_placed_extraction_text(archive_path, s.destination_folder, s.elapsed_seconds)
+                      : cancelled_extraction_text(archive_path, s.destination_folder, s.elapsed_seconds),
                 NOTE_WARNING);
   else if (result.ok())
     message_box("Notice", notice_text(archive_path, s.elapsed_seconds), MB_OK);

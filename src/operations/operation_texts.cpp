@@ -28,6 +28,12 @@ std::string cancelled_extraction_text(const std::string& archive_path, const std
          ", the one in progress was removed.";
 }
 
+std::string cancelled_placed_extraction_text(const std::string& archive_path, const std::string& destination,
+                                             float seconds) {
+  return "Extraction from " + archive_path + " was cancelled after " + std::to_string(whole_seconds(seconds)) +
+         " sec.: nothing of it was left in " + destination + ".";
+}
+
 std::string added_text(const std::string& archive_path, float seconds) {
   return "archive=" + archive_path + " in " + str(whole_seconds(seconds)) + " sec.";
 }

@@ -20,6 +20,9 @@ std::string notice_text(const std::string& archive_path, float seconds);  // "Ar
 // A run stopped by the user, after so many seconds: what was and was not done.
 std::string cancelled_compression_text(const std::string& archive_path, float seconds);
 std::string cancelled_extraction_text(const std::string& archive_path, const std::string& destination, float seconds);
+// The same into a folder made for the run, which went with the cancel.
+std::string cancelled_placed_extraction_text(const std::string& archive_path, const std::string& destination,
+                                             float seconds);
 
 // The marking pass on a broken index: what can still be extracted.
 std::string damaged_index_text(const std::string& archive_path, int64_t offset);

@@ -29,12 +29,20 @@ bool is_separator(char c) { return c == '\\' || c == '/'; }
 
 // 2n backslashes before a quote give n and the quote toggles quoting; 2n+1 give n and a literal
 // quote; "" inside quotes is a literal quote; other backslashes stand for themselves.
-std::string first_argument(const std::string& command_line) {
+std::vector<std::string> command_arguments(const std::string& command_line) {
+  std::vector<std::string> args;
   std::string arg;
-  bool quoted = false;
+  bool quoted = false, in_argument = false;
   for (size_t i = after_program_name(command_line); i < command_line.size();) {
     char c = command_line[i];
-    if (!quoted && is_blank(c)) break;
+    if (!quoted && is_blank(c)) {
+      if (in_argument) args.push_back(arg);
+      arg.clear();
+      in_argument = false;
+      ++i;
+      continue;
+    }
+    in_argument = true;
     size_t slashes = 0;
     while (i + slashes < command_line.size() && command_line[i + slashes] == '\\') ++slashes;
     if (slashes > 0) {
@@ -58,7 +66,21 @@ std::string first_argument(const std::string& command_line) {
       ++i;
     }
   }
-  return arg;
+  if (in_argument) args.push_back(arg);
+  return args;
+}
+
+std::string first_argument(const std::string& command_line) {
+  std::vector<std::string> args = command_arguments(command_line);
+  return args.empty() ? std::string() : args[0];
+}
+
+bool job_arguments(const std::string& command_line, std::string& verb, std::vector<std::string>& paths) {
+  std::vector<std::string> args = command_arguments(command_line);
+  if (args.empty() || args[0].compare(0, 5, "/job:") != 0) return false;
+  verb = args[0].substr(5);
+  paths.assign(args.begin() + 1, args.end());
+  return true;
 }
 
 std::string startup_document_from(const std::string& current_directory, const std::string& command_line) {

@@ -2,9 +2,15 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
-// The first argument after the program name, split and unquoted as the system's C runtime does.
+// The arguments after the program name, split and unquoted as the system's C runtime does.
+std::vector<std::string> command_arguments(const std::string& command_line);
 std::string first_argument(const std::string& command_line);
+
+// "/job:<verb>" as the first argument: the verb as written and the paths after it. False for
+// every other command line, which keeps its usual meaning.
+bool job_arguments(const std::string& command_line, std::string& verb, std::vector<std::string>& paths);
 
 // The document named on the command line: its first argument, used as it is when it is a full path
 // (drive or UNC), put after the current directory when relative; empty when there is none.

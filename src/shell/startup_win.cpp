@@ -14,6 +14,8 @@
 #include "ui/ui.h"
 
 #include "explorer/explorer_list.h"
+#include "operations/shell_job.h"
+#include "ui/note.h"
 #include "explorer/location_combo.h"
 #include "process/process_runner.h"
 #include "ui/image.h"
@@ -145,6 +147,29 @@ int end_sequence() {
   end_program_now();
 }
 
+std::string full_path(const std::string& path) {
+  char full[PATH_BYTES + 1] = {};
+  DWORD n = GetFullPathNameA(path.c_str(), PATH_BYTES, full, nullptr);
+  return n > 0 && n <= PATH_BYTES ? std::string(full, n) : path;
+}
+
+// A job from Explorer's menu: no main window, and the process ends with the job's code.
+int run_job_command(const std::string& verb_name, const std::vector<std::string>& paths) {
+  ui_init();
+  JobVerb verb;
+  int code = JOB_PROBLEM;
+  if (!job_verb_from(verb_name, verb)) {
+    message_box("Note:", "Unknown job \"" + verb_name + "\".\n" + job_usage_text(), NOTE_WARNING);
+  } else {
+    std::vector<std::string> items;
+    for (const std::string& p : paths) items.push_back(full_path(p));
+    code = run_job(verb, items, path_part(module_file_name()));
+  }
+  end_jobless_programs();
+  ui_shutdown();
+  ExitProcess(static_cast<UINT>(code));
+}
+
 }  // namespace
 
 void destroy_list_icon_copy() {
@@ -163,6 +188,9 @@ void end_program_now() {
 }
 
 int vantor_main() {
+  std::string verb;
+  std::vector<std::string> paths;
+  if (job_arguments(GetCommandLineA(), verb, paths)) return run_job_command(verb, paths);
   if (!open_main_window()) return end_sequence();
   run_disk_loop();
   return end_sequence();

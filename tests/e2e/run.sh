@@ -752,9 +752,12 @@ foreign_zip_extract_two() {
   check_match '"Notice" names the zip' '^Archive =C:\\e2e\\fz\\pack\.zip in [0-9]+ sec\.$' "$(drv box "#box:Notice")"
   drv ok "#box:Notice"
   check "the extraction window closes" drv gone "$EXTRACTION" 10000 || return 1
-  check_eq "exactly the two chosen members were written" "./extra.bin ./notes.txt" \
-    "$(cd "$FZ/dest" && find . -type f | sort | paste -sd' ')"
-  check "they are byte-identical" eval 'cmp "$FZ/src/extra.bin" "$FZ/dest/extra.bin" && cmp "$FZ/src/notes.txt" "$FZ/dest/notes.txt"'
+  # Two loose members of another program's archive: the box ticked for it puts them in a folder
+  # named after the zip.
+  check_eq "exactly the two chosen members were written, in a folder named after the zip" \
+    "./pack/extra.bin ./pack/notes.txt" "$(cd "$FZ/dest" && find . -type f | sort | paste -sd' ')"
+  check "they are byte-identical" \
+    eval 'cmp "$FZ/src/extra.bin" "$FZ/dest/pack/extra.bin" && cmp "$FZ/src/notes.txt" "$FZ/dest/pack/notes.txt"'
 }
 
 foreign_zip_launch() {
@@ -839,7 +842,110 @@ notes.txt|$(kb "$FZ/src/notes.txt")" 20 || return 1
   stop_program
 }
 
-# VANTOR_E2E_ONLY="find live" runs only those parts (main, damaged, vd, find, foreign, live): for a
+# --- Explorer's menu: the installer's verbs run as Explorer runs them ------------------------------
+
+MENU=$WORK/menu
+MENU_WIN='C:\e2e\menu'
+# A folder name in two other scripts; the archive "Add to" makes is named after it.
+FOREIGN_FOLDER=$'\xd0\xa4\xd0\xbe\xd1\x82\xd0\xbe-\xe5\x86\x99\xe7\x9c\x9f'
+VERBS='Software\Classes'
+# menu_verb <class> <verb key> <Windows path>: the registered command with "%1" replaced, started
+# in the item's folder; sets verb_exit to "exit <code>" or what went wrong.
+verb_exit=
+menu_verb() {
+  verb_exit=$(timeout $((120 * SLOW)) "$WINE" "$DRIVER" verb "$VERBS\\$1\\shell\\VantorArchiver.$2" "$3" \
+    $((100000 * SLOW)) 2>>"$LOG" | tee -a "$LOG" | tail -n 1)
+}
+
+SETUP="Vantor Archiver e2e Setup"
+menu_verb_keys() { "$WINE" reg query "HKCU\\$VERBS\\Directory\\shell" 2>/dev/null </dev/null | grep -c VantorArchiver; }
+
+menu_build_installer() {
+  local stub=amd64-unicode
+  [ $BITS = 32 ] && stub=x86-unicode
+  rm -rf "$ARTIFACTS/stage" && mkdir -p "$ARTIFACTS/stage/data" || return 1
+  cp "$BUILD/WinVantor.exe" "$BUILD/vantor.exe" "$ARTIFACTS/stage/" &&
+    cp "$BUILD"/data/*.png "$BUILD/data/Help.chm" "$ARTIFACTS/stage/data/" || return 1
+  check "makensis builds the installer of this build" makensis -V1 -DVERSION=e2e -DSTAGE="$ARTIFACTS/stage" \
+    -DSTUB=$stub -DOUTFILE="$ARTIFACTS/setup.exe" "$ROOT/packaging/vantor.nsi"
+}
+
+# The installer's own pages: the check box (control 1201 of its options page) starts ticked; cleared,
+# the install writes no verb.
+menu_install_unticked() {
+  ("$WINE" "$ARTIFACTS/setup.exe" >>"$LOG" 2>&1 </dev/null &)
+  check "the installer opens on its options page" drv wait "$SETUP" $((30000 * SLOW)) || return 1
+  check_eq "the menu check box starts ticked" 1 "$(drv checked "$SETUP" 1201)" || return 1
+  shot installer-options
+  click_control "$SETUP" 1201 && check_eq "a click clears it" 0 "$(drv checked "$SETUP" 1201)" || return 1
+  # Its caption names each page after the first.
+  drv press "$SETUP" 1 && check "Next shows the folder page" drv wait "$SETUP: Installation Folder" || return 1
+  drv press "$SETUP: Installation Folder" 1 && check "Install completes" drv wait "$SETUP: Completed" $((60000 * SLOW)) || return 1
+  drv press "$SETUP: Completed" 1
+  check "the installer closes" drv gone "$SETUP: Completed" $((10000 * SLOW))
+  check_eq "the install with the box cleared wrote no verb" 0 "$(menu_verb_keys)"
+}
+
+# Every key and command line it writes is checked in tests/packages/run.sh; here they are used.
+menu_install() {
+  check "the installer runs silently and writes the menu" eval \
+    'timeout $((120 * SLOW)) "$WINE" "$ARTIFACTS/setup.exe" /S && [ "$(menu_verb_keys)" = 3 ]'
+}
+
+menu_prepare() {
+  rm -rf "$MENU" && mkdir -p "$MENU/make/Top/sub" "$MENU/make/loose/docs" "$MENU/$FOREIGN_FOLDER/sub" \
+    "$MENU/loose" || return 1
+  printf 'top line\r\n' >"$MENU/make/Top/readme.txt"
+  head -c 20000 /dev/urandom >"$MENU/make/Top/sub/data.bin"
+  seq 1 500 >"$MENU/make/loose/a.txt"
+  head -c 7000 /dev/urandom >"$MENU/make/loose/b.bin"
+  printf 'in docs\r\n' >"$MENU/make/loose/docs/c.txt"
+  printf 'theirs\r\n' >"$MENU/loose/theirs.txt"
+  printf '\xe6\x97\xa5\xe8\xa8\x98\r\n' >"$MENU/$FOREIGN_FOLDER/"$'\xe6\x97\xa5\xe8\xa8\x98.txt'
+  head -c 9000 /dev/urandom >"$MENU/$FOREIGN_FOLDER/sub/"$'\xcf\x89.bin'
+  (cd "$MENU/make" && "$NATIVE_TOOL" a -r "-w$MENU/make/" ../one-top.vnr Top &&
+    cd loose && "$NATIVE_TOOL" a -r ../../loose.vnr a.txt b.bin docs) >>"$LOG" 2>&1
+  check_eq "one archive has one top folder, the other loose members" \
+    "Top/readme.txt Top/sub/data.bin|a.txt b.bin docs/c.txt" \
+    "$("$NATIVE_TOOL" l "$MENU/one-top.vnr" | awk '{print $NF}' | sort | paste -sd' ')|$("$NATIVE_TOOL" l \
+      "$MENU/loose.vnr" | awk '{print $NF}' | sort | paste -sd' ')"
+}
+
+menu_extract_here_top() {
+  menu_verb SystemFileAssociations\\.vnr ExtractHere "$MENU_WIN\\one-top.vnr"
+  check_eq '"Extract here" on an archive with one top folder ends with 0' "exit 0" "$verb_exit" || return 1
+  check "its top folder stands beside it, byte for byte" diff -r "$MENU/make/Top" "$MENU/Top" || return 1
+}
+
+menu_extract_here_loose() {
+  menu_verb SystemFileAssociations\\.vnr ExtractHere "$MENU_WIN\\loose.vnr"
+  check_eq '"Extract here" on loose members ends with 0' "exit 0" "$verb_exit" || return 1
+  check 'they go into "loose (2)", byte for byte, as "loose" is taken' diff -r "$MENU/make/loose" "$MENU/loose (2)"
+  check_eq "the folder that was there holds only its own file" "theirs.txt" "$(ls "$MENU/loose")"
+  check_eq "nothing else was written beside the archives" \
+    "$(printf '%s\n' "$FOREIGN_FOLDER" loose 'loose (2)' loose.vnr make one-top.vnr Top | LC_ALL=C sort | paste -sd'|')" \
+    "$(ls "$MENU" | LC_ALL=C sort | paste -sd'|')"
+}
+
+menu_add_foreign_folder() {
+  menu_verb Directory AddVnr "$MENU_WIN\\$FOREIGN_FOLDER"
+  check_eq '"Add to" on a folder named in other scripts ends with 0' "exit 0" "$verb_exit" || return 1
+  check "the archive is named after the folder" test -s "$MENU/$FOREIGN_FOLDER.vnr" || return 1
+  rm -rf "$MENU/check" && mkdir "$MENU/check"
+  (cd "$MENU/check" && "$NATIVE_TOOL" x "../$FOREIGN_FOLDER.vnr") >>"$LOG" 2>&1
+  check "it holds the folder under its own name, byte for byte" diff -r "$MENU/$FOREIGN_FOLDER" "$MENU/check/$FOREIGN_FOLDER"
+}
+
+menu_uninstall() {
+  local uninstaller
+  uninstaller=$(winepath -u "$("$WINE" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VantorArchiver' \
+    /v InstallLocation 2>/dev/null </dev/null | tr -d '\r' | sed -n 's/^ .*REG_SZ *//p')\\Uninstall.exe" 2>/dev/null)
+  "$WINE" "$uninstaller" /S >>"$LOG" 2>&1 </dev/null
+  check "the uninstaller takes the verbs away" wait_for 20 eval \
+    '! "$WINE" reg query "HKCU\\$VERBS\\Directory\\shell\\VantorArchiver.AddVnr" >/dev/null 2>&1 </dev/null'
+}
+
+# VANTOR_E2E_ONLY="find live" runs only those parts (main, damaged, vd, find, foreign, live, menu): for a
 # screenshot of one window without the whole run.
 wanted() { [ -z "${VANTOR_E2E_ONLY:-}" ] || [[ " $VANTOR_E2E_ONLY " == *" $1 "* ]]; }
 
@@ -860,6 +966,8 @@ stop_program
 wanted foreign && session foreign_prepare foreign_zip_open foreign_zip_extract_two foreign_zip_launch \
   foreign_zip_verify_find foreign_zip_damaged foreign_7z_double_click foreign_add_zip
 stop_program
+wanted menu && session menu_build_installer menu_install_unticked menu_install menu_prepare menu_extract_here_top menu_extract_here_loose \
+  menu_add_foreign_folder menu_uninstall
 wanted live && session live_prepare live_compress_cancel live_extract_cancel live_close_from_outside live_orphan
 stop_program
 rm -rf "$LIVE"

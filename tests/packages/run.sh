@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Windows packages of the i686 build: the portable zip and the installer hold exactly the
 # shipped files, the programs import only system libraries and carry their manifests, and the
-# shipped installer installs, registers ".vnr" and uninstalls under 32-bit Wine. Where 32-bit Wine
+# shipped installer installs, registers ".vnr" and Explorer's menu (or not, with /NOMENU) and
+# uninstalls, leaving others' keys, under 32-bit Wine. Where 32-bit Wine
 # cannot run (see scripts/wine-env.sh), a 64-bit twin made by makensis from the same script and
 # the zip's files stands in for it under wine64, and the run says so.
 # Usage: tests/packages/run.sh [build dir, default build/win32]
@@ -136,6 +137,40 @@ if [ -d "$WORK/zip" ]; then
     return 1
   }
   CLASSES='HKCU\Software\Classes'
+  # Every value under the user's classes, one "key|name|data" line each, keys relative to Classes
+  # (nothing while a fresh prefix has no such key).
+  classes_dump() {
+    { win reg query "$CLASSES" /s || true; } | awk '
+      /^HKEY_/ { key = $0; sub(/^HKEY_CURRENT_USER\\Software\\Classes\\?/, "", key); print key "|"; next }
+      /^    / { sub(/^    /, ""); n = index($0, "    REG_"); rest = substr($0, n + 4); sub(/^REG_[A-Z_]* */, "", rest)
+                print key "|" substr($0, 1, n - 1) "|" rest }' | sort
+  }
+  menu_dump() { classes_dump | grep '\\shell\\VantorArchiver\.' || true; }
+  # The right-click menu as the installer must write it into $1 (a Windows folder): the item verbs
+  # for files and folders, the archive verbs for ".vnr" and every foreign kind the front end opens.
+  expected_menu() {
+    local exe="\"$1\\WinVantor.exe\"" icon="$1\\WinVantor.exe,0" class ext kinds
+    verb() {  # <class> <key> <text> <arguments> <model>
+      local key="$1\\shell\\VantorArchiver.$2"
+      printf '%s|\n%s|(Default)|%s\n%s|Icon|%s\n%s|MultiSelectModel|%s\n%s\\command|\n%s\\command|(Default)|%s\n' \
+        "$key" "$key" "$3" "$key" "$icon" "$key" "$5" "$key" "$key" "$exe $4\"%1\""
+    }
+    kinds=$(sed -n '/FOREIGN_EXTENSIONS\[\] = {/,/};/p' "$ROOT/src/archive/foreign_listing.cpp" | grep -o '"[a-z0-9]*"' | tr -d '"')
+    {
+      for class in '*' Directory; do
+        verb "$class" AddVnr "Add to .vnr archive of the same name" "/job:add-vnr " Player
+        verb "$class" AddZip "Add to .zip archive of the same name" "/job:add-zip " Player
+        verb "$class" Each "Compress each to its own archive" "/job:each " Player
+      done
+      for ext in vnr $kinds; do
+        class="SystemFileAssociations\\.$ext"
+        verb "$class" ExtractHere "Extract here" "/job:here " Player
+        verb "$class" ExtractTo "Extract to a folder of the same name" "/job:to " Player
+        [ $ext = vnr ] || verb "$class" Open "Open with Vantor Archiver" "" Document
+        verb "$class" Verify "Verify" "/job:verify " Player
+      done
+    } | sort
+  }
   UNINSTALL_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VantorArchiver'
   local_app=$(win cmd /c echo %LOCALAPPDATA%)
   app_data=$(winepath -u "$(win cmd /c echo %APPDATA%)" 2>/dev/null)
@@ -143,7 +178,16 @@ if [ -d "$WORK/zip" ]; then
   DIR_WIN="$local_app\\Programs\\Vantor Archiver"
   DIR=$(winepath -u "$DIR_WIN" 2>/dev/null)
 
-  # Default install: every file in place, shortcut, association and Add/Remove entry.
+  # check_menu <Windows folder> <what passed>: the menu is exactly the one for that folder.
+  check_menu() {
+    local differs
+    differs=$(diff <(expected_menu "$1") <(menu_dump)) && pass "$2" ||
+      fail "right-click menu differs from the one expected for $1:"$'\n'"$differs"
+  }
+  check_no_menu() { [ -z "$(menu_dump)" ] && pass "$1" || fail "$1: found"$'\n'"$(menu_dump)"; }
+
+  # Default install: every file in place, shortcut, association, menu and Add/Remove entry.
+  classes_before=$(classes_dump)
   "$W" "$INSTALLER" /S >/dev/null 2>&1 </dev/null || fail "silent install exited with $?"
   missing=0
   while read -r f; do cmp -s "$WORK/zip/$f" "$DIR/$f" || { fail "installed $f missing or different"; missing=1; }; done <<<"$expected"
@@ -158,6 +202,7 @@ if [ -d "$WORK/zip" ]; then
   [ -f "$(winepath -u "$exe_in_command" 2>/dev/null)" ] || fail "the open command names no installed program"
   [ "$(reg_value "$UNINSTALL_KEY" UninstallString)" = "\"$DIR_WIN\\Uninstall.exe\"" ] &&
     pass "Add/Remove entry points at the uninstaller" || fail "Add/Remove entry missing or wrong"
+  check_menu "$DIR_WIN" "install wrote the right-click menu: every verb, text and command line"
 
   # The program writes its list file beside itself; the uninstaller takes it along.
   echo list >"$DIR/master.lis"
@@ -171,14 +216,26 @@ if [ -d "$WORK/zip" ]; then
     ! key_exists "$key" || fail "uninstall left $key"
   done
   [ $failures = "$before" ] && pass "uninstall removed the shortcut and the registry keys"
+  [ "$(classes_dump)" = "$classes_before" ] && pass "uninstall left the user's classes as they were before" ||
+    fail "uninstall changed the user's classes:"$'\n'"$(diff <(echo "$classes_before") <(classes_dump))"
 
   # A chosen folder holding the user's own archive, and ".vnr" claimed by another program since:
   # the uninstaller removes only what it installed.
   MINE_WIN='C:\users\Public\Mine'
   MINE=$(winepath -u "$MINE_WIN" 2>/dev/null)
   mkdir -p "$MINE" && echo archive >"$MINE/Archive.vnr"
-  "$W" "$INSTALLER" /S "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "silent install into $MINE_WIN exited with $?"
+  # Another program's folder type and verb beside ours; /NOMENU leaves the menu out, and a later
+  # install with it takes away the menu an earlier one wrote.
+  "$W" reg add "$CLASSES\\Directory" /ve /d Theirs /f >/dev/null 2>&1 </dev/null
+  "$W" reg add "$CLASSES\\SystemFileAssociations\\.zip\\shell\\Theirs\\command" /ve /d theirs.exe /f >/dev/null 2>&1 </dev/null
+  classes_before=$(classes_dump)
+  "$W" "$INSTALLER" /S /NOMENU "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "install with /NOMENU exited with $?"
   [ -f "$MINE/WinVantor.exe" ] || fail "install ignored the chosen folder"
+  check_no_menu "install with /NOMENU wrote no menu verb"
+  "$W" "$INSTALLER" /S "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "silent install into $MINE_WIN exited with $?"
+  check_menu "$MINE_WIN" "install over it without /NOMENU wrote the menu for $MINE_WIN"
+  "$W" "$INSTALLER" /S /NOMENU "/D=$MINE_WIN" >/dev/null 2>&1 </dev/null || fail "install with /NOMENU exited with $?"
+  check_no_menu "install again with /NOMENU removed the menu"
   "$W" reg add "$CLASSES\\.vnr" /ve /d Other.vnr /f >/dev/null 2>&1 </dev/null
   "$W" "$MINE/Uninstall.exe" /S >/dev/null 2>&1 </dev/null || true
   wait_uninstalled || fail "uninstaller did not finish in $MINE_WIN"
@@ -188,6 +245,9 @@ if [ -d "$WORK/zip" ]; then
   [ "$(reg_value "$CLASSES\\.vnr")" = Other.vnr ] && pass "uninstall left another program's .vnr claim alone" ||
     fail "uninstall removed another program's .vnr claim"
   ! key_exists "$CLASSES\\VantorArchiver.vnr" || fail "uninstall left the VantorArchiver.vnr type"
+  [ "$(classes_dump | grep -v '^\.vnr|')" = "$classes_before" ] &&
+    pass "uninstall without the menu kept another program's folder type and verb" ||
+    fail "uninstall changed others' classes:"$'\n'"$(diff <(echo "$classes_before") <(classes_dump))"
   wine_env_stop
   trap - EXIT
   # A fresh prefix weighs hundreds of megabytes: keep it only to look into a failure.

@@ -16,6 +16,7 @@
 #include "archive/index_walk.h"
 #include "runtime/folders.h"
 #include "operations/compression_window.h"
+#include "operations/busy_window.h"
 #include "operations/extraction_window.h"
 #include "shell/browsing.h"
 #include "shell/dispatch.h"

@@ -379,3 +379,63 @@ TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
 }
 
 }  // namespace
+
+// The one new gadget sits below the buttons; ticked, loose members get a folder of their own
+// under the next free name, and what was in the destination stays as it was.
+TEST_F(Operations, TheArchiveFolderBoxKeepsLooseMembersTogetherWithoutMerging) {
+  choose({"docs\\a.txt", "b.txt"});
+  std::string archive = work_ + "out.vnr", box;
+  compress_into(archive);
+  std::string dest = work_ + "dest\\";
+  CreateDirectoryA(dest.c_str(), nullptr);
+  CreateDirectoryA((dest + "out").c_str(), nullptr);
+  write_file(dest + "out\\keep.txt", "mine");
+  int ticked_at_first = -1;
+  RECT ok_button = {}, smart_box = {};
+  run_script({[] {
+                if (!archive_on_view()) return retry_step();
+                select_rows({"docs", "b.txt"});
+                queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
+              },
+              [&] {
+                ticked_at_first = gadget_get_state(55);
+                ok_button = placed(12);
+                smart_box = placed(55);
+                gadget_set_state(55, 1);
+                gadget_set_text(10, dest);
+                queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
+                press(12, 2);
+              },
+              answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
+             [&] {
+               shell.operation.archive_path = archive;
+               browse_archive(archive);
+             });
+  EXPECT_EQ(ticked_at_first, 0);  // off for our own archives
+  EXPECT_EQ(ok_button.left, 380);
+  EXPECT_EQ(ok_button.top, 435);
+  EXPECT_GE(smart_box.top, ok_button.bottom);
+  EXPECT_EQ(read_file(dest + "out (2)\\docs\\a.txt"), "alpha\r\n");
+  EXPECT_EQ(read_file(dest + "out (2)\\b.txt"), "bravo");
+  EXPECT_EQ(read_file(dest + "out\\keep.txt"), "mine");
+  EXPECT_FALSE(exists(dest + "out\\b.txt"));
+}
+
+// The status line was 18 pixels high: the member at hand, its second line, was cut in half.
+TEST_F(Operations, BusyWindowStatusShowsBothLinesAboveTheBarAndCancel) {
+  RunView view = open_busy_window("testing");
+  ASSERT_GE(view.window, 0);
+  show_run_gadgets(view, "0:01 elapsed\nsome member.txt");
+  RECT status = placed(view.status.number), bar = placed(view.bar.number), cancel = placed(view.stop_gadget);
+  RECT inner = {};
+  GetClientRect(window_handle(view.window), &inner);
+  close_busy_window();
+  HDC dc = GetDC(nullptr);
+  TEXTMETRICA metrics = {};
+  GetTextMetricsA(dc, &metrics);
+  ReleaseDC(nullptr, dc);
+  EXPECT_GE(status.bottom - status.top, 2 * metrics.tmHeight);
+  EXPECT_LE(status.bottom, bar.top);
+  EXPECT_LE(bar.bottom, cancel.top);
+  EXPECT_LE(cancel.bottom, inner.bottom);
+}

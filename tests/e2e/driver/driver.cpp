@@ -183,6 +183,37 @@ int fail(const char* what, const std::string& detail) {
   return 1;
 }
 
+// Runs a static shell verb as Explorer does: the default value of the key's "command" with every
+// "%1" replaced by the item's full path, started in the item's folder. Prints the command line and
+// "exit <code>"; fails when there is no command or the process outlives `ms`.
+int run_verb(const std::string& key, const std::string& path, int ms) {
+  char value[4096];
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_CURRENT_USER, (key + "\\command").c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS)
+    return fail("no command under", key);
+  std::string line = value;
+  for (size_t at = line.find("%1"); at != std::string::npos; at = line.find("%1", at + path.size()))
+    line.replace(at, 2, path);
+  std::string folder = path.substr(0, path.find_last_of('\\'));
+  std::vector<char> writable(line.begin(), line.end());
+  writable.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process))
+    return fail("cannot start", line);
+  CloseHandle(process.hThread);
+  std::printf("%s\n", line.c_str());
+  DWORD waited = WaitForSingleObject(process.hProcess, static_cast<DWORD>(ms));
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (waited != WAIT_OBJECT_0) return fail("still running after ms", std::to_string(ms));
+  std::printf("exit %lu\n", static_cast<unsigned long>(code));
+  return 0;
+}
+
 int run(const std::vector<std::string>& a) {
   const std::string& command = a[0];
   auto arg = [&](size_t i) -> std::string { return i < a.size() ? a[i] : std::string(); };
@@ -227,6 +258,9 @@ int run(const std::vector<std::string>& a) {
       found = lstrcmpiA(entry.szExeFile, arg(1).c_str()) == 0;
     CloseHandle(snapshot);
     return found ? 0 : fail("no process", arg(1));
+  }
+  if (command == "verb") {  // verb <key under HKCU> <path> [ms]: runs a registered verb on the path
+    return run_verb(arg(1), arg(2), number(3, 60000));
   }
   if (command == "close") {  // close <class> <title>
     HWND w = FindWindowA(arg(1).c_str(), arg(2).c_str());
