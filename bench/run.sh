@@ -85,7 +85,7 @@ for i in range(10000):
     with open(os.path.join(folder, f"member{i}.dat"), "w") as f:
         f.write(str(i))
 PY
-(cd "$open_work" && zip -qr tree.zip tree && 7z a -bd tree.7z tree >/dev/null && "$OLDPWD/build/native/vantor" a tree.vnr tree >/dev/null)
+(cd "$open_work" && zip -qr tree.zip tree && 7z a -bd tree.7z tree >/dev/null && "$OLDPWD/build/native/vantor" a -r tree.vnr tree >/dev/null)
 for kind in zip 7z; do
   scripts/wine-run.sh build/win64/bench/open_archive_bench.exe foreign "$(winepath -w build/win64)" \
     "$(winepath -w "$open_work/tree.$kind")" "$(winepath -w "$open_work/tree.vnr")" 2>&1 | quiet | tail -n 1
