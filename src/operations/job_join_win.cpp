@@ -53,11 +53,13 @@ void append(const std::string& item) {
   ++block->sequence;
 }
 
+// Another process wrote the block: its counts are not trusted beyond the area.
 void take_items(std::vector<std::string>& items) {
-  for (uint32_t at = 0, k = 0; k < block->count && at + 4 <= block->used; ++k) {
+  uint64_t used = block->used < AREA ? block->used : AREA;
+  for (uint64_t at = 0, k = 0; k < block->count && at + 4 <= used; ++k) {
     uint32_t n;
     std::memcpy(&n, area() + at, 4);
-    if (at + 4 + n > block->used) break;
+    if (at + 4 + n > used) break;
     items.emplace_back(area() + at + 4, n);
     at += 4 + n;
   }

@@ -74,7 +74,10 @@ PlacedExtraction run_placed_extraction(const std::string& program_folder, const 
                                        const std::function<std::string(const std::string& into)>& parameters,
                                        const RunView& view) {
   PlacedExtraction out;
-  std::string work = plan.in_place ? create_working_folder(parent) : create_fresh_folder(parent, plan.name);
+  std::string work;
+  // An empty name: every numbered one was taken.
+  if (!plan.name.empty())
+    work = plan.in_place ? create_working_folder(parent) : create_fresh_folder(parent, stem);
   if (work.empty()) {
     out.problem = "Nothing was extracted: no new folder could be created in " + parent + ".";
     return out;

@@ -11,6 +11,7 @@
 
 #include "../tool_entries.h"
 #include "archive/index_walk.h"
+#include "operations/shell_job.h"
 #include "runtime/folders.h"
 #include "test_files.h"
 
@@ -234,14 +235,30 @@ TEST_F(ShellJobs, CancelMidRunLeavesNothing) {
   CreateDirectoryA((root_ + "add").c_str(), nullptr);
   ASSERT_TRUE(extract_into(archive, root_ + "add\\").ok);
   // An instance slow to start for the same choice ends with the cancelled run, adding nothing.
+  // Two more files unlike it keep the first run going until the late one has arrived, which it
+  // shows by taking over the block the instances meet in.
+  for (const char* name : {"big2.bin", "big3.bin"}) {
+    FILE* more = std::fopen((root_ + "add\\" + name).c_str(), "wb");
+    ASSERT_NE(more, nullptr);
+    chunk[0] = name[3];
+    for (int i = 0; i < chunks; ++i) std::fwrite(chunk.data(), 1, chunk.size(), more);
+    std::fclose(more);
+  }
   write_file(root_ + "add\\late.txt", "late");
-  HANDLE first = start_job("add-vnr", {root_ + "add\\big.bin"});
+  std::set<std::string> add_before = names_in(root_ + "add\\");
+  HANDLE first = start_job("add-vnr", {root_ + "add\\big.bin", root_ + "add\\big2.bin", root_ + "add\\big3.bin"});
   HWND shown = nullptr;
   for (int i = 0; i < 600 && !shown && WaitForSingleObject(first, 50) == WAIT_TIMEOUT; ++i)
     shown = window_of(first, "Vantor - adding");
   HANDLE late = start_job("add-vnr", {root_ + "add\\late.txt"});
-  Sleep(1500);
+  std::string block_name = "Local\\" + job_join_key(JobVerb::ADD_VNR, root_ + "add\\") + "-items";
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, block_name.c_str());
+  ASSERT_NE(mapping, nullptr);
+  const uint32_t* block = static_cast<const uint32_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 64));
+  for (int i = 0; i < 200 && block[2] != GetProcessId(late); ++i) Sleep(50);  // the owner's process id
+  UnmapViewOfFile(block);
+  CloseHandle(mapping);
   EXPECT_EQ(cancel_when_shown(first, "Vantor - adding"), 3u);
   EXPECT_EQ(finish(late), 3u);
-  EXPECT_EQ(names_in(root_ + "add\\"), (std::set<std::string>{"big.bin", "late.txt"}));
+  EXPECT_EQ(names_in(root_ + "add\\"), add_before);
 }
