@@ -49,6 +49,12 @@ bool parse_number(const std::string& text, int low, int high, int& out) {
 
 bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
   std::string rest = arg.substr(2);
+  if (arg == "-he") return o.hide_names = true;
+  if (arg.compare(0, 3, "-pw") == 0) {
+    o.password = true;
+    if (arg.size() == 3) return true;
+    return arg[3] == ':' && parse_number(arg.substr(4), 0, 999999999, o.password_fd);
+  }
   switch (arg[1]) {
     case 'y': return rest.empty();
     case 'p': o.machine_listing = true; return rest.empty();
@@ -166,6 +172,14 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   if (!take_positionals(positionals, o, problem)) return false;
   if (o.command != Command::ADD) o.self_extracting = false;
   if (o.command != Command::EXTRACT) o.marked_only = false;
+  if (o.hide_names && o.command != Command::ADD) {
+    problem = "-he is a switch of a alone";
+    return false;
+  }
+  if (o.hide_names && !o.password) {
+    problem = "-he needs -pw: names are sealed with the password";
+    return false;
+  }
   if (o.machine_listing && o.command != Command::LIST) {
     problem = "-p is a switch of l alone";
     return false;
@@ -215,6 +229,13 @@ static const char* const USAGE =
       "  -t<n>     threads compressing or extracting in parallel (zstd's own workers for a\n"
       "            solid stream); 0 = one per processor (default 1). Settings that would not\n"
       "            fit a 32-bit process get fewer threads or a smaller window, with a note\n"
+      "  -pw       the archive is (to be) encrypted with a password: read from the pipe whose\n"
+      "            handle VANTOR_PASSWORD_HANDLE names when it is set, else asked on the\n"
+      "            console without echo (twice for a); needed by every command on an\n"
+      "            encrypted archive, and for a zip's encrypted members\n"
+      "  -pw:<fd>  the same, the password read from this descriptor (handle on Windows)\n"
+      "  -he       with a -pw: encrypt the names too; the index shows one entry\n"
+      "            \"encrypted archive\" and l -p -pw lists the real members\n"
       "\n"
       "Archives of other programs are read too (l, t, x): zip, 7z, rar and rar5 (multi-volume\n"
       "when all parts lie beside the first), tar alone or with gzip, bzip2, xz, zstd, lz4 or\n"

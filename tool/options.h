@@ -18,6 +18,9 @@ struct Options {
   int buffer_mb = 16;            // -b<n>
   int threads = 1;               // -t<n>, 0 = one per processor
   bool machine_listing = false;  // -p with l
+  bool password = false;         // -pw: the archive is (to be) encrypted
+  int password_fd = -1;          // -pw:<fd>: the password comes from this descriptor or handle
+  bool hide_names = false;       // -he with a: the index is sealed too
   std::string list_file;         // a, d or x ... x <list file>
   std::string archive;
   std::string destination;
