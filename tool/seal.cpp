@@ -290,6 +290,17 @@ bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& 
 
 UnsealOutcome unseal_archive(const std::string& archive_path, const std::string& plain_path, const Secret& password,
                              SealKey& key, std::string& problem) {
+  return unseal_archive_with(
+      archive_path, plain_path, [&](SealKey& k, std::string& why) { return derive(password, k, why); }, key, problem);
+}
+
+UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
+                                  const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
+                                  std::string& problem) {
+  if (!sodium_ready()) {
+    problem = "the system's random source cannot be used";
+    return UnsealOutcome::FAILED;
+  }
   File in, out;
   if (!in.open_read(archive_path)) {
     problem = "cannot open " + archive_path;
@@ -348,7 +359,7 @@ UnsealOutcome unseal_archive(const std::string& archive_path, const std::string&
       key.ops = head.ops;
       key.memory_kib = head.memory_kib;
       std::memcpy(key.salt, head.salt, 16);
-      if (!derive(password, key, problem)) return UnsealOutcome::FAILED;
+      if (!derive_key(key, problem)) return UnsealOutcome::FAILED;
       uint8_t check[16];
       key_check(key, check);
       if (sodium_memcmp(check, head.check, 16) != 0) {
