@@ -1,5 +1,6 @@
 // vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
 #include <archive.h>
+#include <sodium.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -440,8 +441,8 @@ int main(int argc, char** argv) {
     // bzip2 reports "1.0.8, 13-Jul-2019": the number is enough.
     std::string bzip2 = archive_bzlib_version() ? archive_bzlib_version() : "none";
     bzip2 = bzip2.substr(0, bzip2.find(','));
-    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s and %s\n", ZSTD_versionString(), zlibVersion(),
-                bzip2.c_str(), archive_version_string());
+    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s, %s and libsodium %s\n", ZSTD_versionString(), zlibVersion(),
+                bzip2.c_str(), archive_version_string(), sodium_version_string());
     return 0;
   }
   Options options;
