@@ -342,23 +342,24 @@ TEST(WindowsHardening, EncryptedArchiveWithThePasswordThroughAnInheritedPipe) {
   test_files::write_file(dir + "src\\a.txt", text);
   test_files::write_file(dir + "src\\b.txt", "bee");
   std::string archive = "\"" + dir + "e.vnr\"";
-  ASSERT_EQ(run_with_password("a -r -pw -he " + archive + " \"" + dir + "src\"", "p\xc3\xa4ss", dir + "out.txt"), 0u)
-      << test_files::read_file(dir + "out.txt");
+  ASSERT_EQ(run_with_password("a -r -pw -he " + archive + " \"" + dir + "src\"", "p\xc3\xa4ss", dir + "add.txt"), 0u)
+      << test_files::read_file(dir + "add.txt");
   std::string bytes = test_files::read_file(dir + "e.vnr");
   ASSERT_GT(bytes.size(), 9u);
   EXPECT_EQ(static_cast<uint8_t>(bytes[9]), 8 | 16 | 2);
   EXPECT_EQ(bytes.find("b.txt"), std::string::npos);
-  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "out\"", "p\xc3\xa4ss", dir + "out.txt"), 0u)
-      << test_files::read_file(dir + "out.txt");
+  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "out\"", "p\xc3\xa4ss", dir + "x.txt"), 0u)
+      << test_files::read_file(dir + "x.txt");
   EXPECT_EQ(test_files::read_file(dir + "out\\a.txt"), text);
   EXPECT_EQ(test_files::read_file(dir + "out\\b.txt"), "bee");
-  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "wrong\"", "pass", dir + "out.txt"), 1u);
-  EXPECT_NE(test_files::read_file(dir + "out.txt").find("wrong password for "), std::string::npos);
+  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "wrong\"", "pass", dir + "wrong.txt"), 1u);
+  EXPECT_NE(test_files::read_file(dir + "wrong.txt").find("wrong password for "), std::string::npos)
+      << test_files::read_file(dir + "wrong.txt");
   EXPECT_FALSE(test_files::exists(dir + "wrong"));
   test_files::write_file(dir + "pw.txt", "p\xc3\xa4ss");
-  EXPECT_EQ(run_with_password("l -pw " + archive, "", dir + "out.txt", dir + "pw.txt"), 1u);
-  EXPECT_NE(test_files::read_file(dir + "out.txt").find("VANTOR_PASSWORD_HANDLE does not name an open pipe"),
-            std::string::npos);
+  EXPECT_EQ(run_with_password("l -pw " + archive, "", dir + "file.txt", dir + "pw.txt"), 1u);
+  EXPECT_NE(test_files::read_file(dir + "file.txt").find("VANTOR_PASSWORD_HANDLE does not name an open pipe"),
+            std::string::npos) << test_files::read_file(dir + "file.txt");
 }
 
 }  // namespace
