@@ -212,8 +212,10 @@ int add(const Options& o) {
   bool exists = file_info(job.archive_path).exists;
   bool encrypted = exists && archive_is_encrypted(job.archive_path);
   if (encrypted && !o.password) return needs_password(job.archive_path);
-  if (o.password && (o.self_extracting || writes_zip(job.archive_path)))
-    return refuse(std::string(o.self_extracting ? "-e" : "a zip") + " cannot be written with a password; " +
+  // The stub and the zip writer take no password; an .exe's index would be looked for after a stub.
+  bool program = o.self_extracting || index_start(job.archive_path) > 0;
+  if (o.password && (program || writes_zip(job.archive_path)))
+    return refuse(std::string(program ? "a self-extracting program" : "a zip") + " cannot be written with a password; " +
                   job.archive_path + " was not written", 2);
   // An archive holds encrypted members or plain ones, never both.
   if (o.password && exists && !encrypted && file_info(job.archive_path).size > index_start(job.archive_path))

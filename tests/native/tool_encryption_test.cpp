@@ -148,6 +148,11 @@ TEST(Encryption, WrongPasswordWritesNothing) {
   ToolRun mixed = with_password("pw", "a -pw:0 " + q(dir / "p.vnr") + " " + q(dir / "src/docs"));
   EXPECT_EQ(mixed.exit_code, 1);
   EXPECT_NE(mixed.err.find("is not encrypted: encrypted members cannot join"), std::string::npos) << mixed.err;
+  for (std::string name : {"p.exe", "p.zip"}) {
+    ToolRun refused = with_password("pw", "a -pw:0 " + q(dir / name) + " " + q(dir / "src/docs"));
+    EXPECT_EQ(refused.exit_code, 2) << name;
+    EXPECT_FALSE(exists(dir / name)) << name;
+  }
   write_file(dir / "pw.txt", "pw");
   ToolRun from_file = run_tool("l -pw " + q(archive) + " <" + q(dir / "pw.txt"), "VANTOR_PASSWORD_HANDLE=0 ");
   EXPECT_EQ(from_file.err, "vantor: VANTOR_PASSWORD_HANDLE does not name an open pipe\n");
