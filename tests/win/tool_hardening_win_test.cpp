@@ -362,4 +362,20 @@ TEST(WindowsHardening, EncryptedArchiveWithThePasswordThroughAnInheritedPipe) {
             std::string::npos) << test_files::read_file(dir + "file.txt");
 }
 
+// A zip's encrypted members open with the password through the pipe: the traditional cipher, and
+// AES through the system's CNG; a wrong password writes nothing of the member.
+TEST(WindowsHardening, ZipMembersDecryptWithThePassword) {
+  std::string dir = fresh_folder("zip_password"), foreign = "Z:" + std::string(VANTOR_WIN_FOREIGN) + "\\";
+  std::replace(foreign.begin(), foreign.end(), '/', '\\');
+  for (std::string zip : {"traditional.zip", "aes.zip"}) {
+    std::string out = dir + zip + "-out\\", log = dir + zip + ".txt";
+    EXPECT_EQ(run_with_password("x -pw \"" + foreign + zip + "\" \"" + out + "\"", "secret", log), 0u)
+        << zip << test_files::read_file(log);
+    EXPECT_EQ(test_files::read_file(out + "a.txt"), "alpha") << zip;
+    std::string bad = dir + zip + "-bad\\", bad_log = dir + zip + "-bad.txt";
+    EXPECT_EQ(run_with_password("x -pw \"" + foreign + zip + "\" \"" + bad + "\"", "wrong", bad_log), 1u) << zip;
+    EXPECT_FALSE(test_files::exists(bad + "a.txt")) << zip;
+  }
+}
+
 }  // namespace
