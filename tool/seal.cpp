@@ -343,8 +343,9 @@ UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::st
     if (h.signature != ENTRY_SIGNATURE || !(h.flags & ENTRY_FLAG_ENCRYPTED))
       return damaged(name, "is not encrypted in an encrypted archive");
     if (h.entry_length <= 0 || h.entry_length > end - at) return damaged(name, "runs past the end of the archive");
-    // The whole entry up to its data (its own fields are at most OWN_FIELDS_MAX bytes).
     size_t mark = static_cast<size_t>(mark_offset(h));
+    // The mark, the shortest head, a stream header and the own fields' length at the least.
+    if (h.entry_length < static_cast<int64_t>(mark + 1 + 2 + STREAM_HEADER + 4)) return damaged(name, "is cut short");
     size_t head_room = static_cast<size_t>(std::min<int64_t>(h.entry_length, static_cast<int64_t>(mark + 1 + 2 + KEY_PARAMETERS + STREAM_HEADER + 4)));
     bytes.resize(head_room);
     if (!in.read_at(at, bytes.data(), head_room)) return damaged(name, "cannot be read");
