@@ -244,6 +244,7 @@ int add(const Options& o) {
     std::string archive = job.archive_path;
     int code = change_encrypted(o, archive, encrypted, result, [&](const std::string& plain) {
       job.archive_path = plain;
+      job.named_archive_path = archive;
       return run_watched(job, compress_archive);
     });
     if (code >= 0) return code;

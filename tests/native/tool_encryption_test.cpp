@@ -151,6 +151,18 @@ TEST(Encryption, RoundTripsPlainAndSolidWithAndWithoutSealedNames) {
   }
 }
 
+// Adding the archive's own folder leaves out the archive, its lock and its plain working copy, as
+// for a plain archive.
+TEST(Encryption, AddingTheArchivesOwnFolderLeavesOutTheArchiveAndItsWorkingCopy) {
+  ScratchFolder dir;
+  write_file(dir / "work/a.txt", "hello");
+  std::string archive = dir / "work/e.vnr";
+  for (int round = 0; round < 2; ++round)
+    ASSERT_EQ(with_password("pw", "a -r -pw:0 " + q(archive) + " " + q(dir / "work")).exit_code, 0);
+  ToolRun listed = with_password("pw", "l -p -pw:0 " + q(archive));
+  EXPECT_NE(listed.out.find("\ta.txt\nend\t1\n"), std::string::npos) << listed.out;
+}
+
 // A wrong password says so and writes nothing: no destination, no temporary, the archive as it was.
 TEST(Encryption, WrongPasswordWritesNothing) {
   ScratchFolder dir;
