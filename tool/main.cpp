@@ -385,7 +385,13 @@ int read(const Options& o, ReadMode mode) {
     if (!o.password) return needs_password(archive);
     std::string problem;
     if (!password_of(o, false, password)) return 1;
-    if (!plain.unseal(archive, password, problem)) return refuse(problem);
+    if (!plain.unseal(archive, password, problem)) {
+      // A test names the damaged member on a line of its own, as for a plain archive.
+      std::string member = archive + ": member ";
+      if (mode == ReadMode::TEST && problem.compare(0, member.size(), member) == 0)
+        problem = "damaged member: " + problem.substr(member.size());
+      return refuse(problem);
+    }
     report_key_time(plain.key);
     job.archive_path = plain.path();
   } else if (o.password && !password_of(o, false, password)) {

@@ -257,6 +257,9 @@ TEST(Encryption, EveryFlippedBitCutAndSwapIsRefused) {
   std::string path = paths[largest];
   std::replace(path.begin(), path.end(), '\\', '/');
   EXPECT_NE(x.err.find("member " + path + " does not match its seal"), std::string::npos) << x.err;
+  ToolRun t = with_password("pw", "t -pw:0 " + q(archive));
+  EXPECT_EQ(t.exit_code, 1);
+  EXPECT_EQ(t.err.find("vantor: damaged member: " + path + " does not match its seal"), 0u) << t.err;
   EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"e.vnr", "plain.vnr", "src"}));
 }
 
