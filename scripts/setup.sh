@@ -316,14 +316,16 @@ build_lz4() {
 
 # Static libarchive for reading foreign archives (and writing zip), against our own zlib, bzip2,
 # liblzma, libzstd and lz4 given by full path, so that no system copy or DLL import library slips
-# in. No crypto library, XML, ACLs, extended attributes or (on Windows) iconv: encrypted members
-# are refused by the archiver anyway, and names are converted by our own code. Windows 7 as the
-# oldest target, as for the programs.
+# in. No XML, ACLs, extended attributes or (on Windows) iconv: names are converted by our own code.
+# On Windows its zip reader decrypts AES members through the system's CNG (bcrypt.dll, which it
+# takes its random numbers from anyway); natively no crypto library is linked, so AES members are
+# refused there. Windows 7 as the oldest target, as for the programs.
 # build_libarchive <prefix> <zlib's include folder> <zlib library> [toolchain file for MinGW]
 build_libarchive() {
-  local prefix=$1 zlib_include=$2 zlib=$3 tc=${4:-} version source work stamp iconv=ON
+  local prefix=$1 zlib_include=$2 zlib=$3 tc=${4:-} version source work stamp iconv=ON cng=OFF
   version=$(source_version libarchive)
-  stamp=$prefix/.libarchive-$version
+  [ -z "$tc" ] || cng=ON
+  stamp=$prefix/.libarchive-$version${tc:+-cng}
   [ -f "$stamp" ] && return 0
   source=$(unpacked_source libarchive)
   [ -z "$tc" ] || iconv=OFF
@@ -333,7 +335,7 @@ build_libarchive() {
     -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DBUILD_SHARED_LIBS=OFF -DWINDOWS_VERSION=WIN7 \
     -DENABLE_TEST=OFF -DENABLE_TAR=OFF -DENABLE_CPIO=OFF -DENABLE_CAT=OFF -DENABLE_UNZIP=OFF \
     -DENABLE_INSTALL=OFF -DENABLE_WERROR=OFF \
-    -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=OFF \
+    -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=$cng \
     -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=OFF -DENABLE_WIN32_XMLLITE=OFF -DENABLE_LIBB2=OFF \
     -DENABLE_LZO=OFF -DENABLE_PCREPOSIX=OFF -DENABLE_PCRE2POSIX=OFF -DENABLE_LIBGCC=OFF \
     -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ICONV=$iconv -DPOSIX_REGEX_LIB=NONE \
@@ -348,12 +350,39 @@ build_libarchive() {
   for have in HAVE_LIBZ HAVE_LIBBZ2 HAVE_LIBLZMA HAVE_LIBLZ4 HAVE_LIBZSTD; do
     grep -q "^#define $have 1" "$work/config.h" || { say "FAILED: libarchive found no ${have#HAVE_LIB}"; exit 1; }
   done
+  # Without bcrypt.h the zip reader would refuse AES members on Windows too.
+  [ $cng = OFF ] || grep -q "^#define HAVE_BCRYPT_H 1" "$work/config.h" || { say "FAILED: libarchive found no CNG"; exit 1; }
   cmake --build "$work" -j2 --target archive_static >/dev/null
   mkdir -p "$prefix/lib" "$prefix/include"
   cp "$work/libarchive/libarchive.a" "$prefix/lib/"
   cp "$source/libarchive/archive.h" "$source/libarchive/archive_entry.h" "$prefix/include/"
   rm -rf "$work"
   rm -f "$prefix"/.libarchive-*
+  touch "$stamp"
+}
+
+# Static libsodium for encrypted archives, built with its own configure script (its CPU-specific code
+# is chosen at run time, so one build serves every processor).
+# build_sodium <prefix> [MinGW triple]
+build_sodium() {
+  local prefix=$1 triple=${2:-} version source work stamp
+  version=$(source_version libsodium)
+  stamp=$prefix/.libsodium-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source libsodium)
+  work=$(mktemp -d)
+  # MinGW: no stack protector, which would need libssp's DLL beside the programs.
+  (cd "$work" && "$source/configure" ${triple:+--host=$triple CC=$triple-gcc-posix --disable-ssp} \
+     --prefix="$work/install" --disable-shared \
+     --enable-static --with-pic --disable-dependency-tracking CFLAGS="-O2" >"$work/configure.log" 2>&1) ||
+    { tail -n 20 "$work/configure.log" >&2; say "FAILED: libsodium could not be configured"; exit 1; }
+  make -C "$work" -j2 install >/dev/null 2>&1 || { say "FAILED: libsodium could not be built"; exit 1; }
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$work/install/lib/libsodium.a" "$prefix/lib/"
+  rm -rf "$prefix/include/sodium"
+  cp -r "$work/install/include/sodium.h" "$work/install/include/sodium" "$prefix/include/"
+  rm -rf "$work"
+  rm -f "$prefix"/.libsodium-*
   touch "$stamp"
 }
 
@@ -404,6 +433,7 @@ TC
   step "bzip2, $triple" build_bzip2 "$prefix" "$triple-gcc-posix" "$triple-ar"
   step "lz4, $triple" build_lz4 "$prefix" "$triple-gcc-posix" "$triple-ar"
   step "libarchive, $triple" build_libarchive "$prefix" "/usr/$triple/include" "/usr/$triple/lib/libz.a" "$tc"
+  step "libsodium, $triple" build_sodium "$prefix" "$triple"
   build_gtest "$prefix" "$tc"
 }
 
@@ -419,6 +449,7 @@ step "liblzma, native" build_lzma "$DEPS/native"
 step "bzip2, native" build_bzip2 "$DEPS/native" gcc ar
 step "lz4, native" build_lz4 "$DEPS/native" gcc ar
 step "libarchive, native" build_libarchive "$DEPS/native" /usr/include "$(gcc -print-file-name=libz.so)"
+step "libsodium, native" build_sodium "$DEPS/native"
 step "libraries for i686" build_for i686-w64-mingw32
 step "libraries for x86_64" build_for x86_64-w64-mingw32
 say "dependencies ready in $DEPS"

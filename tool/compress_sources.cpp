@@ -10,7 +10,8 @@
 
 namespace compression {
 
-OwnFiles::OwnFiles(const std::string& archive_path) {
+OwnFiles::OwnFiles(const std::string& archive_path, const std::string& named_archive) {
+  if (!named_archive.empty()) named = std::make_shared<OwnFiles>(named_archive);
   std::string folder_path;
   split_archive_path(archive_path, folder_path, archive_name);
   folder = file_identity(folder_path);
@@ -22,12 +23,14 @@ OwnFiles::OwnFiles(const std::string& archive_path) {
 
 bool OwnFiles::is_own_file(const std::string& path, const FileInfo& info) const {
   // A file of another size is neither (this keeps the identity look-up off most files).
+  if (named && named->is_own_file(path, info)) return true;
   if (info.size != archive_size && info.size != lock_size) return false;
   FileIdentity id = file_identity(path);
   return id == archive || id == lock;
 }
 
 bool OwnFiles::is_own_name(const FileIdentity& in_folder, const std::string& name) const {
+  if (named && named->is_own_name(in_folder, name)) return true;
   return in_folder == folder && (is_archive_lock(archive_name, name) || is_archive_temporary(archive_name, name));
 }
 
@@ -121,7 +124,7 @@ bool unpack_members(const std::string& archive, int64_t start, const std::vector
 
 bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::string& problem) {
   std::vector<std::string> files;
-  OwnFiles own(job.archive_path);
+  OwnFiles own(job.archive_path, job.named_archive_path);
   for (const std::string& source : job.sources)
     if (!expand_source(source, own, files, problem)) return false;
   std::unordered_set<std::string> seen;

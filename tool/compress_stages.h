@@ -169,7 +169,10 @@ struct OwnFiles {
   std::string archive_name;
   FileIdentity folder, archive, lock;
   int64_t archive_size = -1, lock_size = -1;
-  explicit OwnFiles(const std::string& archive_path);
+  // The archive the user named, when the run writes a working copy of it (an encrypted archive's
+  // plain copy): its file, lock and temporaries are the run's own too.
+  std::shared_ptr<OwnFiles> named;
+  explicit OwnFiles(const std::string& archive_path, const std::string& named_archive = "");
   bool is_own_file(const std::string& path, const FileInfo& info) const;
   // By name in the archive's own folder: a temporary's identity is not known beforehand.
   bool is_own_name(const FileIdentity& in_folder, const std::string& name) const;

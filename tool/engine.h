@@ -16,6 +16,9 @@ struct ForeignSource;
 
 struct CompressJob {
   std::string archive_path;
+  // When archive_path is a working copy (an encrypted archive's plain form), the archive the user
+  // named: never taken as a source, nor its lock and temporaries.
+  std::string named_archive_path;
   std::vector<std::string> sources;   // files or folders (folders are taken whole)
   bool keep_folders = true;
   // With keep_folders: names are taken below this folder rather than the deepest common one.

@@ -1,5 +1,6 @@
 // vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
 #include <archive.h>
+#include <sodium.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -8,6 +9,8 @@
 #include <ctime>
 #include <memory>
 
+#include "archive_commit.h"
+#include "encrypted_run.h"
 #include "engine.h"
 #include "file_io.h"
 #include "foreign_reader.h"
@@ -126,6 +129,63 @@ bool writes_zip(const std::string& path) {
   return !read_index(path, index_start(path), entries, problem) || entries.empty();
 }
 
+// With VANTOR_KEY_TIMING set, how long the key took (the benchmark takes it out of its figures).
+void report_key_time(const SealKey& key) {
+  if (std::getenv("VANTOR_KEY_TIMING"))
+    std::fprintf(stderr, "vantor: key derived in %.3f s (Argon2id, %u MB, %u passes)\n", key.seconds,
+                 key.memory_kib >> 10, key.ops);
+}
+
+// The password of -pw, or false after saying why not.
+bool password_of(const Options& o, bool twice, Secret& password) {
+  std::string problem;
+  if (read_password(o.password_fd, twice, password, problem)) return true;
+  std::fprintf(stderr, "vantor: %s\n", printable(problem).c_str());
+  return false;
+}
+
+int needs_password(const std::string& archive) {
+  std::fprintf(stderr, "vantor: %s is encrypted: a password is needed\n", printable(archive).c_str());
+  return 1;
+}
+
+int refuse(const std::string& text, int code = 1) {
+  std::fprintf(stderr, "vantor: %s\n", printable(text).c_str());
+  return code;
+}
+
+// The engine's messages name the plain copy; the user knows the archive.
+void name_archive(RunResult& result, const std::string& plain, const std::string& archive) {
+  for (std::string& line : result.problems) line = replace_all(line, plain, archive);
+  for (std::string& line : result.notes) line = replace_all(line, plain, archive);
+}
+
+// Runs `change` on the plain form of an encrypted archive (or a new one) and seals the result
+// into the archive, holding its lock throughout. Exit code 1 when it could not start.
+template <typename Change>
+int change_encrypted(const Options& o, const std::string& archive, bool exists, RunResult& result, Change change) {
+  ArchiveLock lock;
+  ArchiveLock::Outcome taken = lock.take(archive, 5000);
+  if (taken != ArchiveLock::Outcome::TAKEN) return refuse(lock_problem(archive, taken, 5000));
+  remove_stale_temporaries(archive);
+  Secret password;
+  if (!password_of(o, !exists, password)) return 1;
+  PlainCopy plain;
+  std::string problem;
+  if (!plain.create(archive, problem)) return refuse(problem);
+  if (exists ? !plain.unseal(archive, password, problem) : !new_key(password, plain.key, problem)) return refuse(problem);
+  password.wipe();
+  report_key_time(plain.key);
+  bool whole_index = plain.whole_index || (o.command == Command::ADD && o.hide_names);
+  result = change(plain.path());
+  name_archive(result, plain.path(), archive);
+  if (result.ok && !result.cancelled && !seal_into(plain.path(), archive, plain.key, whole_index, problem)) {
+    result.ok = false;
+    result.problems.push_back(problem);
+  }
+  return -1;
+}
+
 // A zip takes the deflate level of -m/-mx (-m0 stores); what belongs to our own format is not used.
 int add_zip(const Options& o, CompressJob& job) {
   if (o.self_extracting) {
@@ -150,6 +210,18 @@ int add_zip(const Options& o, CompressJob& job) {
 int add(const Options& o) {
   CompressJob job;
   if (int code = archive_and_paths(o, job.archive_path, job.sources)) return code;
+  bool exists = file_info(job.archive_path).exists;
+  bool encrypted = exists && archive_is_encrypted(job.archive_path);
+  if (encrypted && !o.password) return needs_password(job.archive_path);
+  // The stub and the zip writer take no password; an .exe's index would be looked for after a stub.
+  bool program = o.self_extracting || index_start(job.archive_path) > 0;
+  if (o.password && (program || writes_zip(job.archive_path)))
+    return refuse(std::string(program ? "a self-extracting program" : "a zip") + " cannot be written with a password; " +
+                  job.archive_path + " was not written", 2);
+  // An archive holds encrypted members or plain ones, never both.
+  if (o.password && exists && !encrypted && file_info(job.archive_path).size > index_start(job.archive_path))
+    return refuse(job.archive_path + " is not encrypted: encrypted members cannot join its plain ones (leave out -pw, "
+                  "or name a new archive); nothing was changed");
   if (writes_zip(job.archive_path)) return add_zip(o, job);
   if (o.self_extracting) {
     job.archive_path = self_extracting_path(job.archive_path);
@@ -169,7 +241,19 @@ int add(const Options& o) {
   }
   job.threads = o.threads;
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
-  RunResult result = run_watched(job, compress_archive);
+  RunResult result;
+  if (o.password) {
+    std::string archive = job.archive_path;
+    int code = change_encrypted(o, archive, encrypted, result, [&](const std::string& plain) {
+      job.archive_path = plain;
+      job.named_archive_path = archive;
+      return run_watched(job, compress_archive);
+    });
+    if (code >= 0) return code;
+    job.archive_path = archive;
+  } else {
+    result = run_watched(job, compress_archive);
+  }
   if (result.ok)
     std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
@@ -189,7 +273,21 @@ int remove(const Options& o) {
   bool zip = writes_zip(job.archive_path);
   // A zip's members are all written again: -m0 stores them.
   if (zip) job.deflate = deflate_settings(o.method, o.ultra, 7);
-  RemoveResult result = run_watched(job, zip ? remove_from_zip : remove_members);
+  bool encrypted = !zip && archive_is_encrypted(job.archive_path);
+  if (encrypted && !o.password) return needs_password(job.archive_path);
+  RemoveResult result;
+  if (encrypted) {
+    std::string archive = job.archive_path;
+    int code = change_encrypted(o, archive, true, result.run, [&](const std::string& plain) {
+      job.archive_path = plain;
+      result = run_watched(job, remove_members);
+      return result.run;
+    });
+    if (code >= 0) return code;
+    job.archive_path = archive;
+  } else {
+    result = run_watched(job, zip ? remove_from_zip : remove_members);
+  }
   if (result.run.ok)
     std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",
@@ -281,6 +379,26 @@ int read(const Options& o, ReadMode mode) {
     if (machine) print_member(m), ++listed;
     else std::printf("%s\n", foreign_listing_line(m).c_str());
   };
+  // An encrypted archive is read from its plain copy, checked whole before anything is written.
+  std::string archive = job.archive_path;
+  Secret password;
+  PlainCopy plain;
+  if (archive_is_encrypted(archive)) {
+    if (!o.password) return needs_password(archive);
+    std::string problem;
+    if (!password_of(o, false, password)) return 1;
+    if (!plain.unseal(archive, password, problem)) {
+      // A test names the damaged member on a line of its own, as for a plain archive.
+      std::string member = archive + ": member ";
+      if (mode == ReadMode::TEST && problem.compare(0, member.size(), member) == 0)
+        problem = "damaged member: " + problem.substr(member.size());
+      return refuse(problem);
+    }
+    report_key_time(plain.key);
+    job.archive_path = plain.path();
+  } else if (o.password && !password_of(o, false, password)) {
+    return 1;
+  }
   // Ours when our index walks to the file's end, else another program's when libarchive takes it;
   // when neither reads it, our own reason is the one given.
   std::vector<StoredEntry> own;
@@ -293,6 +411,7 @@ int read(const Options& o, ReadMode mode) {
     ForeignSource source;
     source.paths = archive_volumes(job.archive_path);
     source.name = job.archive_path;
+    if (o.password) source.password = &password;
     result = run_watched(job, [&](ReadJob& j) { return read_foreign_archive(j, source, recognised); });
   }
   if (!recognised) {
@@ -308,8 +427,9 @@ int read(const Options& o, ReadMode mode) {
   for (size_t i = 0; i < selection->paths.size(); ++i)
     if (!selection->matched[i] && !result.cancelled && (ours || recognised)) {
       result.ok = false;
-      result.problems.push_back("no member " + selection->paths[i] + " in " + job.archive_path);
+      result.problems.push_back("no member " + selection->paths[i] + " in " + archive);
     }
+  name_archive(result, plain.path(), archive);
   if (machine && result.ok) std::printf("end\t%lld\n", static_cast<long long>(listed));
   int code = report(result, mode == ReadMode::TEST ? "damaged member: " : "");
   std::string renamed = result.renamed == 0 ? std::string()
@@ -332,8 +452,8 @@ int main(int argc, char** argv) {
     // bzip2 reports "1.0.8, 13-Jul-2019": the number is enough.
     std::string bzip2 = archive_bzlib_version() ? archive_bzlib_version() : "none";
     bzip2 = bzip2.substr(0, bzip2.find(','));
-    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s and %s\n", ZSTD_versionString(), zlibVersion(),
-                bzip2.c_str(), archive_version_string());
+    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s, %s and libsodium %s\n", ZSTD_versionString(), zlibVersion(),
+                bzip2.c_str(), archive_version_string(), sodium_version_string());
     return 0;
   }
   Options options;

@@ -49,6 +49,12 @@ bool parse_number(const std::string& text, int low, int high, int& out) {
 
 bool parse_switch(const std::string& arg, Options& o, std::string& problem) {
   std::string rest = arg.substr(2);
+  if (arg == "-he") return o.hide_names = true;
+  if (arg.compare(0, 3, "-pw") == 0) {
+    o.password = true;
+    if (arg.size() == 3) return true;
+    return arg[3] == ':' && parse_number(arg.substr(4), 0, 999999999, o.password_fd);
+  }
   switch (arg[1]) {
     case 'y': return rest.empty();
     case 'p': o.machine_listing = true; return rest.empty();
@@ -171,6 +177,14 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
     problem = "-w is a switch of a alone";
     return false;
   }
+  if (o.hide_names && o.command != Command::ADD) {
+    problem = "-he is a switch of a alone";
+    return false;
+  }
+  if (o.hide_names && !o.password) {
+    problem = "-he needs -pw: names are sealed with the password";
+    return false;
+  }
   if (o.machine_listing && o.command != Command::LIST) {
     problem = "-p is a switch of l alone";
     return false;
@@ -223,6 +237,13 @@ static const char* const USAGE =
       "  -t<n>     threads compressing or extracting in parallel (zstd's own workers for a\n"
       "            solid stream); 0 = one per processor (default 1). Settings that would not\n"
       "            fit a 32-bit process get fewer threads or a smaller window, with a note\n"
+      "  -pw       the archive is (to be) encrypted with a password: read from the pipe whose\n"
+      "            handle VANTOR_PASSWORD_HANDLE names when it is set, else asked on the\n"
+      "            console without echo (twice for a); needed by every command on an\n"
+      "            encrypted archive, and for a zip's encrypted members\n"
+      "  -pw:<fd>  the same, the password read from this descriptor (handle on Windows)\n"
+      "  -he       with a -pw: encrypt the names too; the index shows one entry\n"
+      "            \"encrypted archive\" and l -p -pw lists the real members\n"
       "\n"
       "Archives of other programs are read too (l, t, x): zip, 7z, rar and rar5 (multi-volume\n"
       "when all parts lie beside the first), tar alone or with gzip, bzip2, xz, zstd, lz4 or\n"
@@ -231,8 +252,10 @@ static const char* const USAGE =
       "ours when our index walks to the file's end (from 155,648 for an .exe), else theirs.\n"
       "Their members are written as ours are; links, hard links, devices, FIFOs and sockets\n"
       "are refused by name, and so are encrypted members (\"<name> is encrypted: not supported\n"
-      "yet\") while the rest is read. A member asking for more memory at once than a 32-bit\n"
-      "process can give is refused with the amount.\n"
+      "yet\") while the rest is read; with -pw a zip's encrypted members are decrypted\n"
+      "(traditional, and AES on Windows through the system's CNG). A member\n"
+      "asking for more memory at once than a 32-bit process can give is refused with the\n"
+      "amount.\n"
       "\n"
       "l -p prints UTF-8 lines of TAB-separated fields: \"vantor-listing 1 <format>\" (zip, 7z,\n"
       "rar, rar5, tar.gz, vnr...), then per entry kind (f file, d folder, l link, o other),\n"
@@ -267,6 +290,19 @@ static const char* const USAGE =
       "header Windows' zip folder reads. Adding keeps an existing zip's members (a file\n"
       "replaces the member of its path); a zip that does not read or holds an encrypted\n"
       "member is refused, unchanged. -e is refused (exit 2); -s and -k are ignored with a note.\n"
+      "\n"
+      "encrypted archives (-pw): the key comes from the password by Argon2id (128 MB, 3\n"
+      "passes; an archive asking for under 64 or over 256 MB, or passes outside 1-16, is\n"
+      "refused before anything is allocated) with a random salt of the archive; every\n"
+      "member's compressed data and own fields (CRC, method, times...) are sealed with\n"
+      "XChaCha20-Poly1305 in 64 KB pieces, its name, folder, size and flags and its place\n"
+      "authenticated, so any changed byte, cut or swap is refused by name. The index keeps\n"
+      "names, folders and sizes readable (flag 8 on every entry) unless -he seals it too\n"
+      "(one entry \"encrypted archive\", flags 8 and 16). Every command checks the whole\n"
+      "archive first, through a temporary plain copy beside it that it removes: a wrong\n"
+      "password (\"wrong password for <archive>\", exit 1) or a damaged member writes\n"
+      "nothing. a -pw adds to an encrypted archive with its password, and refuses a plain\n"
+      "one (no archive mixes both); -e and zips are not encrypted (exit 2).\n"
       "\n"
       "When the machine stops: a new archive is flushed to the disk before it is renamed\n"
       "over the old one and the rename is flushed too, so whatever stops the run or the\n"

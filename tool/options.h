@@ -19,6 +19,9 @@ struct Options {
   int threads = 1;               // -t<n>, 0 = one per processor
   bool machine_listing = false;  // -p with l
   std::string names_below;       // -w<folder> with a: members named by their path below it
+  bool password = false;         // -pw: the archive is (to be) encrypted
+  int password_fd = -1;          // -pw:<fd>: the password comes from this descriptor or handle
+  bool hide_names = false;       // -he with a: the index is sealed too
   std::string list_file;         // a, d or x ... x <list file>
   std::string archive;
   std::string destination;

@@ -15,6 +15,11 @@ constexpr uint8_t ENTRY_FLAG_SOLID_NEXT = 1;  // byte 9: data continues the prev
 constexpr uint8_t ENTRY_FLAG_UTF8_NAMES = 2;
 // Byte 9: records of more own fields follow the fixed ones (archive_layout.h); encode_header sets it.
 constexpr uint8_t ENTRY_FLAG_MORE_FIELDS = 4;
+// Byte 9: the entry's data and own fields are sealed with the archive's password; every entry of
+// an encrypted archive has it, so the front end knows to ask before opening.
+constexpr uint8_t ENTRY_FLAG_ENCRYPTED = 8;
+// Byte 9, with ENTRY_FLAG_ENCRYPTED: the one entry standing for an index kept sealed inside it.
+constexpr uint8_t ENTRY_FLAG_SEALED_INDEX = 16;
 
 constexpr uint8_t METHOD_STORE = 0;
 constexpr uint8_t METHOD_DEFLATE = 8;       // raw deflate, no zlib or gzip wrapper
