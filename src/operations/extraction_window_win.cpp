@@ -70,7 +70,7 @@ void extract(const std::string& archive_path, const OperationContext& context) {
   begin_mode_run(EXIT_BUTTON, {DESTINATION_FIELD, OK_BUTTON, TASK_SLIDER, DESTINATION_TREE});
   gadget_hide(TASK_SLIDER, 1);
   gadget_hide(TASK_LABEL, 1);
-  ArchiverResult result = run_archiver(s.program_folder, parameters, RUN_VIEW);
+  ArchiverResult result = run_archiver(s.program_folder, parameters, RUN_VIEW, OutputSink(), s.archive_password);
   end_mode_run(EXIT_BUTTON);
   if (!list_file.empty()) DeleteFileA(list_file.c_str());
   DWORD end = GetTickCount();

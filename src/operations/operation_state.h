@@ -16,6 +16,9 @@ struct OperationState {
   std::string temp_root;            // %TEMP%\tempvantor\ (long form)
   std::string launch_root;          // %TEMP%\launchvantor\ (long form)
   std::string launch_target;
+  // The open archive's password, asked once per opening and handed to every run on it; wiped
+  // when the archive loop ends.
+  std::string archive_password;
 
   std::string solid_switch;
   std::string ultra_switch;

@@ -14,22 +14,23 @@ constexpr const char* TITLE = "Verify";
 
 // A file that is plainly no archive is not handed to the archiver: the line says why.
 VerifyFindings test_archive(const std::string& program_folder, const std::string& archive_path,
-                            float& seconds, bool foreign = false) {
+                            float& seconds, bool foreign = false, const std::string& password = std::string()) {
   std::string not_archive = foreign ? std::string() : not_archive_reason(archive_path);
   if (!not_archive.empty()) return not_archive_findings(not_archive);
   RunView view;
   view.busy_what = "verifying";
   DWORD start = GetTickCount();
-  ArchiverResult result = run_archiver(program_folder, verify_parameters(archive_path), view);
+  ArchiverResult result = run_archiver(program_folder, verify_parameters(archive_path), view, OutputSink(), password);
   seconds = elapsed_seconds_between(start, GetTickCount());
   return verify_findings(result);
 }
 
 }  // namespace
 
-void verify_archive(const std::string& program_folder, const std::string& archive_path, bool foreign) {
+void verify_archive(const std::string& program_folder, const std::string& archive_path, bool foreign,
+                    const std::string& password) {
   float seconds = 0;
-  VerifyFindings f = test_archive(program_folder, archive_path, seconds, foreign);
+  VerifyFindings f = test_archive(program_folder, archive_path, seconds, foreign, password);
   message_box(TITLE, verify_report_text(archive_path, f, seconds), f.intact ? NOTE_INFORMATION : NOTE_WARNING);
 }
 
