@@ -357,6 +357,31 @@ build_libarchive() {
   touch "$stamp"
 }
 
+# Static libsodium for encrypted archives, built with its own configure script (its CPU-specific code
+# is chosen at run time, so one build serves every processor).
+# build_sodium <prefix> [MinGW triple]
+build_sodium() {
+  local prefix=$1 triple=${2:-} version source work stamp
+  version=$(source_version libsodium)
+  stamp=$prefix/.libsodium-$version
+  [ -f "$stamp" ] && return 0
+  source=$(unpacked_source libsodium)
+  work=$(mktemp -d)
+  # MinGW: no stack protector, which would need libssp's DLL beside the programs.
+  (cd "$work" && "$source/configure" ${triple:+--host=$triple CC=$triple-gcc-posix --disable-ssp} \
+     --prefix="$work/install" --disable-shared \
+     --enable-static --with-pic --disable-dependency-tracking CFLAGS="-O2" >"$work/configure.log" 2>&1) ||
+    { tail -n 20 "$work/configure.log" >&2; say "FAILED: libsodium could not be configured"; exit 1; }
+  make -C "$work" -j2 install >/dev/null 2>&1 || { say "FAILED: libsodium could not be built"; exit 1; }
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$work/install/lib/libsodium.a" "$prefix/lib/"
+  rm -rf "$prefix/include/sodium"
+  cp -r "$work/install/include/sodium.h" "$work/install/include/sodium" "$prefix/include/"
+  rm -rf "$work"
+  rm -f "$prefix"/.libsodium-*
+  touch "$stamp"
+}
+
 build_libpng() {
   local triple=$1 prefix=$2 tc=$3 version source work stamp
   version=$(source_version libpng1.6)
@@ -404,6 +429,7 @@ TC
   step "bzip2, $triple" build_bzip2 "$prefix" "$triple-gcc-posix" "$triple-ar"
   step "lz4, $triple" build_lz4 "$prefix" "$triple-gcc-posix" "$triple-ar"
   step "libarchive, $triple" build_libarchive "$prefix" "/usr/$triple/include" "/usr/$triple/lib/libz.a" "$tc"
+  step "libsodium, $triple" build_sodium "$prefix" "$triple"
   build_gtest "$prefix" "$tc"
 }
 
@@ -419,6 +445,7 @@ step "liblzma, native" build_lzma "$DEPS/native"
 step "bzip2, native" build_bzip2 "$DEPS/native" gcc ar
 step "lz4, native" build_lz4 "$DEPS/native" gcc ar
 step "libarchive, native" build_libarchive "$DEPS/native" /usr/include "$(gcc -print-file-name=libz.so)"
+step "libsodium, native" build_sodium "$DEPS/native"
 step "libraries for i686" build_for i686-w64-mingw32
 step "libraries for x86_64" build_for x86_64-w64-mingw32
 say "dependencies ready in $DEPS"

@@ -37,6 +37,9 @@ EntryHeader header_of(const MemberInfo& m) {
   return h;
 }
 
+// An encrypted member that cannot be opened: no password, or a format whose ciphers are not read.
+bool refused(const MemberInfo& m) { return m.encrypted && !m.decryptable; }
+
 bool selected(const ReadJob& job, const MemberInfo& m) { return !job.select || job.select(header_of(m)); }
 
 // The first walk of an extraction: the files it will write, for the plan.
@@ -44,7 +47,7 @@ class Survey : public ForeignVisitor {
  public:
   Survey(const ReadJob& job, std::vector<Entry>& files) : job_(job), files_(files) {}
   bool entry(const MemberInfo& m) override {
-    if (m.kind == 'f' && !m.encrypted) files_.push_back(Entry{header_of(m), 0, 0, Entry::NO_SOURCE});
+    if (m.kind == 'f' && !refused(m)) files_.push_back(Entry{header_of(m), 0, 0, Entry::NO_SOURCE});
     return false;
   }
   bool data(const uint8_t*, size_t) override { return true; }
@@ -80,7 +83,7 @@ class Reading : public ForeignVisitor {
     }
     bool extract = job_.mode == ReadMode::EXTRACT;
     // Files keep their place among the files of the first walk whether chosen or not.
-    size_t index = m.kind == 'f' && !m.encrypted ? next_file_++ : 0;
+    size_t index = m.kind == 'f' && !refused(m) ? next_file_++ : 0;
     if (!selected(job_, m)) return false;
     if (m.kind == 'l' || m.kind == 'o') {
       if (extract)
@@ -94,9 +97,10 @@ class Reading : public ForeignVisitor {
       if (extract && !make_member_folder(shared_, header_of(m), problem)) state_.fail_member(problem);
       return false;
     }
-    if (m.encrypted) {
+    if (refused(m)) {
       // Not a damaged member: the line begins with its name, as the front end expects.
-      state_.fail(m.path + " is encrypted: not supported yet");
+      state_.fail(m.path + (m.needs_password ? " is encrypted: not supported yet without a password (-pw)"
+                                                 : " is encrypted: not supported yet"));
       return false;
     }
     written_ = 0;

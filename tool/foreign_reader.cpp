@@ -2,6 +2,8 @@
 // itself, fed through our own callbacks, its entries described in our terms.
 #include "foreign_reader.h"
 
+#include "password.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -231,6 +233,7 @@ bool open_reader(const ForeignSource& source, bool raw, Reader& reader, std::str
     problem = "out of memory";
     return false;
   }
+  if (source.password) archive_read_add_passphrase(reader.a, source.password->c_str());
   if (source.data || source.paths.empty()) {
     auto p = std::make_unique<Part>();
     p->data = source.data ? source.data : reinterpret_cast<const uint8_t*>("");
@@ -451,7 +454,11 @@ void walk(const ForeignSource& source, ForeignVisitor& visitor, ForeignWalk& res
       result.stopped = true;
       return;
     }
-    if (!visitor.entry(member) || member.kind != 'f' || member.encrypted) continue;
+    // A zip member opens with the password given; a wrong one fails as its data is read.
+    bool zip = (archive_format(reader.a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
+    member.decryptable = member.encrypted && source.password && zip;
+    member.needs_password = member.encrypted && !source.password && zip;
+    if (!visitor.entry(member) || member.kind != 'f' || (member.encrypted && !member.decryptable)) continue;
     std::string damage;
     bool fatal = false;
     for (;;) {

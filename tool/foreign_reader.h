@@ -17,6 +17,8 @@ struct MemberInfo {
   uint32_t attributes = 0; // FILE_ATTRIBUTE_* bits
   uint32_t unix_mode = 0;  // permission bits, 0 when unknown
   bool encrypted = false;
+  bool decryptable = false;  // encrypted, and the password given may open it (zip)
+  bool needs_password = false;  // an encrypted zip member read without a password
   std::string path;        // '/' between parts as stored; no trailing '/' on a folder
 };
 
@@ -30,6 +32,8 @@ struct ForeignSource {
   std::string name;
   // The most one allocation of the decoders may take (foreign_memory.h); -1: this process's cap.
   int64_t memory_cap = -1;
+  // The password the user gave (-pw), for zip members encrypted the traditional way or with AES.
+  const class Secret* password = nullptr;
 };
 
 // The volumes of a multi-volume rar beside `path` (x.part1.rar, x.part2.rar... or x.rar,

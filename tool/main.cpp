@@ -8,6 +8,8 @@
 #include <ctime>
 #include <memory>
 
+#include "archive_commit.h"
+#include "encrypted_run.h"
 #include "engine.h"
 #include "file_io.h"
 #include "foreign_reader.h"
@@ -126,6 +128,58 @@ bool writes_zip(const std::string& path) {
   return !read_index(path, index_start(path), entries, problem) || entries.empty();
 }
 
+// The password of -pw, or false after saying why not.
+bool password_of(const Options& o, bool twice, Secret& password) {
+  std::string problem;
+  if (read_password(o.password_fd, twice, password, problem)) return true;
+  std::fprintf(stderr, "vantor: %s\n", printable(problem).c_str());
+  return false;
+}
+
+int needs_password(const std::string& archive) {
+  std::fprintf(stderr, "vantor: %s is encrypted: a password is needed\n", printable(archive).c_str());
+  return 1;
+}
+
+int refuse(const std::string& text, int code = 1) {
+  std::fprintf(stderr, "vantor: %s\n", printable(text).c_str());
+  return code;
+}
+
+// The engine's messages name the plain copy; the user knows the archive.
+void name_archive(RunResult& result, const std::string& plain, const std::string& archive) {
+  for (std::string& line : result.problems) line = replace_all(line, plain, archive);
+  for (std::string& line : result.notes) line = replace_all(line, plain, archive);
+}
+
+// Runs `change` on the plain form of an encrypted archive (or a new one) and seals the result
+// into the archive, holding its lock throughout. Exit code 1 when it could not start.
+template <typename Change>
+int change_encrypted(const Options& o, const std::string& archive, bool exists, RunResult& result, Change change) {
+  ArchiveLock lock;
+  ArchiveLock::Outcome taken = lock.take(archive, 5000);
+  if (taken != ArchiveLock::Outcome::TAKEN) return refuse(lock_problem(archive, taken, 5000));
+  remove_stale_temporaries(archive);
+  Secret password;
+  if (!password_of(o, !exists, password)) return 1;
+  PlainCopy plain;
+  std::string problem;
+  if (!plain.create(archive, problem)) return refuse(problem);
+  if (exists ? !plain.unseal(archive, password, problem) : !new_key(password, plain.key, problem)) return refuse(problem);
+  password.wipe();
+  if (std::getenv("VANTOR_KEY_TIMING"))
+    std::fprintf(stderr, "vantor: key derived in %.3f s (Argon2id, %u MB, %u passes)\n", plain.key.seconds,
+                 plain.key.memory_kib >> 10, plain.key.ops);
+  bool whole_index = plain.whole_index || (o.command == Command::ADD && o.hide_names);
+  result = change(plain.path());
+  name_archive(result, plain.path(), archive);
+  if (result.ok && !result.cancelled && !seal_into(plain.path(), archive, plain.key, whole_index, problem)) {
+    result.ok = false;
+    result.problems.push_back(problem);
+  }
+  return -1;
+}
+
 // A zip takes the deflate level of -m/-mx (-m0 stores); what belongs to our own format is not used.
 int add_zip(const Options& o, CompressJob& job) {
   if (o.self_extracting) {
@@ -149,6 +203,16 @@ int add_zip(const Options& o, CompressJob& job) {
 int add(const Options& o) {
   CompressJob job;
   if (int code = archive_and_paths(o, job.archive_path, job.sources)) return code;
+  bool exists = file_info(job.archive_path).exists;
+  bool encrypted = exists && archive_is_encrypted(job.archive_path);
+  if (encrypted && !o.password) return needs_password(job.archive_path);
+  if (o.password && (o.self_extracting || writes_zip(job.archive_path)))
+    return refuse(std::string(o.self_extracting ? "-e" : "a zip") + " cannot be written with a password; " +
+                  job.archive_path + " was not written", 2);
+  // An archive holds encrypted members or plain ones, never both.
+  if (o.password && exists && !encrypted && file_info(job.archive_path).size > index_start(job.archive_path))
+    return refuse(job.archive_path + " is not encrypted: encrypted members cannot join its plain ones (leave out -pw, "
+                  "or name a new archive); nothing was changed");
   if (writes_zip(job.archive_path)) return add_zip(o, job);
   if (o.self_extracting) {
     job.archive_path = self_extracting_path(job.archive_path);
@@ -167,7 +231,18 @@ int add(const Options& o) {
   }
   job.threads = o.threads;
   job.memory_budget = static_cast<int64_t>(o.buffer_mb) << 20;
-  RunResult result = run_watched(job, compress_archive);
+  RunResult result;
+  if (o.password) {
+    std::string archive = job.archive_path;
+    int code = change_encrypted(o, archive, encrypted, result, [&](const std::string& plain) {
+      job.archive_path = plain;
+      return run_watched(job, compress_archive);
+    });
+    if (code >= 0) return code;
+    job.archive_path = archive;
+  } else {
+    result = run_watched(job, compress_archive);
+  }
   if (result.ok)
     std::printf("vantor: %s: %lld files, %lld bytes into %lld\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.members), static_cast<long long>(result.bytes_in),
@@ -187,7 +262,21 @@ int remove(const Options& o) {
   bool zip = writes_zip(job.archive_path);
   // A zip's members are all written again: -m0 stores them.
   if (zip) job.deflate = deflate_settings(o.method, o.ultra, 7);
-  RemoveResult result = run_watched(job, zip ? remove_from_zip : remove_members);
+  bool encrypted = !zip && archive_is_encrypted(job.archive_path);
+  if (encrypted && !o.password) return needs_password(job.archive_path);
+  RemoveResult result;
+  if (encrypted) {
+    std::string archive = job.archive_path;
+    int code = change_encrypted(o, archive, true, result.run, [&](const std::string& plain) {
+      job.archive_path = plain;
+      result = run_watched(job, remove_members);
+      return result.run;
+    });
+    if (code >= 0) return code;
+    job.archive_path = archive;
+  } else {
+    result = run_watched(job, zip ? remove_from_zip : remove_members);
+  }
   if (result.run.ok)
     std::printf("vantor: %s: %lld member%s removed, %lld remain%s\n", printable(job.archive_path).c_str(),
                 static_cast<long long>(result.removed), result.removed == 1 ? "" : "s",
@@ -279,6 +368,19 @@ int read(const Options& o, ReadMode mode) {
     if (machine) print_member(m), ++listed;
     else std::printf("%s\n", foreign_listing_line(m).c_str());
   };
+  // An encrypted archive is read from its plain copy, checked whole before anything is written.
+  std::string archive = job.archive_path;
+  Secret password;
+  PlainCopy plain;
+  if (archive_is_encrypted(archive)) {
+    if (!o.password) return needs_password(archive);
+    std::string problem;
+    if (!password_of(o, false, password)) return 1;
+    if (!plain.unseal(archive, password, problem)) return refuse(problem);
+    job.archive_path = plain.path();
+  } else if (o.password && !password_of(o, false, password)) {
+    return 1;
+  }
   // Ours when our index walks to the file's end, else another program's when libarchive takes it;
   // when neither reads it, our own reason is the one given.
   std::vector<StoredEntry> own;
@@ -291,6 +393,7 @@ int read(const Options& o, ReadMode mode) {
     ForeignSource source;
     source.paths = archive_volumes(job.archive_path);
     source.name = job.archive_path;
+    if (o.password) source.password = &password;
     result = run_watched(job, [&](ReadJob& j) { return read_foreign_archive(j, source, recognised); });
   }
   if (!recognised) {
@@ -306,8 +409,9 @@ int read(const Options& o, ReadMode mode) {
   for (size_t i = 0; i < selection->paths.size(); ++i)
     if (!selection->matched[i] && !result.cancelled && (ours || recognised)) {
       result.ok = false;
-      result.problems.push_back("no member " + selection->paths[i] + " in " + job.archive_path);
+      result.problems.push_back("no member " + selection->paths[i] + " in " + archive);
     }
+  name_archive(result, plain.path(), archive);
   if (machine && result.ok) std::printf("end\t%lld\n", static_cast<long long>(listed));
   int code = report(result, mode == ReadMode::TEST ? "damaged member: " : "");
   std::string renamed = result.renamed == 0 ? std::string()
