@@ -856,15 +856,16 @@ pw_prepare() {
   done
 }
 
-# Every process whose command line names vantor.exe: neither its command line nor its environment
-# may hold the password. Prints how many were looked at.
+# Every process whose command line names this build's vantor.exe: neither its command line nor its
+# environment may hold the password. Prints how many were looked at.
 pw_processes_clean() {
-  local pid seen=0
-  for pid in $(pgrep -f '^[^ ]*[\\/]vantor\.exe'); do
-    [ -r "/proc/$pid/cmdline" ] || continue
+  local proc command seen=0 build_win="Z:${BUILD//\//\\}"
+  for proc in /proc/[0-9]*; do
+    command=$(tr '\0' ' ' <"$proc/cmdline" 2>/dev/null) || continue
+    [[ $command == *"$build_win"*vantor.exe* ]] || continue
     seen=$((seen + 1))
-    tr '\0' ' ' <"/proc/$pid/cmdline" >>"$LOG"; echo >>"$LOG"
-    if grep -aq -- "$SECRET" "/proc/$pid/cmdline" "/proc/$pid/environ" 2>/dev/null; then echo leaked; return 1; fi
+    echo "$command" >>"$LOG"
+    if grep -aq -- "$SECRET" "$proc/cmdline" "$proc/environ" 2>/dev/null; then echo leaked; return 1; fi
   done
   echo "$seen"
 }
