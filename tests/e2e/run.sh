@@ -861,7 +861,7 @@ pw_prepare() {
 pw_processes_clean() {
   local proc command seen=0 build_win="Z:${BUILD//\//\\}"
   for proc in /proc/[0-9]*; do
-    command=$(tr '\0' ' ' <"$proc/cmdline" 2>/dev/null) || continue
+    command=$({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null) || continue  # gone meanwhile
     [[ $command == *"$build_win"*vantor.exe* ]] || continue
     seen=$((seen + 1))
     echo "$command" >>"$LOG"
