@@ -316,14 +316,16 @@ build_lz4() {
 
 # Static libarchive for reading foreign archives (and writing zip), against our own zlib, bzip2,
 # liblzma, libzstd and lz4 given by full path, so that no system copy or DLL import library slips
-# in. No crypto library, XML, ACLs, extended attributes or (on Windows) iconv: encrypted members
-# are refused by the archiver anyway, and names are converted by our own code. Windows 7 as the
-# oldest target, as for the programs.
+# in. No XML, ACLs, extended attributes or (on Windows) iconv: names are converted by our own code.
+# On Windows its zip reader decrypts AES members through the system's CNG (bcrypt.dll, which it
+# takes its random numbers from anyway); natively no crypto library is linked, so AES members are
+# refused there. Windows 7 as the oldest target, as for the programs.
 # build_libarchive <prefix> <zlib's include folder> <zlib library> [toolchain file for MinGW]
 build_libarchive() {
-  local prefix=$1 zlib_include=$2 zlib=$3 tc=${4:-} version source work stamp iconv=ON
+  local prefix=$1 zlib_include=$2 zlib=$3 tc=${4:-} version source work stamp iconv=ON cng=OFF
   version=$(source_version libarchive)
-  stamp=$prefix/.libarchive-$version
+  [ -z "$tc" ] || cng=ON
+  stamp=$prefix/.libarchive-$version${tc:+-cng}
   [ -f "$stamp" ] && return 0
   source=$(unpacked_source libarchive)
   [ -z "$tc" ] || iconv=OFF
@@ -333,7 +335,7 @@ build_libarchive() {
     -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DBUILD_SHARED_LIBS=OFF -DWINDOWS_VERSION=WIN7 \
     -DENABLE_TEST=OFF -DENABLE_TAR=OFF -DENABLE_CPIO=OFF -DENABLE_CAT=OFF -DENABLE_UNZIP=OFF \
     -DENABLE_INSTALL=OFF -DENABLE_WERROR=OFF \
-    -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=OFF \
+    -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=$cng \
     -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=OFF -DENABLE_WIN32_XMLLITE=OFF -DENABLE_LIBB2=OFF \
     -DENABLE_LZO=OFF -DENABLE_PCREPOSIX=OFF -DENABLE_PCRE2POSIX=OFF -DENABLE_LIBGCC=OFF \
     -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ICONV=$iconv -DPOSIX_REGEX_LIB=NONE \
@@ -348,6 +350,8 @@ build_libarchive() {
   for have in HAVE_LIBZ HAVE_LIBBZ2 HAVE_LIBLZMA HAVE_LIBLZ4 HAVE_LIBZSTD; do
     grep -q "^#define $have 1" "$work/config.h" || { say "FAILED: libarchive found no ${have#HAVE_LIB}"; exit 1; }
   done
+  # Without bcrypt.h the zip reader would refuse AES members on Windows too.
+  [ $cng = OFF ] || grep -q "^#define HAVE_BCRYPT_H 1" "$work/config.h" || { say "FAILED: libarchive found no CNG"; exit 1; }
   cmake --build "$work" -j2 --target archive_static >/dev/null
   mkdir -p "$prefix/lib" "$prefix/include"
   cp "$work/libarchive/libarchive.a" "$prefix/lib/"

@@ -1,5 +1,6 @@
 // vantor: the command-line archiver that WinVantor runs. Parse, then run one command.
 #include <archive.h>
+#include <sodium.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -128,6 +129,13 @@ bool writes_zip(const std::string& path) {
   return !read_index(path, index_start(path), entries, problem) || entries.empty();
 }
 
+// With VANTOR_KEY_TIMING set, how long the key took (the benchmark takes it out of its figures).
+void report_key_time(const SealKey& key) {
+  if (std::getenv("VANTOR_KEY_TIMING"))
+    std::fprintf(stderr, "vantor: key derived in %.3f s (Argon2id, %u MB, %u passes)\n", key.seconds,
+                 key.memory_kib >> 10, key.ops);
+}
+
 // The password of -pw, or false after saying why not.
 bool password_of(const Options& o, bool twice, Secret& password) {
   std::string problem;
@@ -167,9 +175,7 @@ int change_encrypted(const Options& o, const std::string& archive, bool exists, 
   if (!plain.create(archive, problem)) return refuse(problem);
   if (exists ? !plain.unseal(archive, password, problem) : !new_key(password, plain.key, problem)) return refuse(problem);
   password.wipe();
-  if (std::getenv("VANTOR_KEY_TIMING"))
-    std::fprintf(stderr, "vantor: key derived in %.3f s (Argon2id, %u MB, %u passes)\n", plain.key.seconds,
-                 plain.key.memory_kib >> 10, plain.key.ops);
+  report_key_time(plain.key);
   bool whole_index = plain.whole_index || (o.command == Command::ADD && o.hide_names);
   result = change(plain.path());
   name_archive(result, plain.path(), archive);
@@ -206,8 +212,10 @@ int add(const Options& o) {
   bool exists = file_info(job.archive_path).exists;
   bool encrypted = exists && archive_is_encrypted(job.archive_path);
   if (encrypted && !o.password) return needs_password(job.archive_path);
-  if (o.password && (o.self_extracting || writes_zip(job.archive_path)))
-    return refuse(std::string(o.self_extracting ? "-e" : "a zip") + " cannot be written with a password; " +
+  // The stub and the zip writer take no password; an .exe's index would be looked for after a stub.
+  bool program = o.self_extracting || index_start(job.archive_path) > 0;
+  if (o.password && (program || writes_zip(job.archive_path)))
+    return refuse(std::string(program ? "a self-extracting program" : "a zip") + " cannot be written with a password; " +
                   job.archive_path + " was not written", 2);
   // An archive holds encrypted members or plain ones, never both.
   if (o.password && exists && !encrypted && file_info(job.archive_path).size > index_start(job.archive_path))
@@ -377,6 +385,7 @@ int read(const Options& o, ReadMode mode) {
     std::string problem;
     if (!password_of(o, false, password)) return 1;
     if (!plain.unseal(archive, password, problem)) return refuse(problem);
+    report_key_time(plain.key);
     job.archive_path = plain.path();
   } else if (o.password && !password_of(o, false, password)) {
     return 1;
@@ -434,8 +443,8 @@ int main(int argc, char** argv) {
     // bzip2 reports "1.0.8, 13-Jul-2019": the number is enough.
     std::string bzip2 = archive_bzlib_version() ? archive_bzlib_version() : "none";
     bzip2 = bzip2.substr(0, bzip2.find(','));
-    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s and %s\n", ZSTD_versionString(), zlibVersion(),
-                bzip2.c_str(), archive_version_string());
+    std::printf("\nbuilt with zstd %s, zlib %s, bzip2 %s, %s and libsodium %s\n", ZSTD_versionString(), zlibVersion(),
+                bzip2.c_str(), archive_version_string(), sodium_version_string());
     return 0;
   }
   Options options;

@@ -290,6 +290,17 @@ bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& 
 
 UnsealOutcome unseal_archive(const std::string& archive_path, const std::string& plain_path, const Secret& password,
                              SealKey& key, std::string& problem) {
+  return unseal_archive_with(
+      archive_path, plain_path, [&](SealKey& k, std::string& why) { return derive(password, k, why); }, key, problem);
+}
+
+UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
+                                  const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
+                                  std::string& problem) {
+  if (!sodium_ready()) {
+    problem = "the system's random source cannot be used";
+    return UnsealOutcome::FAILED;
+  }
   File in, out;
   if (!in.open_read(archive_path)) {
     problem = "cannot open " + archive_path;
@@ -332,8 +343,9 @@ UnsealOutcome unseal_archive(const std::string& archive_path, const std::string&
     if (h.signature != ENTRY_SIGNATURE || !(h.flags & ENTRY_FLAG_ENCRYPTED))
       return damaged(name, "is not encrypted in an encrypted archive");
     if (h.entry_length <= 0 || h.entry_length > end - at) return damaged(name, "runs past the end of the archive");
-    // The whole entry up to its data (its own fields are at most OWN_FIELDS_MAX bytes).
     size_t mark = static_cast<size_t>(mark_offset(h));
+    // The mark, the shortest head, a stream header and the own fields' length at the least.
+    if (h.entry_length < static_cast<int64_t>(mark + 1 + 2 + STREAM_HEADER + 4)) return damaged(name, "is cut short");
     size_t head_room = static_cast<size_t>(std::min<int64_t>(h.entry_length, static_cast<int64_t>(mark + 1 + 2 + KEY_PARAMETERS + STREAM_HEADER + 4)));
     bytes.resize(head_room);
     if (!in.read_at(at, bytes.data(), head_room)) return damaged(name, "cannot be read");
@@ -348,7 +360,7 @@ UnsealOutcome unseal_archive(const std::string& archive_path, const std::string&
       key.ops = head.ops;
       key.memory_kib = head.memory_kib;
       std::memcpy(key.salt, head.salt, 16);
-      if (!derive(password, key, problem)) return UnsealOutcome::FAILED;
+      if (!derive_key(key, problem)) return UnsealOutcome::FAILED;
       uint8_t check[16];
       key_check(key, check);
       if (sodium_memcmp(check, head.check, 16) != 0) {

@@ -25,6 +25,7 @@
 // its data the whole plain archive, index included.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "password.h"
@@ -64,6 +65,11 @@ enum class UnsealOutcome { OK, WRONG_PASSWORD, DAMAGED, FAILED };
 // file may hold a part: the caller removes it.
 UnsealOutcome unseal_archive(const std::string& archive_path, const std::string& plain_path, const Secret& password,
                              SealKey& key, std::string& problem);
+// The same with the key made by `derive` from the parameters already in `key` (the fuzz target
+// spares itself the derivation's memory and time this way).
+UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
+                                  const std::function<bool(SealKey&, std::string&)>& derive, SealKey& key,
+                                  std::string& problem);
 
 // Writes the encrypted form of the plain archive at `plain_path` to `out` (an open, empty file),
 // with `key`; with `whole_index` as one neutral entry.

@@ -64,7 +64,8 @@ Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_
   // entry that lies inside both its own length and the file.
   entry->has_mtime = false;
   entry->mtime_ns = 0;
-  if (header.signature != ENTRY_SIGNATURE) return Step::ok;
+  // An encrypted entry's own fields are sealed: what follows its mark is no time.
+  if (header.signature != ENTRY_SIGNATURE || (header.flags & ENTRY_FLAG_ENCRYPTED)) return Step::ok;
   int64_t own_end = own + std::min<int64_t>(std::min(room, *entry_length) - own, OWN_FIELDS_SIZE);
   if (static_cast<int64_t>(have) < own_end) have = read_bytes(source, pos, own_end, buffer);
   int64_t own_size = std::min<int64_t>(static_cast<int64_t>(have), own_end) - own;

@@ -13,6 +13,7 @@
 #include "../fuzz/list_file_target.h"
 #include "../fuzz/options_target.h"
 #include "../fuzz/png_target.h"
+#include "../fuzz/sealed_reader_target.h"
 #include "../fuzz/lzma2_stream_target.h"
 #include "../fuzz/zstd_frames_target.h"
 
@@ -63,6 +64,7 @@ void replay(const std::string& target, FuzzOne one, int mutations) {
 
 TEST(FuzzReplay, ArchiveReader) { replay("archive_reader", archive_reader_fuzz_one, 120); }
 TEST(FuzzReplay, EntryReaderPoliciesAgree) { replay("entry_reader", entry_reader_fuzz_one, 300); }
+TEST(FuzzReplay, SealedReader) { replay("sealed_reader", sealed_reader_fuzz_one, 150); }
 TEST(FuzzReplay, ListFile) { replay("list_file", list_file_fuzz_one, 300); }
 TEST(FuzzReplay, CommandLine) { replay("options", options_fuzz_one, 300); }
 TEST(FuzzReplay, PngLoader) {

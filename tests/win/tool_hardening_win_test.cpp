@@ -290,4 +290,92 @@ TEST(WindowsHardening, TheChannelTakesOnlyAnInheritedPipeAndEvent) {
   EXPECT_EQ(test_files::read_file(dir + "own.txt"), "");
 }
 
+// The real vantor.exe with `arguments`, its password written into an inherited pipe named by
+// VANTOR_PASSWORD_HANDLE (or, with `password_file`, that file's handle named instead), as the
+// front end hands it; its exit code, what it printed in `output`.
+DWORD run_with_password(const std::string& arguments, const std::string& password, const std::string& output,
+                        const std::string& password_file = "") {
+  std::string program = "Z:" + std::string(VANTOR_TOOL_EXE);
+  std::replace(program.begin(), program.end(), '/', '\\');
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (password_file.empty()) {
+    CreatePipe(&read_end, &write_end, &inherit, 0);
+    SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+    DWORD written = 0;
+    WriteFile(write_end, password.data(), static_cast<DWORD>(password.size()), &written, nullptr);
+    CloseHandle(write_end);
+  } else {
+    read_end = CreateFileA(password_file.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = out;
+  SetEnvironmentVariableA("VANTOR_PASSWORD_HANDLE", std::to_string(reinterpret_cast<uintptr_t>(read_end)).c_str());
+  SetEnvironmentVariableA("VANTOR_ARGON2_KIB", "65536");
+  SetEnvironmentVariableA("VANTOR_ARGON2_OPS", "1");
+  PROCESS_INFORMATION process = {};
+  std::string line = "\"" + program + "\" " + arguments;
+  BOOL started = CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                &startup, &process);
+  SetEnvironmentVariableA("VANTOR_PASSWORD_HANDLE", nullptr);
+  CloseHandle(out);
+  CloseHandle(read_end);
+  if (!started) return 1000;
+  DWORD code = 1001;
+  WaitForSingleObject(process.hProcess, 180000);
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return code;
+}
+
+// The password through the front end's pipe: an archive sealed and read back with names hidden, a
+// wrong password refused with nothing written, and a file's handle in place of a pipe refused.
+TEST(WindowsHardening, EncryptedArchiveWithThePasswordThroughAnInheritedPipe) {
+  std::string dir = fresh_folder("password");
+  CreateDirectoryA((dir + "src").c_str(), nullptr);
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += "line " + std::to_string(i % 113) + "\r\n";
+  test_files::write_file(dir + "src\\a.txt", text);
+  test_files::write_file(dir + "src\\b.txt", "bee");
+  std::string archive = "\"" + dir + "e.vnr\"";
+  ASSERT_EQ(run_with_password("a -r -pw -he " + archive + " \"" + dir + "src\"", "p\xc3\xa4ss", dir + "add.txt"), 0u)
+      << test_files::read_file(dir + "add.txt");
+  std::string bytes = test_files::read_file(dir + "e.vnr");
+  ASSERT_GT(bytes.size(), 9u);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[9]), 8 | 16 | 2);
+  EXPECT_EQ(bytes.find("b.txt"), std::string::npos);
+  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "out\"", "p\xc3\xa4ss", dir + "x.txt"), 0u)
+      << test_files::read_file(dir + "x.txt");
+  EXPECT_EQ(test_files::read_file(dir + "out\\a.txt"), text);
+  EXPECT_EQ(test_files::read_file(dir + "out\\b.txt"), "bee");
+  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "wrong\"", "pass", dir + "wrong.txt"), 1u);
+  EXPECT_NE(test_files::read_file(dir + "wrong.txt").find("wrong password for "), std::string::npos)
+      << test_files::read_file(dir + "wrong.txt");
+  EXPECT_FALSE(test_files::exists(dir + "wrong"));
+  test_files::write_file(dir + "pw.txt", "p\xc3\xa4ss");
+  EXPECT_EQ(run_with_password("l -pw " + archive, "", dir + "file.txt", dir + "pw.txt"), 1u);
+  EXPECT_NE(test_files::read_file(dir + "file.txt").find("VANTOR_PASSWORD_HANDLE does not name an open pipe"),
+            std::string::npos) << test_files::read_file(dir + "file.txt");
+}
+
+// A zip's encrypted members open with the password through the pipe: the traditional cipher, and
+// AES through the system's CNG; a wrong password writes nothing of the member.
+TEST(WindowsHardening, ZipMembersDecryptWithThePassword) {
+  std::string dir = fresh_folder("zip_password"), foreign = "Z:" + std::string(VANTOR_WIN_FOREIGN) + "\\";
+  std::replace(foreign.begin(), foreign.end(), '/', '\\');
+  for (std::string zip : {"traditional.zip", "aes.zip"}) {
+    std::string out = dir + zip + "-out\\", log = dir + zip + ".txt";
+    EXPECT_EQ(run_with_password("x -pw \"" + foreign + zip + "\" \"" + out + "\"", "secret", log), 0u)
+        << zip << test_files::read_file(log);
+    EXPECT_EQ(test_files::read_file(out + "a.txt"), "alpha") << zip;
+    std::string bad = dir + zip + "-bad\\", bad_log = dir + zip + "-bad.txt";
+    EXPECT_EQ(run_with_password("x -pw \"" + foreign + zip + "\" \"" + bad + "\"", "wrong", bad_log), 1u) << zip;
+    EXPECT_FALSE(test_files::exists(bad + "a.txt")) << zip;
+  }
+}
+
 }  // namespace
