@@ -13,6 +13,7 @@
 #include "operations/operation_texts.h"
 #include "operations/password.h"
 #include "operations/password_window.h"
+#include "runtime/text.h"
 #include "ui/note.h"
 #include "ui/ui.h"
 
@@ -136,6 +137,17 @@ void compress(OperationState& s, const SelectionTable& selection, const NewPassw
   }
 }
 
+// The archiver takes no password for a zip or a self-extracting program: said here, so the
+// window stays open for the choice to change. False then.
+bool password_choice_possible(const OperationState& s, const NewPassword& secret) {
+  bool program = !s.self_extraction_switch.empty() || file_extension(s.archive_path) == "exe" ||
+                 file_extension(s.archive_path) == "EXE";
+  if (secret.password.empty() || (!program && !is_zip_name(s.archive_path))) return true;
+  message_box("Note:", "A password cannot protect a .zip archive or a self-extracting program: name a .vnr archive "
+                       "and clear \"Self extraction\", or leave with Retry to add without a password.", NOTE_WARNING);
+  return false;
+}
+
 // Every gadget event, whatever its type.
 bool handle_gadget(int gadget, const OperationContext& context, NewPassword& secret) {
   OperationState& s = context.state;
@@ -151,7 +163,7 @@ bool handle_gadget(int gadget, const OperationContext& context, NewPassword& sec
     case ARCHIVE_NAME_FIELD: s.archive_path = gadget_get_text(ARCHIVE_NAME_FIELD); break;
     case SEARCH_BUTTON: search_archive_name(s); break;
     case OK_BUTTON:
-      if (!zip_choice_possible(s)) return false;
+      if (!zip_choice_possible(s) || !password_choice_possible(s, secret)) return false;
       compress(s, context.selection, secret);
       return true;
     case PASSWORD_BUTTON: choose_password(secret); break;

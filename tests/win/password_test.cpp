@@ -143,6 +143,23 @@ TEST_F(Passwords, TheWindowRefusesMismatchAndEmptyAndShowsOnlyWhenAsked) {
   EXPECT_TRUE(choice.encrypt_names);
 }
 
+TEST_F(Passwords, AZipIsNotOfferedAPasswordAndTheWindowStaysOpen) {
+  choose({"b.txt"});
+  shell.operation.archive_path = work_ + "out.zip";
+  std::string refused;
+  run_script({[] { press(55, 1); },
+              in_password_window([] {
+                gadget_set_text(PASSWORD_FIELD, "pw");
+                gadget_set_text(AGAIN_FIELD, "pw");
+                press(PASSWORD_OK, PASSWORD_WINDOW);
+              }),
+              when([] { return !password_window_open(); }, [] { press(12, 1); }), answer_box("Note:", &refused),
+              [] { press(13, 1); }},
+             [] { compression_window(operation_context()); });
+  EXPECT_NE(refused.find("cannot protect a .zip"), std::string::npos) << refused;
+  EXPECT_TRUE(runs().empty());
+}
+
 TEST_F(Passwords, AnEncryptedArchiveAsksOnceAndExtractVerifyAndLaunchReuseIt) {
   std::string archive = write_archive(false), out = work_ + "out\\", notice, verified;
   run_script({give_password("s3cret"), extract_b(), press_ok_with_destination(out),
