@@ -6,6 +6,7 @@
 #include "operations/password.h"
 #include "operations/password_window.h"
 #include "runtime/text.h"
+#include "ui/events.h"
 #include "ui/note.h"
 #include "ui/ui.h"
 
@@ -38,17 +39,32 @@ void wipe_field(int field) {
   wipe_secret(typed);
 }
 
+// Enter takes what is typed (on Cancel it cancels), Esc cancels, as in a dialog; -1 for other
+// events. The character the key makes is taken too: the field would only beep at it.
+int key_gadget(int code) {
+  HWND focus = GetFocus();
+  if (code != WM_KEYDOWN || !focus || GetAncestor(focus, GA_ROOT) != window_handle(WINDOW)) return -1;
+  WPARAM key = static_cast<WPARAM>(event_data(0));
+  if (key != VK_RETURN && key != VK_ESCAPE) return -1;
+  MSG typed;
+  PeekMessageA(&typed, focus, WM_CHAR, WM_CHAR, PM_REMOVE);
+  return key == VK_ESCAPE || focus == gadget_handle(CANCEL_BUTTON) ? CANCEL_BUTTON : OK_BUTTON;
+}
+
 // Runs the window until OK is accepted by `accept` (true) or it is cancelled (false).
 template <typename Accept>
 bool run_password_window(int parent, bool twice, Accept accept) {
   window_disable(parent, 1);
   bool taken = false, quit = false;
   while (!quit) {
-    int code = wait_event(-1);
-    if (event_window_number() != WINDOW) continue;
-    if (code == EVENT_CLOSE_WINDOW) break;
-    if (code != EVENT_GADGET) continue;
-    switch (event_gadget_number()) {
+    int code = wait_event(-1), gadget = key_gadget(code);
+    if (gadget < 0) {
+      if (event_window_number() != WINDOW) continue;
+      if (code == EVENT_CLOSE_WINDOW) break;
+      if (code != EVENT_GADGET) continue;
+      gadget = event_gadget_number();
+    }
+    switch (gadget) {
       case SHOW_CHECK:
         hide_typing(PASSWORD_FIELD, gadget_get_state(SHOW_CHECK) != 1);
         if (twice) hide_typing(AGAIN_FIELD, gadget_get_state(SHOW_CHECK) != 1);
@@ -69,8 +85,10 @@ bool open_password_window(int parent, int height, const std::string& title) {
   return window_open(WINDOW, 0, 0, 320, height, title, 0x10C80001, window_handle(parent)) != 0;
 }
 
-void create_buttons(int y) {
+// The check boxes' row at y, the buttons below it; in tab order.
+void create_boxes_and_buttons(int y, bool names_box) {
   checkbox_gadget(SHOW_CHECK, 10, y, 140, 20, "Show password");
+  if (names_box) checkbox_gadget(NAMES_CHECK, 160, y, 150, 20, "Encrypt names too");
   button_gadget(OK_BUTTON, 180, y + 30, 60, 28, "OK");
   button_gadget(CANCEL_BUTTON, 250, y + 30, 60, 28, "Cancel");
 }
@@ -86,8 +104,7 @@ bool ask_new_password(int parent, NewPassword& choice) {
   if (!open_password_window(parent, 190, "Vantor - password")) return false;
   create_field(PASSWORD_LABEL, PASSWORD_FIELD, 10, "Password:");
   create_field(AGAIN_LABEL, AGAIN_FIELD, 60, "Password again:");
-  create_buttons(110);
-  checkbox_gadget(NAMES_CHECK, 160, 110, 150, 20, "Encrypt names too");
+  create_boxes_and_buttons(110, true);
   gadget_set_state(NAMES_CHECK, choice.encrypt_names ? 1 : 0);
   gadget_set_tooltip(NAMES_CHECK, "Only the archive's size stays visible; the names are read with the password");
   window_show(WINDOW, 1);
@@ -112,7 +129,7 @@ bool ask_new_password(int parent, NewPassword& choice) {
 bool ask_archive_password(int parent, const std::string& archive_path, std::string& password) {
   if (!open_password_window(parent, 140, "Vantor - password")) return false;
   create_field(PASSWORD_LABEL, PASSWORD_FIELD, 10, "Password of " + file_part(archive_path) + ":");
-  create_buttons(60);
+  create_boxes_and_buttons(60, false);
   window_show(WINDOW, 1);
   SetFocus(gadget_handle(PASSWORD_FIELD));
   return run_password_window(parent, false, [&] {
