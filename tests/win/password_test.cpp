@@ -215,4 +215,22 @@ TEST_F(Passwords, SealedNamesAreListedByTheArchiverAndVerifyOnDiskAsksToo) {
   EXPECT_NE(verified.find("locked.vnr: cannot be verified: no password was given"), std::string::npos) << verified;
 }
 
+// With the real archiver: a zip whose listing marks an encrypted member asks once at opening.
+TEST_F(Passwords, AZipWithEncryptedMembersAsksAndItsMembersExtractWithThePassword) {
+  shell.operation.program_folder = real_folder_;
+  std::string zip = work_ + "traditional.zip", out = work_ + "out\\", notice;
+  std::string made = std::string("Z:") + VANTOR_WIN_FOREIGN + "/traditional.zip";
+  for (char& c : made) c = c == '/' ? '\\' : c;
+  ASSERT_TRUE(CopyFileA(made.c_str(), zip.c_str(), FALSE));
+  run_script({give_password("secret"),
+              [] {
+                if (!archive_on_view()) return retry_step();
+                select_rows({"a.txt"});
+                press(EXTRACT_BUTTON, 0);
+              },
+              press_ok_with_destination(out), answer_box("Notice", &notice), [] { exit_menu(); }},
+             [&] { browse_archive(shell.operation.archive_path = zip); });
+  EXPECT_EQ(read_file(out + "a.txt"), "alpha");
+}
+
 }  // namespace
