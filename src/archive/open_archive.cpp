@@ -214,6 +214,7 @@ ArchiveSession open_foreign_archive(const std::string& path, const ForeignListin
   table.entry_members.assign(1, std::string());
   MirrorBuilder builder(mirror_root, table, session.report);
   int64_t total = static_cast<int64_t>(listing.members.size());
+  for (const ForeignMember& m : listing.members) session.encrypted_members += m.encrypted ? 1 : 0;
   for (int64_t i = 0; i < total; ++i) {
     if (poll && !poll(i, total, table.entry_count)) {
       session.cancelled = true;

@@ -20,6 +20,8 @@ struct ArchiveSession {
   std::string problem;            // why it could not be read
   std::string format;             // "" for ours; else the listing's name for it ("zip", "7z", ...)
   MirrorReport report;            // the members the mirror tree does not show, and why
+  int64_t encrypted_members = 0;  // listed members that need a password to be read
+  std::string wrong_password;     // the archiver's words when the password it was given is wrong
 };
 
 // Before each entry: bytes of the index walked, the file's size and members read so far; false

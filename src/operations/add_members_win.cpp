@@ -28,7 +28,7 @@ bool add_to_open_archive(const OperationContext& context, const std::vector<std:
                                        add_listed_parameters(4 * s.buffer_position, s.dictionary_position,
                                                              s.task_count, s.solid_switch, s.ultra_switch,
                                                              s.compression_method, list_file),
-                                       view);
+                                       view, OutputSink(), s.archive_password);
   DeleteFileA(list_file.c_str());
   s.elapsed_seconds = elapsed_seconds_between(start, GetTickCount());
   if (result.cancelled)

@@ -39,9 +39,14 @@ using OutputSink = std::function<void(const std::string& piece)>;
 
 // Starts program_folder\vantor.exe with the parameters, no working folder, hidden, and returns
 // when it has ended; its output is drained so the pipe can never block it. Without a sink only
-// the last 64 KB of the output are kept in the result.
+// the last 64 KB of the output are kept in the result. With a password the parameters get -pw
+// and the password goes through a pipe of its own, whose handle the child's environment names.
 ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters,
-                            const RunView& view = RunView(), const OutputSink& sink = OutputSink());
+                            const RunView& view = RunView(), const OutputSink& sink = OutputSink(),
+                            const std::string& password = std::string());
+
+// Overwrites the text's bytes before letting it go: a password must not linger in freed memory.
+void wipe_secret(std::string& text);
 
 // One sentence for a warning box: what failed and why.
 std::string archiver_failure_text(const std::string& what, const ArchiverResult& result);

@@ -4,6 +4,8 @@
 // - Events taken from the queue during the run belong to other windows too: their gadget, menu
 //   and close events are put back when the run ends, so nothing the user did elsewhere is lost.
 //   Native messages are not: they were handled when taken.
+// - A password goes through a pipe of its own: only its read end is inheritable, and only until
+//   the child has started; the write end is ours alone, so the child reads to the end of the pipe.
 // - The archiver stops between blocks once the cancel event is set and exits with its own code;
 //   a job object ends it if this process goes away first.
 #include <windows.h>
@@ -14,6 +16,7 @@
 #include "operations/archiver_run.h"
 #include "operations/busy_window.h"
 #include "operations/operation_texts.h"
+#include "operations/password.h"
 #include "operations/run_progress.h"
 #include "process/process_runner.h"
 #include "ui/events.h"
@@ -68,6 +71,36 @@ struct Channel {
   }
   ~Channel() {
     for (HANDLE h : {progress_read, progress_write, cancel})
+      if (h) CloseHandle(h);
+  }
+};
+
+// The password's pipe: its read end's handle value reaches the child through its environment,
+// never the password itself; the child reads the pipe to its end.
+struct PasswordPipe {
+  HANDLE read = nullptr, write = nullptr;
+
+  bool make() {
+    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&read, &write, &inheritable, 4096)) return false;
+    SetHandleInformation(write, HANDLE_FLAG_INHERIT, 0);
+    return true;
+  }
+  std::string environment() const {
+    return "VANTOR_PASSWORD_HANDLE=" + std::to_string(reinterpret_cast<uintptr_t>(read));
+  }
+  // Once the child holds its copy of the read end: ours goes, then the password is written and
+  // the pipe closed behind it. A child that has already ended makes the write fail, never wait.
+  void hand_over(const std::string& password) {
+    CloseHandle(read);
+    read = nullptr;
+    DWORD written = 0;
+    WriteFile(write, password.data(), static_cast<DWORD>(password.size()), &written, nullptr);
+    CloseHandle(write);
+    write = nullptr;
+  }
+  ~PasswordPipe() {
+    for (HANDLE h : {read, write})
       if (h) CloseHandle(h);
   }
 };
@@ -153,16 +186,30 @@ void show_run_gadgets(const RunView& view, const std::string& status) {
   text_gadget(view.status.number, view.status.x, view.status.y, view.status.w, view.status.h, status);
 }
 
+void wipe_secret(std::string& text) {
+  if (!text.empty()) SecureZeroMemory(&text[0], text.size());
+  text.clear();
+}
+
 ArchiverResult run_archiver(const std::string& program_folder, const std::string& parameters, const RunView& view,
-                            const OutputSink& sink) {
+                            const OutputSink& sink, const std::string& password) {
   ArchiverResult result;
   Channel channel;
   std::vector<std::string> environment;
   if (channel.make()) environment = channel.environment();
+  PasswordPipe secret;
+  if (!password.empty()) {
+    if (!secret.make()) {
+      result.reason = "the password could not be handed to vantor.exe (no pipe)";
+      return result;
+    }
+    environment.push_back(secret.environment());
+  }
   ProgramId program = run_program_with_environment(
-      archiver_program_path(program_folder), parameters, "",
+      archiver_program_path(program_folder), password.empty() ? parameters : with_switch(parameters, "-pw"), "",
       PROGRAM_HIDE | PROGRAM_OPEN | PROGRAM_READ | PROGRAM_ERROR | PROGRAM_KILL_WITH_US, environment);
   channel.started();
+  if (!password.empty()) secret.hand_over(password);
   if (program == 0) {
     result.reason = "vantor.exe could not be started from " + program_folder;
     return result;

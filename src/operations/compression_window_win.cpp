@@ -11,6 +11,9 @@
 #include "operations/compression_window.h"
 #include "operations/mode_window.h"
 #include "operations/operation_texts.h"
+#include "operations/password.h"
+#include "operations/password_window.h"
+#include "runtime/text.h"
 #include "ui/note.h"
 #include "ui/ui.h"
 
@@ -25,6 +28,8 @@ constexpr int DICTIONARY_LABEL = 40, DICTIONARY_SLIDER = 41;
 // A run's bar and its two status lines sit in the free room between the options and the buttons.
 // Gadget numbers are shared by every window: these are free in the main window too.
 constexpr int PROGRESS_BAR = 42, PROGRESS_STATUS = 43;
+// The password button and what is set sit left of the OK button, where nothing else stands.
+constexpr int PASSWORD_BUTTON = 55, PASSWORD_STATE = 56;
 const RunView RUN_VIEW{WINDOW, EXIT_BUTTON, {PROGRESS_BAR, 10, 278, 380, 18}, {PROGRESS_STATUS, 10, 300, 380, 32}};
 
 void create_gadgets(const OperationState& s) {
@@ -46,6 +51,17 @@ void create_gadgets(const OperationState& s) {
   trackbar_gadget(DICTIONARY_SLIDER, 120, 210, 260, 20, 0, 7);
   checkbox_gadget(RECURSIVE_CHECK, 10, 170, 100, 20, "Recursive");
   checkbox_gadget(SELF_EXTRACTION_CHECK, 10, 210, 100, 20, "Self extraction");
+  button_gadget(PASSWORD_BUTTON, 10, 335, 90, 30, "Password\u2026");
+  text_gadget(PASSWORD_STATE, 108, 342, 170, 20, "");
+}
+
+std::string password_state_text(const NewPassword& secret) {
+  if (secret.password.empty()) return std::string();
+  return secret.encrypt_names ? "encrypted, names too" : "encrypted";
+}
+
+void choose_password(NewPassword& secret) {
+  if (ask_new_password(WINDOW, secret)) gadget_set_text(PASSWORD_STATE, password_state_text(secret));
 }
 
 void set_up_gadgets(OperationState& s) {
@@ -59,6 +75,7 @@ void set_up_gadgets(OperationState& s) {
   gadget_set_tooltip(SEARCH_BUTTON, "Search new archive name in drive");
   gadget_set_tooltip(OK_BUTTON, "Compress files and folders");
   gadget_set_tooltip(EXIT_BUTTON, "Exit");
+  gadget_set_tooltip(PASSWORD_BUTTON, "Protect the archive with a password");
   if (s.archive_path.empty()) s.archive_path = s.program_folder + "Archive.vnr";
   gadget_set_text(ARCHIVE_NAME_FIELD, s.archive_path);
 }
@@ -86,18 +103,20 @@ bool zip_choice_possible(const OperationState& s) {
   return false;
 }
 
-void compress(OperationState& s, const SelectionTable& selection) {
+void compress(OperationState& s, const SelectionTable& selection, const NewPassword& secret) {
   std::string list_file = s.program_folder + "\\master.lis";
   bool listed = write_list_file(list_file, s, selection);
   DWORD start = GetTickCount();
   std::string parameters = compress_parameters(s.self_extraction_switch, s.recursive_switch, 4 * s.buffer_position,
                                                s.dictionary_position, s.task_count, s.solid_switch,
                                                s.ultra_switch, s.compression_method, s.program_folder);
+  if (!secret.password.empty() && secret.encrypt_names) parameters = with_switch(parameters, "-he");
   ArchiverResult result;
   // Only the exit button stays live during the run: it, or the close box, cancels it.
   begin_mode_run(EXIT_BUTTON, {ARCHIVE_NAME_FIELD, SEARCH_BUTTON, OK_BUTTON, SOLID_CHECK, ULTRA_CHECK, METHOD_SLIDER,
-                               TASK_SLIDER, BUFFER_SLIDER, DICTIONARY_SLIDER, RECURSIVE_CHECK, SELF_EXTRACTION_CHECK});
-  if (listed) result = run_archiver(s.program_folder, parameters, RUN_VIEW);
+                               TASK_SLIDER, BUFFER_SLIDER, DICTIONARY_SLIDER, RECURSIVE_CHECK, SELF_EXTRACTION_CHECK,
+                               PASSWORD_BUTTON});
+  if (listed) result = run_archiver(s.program_folder, parameters, RUN_VIEW, OutputSink(), secret.password);
   end_mode_run(EXIT_BUTTON);
   DWORD end = GetTickCount();
   DeleteFileA(list_file.c_str());
@@ -118,8 +137,19 @@ void compress(OperationState& s, const SelectionTable& selection) {
   }
 }
 
+// The archiver takes no password for a zip or a self-extracting program: said here, so the
+// window stays open for the choice to change. False then.
+bool password_choice_possible(const OperationState& s, const NewPassword& secret) {
+  bool program = !s.self_extraction_switch.empty() || file_extension(s.archive_path) == "exe" ||
+                 file_extension(s.archive_path) == "EXE";
+  if (secret.password.empty() || (!program && !is_zip_name(s.archive_path))) return true;
+  message_box("Note:", "A password cannot protect a .zip archive or a self-extracting program: name a .vnr archive "
+                       "and clear \"Self extraction\", or leave with Retry to add without a password.", NOTE_WARNING);
+  return false;
+}
+
 // Every gadget event, whatever its type.
-bool handle_gadget(int gadget, const OperationContext& context) {
+bool handle_gadget(int gadget, const OperationContext& context, NewPassword& secret) {
   OperationState& s = context.state;
   switch (gadget) {
     case METHOD_SLIDER:
@@ -133,9 +163,10 @@ bool handle_gadget(int gadget, const OperationContext& context) {
     case ARCHIVE_NAME_FIELD: s.archive_path = gadget_get_text(ARCHIVE_NAME_FIELD); break;
     case SEARCH_BUTTON: search_archive_name(s); break;
     case OK_BUTTON:
-      if (!zip_choice_possible(s)) return false;
-      compress(s, context.selection);
+      if (!zip_choice_possible(s) || !password_choice_possible(s, secret)) return false;
+      compress(s, context.selection, secret);
       return true;
+    case PASSWORD_BUTTON: choose_password(secret); break;
     case EXIT_BUTTON: return true;
     case SOLID_CHECK: s.solid_switch = gadget_get_state(SOLID_CHECK) == 1 ? "-s" : ""; break;
     case ULTRA_CHECK: s.ultra_switch = gadget_get_state(ULTRA_CHECK) == 1 ? "x" : ""; break;
@@ -159,6 +190,8 @@ bool handle_gadget(int gadget, const OperationContext& context) {
 }  // namespace
 
 void compression_window(const OperationContext& context) {
+  // A password serves one opening: the next archive is not encrypted unless asked again.
+  NewPassword secret;
   begin_mode_window();
   context.state.recursive_switch = " -r ";
   context.state.self_extraction_switch.clear();
@@ -167,8 +200,9 @@ void compression_window(const OperationContext& context) {
     set_up_gadgets(context.state);
     window_show(WINDOW, 1);
     start_drawing(window_output(WINDOW));
-    run_mode_window(WINDOW, [&](int gadget, int) { return handle_gadget(gadget, context); });
+    run_mode_window(WINDOW, [&](int gadget, int) { return handle_gadget(gadget, context, secret); });
   }
+  wipe_secret(secret.password);
   stop_drawing();
   end_mode_window(WINDOW, context.release_selection);
 }

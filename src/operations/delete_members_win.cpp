@@ -37,7 +37,7 @@ bool delete_members(const OperationContext& context, int folders) {
   }
   RunView view;
   view.busy_what = "deleting";
-  ArchiverResult result = run_archiver(s.program_folder, delete_parameters(list_file), view);
+  ArchiverResult result = run_archiver(s.program_folder, delete_parameters(list_file), view, OutputSink(), s.archive_password);
   DeleteFileA(list_file.c_str());
   if (result.cancelled) {
     message_box("Note:", "Deleting from " + s.archive_path + " was cancelled; the archive is unchanged.", NOTE_WARNING);

@@ -58,7 +58,7 @@ bool extract_for_drop(const OperationContext& context, const std::string& folder
     view.busy_what = "extracting";
     // The drag loop may still hold the mouse: the busy window's Cancel must be reachable.
     ReleaseCapture();
-    result = run_archiver(s.program_folder, parameters, view);
+    result = run_archiver(s.program_folder, parameters, view, OutputSink(), s.archive_password);
   }
   if (!list_file.empty()) DeleteFileA(list_file.c_str());
   std::string missing;

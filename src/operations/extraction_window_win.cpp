@@ -109,11 +109,11 @@ void extract(const std::string& archive_path, const OperationContext& context) {
           return list_file.empty() ? extract_marked_parameters(s.task_count, archive_path, into)
                                    : extract_listed_parameters(s.task_count, list_file, into);
         },
-        RUN_VIEW);
+        RUN_VIEW, s.archive_password);
     result = placed.result;
     problem = placed.problem;
   } else {
-    result = run_archiver(s.program_folder, parameters, RUN_VIEW);
+    result = run_archiver(s.program_folder, parameters, RUN_VIEW, OutputSink(), s.archive_password);
   }
   end_mode_run(EXIT_BUTTON);
   if (!list_file.empty()) DeleteFileA(list_file.c_str());

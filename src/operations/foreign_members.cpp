@@ -22,7 +22,8 @@ std::vector<std::string> foreign_member_paths(const SelectionTable& selection, c
 }
 
 bool removal_possible(const std::string& archive_path, const std::string& format) {
-  return format.empty() || (format == "zip" && is_zip_name(archive_path));
+  // "vnr" from a listing: one of ours with its names sealed, changed through the list form too.
+  return format.empty() || format == "vnr" || (format == "zip" && is_zip_name(archive_path));
 }
 
 std::string read_only_archive_text(const std::string& archive_path, const std::string& format) {

@@ -27,6 +27,18 @@ std::string write_temporary_list(const std::string& archive_path, const std::vec
 // A listing that is cut, malformed or comes with a failure opens nothing and says why in
 // `problem`, with the archiver's own words when it gave any. One of our own archives under
 // another name opens nothing and comes back with the format "vnr", for the caller to walk.
+// With a password, the listing is asked with -pw, and one of our own archives whose names are
+// sealed comes back built from the listing, as the format "vnr"; a wrong password is named in
+// the session's `wrong_password`.
 struct ArchiveSession;
 ArchiveSession open_foreign_archive_busy(const std::string& program_folder, const std::string& path,
-                                         const std::string& mirror_root, EntryTable& table);
+                                         const std::string& mirror_root, EntryTable& table,
+                                         const std::string& password = std::string());
+
+// Opens an archive of ours whose first entry is flagged encrypted. The password is asked when
+// `password` is empty (over the main window) and tried at once: with names sealed the archiver
+// lists the members, else it lists them only to try the password and the index is walked. A
+// wrong password is said and asked again; giving up comes back as a cancelled session.
+ArchiveSession open_protected_archive_busy(const std::string& program_folder, const std::string& path,
+                                           bool sealed, const std::string& mirror_root, EntryTable& table,
+                                           std::string& password);

@@ -41,7 +41,8 @@ bool extract_listed_member(const OperationContext& context, ArchiverResult& memb
     return false;
   }
   s.destination_folder = s.launch_root;
-  member = run_archiver(s.program_folder, extract_listed_parameters(s.task_count, list_file, s.destination_folder));
+  member = run_archiver(s.program_folder, extract_listed_parameters(s.task_count, list_file, s.destination_folder),
+                        RunView(), OutputSink(), s.archive_password);
   DeleteFileA(list_file.c_str());
   return true;
 }
@@ -81,8 +82,9 @@ bool prepare_member_launch(bool program_member, const OperationContext& context)
       return false;
     }
     s.destination_folder = s.launch_root;
-    member = run_archiver(s.program_folder, extract_member_parameters(s.task_count, s.archive_path,
-                                                                      s.destination_folder));
+    member = run_archiver(s.program_folder,
+                          extract_member_parameters(s.task_count, s.archive_path, s.destination_folder), RunView(),
+                          OutputSink(), s.archive_password);
   }
   // A cancelled launch launches nothing, and the user knows why.
   if (member.cancelled) return false;
@@ -92,8 +94,9 @@ bool prepare_member_launch(bool program_member, const OperationContext& context)
   }
   if (program_member) {
     s.destination_folder = s.launch_root;
-    ArchiverResult all = run_archiver(s.program_folder, extract_all_parameters(s.task_count, s.archive_path,
-                                                             s.destination_folder));
+    ArchiverResult all = run_archiver(s.program_folder,
+                                      extract_all_parameters(s.task_count, s.archive_path, s.destination_folder),
+                                      RunView(), OutputSink(), s.archive_password);
     if (all.cancelled) return false;
     // The program itself was extracted and checked above: a member that failed beside it (one
     // still held open by an earlier launch, say) is named, and the program is started anyway.

@@ -19,6 +19,9 @@ struct OperationState {
   // which stays until the program ends (the target may still be copying after the drop).
   std::string drag_root;
   std::string launch_target;
+  // The open archive's password, asked once per opening and handed to every run on it; wiped
+  // when the archive loop ends.
+  std::string archive_password;
 
   std::string solid_switch;
   std::string ultra_switch;

@@ -20,8 +20,9 @@ NameTaken name_taken_in(const std::string& folder);
 // Runs the archiver with parameters(<folder to extract into, ending in "\">) in `view`, into a new
 // folder of `parent`: the first free name after `stem` (the plan's, unless one came meanwhile), or,
 // in place, a hidden working folder whose top item is then moved out under its own free name;
-// what could not be moved out stays together under the stem's free name.
+// what could not be moved out stays together under the stem's free name. An encrypted archive's
+// password goes to the archiver through its pipe.
 PlacedExtraction run_placed_extraction(const std::string& program_folder, const std::string& parent,
                                        const std::string& stem, const SmartPlan& plan,
                                        const std::function<std::string(const std::string& into)>& parameters,
-                                       const RunView& view);
+                                       const RunView& view, const std::string& password = std::string());

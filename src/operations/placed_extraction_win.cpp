@@ -72,7 +72,7 @@ NameTaken name_taken_in(const std::string& folder) {
 PlacedExtraction run_placed_extraction(const std::string& program_folder, const std::string& parent,
                                        const std::string& stem, const SmartPlan& plan,
                                        const std::function<std::string(const std::string& into)>& parameters,
-                                       const RunView& view) {
+                                       const RunView& view, const std::string& password) {
   PlacedExtraction out;
   std::string work;
   // An empty name: every numbered one was taken.
@@ -82,7 +82,7 @@ PlacedExtraction run_placed_extraction(const std::string& program_folder, const 
     out.problem = "Nothing was extracted: no new folder could be created in " + parent + ".";
     return out;
   }
-  out.result = run_archiver(program_folder, parameters(work + "\\"), view);
+  out.result = run_archiver(program_folder, parameters(work + "\\"), view, OutputSink(), password);
   if (out.result.cancelled) {
     delete_folder_tree(work + "\\");
     return out;

@@ -38,7 +38,9 @@ VerifyFindings not_archive_findings(const std::string& reason);
 std::vector<std::string> verifiable_files(const std::vector<std::string>& chosen);
 
 // Tests the open archive under the busy window (its Cancel stops the test) and shows the report.
-// An archive the archiver listed as another program's (`foreign`) is handed to it unchecked.
-void verify_archive(const std::string& program_folder, const std::string& archive_path, bool foreign = false);
+// An archive the archiver listed as another program's (`foreign`) is handed to it unchecked; an
+// encrypted one is tested with its password.
+void verify_archive(const std::string& program_folder, const std::string& archive_path, bool foreign = false,
+                    const std::string& password = std::string());
 // Tests each chosen archive in turn and shows one line for each; with none, says what to choose.
 void verify_archives(const std::string& program_folder, const std::vector<std::string>& chosen);

@@ -10,6 +10,7 @@
 #include "archive/folder_scan.h"
 #include "archive/open_archive.h"
 #include "operations/add_members.h"
+#include "operations/archiver_run.h"
 #include "operations/busy_window.h"
 #include "operations/compression_window.h"
 #include "operations/delete_members.h"
@@ -19,6 +20,8 @@
 #include "operations/foreign_members.h"
 #include "operations/member_launch.h"
 #include "operations/operation_texts.h"
+#include "operations/password.h"
+#include "operations/password_window.h"
 #include "operations/verify.h"
 #include "runtime/text.h"
 #include "shell/browsing.h"
@@ -165,7 +168,7 @@ void verify_open_archive() {
     show_note(NOTE_NO_ARCHIVE);
   else
     verify_archive(shell.operation.program_folder, shell.operation.archive_path,
-                   !shell.operation.archive_format.empty());
+                   !shell.operation.archive_format.empty(), shell.operation.archive_password);
 }
 
 // Folders among the chosen rows: what the question before a removal counts besides members.
@@ -303,7 +306,14 @@ ArchiveSession walk_busy(const std::string& path) {
 }
 
 ArchiveSession list_busy(const std::string& path) {
-  return open_foreign_archive_busy(shell.operation.program_folder, path, shell.operation.temp_root, shell.entries);
+  ArchiveSession session =
+      open_foreign_archive_busy(shell.operation.program_folder, path, shell.operation.temp_root, shell.entries);
+  // Encrypted members of another program's archive: asked once, for every run on it. Without
+  // it the archive is still browsed, and the archiver says what it cannot read.
+  if (session.opened && !session.cancelled && session.encrypted_members > 0 &&
+      shell.operation.archive_password.empty())
+    ask_archive_password(0, path, shell.operation.archive_password);
+  return session;
 }
 
 }  // namespace
@@ -311,6 +321,10 @@ ArchiveSession list_busy(const std::string& path) {
 // Opens with the busy window past a second, whose Cancel stops the opening. Other programs'
 // archives are listed by the archiver; one of ours under such a name is walked as ours.
 ArchiveSession open_archive_busy(const std::string& path) {
+  Protection protection = archive_protection(path);
+  if (protection != Protection::none)
+    return open_protected_archive_busy(shell.operation.program_folder, path, protection == Protection::sealed,
+                                       shell.operation.temp_root, shell.entries, shell.operation.archive_password);
   if (is_foreign_archive_name(path)) {
     ArchiveSession session = list_busy(path);
     if (session.format != "vnr") return session;
@@ -329,20 +343,27 @@ ArchiveSession open_archive_busy(const std::string& path) {
   return walk_busy(path);
 }
 
+// Every opening asks for its own password; the archive on view keeps its own until this one
+// is open.
 bool browse_archive(const std::string& path, const std::string& outer) {
   std::string problem = archive_open_problem(path);
+  std::string outer_password;
+  outer_password.swap(shell.operation.archive_password);
   if (problem.empty()) {
     std::string shown = list_folder(), outer_format = shell.operation.archive_format;
     reset_temp_folders();
     ArchiveSession session = open_archive_busy(path);
     if (session.cancelled) {
       reset_temp_folders();
+      wipe_secret(shell.operation.archive_password);
       if (outer.empty())
         shell.entries.entry_count = 0;
       else if (outer_format.empty())
         open_archive(outer, shell.operation.temp_root, shell.entries, drop_one_event);
       else
-        open_foreign_archive_busy(shell.operation.program_folder, outer, shell.operation.temp_root, shell.entries);
+        open_foreign_archive_busy(shell.operation.program_folder, outer, shell.operation.temp_root, shell.entries,
+                                  outer_format == "vnr" ? outer_password : std::string());
+      shell.operation.archive_password.swap(outer_password);
       gadget_set_text(FILE_LIST, shown);
       return false;
     }
@@ -353,10 +374,13 @@ bool browse_archive(const std::string& path, const std::string& outer) {
       listing_step();
       std::string report = mirror_report_text(path, session.report);
       if (!report.empty()) warn(report);
+      wipe_secret(outer_password);
       run_archive_loop(session);
       return true;
     }
   }
+  wipe_secret(shell.operation.archive_password);
+  shell.operation.archive_password.swap(outer_password);
   warn("The archive " + path + " cannot be opened: " + problem + ".");
   return false;
 }
@@ -474,6 +498,7 @@ void run_archive_loop(const ArchiveSession& session) {
   }
   shell.operation.archive_path.clear();
   shell.operation.archive_format.clear();
+  wipe_secret(shell.operation.archive_password);
   shell.selection.selection_count = 0;
   clear_select_all(FILE_LIST);
 }

@@ -945,7 +945,107 @@ menu_uninstall() {
     '! "$WINE" reg query "HKCU\\$VERBS\\Directory\\shell\\VantorArchiver.AddVnr" >/dev/null 2>&1 </dev/null'
 }
 
-# VANTOR_E2E_ONLY="find live" runs only those parts (main, damaged, vd, find, foreign, live, menu): for a
+# --- Passwords: set in the compression window, asked when the archive opens, never on show --------
+
+PW=$WORK/pw
+PASSWORD_WINDOW="Vantor - password"
+SECRET="Tr0ub4dor-e2e-$$"
+pw_prepare() {
+  local i step
+  rm -rf "$PW" && mkdir -p "$PW/src" "$PW/dest" || return 1
+  printf 'alpha\r\n' >"$PW/src/a.txt"
+  for i in $(seq 1 300); do printf 'secret note %03d\r\n' "$i"; done >"$PW/src/notes.txt"
+  start_program "$DRIVE_C"
+  drv wait-row "$MAIN" 1 "~(C:)" 20000 >/dev/null || return 1
+  for step in "~(C:)|e2e" "e2e|pw" "pw|src" "src|notes.txt"; do
+    double_click_row "${step%%|*}" && drv wait-row "$MAIN" 1 "${step#*|}" 10000 >/dev/null || return 1
+  done
+}
+
+# Every process whose command line names this build's vantor.exe: neither its command line nor its
+# environment may hold the password. Prints how many were looked at.
+pw_processes_clean() {
+  local proc command seen=0 build_win="Z:${BUILD//\//\\}"
+  for proc in /proc/[0-9]*; do
+    command=$({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null) || continue  # gone meanwhile
+    [[ $command == *"$build_win"*vantor.exe* ]] || continue
+    seen=$((seen + 1))
+    echo "$command" >>"$LOG"
+    if grep -aq -- "$SECRET" "$proc/cmdline" "$proc/environ" 2>/dev/null; then echo leaked; return 1; fi
+  done
+  echo "$seen"
+}
+
+pw_add() {
+  click_row a.txt && ctrl_click_row notes.txt || return 1
+  click_control "$MAIN" 2 && check "Add opens the compression window" drv wait "$COMPRESSION" 10000 || return 1
+  drv set-text "$COMPRESSION" 10 'C:\e2e\pw\locked.vnr' || return 1
+  click_control "$COMPRESSION" 55 && check "Password... opens the password window" drv wait "$PASSWORD_WINDOW" 10000 || return 1
+  drv set-text "$PASSWORD_WINDOW" 61 "$SECRET" && drv set-text "$PASSWORD_WINDOW" 63 "${SECRET}x" || return 1
+  shot password-window
+  click_control "$PASSWORD_WINDOW" 66 && check "two passwords that differ are refused" drv wait "#box:Note:" 10000 || return 1
+  check_match "the note says they differ" 'differ' "$(drv box "#box:Note:")"
+  drv ok "#box:Note:"
+  check "the password window stays open" drv wait "$PASSWORD_WINDOW" 5000 || return 1
+  drv set-text "$PASSWORD_WINDOW" 63 "$SECRET" && click_control "$PASSWORD_WINDOW" 64 || return 1
+  check_eq "Show password is ticked" 1 "$(drv checked "$PASSWORD_WINDOW" 64)"
+  shot password-shown
+  click_control "$PASSWORD_WINDOW" 66 && check "OK takes the password" drv gone "$PASSWORD_WINDOW" 10000 || return 1
+  check_eq "the compression window says the archive will be encrypted" encrypted "$(drv text "$COMPRESSION" 56)"
+  click_control "$COMPRESSION" 12 || return 1
+  local watched=0 seen deadline=$((SECONDS + 30 * SLOW))
+  while ! drv wait "#box:Added" 1 >/dev/null && [ $SECONDS -lt $deadline ]; do
+    seen=$(pw_processes_clean) || { fail "the password is in a process's command line or environment"; return 1; }
+    watched=$((watched + seen))
+  done
+  check '"Added" appears' drv wait "#box:Added" 1000 || return 1
+  check "the running archiver was looked at in /proc and showed no password" test "$watched" -gt 0
+  drv ok "#box:Added"
+  check "the compression window closes" drv gone "$COMPRESSION" 10000 || return 1
+  check "the archive exists" test -s "$PW/locked.vnr" || return 1
+  check_match "the archiver refuses it without a password" 'a password is needed' "$("$NATIVE_TOOL" t "$PW/locked.vnr" 2>&1)"
+  check "nothing of the text is readable in the archive" eval '! grep -aq "secret note" "$PW/locked.vnr"'
+  check "the password is in no file of the program's folder or the temporary folder" \
+    eval '! grep -rlaq -- "$SECRET" "$BUILD"/*.lis "$TEMP_UNIX" 2>/dev/null'
+  return 0
+}
+
+pw_open_wrong_then_right() {
+  double_click_row .. && drv wait-row "$MAIN" 1 locked.vnr 10000 >/dev/null || return 1
+  double_click_row locked.vnr && check "opening asks for the password" drv wait "$PASSWORD_WINDOW" 20000 || return 1
+  drv set-text "$PASSWORD_WINDOW" 61 "not-$SECRET" && click_control "$PASSWORD_WINDOW" 66 || return 1
+  check "a wrong password is said at once" drv wait "#box:Note:" 60000 || return 1
+  check_match "in the archiver's words" '^wrong password for C:\\e2e\\pw\\locked\.vnr' "$(drv box "#box:Note:")"
+  shot wrong-password
+  drv ok "#box:Note:"
+  check "the password is asked again" drv wait "$PASSWORD_WINDOW" 10000 || return 1
+  drv set-text "$PASSWORD_WINDOW" 61 "$SECRET" && click_control "$PASSWORD_WINDOW" 61 && xdotool key Return || return 1
+  check "the right one, taken by Enter, opens the archive" wait_rows "..|
+a.txt|$(kb "$PW/src/a.txt")
+notes.txt|$(kb "$PW/src/notes.txt")" 60 || return 1
+  shot encrypted-open
+}
+
+pw_extract_and_launch() {
+  click_row a.txt && ctrl_click_row notes.txt || return 1
+  click_control "$MAIN" 3 && check "Extract opens the extraction window" drv wait "$EXTRACTION" 10000 || return 1
+  drv set-text "$EXTRACTION" 10 'C:\e2e\pw\dest\' || return 1
+  click_control "$EXTRACTION" 12 && check '"Notice" appears without asking again' drv wait "#box:Notice" 60000 || return 1
+  drv ok "#box:Notice"
+  check "the extraction window closes" drv gone "$EXTRACTION" 10000 || return 1
+  check "the members are extracted as they were" eval 'cmp "$PW/src/a.txt" "$PW/dest/a.txt" && cmp "$PW/src/notes.txt" "$PW/dest/notes.txt"'
+  double_click_row notes.txt || return 1
+  check "a member of the encrypted archive is opened" drv find Notepad notes.txt 60000 || return 1
+  check "it was extracted to the launch folder" cmp "$PW/src/notes.txt" "$TEMP_UNIX/launchvantor/notes.txt"
+  drv close Notepad "notes.txt - Notepad"
+  check "the viewer closes" drv gone "notes.txt - Notepad" 10000
+  drv menu "$MAIN" 8  # leaves the archive
+  drv menu "$MAIN" 8  # ends the program
+  await_exit
+  check_eq "the program ends with exit code 0" 0 "$exit_code"
+}
+
+# VANTOR_E2E_ONLY="find live" runs only those parts (main, damaged, vd, find, foreign, live, menu, pw): for a
 # screenshot of one window without the whole run.
 wanted() { [ -z "${VANTOR_E2E_ONLY:-}" ] || [[ " $VANTOR_E2E_ONLY " == *" $1 "* ]]; }
 
@@ -968,6 +1068,8 @@ wanted foreign && session foreign_prepare foreign_zip_open foreign_zip_extract_t
 stop_program
 wanted menu && session menu_build_installer menu_install_unticked menu_install menu_prepare menu_extract_here_top menu_extract_here_loose \
   menu_add_foreign_folder menu_uninstall
+wanted pw && session pw_prepare pw_add pw_open_wrong_then_right pw_extract_and_launch
+stop_program
 wanted live && session live_prepare live_compress_cancel live_extract_cancel live_close_from_outside live_orphan
 stop_program
 rm -rf "$LIVE"
