@@ -237,7 +237,7 @@ TEST_F(Operations, ACancelledOpeningLeavesTheListWhereItWas) {
 // entry table on view without a word. The old view is gone, so the archive's folder is shown.
 TEST_F(Operations, ACancelledOpeningAfterDeleteShowsTheArchivesFolderAndSaysSo) {
   std::string bytes, box, archive = work_ + "many.vnr";  // opening it again takes over a second
-  for (int i = 0; i < 6000; ++i) bytes += stored_entry("d" + std::to_string(i % 60) + "/", std::to_string(i), "x");
+  for (int i = 0; i < 30000; ++i) bytes += stored_entry("d" + std::to_string(i % 60) + "/", std::to_string(i), "x");
   write_file(archive, bytes);
   auto shown = [](const char* title) { return [title] { return FindWindowA(nullptr, title) != nullptr; }; };
   run_script({[&] {
