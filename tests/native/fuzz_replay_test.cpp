@@ -14,6 +14,7 @@
 #include "../fuzz/options_target.h"
 #include "../fuzz/png_target.h"
 #include "../fuzz/lzma2_stream_target.h"
+#include "../fuzz/ppmd_stream_target.h"
 #include "../fuzz/zstd_frames_target.h"
 
 namespace {
@@ -77,5 +78,6 @@ TEST(FuzzReplay, PngLoader) {
 TEST(FuzzReplay, ForeignReader) { replay("foreign_reader", foreign_reader_fuzz_one, 120); }
 TEST(FuzzReplay, ZstdFrames) { replay("zstd_frames", zstd_frames_fuzz_one, 300); }
 TEST(FuzzReplay, Lzma2Stream) { replay("lzma2_stream", lzma2_stream_fuzz_one, 300); }
+TEST(FuzzReplay, PpmdStream) { replay("ppmd_stream", ppmd_stream_fuzz_one, 300); }
 
 }  // namespace

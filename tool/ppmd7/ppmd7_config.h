@@ -18,3 +18,9 @@
 #define HAVE_DECL_INTMAX_MAX 1
 #define HAVE_DECL_INTMAX_MIN 1
 #define SIZEOF_INT 4
+#ifdef _WIN32
+/* Its Windows header's stat structure names POSIX id types MinGW lacks. */
+#define uid_t short
+#define gid_t short
+#define id_t short
+#endif
