@@ -145,6 +145,34 @@ TEST(PpmdStream, ModelRecordOnlyWhereAStreamStarts) {
   EXPECT_GE(largest_output(METHOD_PPMD, 25000), uint64_t(64) << 20);  // 64 MB of one letter took 24.7 KB
 }
 
+// An archive whose PPMd stream asks for a model no 32-bit reader could hold, or an order out of
+// range, is refused with the reason before anything is allocated or written.
+TEST(PpmdArchive, HostileModelIsRefusedAndNothingWritten) {
+  std::string data = sample_text(50000, 40);
+  Coded c = ppmd_encode(data);
+  for (auto model : {std::pair<uint8_t, uint32_t>{16, 1u << 30}, std::pair<uint8_t, uint32_t>{99, 4u << 20}}) {
+    ScratchFolder dir;
+    EntryHeader h = c.first;
+    h.name = "a.txt";
+    h.ppmd_order = model.first;
+    h.ppmd_memory = model.second;
+    h.size = static_cast<int64_t>(data.size());
+    h.compressed_size = c.stream.size();
+    h.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    h.entry_length = header_size(h) + static_cast<int64_t>(c.stream.size());
+    std::vector<uint8_t> bytes = encode_header(h);
+    write_file(dir / "a.vnr", std::string(bytes.begin(), bytes.end()) + std::string(c.stream.begin(), c.stream.end()));
+    RunResult r = extract_into(dir / "a.vnr", dir / "out");
+    EXPECT_FALSE(r.ok);
+    ASSERT_FALSE(r.problems.empty());
+    EXPECT_NE(r.problems.front().find(model.first == 16 ? "more than the 256 MB a 32-bit reader can give"
+                                                         : "model order of 99"),
+              std::string::npos)
+        << r.problems.front();
+    EXPECT_FALSE(exists(dir / "out/a.txt"));
+  }
+}
+
 struct Tree {
   ScratchFolder dir;
   std::map<std::string, std::string> files;
