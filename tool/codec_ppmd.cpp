@@ -16,7 +16,8 @@ std::string model_problem(const EntryHeader& first) {
   if (first.ppmd_order < VANTOR_PPMD7_MIN_ORDER || first.ppmd_order > VANTOR_PPMD7_MAX_ORDER)
     return "PPMd stream with a model order of " + std::to_string(first.ppmd_order) + " (2 to 64 can be read)";
   if (first.ppmd_memory > PPMD_MEMORY_MAX)
-    return "PPMd stream asking for " + std::to_string(first.ppmd_memory >> 20) + " MB of model memory, more than the " +
+    return "PPMd stream asking for " + std::to_string((uint64_t(first.ppmd_memory) + (1 << 20) - 1) >> 20) +
+           " MB of model memory, more than the " +
            std::to_string(PPMD_MEMORY_MAX >> 20) + " MB a 32-bit reader can give";
   if (first.ppmd_memory < VANTOR_PPMD7_MIN_MEMORY)
     return "PPMd stream with a model of " + std::to_string(first.ppmd_memory) + " bytes";

@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "codec.h"
 #include "remove.h"
 #include "tool_test_support.h"
 
 namespace {
-
-std::vector<uint8_t> bytes_of(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 bool text(const std::string& head) { return looks_text(reinterpret_cast<const uint8_t*>(head.data()), head.size()); }
 
@@ -94,20 +93,14 @@ TEST(PpmdStream, RefusesDamagedStreamsAndModelsOutOfRange) {
   Coded flipped = c;
   flipped.stream[flipped.stream.size() / 3] ^= 0x40;
   EXPECT_NE(decode(flipped, data.size(), 4096, problem), data);
-  // The model is judged before anything is allocated.
-  struct Case {
-    uint8_t order;
-    uint32_t memory;
-    const char* says;
-  };
-  for (const Case& m : {Case{1, 4u << 20, "model order of 1"}, Case{65, 4u << 20, "model order of 65"},
-                        Case{16, 0, "model of 0 bytes"}, Case{16, (256u << 20) + 1, "a 32-bit reader can give"},
-                        Case{16, 0xffffffffu, "asking for 4095 MB"}}) {
+  // The model is judged before anything is allocated (in an archive too: see below).
+  for (auto m : {std::make_tuple(1, 4u << 20, "model order of 1"), std::make_tuple(65, 4u << 20, "model order of 65"),
+                 std::make_tuple(16, 0u, "model of 0 bytes"), std::make_tuple(16, 0xffffffffu, "asking for 4096 MB")}) {
     Coded hostile = c;
-    hostile.first.ppmd_order = m.order;
-    hostile.first.ppmd_memory = m.memory;
+    hostile.first.ppmd_order = static_cast<uint8_t>(std::get<0>(m));
+    hostile.first.ppmd_memory = std::get<1>(m);
     EXPECT_EQ(decode(hostile, data.size(), 4096, problem), "<failed>");
-    EXPECT_NE(problem.find(m.says), std::string::npos) << problem;
+    EXPECT_NE(problem.find(std::get<2>(m)), std::string::npos) << problem;
   }
   EXPECT_EQ(decoding_memory(c.first, 1), c.first.ppmd_memory + (64u << 10));
 }
@@ -150,11 +143,11 @@ TEST(PpmdStream, ModelRecordOnlyWhereAStreamStarts) {
 TEST(PpmdArchive, HostileModelIsRefusedAndNothingWritten) {
   std::string data = sample_text(50000, 40);
   Coded c = ppmd_encode(data);
-  for (auto model : {std::pair<uint8_t, uint32_t>{16, 1u << 30}, std::pair<uint8_t, uint32_t>{99, 4u << 20}}) {
+  for (auto model : {std::make_pair(16, (256u << 20) + 1), std::make_pair(99, 4u << 20)}) {
     ScratchFolder dir;
     EntryHeader h = c.first;
     h.name = "a.txt";
-    h.ppmd_order = model.first;
+    h.ppmd_order = static_cast<uint8_t>(model.first);
     h.ppmd_memory = model.second;
     h.size = static_cast<int64_t>(data.size());
     h.compressed_size = c.stream.size();
