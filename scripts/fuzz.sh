@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 cmake -S tests/fuzz -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/fuzz -j 2
-for target in ${FUZZ_TARGETS:-index_walk entry_reader archive_reader zstd_frames lzma2_stream list_file options png foreign_reader sealed_reader}; do
+for target in ${FUZZ_TARGETS:-index_walk entry_reader archive_reader zstd_frames lzma2_stream ppmd_stream list_file options png foreign_reader sealed_reader}; do
   work=build/fuzz/corpus-$target
   mkdir -p "$work"
   cp -n tests/fuzz/corpus/$target/* "$work"/ 2>/dev/null || true

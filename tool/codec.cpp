@@ -10,6 +10,7 @@ std::unique_ptr<Decoder> make_decoder(uint8_t method, std::string& problem) {
     case METHOD_DEFLATE: return deflate_decoder(problem);
     case METHOD_ZSTD: return zstd_decoder(problem);
     case METHOD_LZMA2: return lzma2_decoder(problem);
+    case METHOD_PPMD: return ppmd_decoder(problem);
     default: break;
   }
   problem = "unknown compression method " + std::to_string(method);
@@ -22,6 +23,7 @@ uint64_t decoding_memory(const EntryHeader& first, uint64_t stream_size) {
     case METHOD_ZSTD: return std::min<uint64_t>(stream_size, uint64_t(1) << ZSTD_WINDOW_LOG_MAX) + (512 << 10);
     case METHOD_LZMA2:
       return std::min<uint64_t>({first.dictionary, stream_size, uint64_t(LZMA_DICTIONARY_MAX)}) + (64 << 10);
+    case METHOD_PPMD: return std::min<uint64_t>(first.ppmd_memory, PPMD_MEMORY_MAX) + (64 << 10);
     default: return 0;
   }
 }

@@ -45,10 +45,23 @@ std::string fit_zstd_memory(ZstdSettings& s, int& encoders, int64_t limit);
 constexpr uint32_t LZMA_DICTIONARY_MIN = 1u << 21;  // -k0: 2 MB
 constexpr uint32_t LZMA_DICTIONARY_MAX = 1u << 28;  // -k7: 256 MB; also the most a reader allocates
 
+// PPMd var. H, for the members of the strong solid tiers whose bytes are text.
+constexpr uint32_t PPMD_MEMORY_MAX = 1u << 28;  // 256 MB: the most a reader allocates, which 32-bit ones can hold
+
+struct PpmdSettings {
+  int order = 0;        // 2..64; 0: PPMd is not used
+  uint32_t memory = 0;  // the model's bytes
+};
+
 struct LzmaSettings {
   int preset = -1;          // 0..9; -1: LZMA2 is not used
   uint32_t dictionary = 0;  // bytes; 0 = the preset's
+  PpmdSettings text;        // for members that are text, when its order is set
 };
+
+// The PPMd tier of the level table: order and model memory by method 1..3 (ultra and solid
+// only; else order 0), the memory no more than the window of -k.
+PpmdSettings ppmd_settings(int method, bool ultra, int window_position, bool solid);
 
 // The LZMA2 tiers of the level table (method 1..3, normal or ultra, window position 0..7), for
 // one stream or members on their own; preset -1 where zstd or deflate serves better.
@@ -64,6 +77,9 @@ constexpr size_t FILTER_HEAD_BYTES = 4096;  // what filter_for_content looks at
 // more on it than fast zstd does. Deflate's data (gzip, zip, PNG) is not: LZMA2's bitwise
 // literals still take about 3 % more out of it.
 bool looks_packed(const uint8_t* head, size_t size);
+// True when a file's first bytes are text: no zero byte and hardly any other control byte
+// (any 8-bit or UTF-8 letters pass). PPMd codes such data well beyond LZMA2.
+bool looks_text(const uint8_t* head, size_t size);
 
 // The memory a setting may take: most of a 32-bit process's 2 GB, far more on 64-bit.
 int64_t address_space_budget();
@@ -114,6 +130,9 @@ class Encoder {
   }
   // The history the decoder must keep, recorded on the stream's first entry; 0 when not needed.
   virtual uint32_t dictionary() const { return 0; }
+  // The model a PPMd stream was coded with, recorded on its first entry; 0 for other methods.
+  virtual uint8_t model_order() const { return 0; }
+  virtual uint32_t model_memory() const { return 0; }
 };
 
 // A method as the compressor plans with it: the byte the index records, how the work is cut,
@@ -143,6 +162,8 @@ class EncodingMethod {
   virtual std::unique_ptr<Encoder> encoder() const = 0;
   // The method for members that are compressed already (looks_packed), null when it is this one.
   virtual const EncodingMethod* packed() const { return nullptr; }
+  // The method for members that are text (looks_text), null when it is this one.
+  virtual const EncodingMethod* text() const { return nullptr; }
 };
 
 // LZMA2 when its preset is set, else zstd when its level is, else deflate when its level is,
@@ -178,15 +199,21 @@ std::unique_ptr<EncodingMethod> store_encoding();
 std::unique_ptr<EncodingMethod> deflate_encoding(const DeflateSettings& s);
 std::unique_ptr<EncodingMethod> zstd_encoding(const ZstdSettings& s);
 std::unique_ptr<EncodingMethod> lzma2_encoding(const LzmaSettings& s);
+std::unique_ptr<EncodingMethod> ppmd_encoding(const PpmdSettings& s);
 std::unique_ptr<Decoder> store_decoder();
 std::unique_ptr<Decoder> deflate_decoder(std::string& problem);
 std::unique_ptr<Decoder> zstd_decoder(std::string& problem);
 std::unique_ptr<Decoder> lzma2_decoder(std::string& problem);
+std::unique_ptr<Decoder> ppmd_decoder(std::string& problem);
 
 // Decodes a whole LZMA2 stream of `first`'s settings, refusing more than `max_output` bytes:
 // the entry point a fuzz target calls.
 bool lzma2_decode_buffer(const EntryHeader& first, const uint8_t* data, size_t size, size_t max_output,
                          std::vector<uint8_t>& out, std::string& problem);
+// The same for a PPMd stream of `first`'s model that holds `stream_size` bytes, fed to the
+// decoder in stretches of `stretch` bytes as the reader hands out a solid stream's members.
+bool ppmd_decode_buffer(const EntryHeader& first, uint64_t stream_size, const uint8_t* data, size_t size,
+                        size_t stretch, std::vector<uint8_t>& out, std::string& problem);
 
 // ---- zstd's own encoder and decoder ----
 

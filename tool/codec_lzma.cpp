@@ -269,7 +269,9 @@ ZstdSettings packed_settings(uint32_t dictionary) {
 // a block alone. Files compressed already go to the zstd method of packed().
 class LzmaEncoding : public EncodingMethod {
  public:
-  explicit LzmaEncoding(const LzmaSettings& s) : settings_(s), packed_(zstd_encoding(packed_settings(s.dictionary))) {}
+  explicit LzmaEncoding(const LzmaSettings& s) : settings_(s), packed_(zstd_encoding(packed_settings(s.dictionary))) {
+    if (s.text.order > 0) text_ = ppmd_encoding(s.text);
+  }
   uint8_t method() const override { return METHOD_LZMA2; }
   bool filters() const override { return true; }
   bool chains() const override { return true; }
@@ -290,16 +292,21 @@ class LzmaEncoding : public EncodingMethod {
       else break;
     }
     packed_ = zstd_encoding(packed_settings(settings_.dictionary));
-    if (threads == asked_threads && (asked == 0 || settings_.dictionary == asked)) return "";
+    // A thread holds one encoder at a time: the PPMd model of text fits beside no LZMA2 encoder.
+    std::string text_note = text_ ? text_->fit(threads, true, limit) : "";
+    if (threads == asked_threads && (asked == 0 || settings_.dictionary == asked)) return text_note;
     return "note: to fit the 32-bit address space, " + std::to_string(threads) + " thread(s) and a " +
-           std::to_string(settings_.dictionary >> 20) + " MB dictionary are used";
+           std::to_string(settings_.dictionary >> 20) + " MB dictionary are used" +
+           (text_note.empty() ? "" : "; " + text_note);
   }
   std::unique_ptr<Encoder> encoder() const override { return std::make_unique<LzmaEncoder>(settings_); }
   const EncodingMethod* packed() const override { return packed_.get(); }
+  const EncodingMethod* text() const override { return text_.get(); }
 
  private:
   LzmaSettings settings_;
   std::unique_ptr<EncodingMethod> packed_;
+  std::unique_ptr<EncodingMethod> text_;
 };
 
 }  // namespace
@@ -315,6 +322,7 @@ LzmaSettings lzma_settings(int method, bool ultra, int window_position, bool sol
   static const int presets[4] = {0, 4, 5, 6};
   s.preset = presets[std::clamp(method, 1, 3)];
   s.dictionary = LZMA_DICTIONARY_MIN << std::clamp(window_position, 0, 7);
+  s.text = ppmd_settings(method, ultra, window_position, solid);
   return s;
 }
 

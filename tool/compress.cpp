@@ -27,7 +27,7 @@ bool gather(const CompressJob& job, const EncodingMethod& method, std::vector<So
     return false;
   }
   sources.insert(sources.begin(), existing.unpacked.begin(), existing.unpacked.end());
-  if (method.filters()) choose_filters(sources, method.packed() != nullptr);
+  if (method.filters()) choose_filters(sources, method.packed() != nullptr, method.text() != nullptr);
   if (job.solid) order_for_solid(sources);
   return true;
 }

@@ -70,9 +70,11 @@ class Compressor {
   }
 
   void run(Unit& unit, const std::vector<Source>& sources) {
-    // A thread holds one encoder at a time: the one for files compressed already replaces the
-    // run's own when its units come, as both at once could exceed the memory that was fitted.
-    const EncodingMethod* wanted = unit.packed && run_method_.packed() ? run_method_.packed() : &run_method_;
+    // A thread holds one encoder at a time: the one for files compressed already or for text
+    // replaces the run's own when its units come, as both at once could exceed the memory fitted.
+    const EncodingMethod* wanted = unit.packed && run_method_.packed() ? run_method_.packed()
+                                   : unit.text && run_method_.text() ? run_method_.text()
+                                                                     : &run_method_;
     if (wanted != method_) {
       encoder_.reset();
       encoder_ = wanted->encoder();
@@ -129,6 +131,10 @@ class Compressor {
         h.filter = source.filter;
         h.filter_distance = source.filter_distance;
         h.dictionary = encoder_->dictionary();
+      }
+      if (i == 0 && h.method == METHOD_PPMD) {
+        h.ppmd_order = encoder_->model_order();
+        h.ppmd_memory = encoder_->model_memory();
       }
       chunk_start = unit.sink->total();
       unit.entries.push_back(h);

@@ -14,7 +14,7 @@ std::string extension_of(const std::string& name) {
 // Neighbouring solid blocks without a filter (whose state runs through a stream) form one stream.
 void link_chains(std::vector<Unit>& units, const std::vector<Source>& sources) {
   auto chainable = [&](const Unit& u) {
-    return u.piece_offset < 0 && !u.packed && sources[u.first].filter == FILTER_NONE;
+    return u.piece_offset < 0 && !u.packed && !u.text && sources[u.first].filter == FILTER_NONE;
   };
   for (size_t i = 1; i < units.size(); ++i) {
     Unit& before = units[i - 1];
@@ -40,6 +40,7 @@ void link_chains(std::vector<Unit>& units, const std::vector<Source>& sources) {
 void order_for_solid(std::vector<Source>& sources) {
   std::stable_sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) {
     if (a.packed != b.packed) return b.packed;
+    if (a.text != b.text) return a.text;
     if (a.filter != b.filter) return a.filter < b.filter;
     if (a.filter_distance != b.filter_distance) return a.filter_distance < b.filter_distance;
     int by_kind = extension_of(a.stored.name).compare(extension_of(b.stored.name));
@@ -70,6 +71,7 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
   std::vector<Unit> units;
   solid = solid && method.compresses();
   const bool by_packing = method.packed() != nullptr;
+  const bool by_text = method.text() != nullptr;
   int64_t total = 0;
   for (const Source& s : sources) total += s.info.size;
   // Solid blocks small enough that every thread gets several, large enough to share context;
@@ -86,11 +88,13 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
   for (size_t i = 0; i < sources.size(); ++i) {
     int64_t size = sources[i].info.size;
     const bool packed = by_packing && sources[i].packed;
+    const bool text = by_text && sources[i].text;
     // A file larger than a solid block gains nothing from sharing a stream; cut it instead. A
     // filter's state runs through the whole file, so a filtered one is never cut; nor is one
-    // compressed already, which its coder passes through quickly whole.
+    // compressed already, which its coder passes through quickly whole, nor text, whose model
+    // would start afresh in each piece.
     if ((!solid || size > block) && threads > 1 && size > 2 * piece_size && sources[i].filter == FILTER_NONE &&
-        !packed) {
+        !packed && !text) {
       for (int64_t offset = 0; offset < size; offset += piece_size) {
         Unit u;
         u.first = i;
@@ -105,7 +109,7 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
     }
     const Source& previous = sources[i > 0 ? i - 1 : 0];
     bool same_filter = previous.filter == sources[i].filter && previous.filter_distance == sources[i].filter_distance &&
-                       previous.packed == sources[i].packed;
+                       previous.packed == sources[i].packed && previous.text == sources[i].text;
     if (solid && !units.empty() && in_block < (packed ? packed_block : block) && units.back().piece_offset < 0 &&
         same_filter) {
       units.back().count++;
@@ -114,6 +118,7 @@ std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingM
       u.first = i;
       u.count = 1;
       u.packed = packed;
+      u.text = text;
       units.push_back(std::move(u));
       in_block = 0;
     }

@@ -214,7 +214,7 @@ bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, E
 
 namespace compression {
 
-void choose_filters(std::vector<Source>& sources, bool find_packed) {
+void choose_filters(std::vector<Source>& sources, bool find_packed, bool find_text) {
   std::vector<uint8_t> head(FILTER_HEAD_BYTES);
   for (Source& s : sources) {
     File file;
@@ -224,6 +224,7 @@ void choose_filters(std::vector<Source>& sources, bool find_packed) {
     if (got <= 0) continue;
     s.filter = filter_for_content(head.data(), static_cast<size_t>(got), s.filter_distance);
     s.packed = find_packed && s.filter == FILTER_NONE && looks_packed(head.data(), static_cast<size_t>(got));
+    s.text = find_text && s.filter == FILTER_NONE && !s.packed && looks_text(head.data(), static_cast<size_t>(got));
   }
 }
 

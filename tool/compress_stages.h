@@ -31,6 +31,7 @@ struct Source {
   uint8_t filter = FILTER_NONE;  // what its content calls for, for a method that filters
   int filter_distance = 0;
   bool packed = false;           // compressed already, for a method with a coder for that
+  bool text = false;             // text, for a method with a coder for that
 };
 
 struct Budget {
@@ -82,6 +83,7 @@ struct Unit {
   int64_t piece_size = 0;
   uint32_t dictionary = 0;  // what the encoder recorded for the unit's stream
   bool packed = false;      // its files are compressed already: the method's packed() takes it
+  bool text = false;        // its files are text: the method's text() takes it
   // A block of a chained stream (EncodingMethod::chains): the stream's bytes before it, the most
   // that a block and the one before it hold (0 when the block is a stream of its own), the
   // previous block's planned bytes, and whether the next block continues it.
@@ -190,9 +192,9 @@ bool collect_sources(const CompressJob& job, std::vector<Source>& out, std::stri
 bool plan_existing(const CompressJob& job, const std::vector<Source>& sources, Existing& existing,
                    std::string& problem);
 // Gives each source the filter its first bytes call for and, for a method with a coder for data
-// compressed already, whether it is such data (an unreadable one gets neither: reading it again
-// later reports the problem).
-void choose_filters(std::vector<Source>& sources, bool find_packed);
+// compressed already or for text, whether it is such data (an unreadable one gets none of these:
+// reading it again later reports the problem).
+void choose_filters(std::vector<Source>& sources, bool find_packed, bool find_text);
 
 // ---- Copies ----
 // Takes out of `sources` every file whose bytes equal an earlier one's (same size, CRC-32 of the
@@ -205,7 +207,7 @@ bool write_copies(const std::vector<Copy>& copies, const std::vector<Source>& so
 
 // ---- Plan ----
 // Files of one filter, one kind and one name compress best next to each other in a shared stream;
-// files compressed already go last, in streams of their own.
+// text goes first and files compressed already last, each in streams of their own.
 void order_for_solid(std::vector<Source>& sources);
 std::vector<Unit> plan_units(const std::vector<Source>& sources, const EncodingMethod& method, bool solid,
                              int threads);

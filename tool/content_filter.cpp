@@ -105,3 +105,14 @@ bool looks_packed(const uint8_t* head, size_t size) {
          at(0, "OggS", 4) || at(0, "fLaC", 4) || at(0, "ID3", 3) ||  // Ogg, FLAC, MP3
          at(4, "ftyp", 4);                                   // MP4, QuickTime, HEIF
 }
+
+bool looks_text(const uint8_t* head, size_t size) {
+  if (size == 0) return false;
+  size_t controls = 0;
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t c = head[i];
+    if (c == 0) return false;
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' && c != 0x1b) ++controls;
+  }
+  return controls * 64 <= size;
+}

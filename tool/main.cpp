@@ -31,6 +31,7 @@ const char* method_name(uint8_t method) {
     case METHOD_STORE: return "store";
     case METHOD_DEFLATE: return "deflate";
     case METHOD_LZMA2: return "lzma2";
+    case METHOD_PPMD: return "ppmd";
     default: return "zstd";
   }
 }

@@ -108,13 +108,18 @@ class StreamEncoder {
     // A zstd stream stays zstd even for a caller that left its level out.
     ZstdSettings zstd;
     if (first.method == METHOD_ZSTD) zstd = kept.zstd.level > 0 ? kept.zstd : zstd_settings(3, false, 7, true);
-    std::unique_ptr<EncodingMethod> method = encoding_method(deflate, zstd, lzma);
+    // A PPMd stream keeps its model; its memory is the stream's own, which a reader took already.
+    std::unique_ptr<EncodingMethod> method = first.method == METHOD_PPMD
+                                                 ? ppmd_encoding(PpmdSettings{first.ppmd_order, first.ppmd_memory})
+                                                 : encoding_method(deflate, zstd, lzma);
     int threads = 1;
     if (first.method == METHOD_LZMA2) method->fit(threads, true, address_space_budget());  // zstd's workers were fitted already
     encoder_ = method->encoder();
     encoder_->use_filter(first.filter, first.filter_distance);
   }
   uint32_t dictionary() const { return encoder_->dictionary(); }
+  uint8_t model_order() const { return encoder_->model_order(); }
+  uint32_t model_memory() const { return encoder_->model_memory(); }
   bool begin(int64_t expected, std::string& problem) {
     if (encoder_ && encoder_->ready()) return encoder_->begin(expected, problem);
     problem = "out of memory for the compressor";
@@ -207,6 +212,9 @@ class Reencoder {
     header_.filter = first ? stream_first.filter : FILTER_NONE;
     header_.filter_distance = first ? stream_first.filter_distance : 0;
     header_.dictionary = first ? encoder_->dictionary() : 0;
+    const bool first_ppmd = kept_done_ == 0 && header_.method == METHOD_PPMD;
+    header_.ppmd_order = first_ppmd ? encoder_->model_order() : 0;
+    header_.ppmd_memory = first_ppmd ? encoder_->model_memory() : 0;
     if (figures_.control) figures_.control->working_on(&e.header.name);
     header_position_ = out_.written();
     member_from_ = stream_bytes_;

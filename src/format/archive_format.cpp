@@ -32,6 +32,11 @@ std::vector<uint8_t> more_fields(const EntryHeader& h) {
     record(FIELD_DICTIONARY, 4);
     put(out, h.dictionary, 4);
   }
+  if (h.ppmd_order != 0 || h.ppmd_memory != 0) {
+    record(FIELD_PPMD, 5);
+    out.push_back(h.ppmd_order);
+    put(out, h.ppmd_memory, 4);
+  }
   if (h.is_copy()) {
     record(FIELD_COPY_OF, 1 + h.copy_of.size());
     out.push_back(h.copy_of_flags);
@@ -55,6 +60,9 @@ bool read_more_fields(const uint8_t* data, size_t size, EntryHeader& out, std::s
       out.filter_distance = value[0] == FILTER_DELTA ? value[1] + 1 : 0;
     } else if (tag == FIELD_DICTIONARY && length == 4) {
       out.dictionary = static_cast<uint32_t>(get(value, 4));
+    } else if (tag == FIELD_PPMD && length == 5) {
+      out.ppmd_order = value[0];
+      out.ppmd_memory = static_cast<uint32_t>(get(value + 1, 4));
     } else if (tag == FIELD_COPY_OF && length >= 2) {
       out.copy_of_flags = value[0];
       out.copy_of.assign(reinterpret_cast<const char*>(value + 1), length - 1);
@@ -151,6 +159,8 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   out.filter = FILTER_NONE;  // an entry without records has none of these, whatever `out` held
   out.filter_distance = 0;
   out.dictionary = 0;
+  out.ppmd_order = 0;
+  out.ppmd_memory = 0;
   out.copy_of.clear();
   out.copy_of_flags = 0;
   if (out.flags & ENTRY_FLAG_MORE_FIELDS) {
@@ -170,13 +180,13 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   }
   if (out.size < 0) { problem = "negative member size"; return DecodeStatus::BAD; }
   if (out.method != METHOD_STORE && out.method != METHOD_DEFLATE && out.method != METHOD_ZSTD &&
-      out.method != METHOD_LZMA2) {
+      out.method != METHOD_LZMA2 && out.method != METHOD_PPMD) {
     problem = "unknown compression method";
     return DecodeStatus::BAD;
   }
   if (out.is_copy()) {
     if (out.method != METHOD_STORE || out.compressed_size != 0 || (out.flags & ENTRY_FLAG_SOLID_NEXT) ||
-        out.filter != FILTER_NONE || out.dictionary != 0) {
+        out.filter != FILTER_NONE || out.dictionary != 0 || out.ppmd_order != 0 || out.ppmd_memory != 0) {
       problem = "a copy of another member with data of its own";
       return DecodeStatus::BAD;
     }
@@ -187,6 +197,10 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
   } else if ((out.filter != FILTER_NONE || out.dictionary != 0) &&
              (out.method != METHOD_LZMA2 || (out.flags & ENTRY_FLAG_SOLID_NEXT))) {
     problem = "stream settings on an entry that does not start an LZMA2 stream";
+    return DecodeStatus::BAD;
+  } else if ((out.ppmd_order != 0 || out.ppmd_memory != 0) !=
+             (out.method == METHOD_PPMD && !(out.flags & ENTRY_FLAG_SOLID_NEXT))) {
+    problem = "PPMd model settings on an entry that does not start a PPMd stream, or missing from one that does";
     return DecodeStatus::BAD;
   } else if (out.method == METHOD_STORE && out.compressed_size != static_cast<uint64_t>(out.size)) {
     problem = "stored member with mismatched sizes";
@@ -201,6 +215,7 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
 }
 
 uint64_t largest_output(uint8_t method, uint64_t compressed) {
+  constexpr uint64_t PPMD_BYTES_PER_BYTE = 4096;
   constexpr uint64_t ZSTD_BLOCK = 128 << 10;
   constexpr uint64_t LZMA2_CHUNK = 2 << 20;
   uint64_t units = compressed + 1, each = 1032;
@@ -208,5 +223,8 @@ uint64_t largest_output(uint8_t method, uint64_t compressed) {
   if (method == METHOD_ZSTD) units = compressed / 4 + 1, each = ZSTD_BLOCK;
   // An LZMA2 chunk of at most 2 MB takes a 5-byte head and at least one byte of range code.
   if (method == METHOD_LZMA2) units = compressed / 6 + 1, each = LZMA2_CHUNK;
+  // A PPMd symbol in a context sure of it costs a little over 1/256 of a bit (its binary
+  // probability is held below 16,256/16,384), so a byte of range code holds at most 2,048 of them.
+  if (method == METHOD_PPMD) units = compressed + 1, each = PPMD_BYTES_PER_BYTE;
   return units > UINT64_MAX / each ? UINT64_MAX : units * each;
 }

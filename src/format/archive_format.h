@@ -25,6 +25,7 @@ constexpr uint8_t METHOD_STORE = 0;
 constexpr uint8_t METHOD_DEFLATE = 8;       // raw deflate, no zlib or gzip wrapper
 constexpr uint8_t METHOD_ZSTD = 20;         // zstd frames, one after another, no checksum
 constexpr uint8_t METHOD_LZMA2 = 21;        // raw LZMA2 chunks up to the end marker
+constexpr uint8_t METHOD_PPMD = 22;         // PPMd var. H, range coded, ending with the stream's recorded size
 
 // A stream's data may pass a filter before its method: the branch targets of x86 or ARM64 code
 // made absolute, or each byte replaced by its difference to the byte `distance` before.
@@ -39,6 +40,7 @@ constexpr int FILTER_DELTA_MAX = 256;
 constexpr uint8_t FIELD_FILTER = 1;       // filter (1), delta distance - 1 (1)
 constexpr uint8_t FIELD_DICTIONARY = 2;   // bytes of history the stream's decoder keeps (4)
 constexpr uint8_t FIELD_COPY_OF = 3;      // the member's folder and name as stored, UTF-8 flag first (1 + n)
+constexpr uint8_t FIELD_PPMD = 4;         // a PPMd stream's model: order (1), memory in bytes (4)
 
 constexpr int32_t MAX_TEXT_FIELD = 32767;
 
@@ -61,6 +63,8 @@ struct EntryHeader {
   uint8_t filter = FILTER_NONE;
   int filter_distance = 0;       // 1..FILTER_DELTA_MAX for FILTER_DELTA
   uint32_t dictionary = 0;
+  uint8_t ppmd_order = 0;        // both 0 unless the entry starts a PPMd stream
+  uint32_t ppmd_memory = 0;
   std::string copy_of;           // "" unless the data is an earlier member's, by its stored path
   uint8_t copy_of_flags = 0;     // ENTRY_FLAG_UTF8_NAMES when copy_of is UTF-8
 

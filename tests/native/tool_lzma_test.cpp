@@ -274,13 +274,13 @@ TEST(LzmaArchive, PackedMembersShareAFastStreamOfTheirOwn) {
     if (!(h.flags & ENTRY_FLAG_SOLID_NEXT)) stream_method = h.method;
     method_of[h.name] = stream_method;
     if (i >= 2) {
-      EXPECT_EQ(stream_method, METHOD_ZSTD) << h.name << " comes after the LZMA2 streams";
+      EXPECT_EQ(stream_method, METHOD_ZSTD) << h.name << " comes after the LZMA2 and PPMd streams";
     }
   }
   EXPECT_EQ(method_of["backup.xz"], METHOD_ZSTD);
   EXPECT_EQ(method_of["photo.jpg"], METHOD_ZSTD);
-  EXPECT_EQ(method_of["named.xz"], METHOD_LZMA2);
-  EXPECT_EQ(method_of["readme.txt"], METHOD_LZMA2);
+  EXPECT_EQ(method_of["named.xz"], METHOD_PPMD);  // text, by its bytes
+  EXPECT_EQ(method_of["readme.txt"], METHOD_PPMD);
   // The package repeats the photo: the packed members share one stream.
   EXPECT_LT(entries[2].header.compressed_size + entries[3].header.compressed_size + entries[4].header.compressed_size,
             560000u);
