@@ -10,6 +10,8 @@
 #include "operations/foreign_members.h"
 #include "operations/job_join.h"
 #include "operations/operation_texts.h"
+#include "operations/password.h"
+#include "operations/password_window.h"
 #include "operations/placed_extraction.h"
 #include "operations/shell_job.h"
 #include "operations/smart_extract.h"
@@ -43,9 +45,9 @@ int code_of(const ArchiverResult& result) {
 
 // The run in the busy window, shown at once: a job has no other window to show it in.
 ArchiverResult run_shown(const std::string& program_folder, const std::string& parameters, const std::string& what,
-                         const OutputSink& sink = OutputSink()) {
+                         const OutputSink& sink = OutputSink(), const std::string& password = std::string()) {
   RunView view = open_busy_window(what);
-  ArchiverResult result = run_archiver(program_folder, parameters, view, sink);
+  ArchiverResult result = run_archiver(program_folder, parameters, view, sink, password);
   if (view.window >= 0) close_busy_window();
   return result;
 }
@@ -100,39 +102,70 @@ int each_job(const std::vector<std::string>& items, const std::string& program_f
   return code;
 }
 
-// The archive's members as the archiver lists them (ours and other programs' alike).
+// The archive's members as the archiver lists them (ours and other programs' alike). An encrypted
+// archive of ours is asked its password first, and again while the archiver says it is wrong;
+// members encrypted in another program's archive ask for it once the listing shows them. A
+// password window cancelled ends the job as cancelled, before anything is written.
 bool list_members(const std::string& program_folder, const std::string& archive, std::vector<SmartMember>& members,
-                  int& code) {
-  ForeignListingReader reader;
-  ArchiverResult result = run_shown(program_folder, list_parameters(archive), "reading " + name_of(archive),
-                                    [&](const std::string& piece) { reader.feed(piece.data(), piece.size()); });
-  ForeignListing listing = reader.finish();
-  code = code_of(result);
-  if (result.cancelled) return false;
-  if (!result.ok()) {
-    code = failed(archiver_failure_text(archive + " could not be read", result));
-    return false;
+                  std::string& password, int& code) {
+  bool ours_protected = archive_protection(archive) != Protection::none;
+  for (;;) {
+    if (ours_protected && password.empty() && !ask_archive_password(0, archive, password)) {
+      code = JOB_CANCELLED;
+      return false;
+    }
+    ForeignListingReader reader;
+    ArchiverResult result = run_shown(program_folder, list_parameters(archive), "reading " + name_of(archive),
+                                      [&](const std::string& piece) { reader.feed(piece.data(), piece.size()); },
+                                      password);
+    ForeignListing listing = reader.finish();
+    code = code_of(result);
+    if (result.cancelled) return false;
+    std::string wrong = wrong_password_line(result.problems);
+    if (!wrong.empty()) {
+      wipe_secret(password);
+      message_box("Note:", wrong + "; nothing was extracted.", NOTE_WARNING);
+      continue;
+    }
+    if (!result.ok()) {
+      code = failed(archiver_failure_text(archive + " could not be read", result));
+      return false;
+    }
+    if (!listing.sound) {
+      code = failed(archive + " could not be read: " + listing.problem);
+      return false;
+    }
+    bool encrypted = false;
+    for (const ForeignMember& m : listing.members) {
+      members.push_back({m.path, m.kind == 'd'});
+      encrypted = encrypted || m.encrypted;
+    }
+    if (encrypted && password.empty() && !ask_archive_password(0, archive, password)) {
+      code = JOB_CANCELLED;
+      return false;
+    }
+    return true;
   }
-  if (!listing.sound) {
-    code = failed(archive + " could not be read: " + listing.problem);
-    return false;
-  }
-  for (const ForeignMember& m : listing.members) members.push_back({m.path, m.kind == 'd'});
-  return true;
 }
 
 int extract_job(JobVerb verb, const std::string& archive, const std::string& program_folder) {
   std::string parent = item_folder(archive);
   std::vector<SmartMember> members;
+  std::string password;
   int code = JOB_DONE;
-  if (verb == JobVerb::HERE && !list_members(program_folder, archive, members, code)) return code;
+  // "Extract to" needs the listing only for a password: for an encrypted archive of ours, or for
+  // members another program's archive may have encrypted.
+  bool listed = verb == JobVerb::HERE || archive_protection(archive) != Protection::none ||
+                is_foreign_archive_name(archive);
+  if (listed && !list_members(program_folder, archive, members, password, code)) return code;
   SmartPlan plan = verb == JobVerb::HERE ? smart_plan(members, archive, name_taken_in(parent))
                                          : SmartPlan{false, "", false, free_name(archive_stem(archive), false,
                                                                                  name_taken_in(parent))};
   RunView view = open_busy_window("extracting " + name_of(archive));
   PlacedExtraction done = run_placed_extraction(
       program_folder, parent, archive_stem(archive), plan,
-      [&](const std::string& into) { return extract_all_parameters(1, archive, into); }, view);
+      [&](const std::string& into) { return extract_all_parameters(1, archive, into); }, view, password);
+  wipe_secret(password);
   if (view.window >= 0) close_busy_window();
   if (!done.problem.empty()) return failed(done.problem);
   if (!done.result.ok() && !done.result.cancelled) {
@@ -149,8 +182,17 @@ int verify_job(const std::vector<std::string>& archives, const std::string& prog
     std::string not_archive = not_archive_reason(archive);
     VerifyFindings f;
     DWORD start = GetTickCount();
-    if (!not_archive.empty()) f = not_archive_findings(not_archive);
-    else f = verify_findings(run_shown(program_folder, verify_parameters(archive), "verifying " + name_of(archive)));
+    std::string password;
+    if (!not_archive.empty()) {
+      f = not_archive_findings(not_archive);
+    } else if (archive_protection(archive) != Protection::none && !ask_archive_password(0, archive, password)) {
+      f.started = true;
+      f.failure = "no password was given";
+    } else {
+      f = verify_findings(run_shown(program_folder, verify_parameters(archive), "verifying " + name_of(archive),
+                                    OutputSink(), password));
+      wipe_secret(password);
+    }
     float seconds = elapsed_seconds_between(start, GetTickCount());
     intact = intact && f.intact;
     cancelled = f.cancelled;

@@ -262,3 +262,80 @@ TEST_F(ShellJobs, CancelMidRunLeavesNothing) {
   EXPECT_EQ(finish(late), 3u);
   EXPECT_EQ(names_in(root_ + "add\\"), add_before);
 }
+
+namespace {
+
+// Waits for the job's window of that title; nullptr when it never shows.
+HWND wait_for_window(HANDLE process, const std::string& title_start) {
+  for (int i = 0; i < 1200 && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; ++i) {
+    if (HWND w = window_of(process, title_start)) return w;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+HWND child_with(HWND window, const std::string& cls, const std::string& text = "") {
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    char name[32] = {}, t[64] = {};
+    GetClassNameA(c, name, sizeof name);
+    GetWindowTextA(c, t, sizeof t);
+    if (lstrcmpiA(name, cls.c_str()) == 0 && (text.empty() || text == t)) return c;
+  }
+  return nullptr;
+}
+
+// Types into the job's password window and presses OK, as the user would.
+bool give_password(HANDLE process, const std::string& typed) {
+  HWND window = wait_for_window(process, "Vantor - password");
+  HWND field = window ? child_with(window, "Edit") : nullptr;
+  HWND ok = window ? child_with(window, "Button", "OK") : nullptr;
+  if (!field || !ok) return false;
+  SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+  return true;
+}
+
+}  // namespace
+
+TEST_F(ShellJobs, AnEncryptedArchiveAsksItsPasswordAgainWhileWrongAndACancelWritesNothing) {
+  std::string secret = dir_ + "Tresor ключ\\";
+  CreateDirectoryA(secret.c_str(), nullptr);
+  write_file(secret + "a b.txt", "alpha");
+  write_file(secret + "с.bin", noise(20000));
+  std::string archive = root_ + "sealed.vnr";
+  ASSERT_EQ(test_files::run_with_password("a -r -pw -w\"" + dir_ + "\" \"" + archive + "\" \"" + dir_ + "Tresor ключ\"",
+                                          "s3cret", root_ + "add.txt"),
+            0u)
+      << read_file(root_ + "add.txt");
+  std::string placed = dir_ + "sealed.vnr";
+  ASSERT_TRUE(MoveFileA(archive.c_str(), placed.c_str()));
+  std::set<std::string> before = names_in(dir_);
+  for (const char* verb : {"here", "to", "verify"}) {
+    HANDLE job = start_job(verb, {placed});
+    HWND window = wait_for_window(job, "Vantor - password");
+    ASSERT_NE(window, nullptr) << verb;
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    std::vector<std::string> boxes;
+    EXPECT_EQ(finish(job, &boxes), std::string(verb) == "verify" ? 1u : 3u) << verb;
+    EXPECT_EQ(names_in(dir_), before) << verb;
+  }
+  // A wrong password is said at once and asked again; the right one extracts the one top folder
+  // beside the folder of that name.
+  HANDLE job = start_job("here", {placed});
+  ASSERT_TRUE(give_password(job, "wrong"));
+  HWND said = wait_for_window(job, "Note:");
+  ASSERT_NE(said, nullptr);
+  EXPECT_NE(box_text(said).find("wrong password"), std::string::npos) << box_text(said);
+  PostMessageA(said, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(names_in(dir_), before);
+  ASSERT_TRUE(give_password(job, "s3cret"));
+  EXPECT_EQ(finish(job), 0u);
+  EXPECT_EQ(read_file(dir_ + "Tresor ключ (2)\\a b.txt"), "alpha");
+  EXPECT_EQ(read_file(dir_ + "Tresor ключ (2)\\с.bin"), noise(20000));
+  job = start_job("verify", {placed});
+  ASSERT_TRUE(give_password(job, "s3cret"));
+  std::vector<std::string> boxes;
+  EXPECT_EQ(finish(job, &boxes), 0u);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("Verify ", 0), 0u) << boxes[0];
+}
