@@ -177,7 +177,8 @@ program_pid=
 start_program() {
   (cd "$1" && exec "$WINE" "$BUILD/WinVantor.exe" ${2:+"$2"} >>"$LOG" 2>&1 </dev/null) &
   program_pid=$!
-  drv wait "$MAIN" 20000 >/dev/null
+  # A loaded machine has been seen to take over 20 s to start Wine's process and show its window.
+  timeout $((90 * SLOW)) "$WINE" "$DRIVER" wait "$MAIN" $((60000 * SLOW)) >/dev/null 2>>"$LOG"
 }
 
 # Waits up to 20 s for the program to end and sets exit_code (not in a subshell: wait needs the
