@@ -125,7 +125,7 @@ MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder
   // A folder without its final "\" runs into the name: the path is then looked at whole.
   bool whole = !folder.empty() && !ends_with_separator(folder);
   bool safe = whole ? mirror_entry_safe(folder, name)
-                    : here.safe && (name.empty() || check_member_path(folder.empty() ? "" : "_\\", name).ok);
+                    : here.safe && (name.empty() || member_path_safe(folder.empty() ? "" : "_\\", name));
   if (!safe) return MirrorSkip::unsafe_name;
   if (root.size() + folder.size() > MIRROR_FOLDER_PATH_LIMIT + 1) return MirrorSkip::folder_too_long;
   if (root.size() + folder.size() + name.size() > MIRROR_FILE_PATH_LIMIT) return MirrorSkip::too_long;

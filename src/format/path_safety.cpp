@@ -1,6 +1,7 @@
 #include "format/path_safety.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "format/utf8_text.h"
 
@@ -29,26 +30,59 @@ std::string upper(std::string s) {
   return s;
 }
 
-// Returns the reason a single component is unusable, or "" when it is fine.
-std::string component_problem(const std::string& part) {
-  if (part.empty()) return "empty path component";
-  if (part == "." || part == "..") return "relative component \"" + part + "\"";
-  // The file system counts UTF-16 units: 255 of them can take up to 765 bytes of UTF-8.
-  if (utf16_length(part) > 255) return "path component longer than 255 characters";
+enum class Fault { none, empty, relative, too_long, control, colon, not_allowed, dot_or_blank, device };
+
+// What makes a single component unusable, without building any text: the opening asks this of
+// every member's name.
+Fault component_fault(std::string_view part) {
+  if (part.empty()) return Fault::empty;
+  if (part == "." || part == "..") return Fault::relative;
+  // The file system counts UTF-16 units: 255 of them can take up to 765 bytes of UTF-8 (never
+  // more units than bytes, so a shorter part cannot be too long).
+  if (part.size() > 255 && utf16_length(std::string(part)) > 255) return Fault::too_long;
   for (unsigned char c : part) {
-    if (c < 0x20 || c == 0x7F) return "control character in name";
-    if (c == ':') return "colon in name (drive or alternate stream)";
-    if (std::strchr("<>\"|?*", c)) return "character not allowed in Windows names";
+    if (c < 0x20 || c == 0x7F) return Fault::control;
+    if (c == ':') return Fault::colon;
+    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') return Fault::not_allowed;
   }
   char last = part.back();
-  if (last == '.' || last == ' ') return "name ends in a dot or a blank";
-  if (is_device_name(part)) return "reserved device name \"" + part + "\"";
+  if (last == '.' || last == ' ') return Fault::dot_or_blank;
+  if (is_device_name(std::string(part))) return Fault::device;
+  return Fault::none;
+}
+
+// Returns the reason a single component is unusable, or "" when it is fine.
+std::string component_problem(const std::string& part) {
+  switch (component_fault(part)) {
+    case Fault::none: return std::string();
+    case Fault::empty: return "empty path component";
+    case Fault::relative: return "relative component \"" + part + "\"";
+    case Fault::too_long: return "path component longer than 255 characters";
+    case Fault::control: return "control character in name";
+    case Fault::colon: return "colon in name (drive or alternate stream)";
+    case Fault::not_allowed: return "character not allowed in Windows names";
+    case Fault::dot_or_blank: return "name ends in a dot or a blank";
+    case Fault::device: return "reserved device name \"" + part + "\"";
+  }
   return std::string();
+}
+
+// The refusals of a whole path that come before its components are looked at.
+bool path_shape_ok(const std::string& path, const std::string& name, std::string* reason) {
+  const char* why = nullptr;
+  if (name.empty()) why = "member has no name";
+  else if (path.find('\0') != std::string::npos) why = "zero byte in name";
+  else if (is_separator(path[0])) why = "absolute or network path";
+  else if (is_separator(name.back())) why = "member name ends in a separator";
+  if (why && reason) *reason = why;
+  return !why;
 }
 
 }  // namespace
 
 bool is_device_name(const std::string& component) {
+  // Every device name starts with one of these letters: most names are passed at once.
+  if (component.empty() || !std::strchr("CPANLcpanl", component[0]) || component[0] == '\0') return false;
   // Windows ignores everything from the first dot and trailing blanks when matching devices.
   std::string base = component.substr(0, component.find('.'));
   while (!base.empty() && (base.back() == ' ')) base.pop_back();
@@ -69,22 +103,7 @@ bool is_device_name(const std::string& component) {
 MemberPathCheck check_member_path(const std::string& folder, const std::string& name) {
   MemberPathCheck result;
   std::string path = folder + name;
-  if (name.empty()) {
-    result.reason = "member has no name";
-    return result;
-  }
-  if (path.find('\0') != std::string::npos) {
-    result.reason = "zero byte in name";
-    return result;
-  }
-  if (is_separator(path[0])) {
-    result.reason = "absolute or network path";
-    return result;
-  }
-  if (is_separator(name.back())) {
-    result.reason = "member name ends in a separator";
-    return result;
-  }
+  if (!path_shape_ok(path, name, &result.reason)) return result;
   for (const std::string& part : split_components(path)) {
     std::string problem = component_problem(part);
     if (!problem.empty()) {
@@ -96,6 +115,18 @@ MemberPathCheck check_member_path(const std::string& folder, const std::string& 
   }
   result.ok = true;
   return result;
+}
+
+bool member_path_safe(const std::string& folder, const std::string& name) {
+  std::string path = folder + name;
+  if (!path_shape_ok(path, name, nullptr)) return false;
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !is_separator(path[i])) continue;
+    if (component_fault(std::string_view(path).substr(start, i - start)) != Fault::none) return false;
+    start = i + 1;
+  }
+  return true;
 }
 
 bool path_within(const std::string& root, const std::string& candidate) {

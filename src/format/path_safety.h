@@ -16,6 +16,9 @@ struct MemberPathCheck {
 // characters, components ending in a dot or a blank, reserved device names with or without
 // extension, and components longer than 255 characters (UTF-16 units).
 MemberPathCheck check_member_path(const std::string& folder, const std::string& name);
+// The same answer as check_member_path(folder, name).ok, without the reason or the components:
+// for the opening, which asks it of every member.
+bool member_path_safe(const std::string& folder, const std::string& name);
 
 // True when `candidate` lies inside `root` (or is `root`), compared by whole components:
 // "C:\dest2\x" is not inside "C:\dest". Both are lexical, already normalised paths.
