@@ -9,7 +9,10 @@ namespace {
 uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 // One round group: 20 rounds of one function and constant, the schedule kept in 16 words.
+// Unrolled, the schedule's indices and the test for the first 16 rounds fold away (the opening
+// hashes every member's path).
 #define SHA1_ROUNDS(first, f, k)                                                \
+  _Pragma("GCC unroll 20")                                                     \
   for (int i = first; i < first + 20; ++i) {                                   \
     if (i >= 16) w[i & 15] = rotl(w[(i - 3) & 15] ^ w[(i - 8) & 15] ^ w[(i - 14) & 15] ^ w[i & 15], 1); \
     uint32_t t = rotl(a, 5) + (f) + e + (k) + w[i & 15];                       \
