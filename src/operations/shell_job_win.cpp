@@ -154,9 +154,9 @@ int extract_job(JobVerb verb, const std::string& archive, const std::string& pro
   std::string password;
   int code = JOB_DONE;
   // "Extract to" needs the listing only for a password: for an encrypted archive of ours, or for
-  // members another program's archive may have encrypted.
-  bool listed = verb == JobVerb::HERE || archive_protection(archive) != Protection::none ||
-                is_foreign_archive_name(archive);
+  // a zip's encrypted members (the only ones of other programs the archiver decrypts). A tar.gz
+  // is not read twice for nothing.
+  bool listed = verb == JobVerb::HERE || archive_protection(archive) != Protection::none || is_zip_name(archive);
   if (listed && !list_members(program_folder, archive, members, password, code)) return code;
   SmartPlan plan = verb == JobVerb::HERE ? smart_plan(members, archive, name_taken_in(parent))
                                          : SmartPlan{false, "", false, free_name(archive_stem(archive), false,

@@ -338,4 +338,12 @@ TEST_F(ShellJobs, AnEncryptedArchiveAsksItsPasswordAgainWhileWrongAndACancelWrit
   EXPECT_EQ(finish(job, &boxes), 0u);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].rfind("Verify ", 0), 0u) << boxes[0];
+  // A zip whose listing marks an encrypted member asks once; its member comes out with it.
+  std::string zip = "Z:" + std::string(VANTOR_WIN_FOREIGN) + "\\traditional.zip";
+  std::replace(zip.begin(), zip.end(), '/', '\\');
+  ASSERT_TRUE(CopyFileA(zip.c_str(), (dir_ + "Brief.zip").c_str(), FALSE));
+  job = start_job("to", {dir_ + "Brief.zip"});
+  ASSERT_TRUE(give_password(job, "secret"));
+  EXPECT_EQ(finish(job), 0u);
+  EXPECT_EQ(read_file(dir_ + "Brief\\a.txt"), "alpha");
 }
