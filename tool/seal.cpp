@@ -19,16 +19,6 @@ constexpr const char* KEY_CHECK_TEXT = "vantor archive key check";
 // Own fields: the fixed ones and at most a 64 KB block of records.
 constexpr size_t OWN_FIELDS_MAX = OWN_FIELDS_SIZE + OWN_MORE_LENGTH_SIZE + 65535;
 
-void put(std::vector<uint8_t>& out, uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t get(const uint8_t* p, int width) {
-  uint64_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
 void key_check(const SealKey& key, uint8_t out[16]) {
   crypto_generichash(out, 16, reinterpret_cast<const uint8_t*>(KEY_CHECK_TEXT), std::strlen(KEY_CHECK_TEXT),
                      key.key.data(), key.key.size());
@@ -45,7 +35,7 @@ std::vector<uint8_t> additional_data(const uint8_t* frozen, size_t frozen_size, 
                                      uint32_t place, bool last) {
   std::vector<uint8_t> ad(frozen, frozen + frozen_size);
   ad.insert(ad.end(), head, head + head_size);
-  put(ad, place, 4);
+  put_le(ad, place, 4);
   ad.push_back(last ? 1 : 0);
   return ad;
 }
@@ -126,8 +116,8 @@ bool seal_entry(std::vector<uint8_t> frozen, uint8_t mark, const std::vector<uin
   std::vector<uint8_t> head{SEAL_VERSION, seal_flags};
   if (seal_flags & SEAL_KEY_PARAMETERS) {
     head.push_back(SEAL_ALGORITHM_ARGON2ID);
-    put(head, key.ops, 4);
-    put(head, key.memory_kib, 4);
+    put_le(head, key.ops, 4);
+    put_le(head, key.memory_kib, 4);
     head.insert(head.end(), key.salt, key.salt + 16);
     uint8_t check[16];
     key_check(key, check);
@@ -150,7 +140,7 @@ bool seal_entry(std::vector<uint8_t> frozen, uint8_t mark, const std::vector<uin
   out.write(head.data(), head.size());
   out.write(stream_header, STREAM_HEADER);
   std::vector<uint8_t> own_length;
-  put(own_length, sealed_own.size(), 4);
+  put_le(own_length, sealed_own.size(), 4);
   out.write(own_length.data(), 4);
   out.write(sealed_own.data(), sealed_own.size());
   bool ok = seal_data(in, data_at, data_size, state, out, problem);
@@ -182,8 +172,8 @@ bool read_head(const uint8_t* p, size_t n, bool first, Head& head, std::string& 
     problem = "an encrypted archive of an unknown key derivation";
     return false;
   }
-  head.ops = static_cast<uint32_t>(get(p + 3, 4));
-  head.memory_kib = static_cast<uint32_t>(get(p + 7, 4));
+  head.ops = static_cast<uint32_t>(get_le(p + 3, 4));
+  head.memory_kib = static_cast<uint32_t>(get_le(p + 7, 4));
   std::memcpy(head.salt, p + 11, 16);
   std::memcpy(head.check, p + 27, 16);
   head.size += KEY_PARAMETERS;
@@ -267,7 +257,7 @@ bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& 
     std::vector<uint8_t> header = encode_header(h);
     std::vector<uint8_t> frozen(header.begin(), header.begin() + mark_offset(h));
     std::vector<uint8_t> own;
-    put(own, static_cast<uint64_t>(end), 8);
+    put_le(own, static_cast<uint64_t>(end), 8);
     if (!seal_entry(frozen, 0, own, in, 0, static_cast<uint64_t>(end), 0, true,
                     SEAL_KEY_PARAMETERS | SEAL_WHOLE_INDEX, key, out, problem))
       return false;
@@ -374,7 +364,7 @@ UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::st
     }
     size_t stream_at = mark + 1 + head.size;
     if (stream_at + STREAM_HEADER + 4 > head_room) return damaged(name, "is cut short");
-    uint64_t own_length = get(bytes.data() + stream_at + STREAM_HEADER, 4);
+    uint64_t own_length = get_le(bytes.data() + stream_at + STREAM_HEADER, 4);
     if (own_length < TAG_BYTES || own_length > OWN_FIELDS_MAX + TAG_BYTES ||
         static_cast<int64_t>(stream_at + STREAM_HEADER + 4 + own_length) > h.entry_length)
       return damaged(name, "has own fields of an impossible length");
@@ -396,7 +386,7 @@ UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::st
     uint64_t data_size = 0;
     if (whole_index) {
       if (own.size() != 8) return damaged(name, "has own fields of an impossible length");
-      data_size = get(own.data(), 8);
+      data_size = get_le(own.data(), 8);
       if (data_size > static_cast<uint64_t>(end)) return damaged(name, "is longer than the archive");
     } else {
       header[ENTRY_FLAGS_OFFSET] &= static_cast<uint8_t>(~ENTRY_FLAG_SEALED_INDEX);

@@ -4,24 +4,24 @@
 
 #include "format/utf8_text.h"
 
-namespace {
-
-void put(std::vector<uint8_t>& out, uint64_t value, int width) {
+void put_le(std::vector<uint8_t>& out, uint64_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-uint64_t get(const uint8_t* p, int width) {
+uint64_t get_le(const uint8_t* p, int width) {
   uint64_t v = 0;
   for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
   return v;
 }
+
+namespace {
 
 // The records of more own fields an entry carries, tag and length included.
 std::vector<uint8_t> more_fields(const EntryHeader& h) {
   std::vector<uint8_t> out;
   auto record = [&](uint8_t tag, size_t length) {
     out.push_back(tag);
-    put(out, length, 2);
+    put_le(out, length, 2);
   };
   if (h.filter != FILTER_NONE) {
     record(FIELD_FILTER, 2);
@@ -30,12 +30,12 @@ std::vector<uint8_t> more_fields(const EntryHeader& h) {
   }
   if (h.dictionary != 0) {
     record(FIELD_DICTIONARY, 4);
-    put(out, h.dictionary, 4);
+    put_le(out, h.dictionary, 4);
   }
   if (h.ppmd_order != 0 || h.ppmd_memory != 0) {
     record(FIELD_PPMD, 5);
     out.push_back(h.ppmd_order);
-    put(out, h.ppmd_memory, 4);
+    put_le(out, h.ppmd_memory, 4);
   }
   if (h.is_copy()) {
     record(FIELD_COPY_OF, 1 + h.copy_of.size());
@@ -50,7 +50,7 @@ bool read_more_fields(const uint8_t* data, size_t size, EntryHeader& out, std::s
   for (size_t at = 0; at < size;) {
     if (size - at < static_cast<size_t>(OWN_RECORD_HEAD)) { problem = "own field record cut short"; return false; }
     uint8_t tag = data[at];
-    size_t length = static_cast<size_t>(get(data + at + 1, 2));
+    size_t length = static_cast<size_t>(get_le(data + at + 1, 2));
     at += OWN_RECORD_HEAD;
     if (length > size - at) { problem = "own field record runs past the header"; return false; }
     const uint8_t* value = data + at;
@@ -59,10 +59,10 @@ bool read_more_fields(const uint8_t* data, size_t size, EntryHeader& out, std::s
       out.filter = value[0];
       out.filter_distance = value[0] == FILTER_DELTA ? value[1] + 1 : 0;
     } else if (tag == FIELD_DICTIONARY && length == 4) {
-      out.dictionary = static_cast<uint32_t>(get(value, 4));
+      out.dictionary = static_cast<uint32_t>(get_le(value, 4));
     } else if (tag == FIELD_PPMD && length == 5) {
       out.ppmd_order = value[0];
-      out.ppmd_memory = static_cast<uint32_t>(get(value + 1, 4));
+      out.ppmd_memory = static_cast<uint32_t>(get_le(value + 1, 4));
     } else if (tag == FIELD_COPY_OF && length >= 2) {
       out.copy_of_flags = value[0];
       out.copy_of.assign(reinterpret_cast<const char*>(value + 1), length - 1);
@@ -93,24 +93,24 @@ int64_t mark_offset(const EntryHeader& h) {
 std::vector<uint8_t> encode_header(const EntryHeader& h) {
   std::vector<uint8_t> out;
   out.reserve(static_cast<size_t>(header_size(h.name.size(), h.folder.size())));
-  put(out, static_cast<uint64_t>(h.entry_length), 8);
+  put_le(out, static_cast<uint64_t>(h.entry_length), 8);
   std::vector<uint8_t> more = more_fields(h);
   out.push_back(h.signature);
   out.push_back(static_cast<uint8_t>(more.empty() ? h.flags & ~ENTRY_FLAG_MORE_FIELDS : h.flags | ENTRY_FLAG_MORE_FIELDS));
-  put(out, h.name.size(), 2);
+  put_le(out, h.name.size(), 2);
   out.insert(out.end(), h.name.begin(), h.name.end());
-  put(out, h.folder.size(), 2);
+  put_le(out, h.folder.size(), 2);
   out.insert(out.end(), h.folder.begin(), h.folder.end());
-  put(out, static_cast<uint64_t>(h.size), 8);
+  put_le(out, static_cast<uint64_t>(h.size), 8);
   out.push_back(h.mark);
-  put(out, h.compressed_size, 8);
-  put(out, h.crc, 4);
-  put(out, static_cast<uint64_t>(h.mtime_ns), 8);
-  put(out, h.attributes, 4);
-  put(out, h.unix_mode, 4);
+  put_le(out, h.compressed_size, 8);
+  put_le(out, h.crc, 4);
+  put_le(out, static_cast<uint64_t>(h.mtime_ns), 8);
+  put_le(out, h.attributes, 4);
+  put_le(out, h.unix_mode, 4);
   out.push_back(h.method);
   if (!more.empty()) {
-    put(out, more.size(), 2);
+    put_le(out, more.size(), 2);
     out.insert(out.end(), more.begin(), more.end());
   }
   return out;
@@ -120,32 +120,32 @@ DecodeStatus read_frozen_part(const uint8_t* data, size_t size, size_t after_mar
                               size_t& needed, std::string& problem) {
   needed = ENTRY_NAME_OFFSET;
   if (size < needed) return DecodeStatus::NEED_MORE;
-  int16_t n = static_cast<int16_t>(get(data + ENTRY_NAME_LENGTH_OFFSET, 2));
+  int16_t n = static_cast<int16_t>(get_le(data + ENTRY_NAME_LENGTH_OFFSET, 2));
   if (n < 0) { problem = "name length is negative"; return DecodeStatus::BAD; }
   needed = static_cast<size_t>(entry_folder_offset(n));
   if (size < needed) return DecodeStatus::NEED_MORE;
-  int16_t m = static_cast<int16_t>(get(data + entry_folder_length_offset(n), 2));
+  int16_t m = static_cast<int16_t>(get_le(data + entry_folder_length_offset(n), 2));
   if (m < 0) { problem = "folder length is negative"; return DecodeStatus::BAD; }
   needed = static_cast<size_t>(entry_own_fields_offset(n, m)) + after_mark;
   if (size < needed) return DecodeStatus::NEED_MORE;
 
-  out.entry_length = static_cast<int64_t>(get(data + ENTRY_LENGTH_OFFSET, 8));
+  out.entry_length = static_cast<int64_t>(get_le(data + ENTRY_LENGTH_OFFSET, 8));
   out.signature = data[ENTRY_SIGNATURE_OFFSET];
   out.flags = data[ENTRY_FLAGS_OFFSET];
   out.name.assign(reinterpret_cast<const char*>(data + ENTRY_NAME_OFFSET), static_cast<size_t>(n));
   out.folder.assign(reinterpret_cast<const char*>(data + entry_folder_offset(n)), static_cast<size_t>(m));
-  out.size = static_cast<int64_t>(get(data + entry_size_offset(n, m), 8));
+  out.size = static_cast<int64_t>(get_le(data + entry_size_offset(n, m), 8));
   out.mark = data[entry_mark_offset(n, m)];
   return DecodeStatus::OK;
 }
 
 bool read_own_fields(const uint8_t* data, size_t size, EntryHeader& out) {
   auto has = [&](int64_t offset, int width) { return static_cast<size_t>(offset + width) <= size; };
-  if (has(OWN_COMPRESSED_SIZE_OFFSET, 8)) out.compressed_size = get(data + OWN_COMPRESSED_SIZE_OFFSET, 8);
-  if (has(OWN_CRC_OFFSET, 4)) out.crc = static_cast<uint32_t>(get(data + OWN_CRC_OFFSET, 4));
-  if (has(OWN_MTIME_OFFSET, 8)) out.mtime_ns = static_cast<int64_t>(get(data + OWN_MTIME_OFFSET, 8));
-  if (has(OWN_ATTRIBUTES_OFFSET, 4)) out.attributes = static_cast<uint32_t>(get(data + OWN_ATTRIBUTES_OFFSET, 4));
-  if (has(OWN_UNIX_MODE_OFFSET, 4)) out.unix_mode = static_cast<uint32_t>(get(data + OWN_UNIX_MODE_OFFSET, 4));
+  if (has(OWN_COMPRESSED_SIZE_OFFSET, 8)) out.compressed_size = get_le(data + OWN_COMPRESSED_SIZE_OFFSET, 8);
+  if (has(OWN_CRC_OFFSET, 4)) out.crc = static_cast<uint32_t>(get_le(data + OWN_CRC_OFFSET, 4));
+  if (has(OWN_MTIME_OFFSET, 8)) out.mtime_ns = static_cast<int64_t>(get_le(data + OWN_MTIME_OFFSET, 8));
+  if (has(OWN_ATTRIBUTES_OFFSET, 4)) out.attributes = static_cast<uint32_t>(get_le(data + OWN_ATTRIBUTES_OFFSET, 4));
+  if (has(OWN_UNIX_MODE_OFFSET, 4)) out.unix_mode = static_cast<uint32_t>(get_le(data + OWN_UNIX_MODE_OFFSET, 4));
   if (has(OWN_METHOD_OFFSET, 1)) out.method = data[OWN_METHOD_OFFSET];
   return size >= static_cast<size_t>(OWN_FIELDS_SIZE);
 }
@@ -167,7 +167,7 @@ DecodeStatus decode_header(const uint8_t* data, size_t size, EntryHeader& out, s
     size_t more_at = needed;
     needed += OWN_MORE_LENGTH_SIZE;
     if (size < needed) return DecodeStatus::NEED_MORE;
-    size_t more = static_cast<size_t>(get(data + more_at, 2));
+    size_t more = static_cast<size_t>(get_le(data + more_at, 2));
     needed += more;
     if (size < needed) return DecodeStatus::NEED_MORE;
     if (more == 0) { problem = "empty own field records"; return DecodeStatus::BAD; }

@@ -84,6 +84,10 @@ int64_t header_size(const EntryHeader& h);
 // Offset of the mark byte from the entry's first byte.
 int64_t mark_offset(const EntryHeader& h);
 
+// A little-endian field of `width` bytes, as every number of the format is stored.
+void put_le(std::vector<uint8_t>& out, uint64_t value, int width);
+uint64_t get_le(const uint8_t* p, int width);
+
 // Encodes a header; entry_length must already be header_size + compressed_size.
 std::vector<uint8_t> encode_header(const EntryHeader& h);
 
