@@ -119,8 +119,15 @@ class Encoder {
     return false;
   }
   virtual bool feed(const uint8_t* data, size_t size, Flush flush, const EmitBytes& emit, std::string& problem) = 0;
-  // One whole member of a buffer into `out`.
-  virtual bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) = 0;
+  // One whole member of a buffer into `out`: by default a stream begun for it and fed at once.
+  virtual bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) {
+    out.clear();
+    if (!begin(static_cast<int64_t>(size), problem)) return false;
+    return feed(data, size, Flush::FINISH, [&](const uint8_t* bytes, size_t n) {
+      out.insert(out.end(), bytes, bytes + n);
+      return true;
+    }, problem);
+  }
   // For a cancelled run about to end: lets go without waiting for work in flight.
   virtual void abandon() {}
   // The filter (FILTER_*) the next begin's stream passes through, for a method that filters.

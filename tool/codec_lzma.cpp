@@ -192,14 +192,6 @@ class LzmaEncoder : public Encoder {
     holding_ = false;
     return flush == Flush::PIECE || put(&held_, 1, emit, problem);
   }
-  bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) override {
-    out.clear();
-    if (!begin(static_cast<int64_t>(size), problem)) return false;
-    return feed(data, size, Flush::FINISH, [&](const uint8_t* bytes, size_t n) {
-      out.insert(out.end(), bytes, bytes + n);
-      return true;
-    }, problem);
-  }
 
  private:
   uint32_t fitted(int64_t expected_size) const {

@@ -210,14 +210,6 @@ class PpmdEncoder : public Encoder {
     if (flush == Flush::FINISH) vantor_ppmd7_encode_finish(model_);
     return out_.size() < PPMD_OUT_CHUNK && flush == Flush::NONE ? true : pass(emit, problem);
   }
-  bool compress_all(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem) override {
-    out.clear();
-    if (!begin(static_cast<int64_t>(size), problem)) return false;
-    return feed(data, size, Flush::FINISH, [&](const uint8_t* bytes, size_t n) {
-      out.insert(out.end(), bytes, bytes + n);
-      return true;
-    }, problem);
-  }
 
  private:
   static void put(void* context, uint8_t byte) { static_cast<PpmdEncoder*>(context)->out_.push_back(byte); }
