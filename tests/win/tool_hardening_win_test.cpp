@@ -245,30 +245,13 @@ TEST(WindowsHardening, LinksAtTheLockAndLeftoverNamesNeverCostTheUsersFiles) {
 // `progress` and `cancel` ("out": the handle of its own output); its exit code.
 DWORD run_with_channel(const std::string& dir, const std::string& progress, const std::string& cancel,
                        const std::string& output) {
-  std::string program = "Z:" + std::string(VANTOR_TOOL_EXE);
-  std::replace(program.begin(), program.end(), '/', '\\');
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = out;
+  HANDLE out = test_files::inheritable_output(output);
   std::string own_output = std::to_string(reinterpret_cast<uintptr_t>(out));
   SetEnvironmentVariableA("VANTOR_PROGRESS", (progress == "out" ? own_output : progress).c_str());
   SetEnvironmentVariableA("VANTOR_CANCEL", (cancel == "out" ? own_output : cancel).c_str());
-  PROCESS_INFORMATION process = {};
-  std::string line = "\"" + program + "\" a \"" + dir + "x.vnr\" \"" + dir + "a.txt\"";
-  BOOL started = CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                &startup, &process);
+  DWORD code = test_files::run_tool("a \"" + dir + "x.vnr\" \"" + dir + "a.txt\"", out);
   SetEnvironmentVariableA("VANTOR_PROGRESS", nullptr);
   SetEnvironmentVariableA("VANTOR_CANCEL", nullptr);
-  CloseHandle(out);
-  if (!started) return 1000;
-  DWORD code = 1001;
-  WaitForSingleObject(process.hProcess, 180000);
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
   return code;
 }
 
