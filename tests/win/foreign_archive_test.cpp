@@ -24,11 +24,11 @@ TEST_F(ForeignArchives, AZipFromTheWindowOpensExtractsLaunchesAndVerifies) {
                 select_rows({"docs"});
               },
               [] { queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
-              [&] {
+              in_extraction_window([&] {
                 gadget_set_text(10, dest);
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
-              },
+              }),
               answer_box("Notice", &notice), [] { select_rows({"b.txt"}); },
               [] { queue_event(EVENT_GADGET, FILE_LIST, 0, EVENT_TYPE_LEFT_DOUBLE_CLICK); },
               when([] { return exists(shell.operation.launch_root + "b.txt"); },

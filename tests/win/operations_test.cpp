@@ -294,11 +294,11 @@ TEST_F(Operations, ExtractWritesExactlyTheChosenMembers) {
                 select_rows({"docs"});
               },
               [] { queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
-              [&] {
+              in_extraction_window([&] {
                 gadget_set_text(10, dest);
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
-              },
+              }),
               answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
                shell.operation.archive_path = archive;
@@ -325,11 +325,11 @@ TEST_F(Operations, TheExtractionBarAndStatusSitAboveTheButtonsOverTheHiddenTaskS
                 select_rows({"b.txt"});
                 queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
               },
-              [&] {
+              in_extraction_window([&] {
                 gadget_set_text(10, work_ + "dest\\");
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
-              },
+              }),
               [&] {  // the run has ended: its gadgets are where they were shown
                 if (!FindWindowA("#32770", "Notice")) return retry_step();
                 bar = placed(42);
@@ -364,11 +364,11 @@ TEST_F(Operations, ADamagedMemberIsReportedAndLeavesNoPartialFile) {
                 select_rows({"c.txt"});
               },
               [] { queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK); },
-              [&] {
+              in_extraction_window([&] {
                 gadget_set_text(10, dest);
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
-              },
+              }),
               answer_box("Note:", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
                shell.operation.archive_path = archive;
@@ -397,7 +397,7 @@ TEST_F(Operations, TheArchiveFolderBoxKeepsLooseMembersTogetherWithoutMerging) {
                 select_rows({"docs", "b.txt"});
                 queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
               },
-              [&] {
+              in_extraction_window([&] {
                 ticked_at_first = gadget_get_state(55);
                 ok_button = placed(12);
                 smart_box = placed(55);
@@ -405,7 +405,7 @@ TEST_F(Operations, TheArchiveFolderBoxKeepsLooseMembersTogetherWithoutMerging) {
                 gadget_set_text(10, dest);
                 queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
                 press(12, 2);
-              },
+              }),
               answer_box("Notice", &box), [] { queue_event(EVENT_MENU, MENU_EXIT, 0, EVENT_TYPE_NONE); }},
              [&] {
                shell.operation.archive_path = archive;

@@ -50,6 +50,12 @@ inline std::function<void()> when(std::function<bool()> reached, std::function<v
   };
 }
 
+// A step in the extraction window: the click that opens it may first mark members for a while,
+// keeping the main window live, so the window can open some ticks later.
+inline std::function<void()> in_extraction_window(std::function<void()> then) {
+  return when([] { return window_handle(2) != nullptr; }, std::move(then));
+}
+
 using test_files::exists;
 using test_files::read_file;
 using test_files::write_file;
