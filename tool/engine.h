@@ -13,6 +13,7 @@
 
 struct MemberInfo;
 struct ForeignSource;
+class ArchiveSource;
 
 struct CompressJob {
   std::string archive_path;
@@ -93,7 +94,15 @@ struct ReadJob {
   // The memory the decoding threads may take together: read_archive puts this process's
   // (address_space_budget) where it is 0; 0 for read_archive_with fits nothing.
   int64_t address_space = 0;
+  // When set, the archive is read through what this opens (each decoding thread opens its own)
+  // instead of the file at archive_path, which still names it in messages; null when it cannot.
+  // `for_index`: only the index is read through it, never a member's data.
+  std::function<std::unique_ptr<ArchiveSource>(bool for_index)> open_archive;
 };
+
+// The archive of a job opened for reading: its own source, or the file at its path; null when
+// neither opens.
+std::unique_ptr<ArchiveSource> open_job_archive(const ReadJob& job, bool for_index);
 
 // Runs work(context, i) for i in 0..count-1, each on its own thread (the caller's included),
 // and returns when all have finished.

@@ -58,10 +58,17 @@ RunResult decode_all(Shared& shared, ParallelRunner runner) {
 
 }  // namespace
 
+std::unique_ptr<ArchiveSource> open_job_archive(const ReadJob& job, bool for_index) {
+  if (job.open_archive) return job.open_archive(for_index);
+  auto file = std::make_unique<FileSource>();
+  if (!file->open(job.archive_path)) return nullptr;
+  return file;
+}
+
 bool read_index(const std::string& archive_path, int64_t index_start, std::vector<StoredEntry>& entries,
                 std::string& problem) {
-  File archive;
-  if (!archive.open_read(archive_path)) {
+  FileSource archive;
+  if (!archive.open(archive_path)) {
     problem = "cannot open " + archive_path + ": " + last_error_text();
     return false;
   }
@@ -71,14 +78,14 @@ bool read_index(const std::string& archive_path, int64_t index_start, std::vecto
 
 RunResult read_archive_with(const ReadJob& job, ParallelRunner runner, MemberWriters* writers) {
   ForgetMemberOnExit forget{job.control};
-  File archive;
-  if (!archive.open_read(job.archive_path)) return refused("cannot open " + job.archive_path);
+  std::unique_ptr<ArchiveSource> archive = open_job_archive(job, true);
+  if (!archive) return refused("cannot open " + job.archive_path);
   int64_t start = job.index_start >= 0 ? job.index_start : index_start(job.archive_path);
   std::vector<Entry> entries;
   std::vector<Block> blocks;
   std::string problem;
-  if (!walk_index(archive, start, entries, problem) || !group_blocks(entries, blocks, problem)) return refused(problem);
-  archive.close();
+  if (!walk_index(*archive, start, entries, problem) || !group_blocks(entries, blocks, problem)) return refused(problem);
+  archive.reset();
   if (job.mode == ReadMode::LIST) return list_entries(job, entries);
   Shared shared{job, Folder(), entries, blocks, {}, {}, {}, {}};
   if (!plan_extraction(shared, writers, problem)) return refused(problem);

@@ -22,7 +22,7 @@ constexpr size_t OUT_CHUNK = 1 << 20;
 // go past `limit` (the end of the worker's own blocks).
 class ArchiveWindow {
  public:
-  ArchiveWindow(File& file, std::vector<uint8_t>& buffer, int64_t limit)
+  ArchiveWindow(ArchiveSource& file, std::vector<uint8_t>& buffer, int64_t limit)
       : file_(file), buffer_(buffer), limit_(limit) {}
   // Up to `want` bytes at `offset`, from the buffer; false on read error. The bytes stay valid
   // until the next call.
@@ -46,8 +46,10 @@ class ArchiveWindow {
     return true;
   }
 
+  std::string read_problem() const { return file_.read_problem(); }
+
  private:
-  File& file_;
+  ArchiveSource& file_;
   std::vector<uint8_t>& buffer_;  // the worker's, reused for every block
   int64_t limit_;
   int64_t start_ = 0;
@@ -76,6 +78,7 @@ class BlockInput {
     left_ -= size;
     return true;
   }
+  std::string read_problem() const { return window_.read_problem(); }
 
  private:
   ArchiveWindow& window_;
@@ -304,7 +307,7 @@ class BlockDecoder {
       if (stopped(problem)) return false;
       if (in_size_ == 0 && !input_done_) {
         if (!input.next(in_, in_size_)) {
-          problem = "cannot read the archive";
+          problem = input.read_problem();
           return false;
         }
         input_done_ = in_size_ == 0;
@@ -378,8 +381,8 @@ int fit_decoding_workers(const Shared& shared, int workers, std::string& note) {
 void decode_worker(void* context, int index) {
   Shared& shared = *static_cast<Shared*>(context);
   WorkerState state{shared, shared.results[static_cast<size_t>(index)]};
-  File archive;
-  if (!archive.open_read(shared.job.archive_path)) {
+  std::unique_ptr<ArchiveSource> archive = open_job_archive(shared.job, false);
+  if (!archive) {
     state.fail("cannot open " + shared.job.archive_path);
     return;
   }
@@ -391,7 +394,7 @@ void decode_worker(void* context, int index) {
   int64_t limit = tail.data_offset + static_cast<int64_t>(tail.header.compressed_size);
   int64_t span = limit - shared.entries[shared.blocks[first].first].offset;
   std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(span, 1, IN_CHUNK)));
-  ArchiveWindow window(archive, buffer, limit);
+  ArchiveWindow window(*archive, buffer, limit);
   int64_t largest = 0;
   for (size_t b = first; b < end; ++b)
     for (size_t i = shared.blocks[b].first; i < shared.blocks[b].first + shared.blocks[b].count; ++i)

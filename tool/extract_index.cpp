@@ -19,7 +19,7 @@ constexpr size_t WALK_WINDOW = 256 << 10;
 // single members), and clearing megabytes for a few hundred bytes costs more than the read.
 class HeaderWindow {
  public:
-  HeaderWindow(File& archive, int64_t start, int64_t length)
+  HeaderWindow(ArchiveSource& archive, int64_t start, int64_t length)
       : archive_(archive), length_(length),
         buffer_(static_cast<size_t>(std::clamp<int64_t>(length - start, 1, WALK_WINDOW))) {}
 
@@ -65,7 +65,7 @@ class HeaderWindow {
     return true;
   }
 
-  File& archive_;
+  ArchiveSource& archive_;
   int64_t length_;
   std::vector<uint8_t> buffer_;
   int64_t window_start_ = 0;
@@ -88,7 +88,7 @@ size_t copy_source(const std::vector<Entry>& entries, const std::unordered_map<s
 
 }  // namespace
 
-bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::string& problem) {
+bool walk_index(ArchiveSource& archive, int64_t start, std::vector<Entry>& entries, std::string& problem) {
   int64_t length = archive.length();
   if (length < 0) {
     problem = "cannot read the archive";

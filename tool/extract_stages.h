@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_source.h"
 #include "engine.h"
 #include "file_io.h"
 
@@ -106,7 +107,7 @@ struct HeldBatch {
 };
 
 // ---- Index ----
-bool walk_index(File& archive, int64_t start, std::vector<Entry>& entries, std::string& problem);
+bool walk_index(ArchiveSource& archive, int64_t start, std::vector<Entry>& entries, std::string& problem);
 bool group_blocks(const std::vector<Entry>& entries, std::vector<Block>& blocks, std::string& problem);
 
 // ---- Plan ----

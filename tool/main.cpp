@@ -380,23 +380,28 @@ int read(const Options& o, ReadMode mode) {
     if (machine) print_member(m), ++listed;
     else std::printf("%s\n", foreign_listing_line(m).c_str());
   };
-  // An encrypted archive is read from its plain copy, checked whole before anything is written.
+  // An encrypted archive is read in place: its index checked first, each member's data decrypted
+  // and checked as it is read, so nothing plain reaches the disk.
   std::string archive = job.archive_path;
   Secret password;
-  PlainCopy plain;
-  if (archive_is_encrypted(archive)) {
+  bool encrypted = archive_is_encrypted(archive);
+  if (encrypted) {
     if (!o.password) return needs_password(archive);
     std::string problem;
     if (!password_of(o, false, password)) return 1;
-    if (!plain.unseal(archive, password, problem)) {
+    SealKey key;
+    std::shared_ptr<SealedLayout> layout;
+    if (open_sealed(archive, password, key, layout, problem) != UnsealOutcome::OK) {
       // A test names the damaged member on a line of its own, as for a plain archive.
       std::string member = archive + ": member ";
       if (mode == ReadMode::TEST && problem.compare(0, member.size(), member) == 0)
         problem = "damaged member: " + problem.substr(member.size());
       return refuse(problem);
     }
-    report_key_time(plain.key);
-    job.archive_path = plain.path();
+    password.wipe();
+    report_key_time(key);
+    job.open_archive = [layout](bool for_index) { return sealed_source(layout, for_index); };
+    job.index_start = 0;
   } else if (o.password && !password_of(o, false, password)) {
     return 1;
   }
@@ -404,7 +409,7 @@ int read(const Options& o, ReadMode mode) {
   // when neither reads it, our own reason is the one given.
   std::vector<StoredEntry> own;
   std::string own_problem;
-  bool ours = read_index(job.archive_path, index_start(job.archive_path), own, own_problem);
+  bool ours = encrypted || read_index(job.archive_path, index_start(job.archive_path), own, own_problem);
   own.clear();
   RunResult result;
   bool recognised = false;
@@ -430,7 +435,6 @@ int read(const Options& o, ReadMode mode) {
       result.ok = false;
       result.problems.push_back("no member " + selection->paths[i] + " in " + archive);
     }
-  name_archive(result, plain.path(), archive);
   if (machine && result.ok) std::printf("end\t%lld\n", static_cast<long long>(listed));
   int code = report(result, mode == ReadMode::TEST ? "damaged member: " : "");
   std::string renamed = result.renamed == 0 ? std::string()

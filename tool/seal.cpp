@@ -2,9 +2,12 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "file_io.h"
@@ -278,37 +281,73 @@ bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& 
   return out.flush() || (problem = "cannot write the archive: " + last_error_text(), false);
 }
 
-UnsealOutcome unseal_archive(const std::string& archive_path, const std::string& plain_path, const Secret& password,
-                             SealKey& key, std::string& problem) {
-  return unseal_archive_with(
-      archive_path, plain_path, [&](SealKey& k, std::string& why) { return derive(password, k, why); }, key, problem);
+using StreamState = crypto_secretstream_xchacha20poly1305_state;
+
+// Every so many chunks the readers leave the stream's state behind, so a read that goes back, or
+// a thread starting inside a long stream, decrypts at most that many chunks again.
+constexpr uint64_t CHECKPOINT_EVERY = 16;
+
+class SealedLayout {
+ public:
+  // One entry: its plain header (none for a sealed index), then its data.
+  struct Piece {
+    std::string name;
+    std::vector<uint8_t> header;
+    int64_t plain_at = 0;   // where the header lies in the plain archive
+    uint64_t data_size = 0;
+    int64_t sealed_at = 0;  // where the first data message lies in the archive
+    std::vector<StreamState> checkpoints;  // [k]: the state before chunk k * CHECKPOINT_EVERY
+    int64_t data_at() const { return plain_at + static_cast<int64_t>(header.size()); }
+  };
+
+  ~SealedLayout() {
+    for (Piece& p : pieces) sodium_memzero(p.checkpoints.data(), p.checkpoints.size() * sizeof(StreamState));
+  }
+
+  // The state before chunk `chunk` or the nearest one before it that is known; `at` says which.
+  StreamState checkpoint(size_t piece, uint64_t chunk, uint64_t& at) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto& known = pieces[piece].checkpoints;
+    uint64_t k = std::min<uint64_t>(chunk / CHECKPOINT_EVERY, known.size() - 1);
+    at = k * CHECKPOINT_EVERY;
+    return known[static_cast<size_t>(k)];
+  }
+  // Keeps the state before `chunk` when it is the next checkpoint of the piece.
+  void reached(size_t piece, uint64_t chunk, const StreamState& state) {
+    if (chunk % CHECKPOINT_EVERY) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    auto& known = pieces[piece].checkpoints;
+    if (known.size() == chunk / CHECKPOINT_EVERY) known.push_back(state);
+  }
+
+  std::string archive_path;
+  std::vector<Piece> pieces;
+  int64_t plain_length = 0;
+
+ private:
+  std::mutex lock_;
+};
+
+namespace {
+
+std::string damaged_text(const std::string& archive_path, const std::string& name, const std::string& why) {
+  return archive_path + ": " + (name.empty() ? std::string() : "member " + name + " ") + why +
+         " (damaged or changed by someone without the password)";
 }
 
-UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
-                                  const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
-                                  std::string& problem) {
-  if (!sodium_ready()) {
-    problem = "the system's random source cannot be used";
-    return UnsealOutcome::FAILED;
-  }
-  File in, out;
-  if (!in.open_read(archive_path)) {
-    problem = "cannot open " + archive_path;
-    return UnsealOutcome::FAILED;
-  }
-  if (!out.create(plain_path)) {
-    problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
-    return UnsealOutcome::FAILED;
-  }
-  Output plain(out);
+// Walks the encrypted archive's entries: checks the key and every entry's head and own fields,
+// and lays out the plain archive without reading any data.
+UnsealOutcome walk_sealed(File& in, const std::string& archive_path,
+                          const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
+                          SealedLayout& layout, std::string& problem) {
   const int64_t start = index_start(archive_path), end = in.length();
-  std::vector<uint8_t> bytes, opened(SEAL_CHUNK);
+  std::vector<uint8_t> bytes;
   bool whole_index = false;
   uint32_t place = 0;
-  crypto_secretstream_xchacha20poly1305_state state;
+  int64_t plain_at = 0;
+  StreamState state;
   auto damaged = [&](const std::string& name, const std::string& why) {
-    problem = archive_path + ": " + (name.empty() ? std::string() : "member " + name + " ") + why +
-              " (damaged or changed by someone without the password)";
+    problem = damaged_text(archive_path, name, why);
     sodium_memzero(&state, sizeof state);
     return UnsealOutcome::DAMAGED;
   };
@@ -379,55 +418,228 @@ UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::st
         crypto_secretstream_xchacha20poly1305_pull(&state, own.data(), nullptr, &tag, sealed_own.data(),
                                                    sealed_own.size(), ad.data(), ad.size()) != 0)
       return damaged(name, "does not match its seal");
+    SealedLayout::Piece piece;
+    piece.name = name;
+    piece.plain_at = plain_at;
     // The plain entry: the frozen part without the flag and with its plain length, its own fields.
     std::vector<uint8_t> header(bytes.begin(), bytes.begin() + static_cast<int64_t>(mark + 1));
     header.insert(header.end(), own.begin(), own.end());
     header[ENTRY_FLAGS_OFFSET] &= static_cast<uint8_t>(~ENTRY_FLAG_ENCRYPTED);
-    uint64_t data_size = 0;
     if (whole_index) {
       if (own.size() != 8) return damaged(name, "has own fields of an impossible length");
-      data_size = get_le(own.data(), 8);
-      if (data_size > static_cast<uint64_t>(end)) return damaged(name, "is longer than the archive");
+      piece.data_size = get_le(own.data(), 8);
+      if (piece.data_size > static_cast<uint64_t>(end)) return damaged(name, "is longer than the archive");
     } else {
       header[ENTRY_FLAGS_OFFSET] &= static_cast<uint8_t>(~ENTRY_FLAG_SEALED_INDEX);
       EntryHeader plain_header;
       read_own_fields(own.data(), own.size(), plain_header);
-      data_size = plain_header.compressed_size;
-      if (data_size > static_cast<uint64_t>(end)) return damaged(name, "is longer than the archive");
-      uint64_t plain_length = header.size() + data_size;
+      piece.data_size = plain_header.compressed_size;
+      if (piece.data_size > static_cast<uint64_t>(end)) return damaged(name, "is longer than the archive");
+      uint64_t plain_length = header.size() + piece.data_size;
       for (int i = 0; i < 8; ++i) header[static_cast<size_t>(ENTRY_LENGTH_OFFSET) + i] = static_cast<uint8_t>(plain_length >> (8 * i));
       size_t need = 0;
       std::string bad;
       if (decode_header(header.data(), header.size(), plain_header, need, bad) != DecodeStatus::OK || need != header.size())
         return damaged(name, "holds own fields that do not read: " + bad);
-      plain.write(header.data(), header.size());
+      piece.header = std::move(header);
     }
-    if ((tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) != (data_size == 0))
+    sodium_memzero(own.data(), own.size());
+    if ((tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) != (piece.data_size == 0))
       return damaged(name, "is cut short");
-    if (static_cast<uint64_t>(h.entry_length) != stream_at + STREAM_HEADER + 4 + own_length + sealed_data_size(data_size))
+    if (static_cast<uint64_t>(h.entry_length) != stream_at + STREAM_HEADER + 4 + own_length + sealed_data_size(piece.data_size))
       return damaged(name, "has a length that does not match its data");
-    int64_t data_at = own_at + static_cast<int64_t>(own_length);
-    std::vector<uint8_t> sealed(SEAL_CHUNK + TAG_BYTES);
-    for (uint64_t done = 0; done < data_size;) {
-      size_t n = static_cast<size_t>(std::min<uint64_t>(SEAL_CHUNK, data_size - done));
-      done += n;
-      if (!in.read_at(data_at, sealed.data(), n + TAG_BYTES) ||
-          crypto_secretstream_xchacha20poly1305_pull(&state, opened.data(), nullptr, &tag, sealed.data(),
-                                                     n + TAG_BYTES, nullptr, 0) != 0)
-        return damaged(name, "does not match its seal");
-      if ((tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) != (done == data_size)) return damaged(name, "is cut short");
-      data_at += static_cast<int64_t>(n + TAG_BYTES);
-      plain.write(opened.data(), n);
-    }
+    piece.sealed_at = own_at + static_cast<int64_t>(own_length);
+    piece.checkpoints.push_back(state);
+    plain_at = piece.data_at() + static_cast<int64_t>(piece.data_size);
+    layout.pieces.push_back(std::move(piece));
     at += h.entry_length;
   }
   sodium_memzero(&state, sizeof state);
-  sodium_memzero(opened.data(), opened.size());
   if (place == 0) {
     problem = archive_path + " holds no encrypted entry";
     return UnsealOutcome::DAMAGED;
   }
-  if (!plain.flush() || !out.close()) {
+  layout.plain_length = plain_at;
+  return UnsealOutcome::OK;
+}
+
+// One reader of the plain archive: headers from the layout, data from the chunk it decrypted
+// last, the stream's state carried forward from one chunk to the next.
+class SealedReader : public ArchiveSource {
+ public:
+  SealedReader(std::shared_ptr<SealedLayout> layout, bool for_index)
+      : layout_(std::move(layout)), for_index_(for_index) {}
+  ~SealedReader() override {
+    sodium_memzero(&state_, sizeof state_);
+    sodium_memzero(chunk_.data(), chunk_.size());
+  }
+  bool open() { return in_.open_read(layout_->archive_path); }
+
+  bool read_at(int64_t offset, void* buffer, size_t size) override {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    if (offset < 0 || size > static_cast<uint64_t>(layout_->plain_length - std::min(offset, layout_->plain_length)))
+      return fail("cannot read the archive", false);
+    const auto& pieces = layout_->pieces;
+    auto it = std::upper_bound(pieces.begin(), pieces.end(), offset,
+                               [](int64_t at, const SealedLayout::Piece& p) { return at < p.plain_at; });
+    size_t piece = static_cast<size_t>(it - pieces.begin()) - 1;
+    while (size > 0) {
+      const SealedLayout::Piece& p = pieces[piece];
+      int64_t data_at = p.data_at();
+      size_t n = 0;
+      if (offset < data_at) {
+        n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), data_at - offset));
+        std::memcpy(out, p.header.data() + (offset - p.plain_at), n);
+      } else if (offset < data_at + static_cast<int64_t>(p.data_size) && for_index_ && !p.header.empty()) {
+        n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), data_at + static_cast<int64_t>(p.data_size) - offset));
+        std::memset(out, 0, n);
+      } else if (offset < data_at + static_cast<int64_t>(p.data_size)) {
+        uint64_t into = static_cast<uint64_t>(offset - data_at);
+        if (!decrypt(piece, into / SEAL_CHUNK)) return false;
+        size_t skip = static_cast<size_t>(into % SEAL_CHUNK);
+        n = std::min(size, chunk_size_ - skip);
+        std::memcpy(out, chunk_.data() + skip, n);
+      } else {
+        ++piece;
+        continue;
+      }
+      out += n;
+      offset += static_cast<int64_t>(n);
+      size -= n;
+    }
+    return true;
+  }
+  int64_t length() override { return layout_->plain_length; }
+  std::string read_problem() const override {
+    return tampered_ ? problem_ + " (damaged or changed by someone without the password)" : problem_;
+  }
+  // The whole sentence of the last failure, naming the archive and the member.
+  std::string whole_problem() const { return damaged_text(layout_->archive_path, failed_member_, problem_); }
+
+ private:
+  bool fail(const std::string& why, bool tampered = true) {
+    problem_ = why;
+    tampered_ = tampered;
+    piece_ = SIZE_MAX;
+    return false;
+  }
+
+  // Makes chunk_ hold chunk `chunk` of the piece's data, decrypted and checked.
+  bool decrypt(size_t piece, uint64_t chunk) {
+    if (piece_ == piece && chunk_index_ == chunk && chunk_size_ > 0) return true;
+    if (piece_ != piece || next_chunk_ > chunk) {
+      state_ = layout_->checkpoint(piece, chunk, next_chunk_);
+      piece_ = piece;
+    }
+    const SealedLayout::Piece& p = layout_->pieces[piece];
+    uint64_t chunks = (p.data_size + SEAL_CHUNK - 1) / SEAL_CHUNK;
+    sealed_.resize(SEAL_CHUNK + TAG_BYTES);
+    chunk_.resize(SEAL_CHUNK);
+    chunk_size_ = 0;
+    for (; next_chunk_ <= chunk; ++next_chunk_) {
+      layout_->reached(piece, next_chunk_, state_);
+      size_t n = static_cast<size_t>(std::min<uint64_t>(SEAL_CHUNK, p.data_size - next_chunk_ * SEAL_CHUNK));
+      int64_t at = p.sealed_at + static_cast<int64_t>(next_chunk_ * (SEAL_CHUNK + TAG_BYTES));
+      uint8_t tag = 0;
+      failed_member_ = p.name;
+      if (!in_.read_at(at, sealed_.data(), n + TAG_BYTES)) return fail("cannot be read", false);
+      if (crypto_secretstream_xchacha20poly1305_pull(&state_, chunk_.data(), nullptr, &tag, sealed_.data(),
+                                                     n + TAG_BYTES, nullptr, 0) != 0)
+        return fail("does not match its seal");
+      if ((tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) != (next_chunk_ + 1 == chunks))
+        return fail("is cut short");
+      chunk_size_ = n;
+    }
+    chunk_index_ = chunk;
+    return true;
+  }
+
+  std::shared_ptr<SealedLayout> layout_;
+  bool for_index_;
+  File in_;
+  StreamState state_{};
+  size_t piece_ = SIZE_MAX;     // the piece the state belongs to
+  uint64_t next_chunk_ = 0;     // the chunk the state opens next
+  uint64_t chunk_index_ = 0;    // the chunk in chunk_
+  size_t chunk_size_ = 0;
+  std::vector<uint8_t> sealed_, chunk_;
+  std::string problem_ = "cannot read the archive", failed_member_;
+  bool tampered_ = false;
+};
+
+}  // namespace
+
+UnsealOutcome open_sealed(const std::string& archive_path, const Secret& password, SealKey& key,
+                          std::shared_ptr<SealedLayout>& layout, std::string& problem) {
+  return open_sealed_with(
+      archive_path, [&](SealKey& k, std::string& why) { return derive(password, k, why); }, key, layout, problem);
+}
+
+UnsealOutcome open_sealed_with(const std::string& archive_path,
+                               const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
+                               std::shared_ptr<SealedLayout>& layout, std::string& problem) {
+  if (!sodium_ready()) {
+    problem = "the system's random source cannot be used";
+    return UnsealOutcome::FAILED;
+  }
+  File in;
+  if (!in.open_read(archive_path)) {
+    problem = "cannot open " + archive_path;
+    return UnsealOutcome::FAILED;
+  }
+  auto made = std::make_shared<SealedLayout>();
+  made->archive_path = archive_path;
+  UnsealOutcome outcome = walk_sealed(in, archive_path, derive_key, key, *made, problem);
+  if (outcome == UnsealOutcome::OK) layout = std::move(made);
+  return outcome;
+}
+
+std::unique_ptr<ArchiveSource> sealed_source(const std::shared_ptr<SealedLayout>& layout, bool for_index) {
+  auto reader = std::make_unique<SealedReader>(layout, for_index);
+  if (!reader->open()) return nullptr;
+  return reader;
+}
+
+UnsealOutcome unseal_archive(const std::string& archive_path, const std::string& plain_path, const Secret& password,
+                             SealKey& key, std::string& problem) {
+  return unseal_archive_with(
+      archive_path, plain_path, [&](SealKey& k, std::string& why) { return derive(password, k, why); }, key, problem);
+}
+
+UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
+                                  const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
+                                  std::string& problem) {
+  std::shared_ptr<SealedLayout> layout;
+  UnsealOutcome outcome = open_sealed_with(archive_path, derive_key, key, layout, problem);
+  if (outcome != UnsealOutcome::OK) return outcome;
+  SealedReader reader(layout, false);
+  File out;
+  if (!reader.open()) {
+    problem = "cannot open " + archive_path;
+    return UnsealOutcome::FAILED;
+  }
+  if (!out.create(plain_path)) {
+    problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
+    return UnsealOutcome::FAILED;
+  }
+  // Every byte is read and checked, in order: the readers' checkpoints are not needed here.
+  std::vector<uint8_t> plain(SEAL_CHUNK * 16);
+  for (int64_t at = 0; at < layout->plain_length;) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(plain.size()), layout->plain_length - at));
+    if (!reader.read_at(at, plain.data(), n)) {
+      sodium_memzero(plain.data(), plain.size());
+      problem = reader.whole_problem();
+      return UnsealOutcome::DAMAGED;
+    }
+    if (!out.write(plain.data(), n)) {
+      sodium_memzero(plain.data(), plain.size());
+      problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
+      return UnsealOutcome::FAILED;
+    }
+    at += static_cast<int64_t>(n);
+  }
+  sodium_memzero(plain.data(), plain.size());
+  if (!out.close()) {
     problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
     return UnsealOutcome::FAILED;
   }

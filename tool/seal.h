@@ -26,8 +26,10 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "archive_source.h"
 #include "password.h"
 
 constexpr uint8_t SEAL_VERSION = 1;
@@ -70,6 +72,24 @@ UnsealOutcome unseal_archive(const std::string& archive_path, const std::string&
 UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
                                   const std::function<bool(SealKey&, std::string&)>& derive, SealKey& key,
                                   std::string& problem);
+
+// An encrypted archive read in place: every entry's own fields checked and its plain header kept
+// in memory, its data decrypted chunk by chunk as it is read and handed out only once its chunk
+// passed; nothing plain reaches the disk. Shared by the readers of one run.
+class SealedLayout;
+
+// Checks the index of the encrypted archive (the key, every entry's place and own fields) without
+// decrypting any data. The outcomes and `key` as for unseal_archive.
+UnsealOutcome open_sealed(const std::string& archive_path, const Secret& password, SealKey& key,
+                          std::shared_ptr<SealedLayout>& layout, std::string& problem);
+UnsealOutcome open_sealed_with(const std::string& archive_path,
+                               const std::function<bool(SealKey&, std::string&)>& derive, SealKey& key,
+                               std::shared_ptr<SealedLayout>& layout, std::string& problem);
+// A reader of the plain archive, with its own handle on the encrypted one; null when that does
+// not open. A read into data that does not pass its seal fails, read_problem() saying so.
+// `for_index`: for walking the index only, so members' data reads as zeros, never decrypted (a
+// sealed index is data and is decrypted).
+std::unique_ptr<ArchiveSource> sealed_source(const std::shared_ptr<SealedLayout>& layout, bool for_index = false);
 
 // Writes the encrypted form of the plain archive at `plain_path` to `out` (an open, empty file),
 // with `key`; with `whole_index` as one neutral entry.

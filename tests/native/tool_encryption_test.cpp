@@ -245,7 +245,8 @@ TEST(Encryption, EveryFlippedBitCutAndSwapIsRefused) {
   for (int64_t m : marks) marked[static_cast<size_t>(m)] = 1;
   write_file(archive, marked);
   EXPECT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK);
-  // Through the archiver: refused by name, nothing extracted, no temporary left.
+  // Through the archiver, which decrypts as it reads: the changed member is refused by name and
+  // not written, the others come out whole, and nothing else is left.
   size_t largest = 0;
   for (size_t i = 1; i < 4; ++i)
     if (starts[i + 1] - starts[i] > starts[largest + 1] - starts[largest]) largest = i;
@@ -256,11 +257,57 @@ TEST(Encryption, EveryFlippedBitCutAndSwapIsRefused) {
   EXPECT_EQ(x.exit_code, 1);
   std::string path = paths[largest];
   std::replace(path.begin(), path.end(), '\\', '/');
-  EXPECT_NE(x.err.find("member " + path + " does not match its seal"), std::string::npos) << x.err;
+  EXPECT_NE(x.err.find(path + ": does not match its seal (damaged or changed by someone without the password)"),
+            std::string::npos) << x.err;
+  for (const auto& [name, content] : sample_files()) {
+    if (name == path) EXPECT_FALSE(exists(dir / ("out/" + name)));
+    else EXPECT_EQ(read_file(dir / ("out/" + name)), content) << name;
+  }
   ToolRun t = with_password("pw", "t -pw:0 " + q(archive));
   EXPECT_EQ(t.exit_code, 1);
-  EXPECT_EQ(t.err.find("vantor: damaged member: " + path + " does not match its seal"), 0u) << t.err;
-  EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"e.vnr", "plain.vnr", "src"}));
+  EXPECT_EQ(t.err.find("vantor: damaged member: " + path + ": does not match its seal"), 0u) << t.err;
+  EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"e.vnr", "out", "plain.vnr", "src"}));
+  std::vector<std::string> left = names_in(dir / "out/docs");  // no partial file beside them
+  EXPECT_EQ(left.size(), path.rfind("docs/", 0) == 0 ? 1u : 2u);
+}
+
+// Read in place, the plain archive is the unsealed one byte for byte, however it is reached:
+// in order in odd pieces, or at random (back, across entries, into long streams) by a second
+// reader sharing the first one's checkpoints.
+TEST(Encryption, ThePlainArchiveReadInPlaceIsTheUnsealedOneFromAnyOffset) {
+  for (std::string switches : {"", "-s", "-he"}) {
+    ScratchFolder dir;
+    write_file(dir / "src/long.bin", random_bytes(2600000, 7));  // 40 chunks: checkpoints on the way
+    std::string archive = encrypted_archive(dir, switches);
+    ASSERT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK) << switches;
+    const std::string plain = read_file(dir / "plain.vnr");
+    SealKey key;
+    std::shared_ptr<SealedLayout> layout;
+    std::string problem;
+    auto derive = [](SealKey& k, std::string&) {
+      k.key.resize(32);
+      return crypto_pwhash(k.key.data(), 32, "pw", 2, k.salt, k.ops, static_cast<size_t>(k.memory_kib) << 10,
+                           crypto_pwhash_ALG_ARGON2ID13) == 0;
+    };
+    ASSERT_EQ(open_sealed_with(archive, derive, key, layout, problem), UnsealOutcome::OK) << problem;
+    std::unique_ptr<ArchiveSource> in_order = sealed_source(layout), at_random = sealed_source(layout);
+    ASSERT_EQ(in_order->length(), static_cast<int64_t>(plain.size()));
+    std::string got(plain.size(), '\0');
+    for (size_t at = 0, step = 1; at < plain.size(); at += step, step = step * 7 % 70001 + 1) {
+      step = std::min(step, plain.size() - at);
+      ASSERT_TRUE(in_order->read_at(static_cast<int64_t>(at), &got[at], step)) << switches << " at " << at;
+    }
+    EXPECT_TRUE(got == plain) << switches;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 300; ++i) {
+      seed = seed * 1103515245 + 12345;
+      size_t at = seed % plain.size(), n = std::min<size_t>((seed >> 8) % 200000 + 1, plain.size() - at);
+      std::string part(n, '\0');
+      ASSERT_TRUE(at_random->read_at(static_cast<int64_t>(at), &part[0], n)) << switches << " at " << at;
+      ASSERT_TRUE(part == plain.substr(at, n)) << switches << " at " << at << ", " << n << " bytes";
+    }
+    EXPECT_FALSE(at_random->read_at(static_cast<int64_t>(plain.size()) - 2, &got[0], 3));
+  }
 }
 
 // Key parameters outside 64-256 MB and 1-16 passes are refused before anything is allocated: with
