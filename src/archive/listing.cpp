@@ -7,6 +7,12 @@
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* NAME_SEPARATORS = "\\/";
+#else
+constexpr const char* NAME_SEPARATORS = "/";
+#endif
+
 int64_t parse_int64(const std::string& text) {
   try {
     return text.empty() ? 0 : std::stoll(text);
@@ -36,8 +42,15 @@ void listing_step_rows(RowsView& rows, EntryTable& s) {
 
   // Lookup pass through the row table. Stale slots from earlier folders are caught by the
   // path comparison, and rows that are not plain files keep their empty cell.
+  // Only an entry right in this folder can match a row (a row's name holds no separator), so
+  // only those need their key.
   std::vector<bool> filled(static_cast<size_t>(row_count), false);
   for (int j = 1; j <= s.entry_count; ++j) {
+    const std::string& path = s.entry_paths[j];
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 ||
+        path.find_first_of(NAME_SEPARATORS, folder.size()) != std::string::npos)
+      continue;
+    if (s.entry_keys[j] < 0) s.entry_keys[j] = row_key(path);
     int r = s.row_index_table[s.entry_keys[j]];
     if (r > 0 && r < row_count && plain_file[r] && s.entry_paths[j] == folder + names[r]) {
       rows.set_text(r, 1, std::to_string(s.entry_sizes[j]));

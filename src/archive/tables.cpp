@@ -23,7 +23,7 @@ bool selection_append(SelectionTable& t, const std::string& path) {
 bool entry_append(EntryTable& t, std::string mirror_path, int64_t size) {
   if (t.entry_count >= TABLE_CAPACITY) return false;
   ++t.entry_count;
-  t.entry_keys[t.entry_count] = row_key(mirror_path);
+  t.entry_keys[t.entry_count] = -1;
   t.entry_paths[t.entry_count] = std::move(mirror_path);
   t.entry_sizes[t.entry_count] = size;
   return true;

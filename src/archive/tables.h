@@ -20,7 +20,9 @@ struct SelectionTable {
 struct EntryTable {
   std::vector<std::string> entry_paths;      // TABLE_CAPACITY + 1 slots
   std::vector<int64_t> entry_sizes;
-  std::vector<int32_t> entry_keys;           // row_key of each entry path, made when it is added
+  // row_key of each entry path, -1 until a listing step of its folder needs it: opening does
+  // not pay a SHA-1 per member for folders nobody looks into.
+  std::vector<int32_t> entry_keys;
   // An archive of another program: each entry's path as its listing gave it, the name the
   // archiver knows the member by (slots 1..entry_count). Empty for our own archives.
   std::vector<std::string> entry_members;
