@@ -40,6 +40,11 @@ std::string name_case_key(const std::string& text) {
   }
   for (size_t i = 0; i < text.size();) {
     unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {  // ASCII, as most names: the locale's table would say the same
+      key += (lead >= 'a' && lead <= 'z') ? static_cast<char>(lead - 32) : static_cast<char>(lead);
+      ++i;
+      continue;
+    }
     size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     unsigned long c = length == 1 ? lead : lead & (0x7F >> length);
     for (size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);

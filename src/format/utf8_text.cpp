@@ -52,6 +52,10 @@ void append_code_point(std::string& out, uint32_t cp) {
 
 bool utf8_valid(const std::string& text) {
   for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // most names are ASCII: no call per byte
+      ++i;
+      continue;
+    }
     size_t n = valid_sequence_at(text, i);
     if (n == 0) return false;
     i += n;
