@@ -78,9 +78,11 @@ bool Replacement::create(const std::string& target, const std::string& token) {
   // through /proc, so that must be there too.
   if (::access("/proc/self/fd", X_OK) == 0) {
     file_.fd_ = ::openat(folder_fd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    file_.take_mask(target + ".vantor-" + token + ".tmp", true);
     if (file_.fd_ >= 0) return true;
   }
   file_.fd_ = ::openat(folder_fd_, temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  file_.take_mask(target + ".vantor-" + token + ".tmp", true);
   named_ = file_.fd_ >= 0;
   return named_;
 }

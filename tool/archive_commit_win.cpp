@@ -87,6 +87,7 @@ bool Replacement::create(const std::string& target, const std::string& token) {
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   file_.handle_ = h;
+  file_.take_mask(temp_, true);
   named_ = true;
   // Deleted by the system if the run dies before commit; where that cannot be set, the next
   // run's sweep removes the file.

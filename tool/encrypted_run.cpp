@@ -4,6 +4,7 @@
 
 #include "archive_commit.h"
 #include "file_io.h"
+#include "file_mask.h"
 
 namespace {
 
@@ -21,7 +22,9 @@ std::string system_temporary_folder() {
 }  // namespace
 
 PlainCopy::~PlainCopy() {
-  if (!folder_.empty()) remove_tree(folder_);
+  if (folder_.empty()) return;
+  remove_tree(folder_);
+  unmask_files_under(folder_);
 }
 
 bool PlainCopy::create(const std::string& archive_path, std::string& problem) {
@@ -36,6 +39,11 @@ bool PlainCopy::create(const std::string& archive_path, std::string& problem) {
   }
   folder_ = folder;
   plain_ = folder + native_separator() + "plain.vnr";
+  // Everything the run writes in it, the plain archive first, reaches the disk masked.
+  if (!mask_files_under(folder_)) {
+    problem = "the system's random source cannot be used";
+    return false;
+  }
   return true;
 }
 

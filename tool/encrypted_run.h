@@ -7,7 +7,8 @@
 
 // The plain archive of one run, in "<archive>.vantor-<token>.d" beside the archive (which the
 // next run writing the archive removes if this one is killed), or in the system's temporary
-// folder when the archive's folder cannot be written. Removed when it goes.
+// folder when the archive's folder cannot be written. Removed when it goes. What is written in
+// it reaches the disk masked under a key of the run's own (file_mask.h).
 class PlainCopy {
  public:
   PlainCopy() = default;

@@ -3,10 +3,12 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 class Folder;
+struct FileMask;
 
 class File {
  public:
@@ -46,11 +48,19 @@ class File {
  private:
   friend class Folder;
   friend class Replacement;
+  // Takes the mask of a file at `path` in a masked folder (file_mask.h): a new one when the file
+  // was just created, else the one it was created with.
+  void take_mask(const std::string& path, bool created);
+  struct FileIdentity handle_identity() const;
+  int64_t position() const;
+  bool write_plain(const void* buffer, size_t size);
+  bool write_masked(const void* buffer, size_t size);
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
 #endif
+  std::shared_ptr<const FileMask> mask_;
 };
 
 struct FileInfo {

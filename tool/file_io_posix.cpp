@@ -1,4 +1,5 @@
 #include "file_io.h"
+#include "file_mask.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,12 +18,13 @@
 #include <cstring>
 #include <ctime>
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), mask_(std::move(other.mask_)) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = other.fd_;
+    mask_ = std::move(other.mask_);
     other.fd_ = -1;
   }
   return *this;
@@ -42,6 +44,7 @@ bool File::open_read(const std::string& path) {
   close();
   if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  take_mask(path, false);
   return fd_ >= 0;
 }
 
@@ -72,6 +75,7 @@ bool File::create(const std::string& path, uint32_t unix_mode) {
   close();
   if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, unix_mode ? unix_mode : 0666);
+  take_mask(path, true);
   return fd_ >= 0;
 }
 
@@ -79,6 +83,7 @@ bool File::create_new(const std::string& path) {
   close();
   if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  take_mask(path, true);
   return fd_ >= 0;
 }
 
@@ -86,21 +91,28 @@ bool File::open_read_write(const std::string& path) {
   close();
   if (!whole(path)) return false;
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  take_mask(path, false);
   return fd_ >= 0;
 }
 
 bool File::is_open() const { return fd_ >= 0; }
 
 int64_t File::read(void* buffer, size_t size) {
+  int64_t at = mask_ ? position() : 0;
   for (;;) {
     ssize_t n = ::read(fd_, buffer, size);
-    if (n >= 0) return n;
+    if (n >= 0) {
+      if (mask_ && n > 0) apply_mask(*mask_, at, static_cast<uint8_t*>(buffer), static_cast<size_t>(n));
+      return n;
+    }
     if (errno != EINTR) return -1;
   }
 }
 
 bool File::read_at(int64_t offset, void* buffer, size_t size) {
   char* p = static_cast<char*>(buffer);
+  int64_t from = offset;
+  size_t whole = size;
   while (size > 0) {
     ssize_t n = ::pread(fd_, p, size, offset);
     if (n < 0 && errno == EINTR) continue;
@@ -109,10 +121,23 @@ bool File::read_at(int64_t offset, void* buffer, size_t size) {
     offset += n;
     size -= static_cast<size_t>(n);
   }
+  if (mask_) apply_mask(*mask_, from, static_cast<uint8_t*>(buffer), whole);
   return true;
 }
 
-bool File::write(const void* buffer, size_t size) {
+int64_t File::position() const { return static_cast<int64_t>(::lseek(fd_, 0, SEEK_CUR)); }
+
+FileIdentity File::handle_identity() const {
+  FileIdentity id;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return id;
+  id.known = true;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.number = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
+
+bool File::write_plain(const void* buffer, size_t size) {
   const char* p = static_cast<const char*>(buffer);
   while (size > 0) {
     ssize_t n = ::write(fd_, p, size);
@@ -155,6 +180,7 @@ void File::set_metadata(int64_t mtime_ns, uint32_t) {
 }
 
 bool File::close() {
+  mask_.reset();
   if (fd_ < 0) return true;
   int rc = ::close(fd_);
   fd_ = -1;
@@ -356,6 +382,7 @@ bool Folder::create_file(const std::string& name, uint32_t unix_mode, File& file
   file.close();
   file.fd_ = ::openat(fd_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                       unix_mode ? unix_mode : 0666);
+  file.take_mask(path_ + "/" + name, true);
   return file.fd_ >= 0;
 }
 

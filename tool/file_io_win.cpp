@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "file_io.h"
+#include "file_mask.h"
 
 #include <windows.h>
 
@@ -95,12 +96,13 @@ bool delete_through(void* handle, const std::string& path) {
   return SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone) != 0;
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+File::File(File&& other) noexcept : handle_(other.handle_), mask_(std::move(other.mask_)) { other.handle_ = nullptr; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = other.handle_;
+    mask_ = std::move(other.mask_);
     other.handle_ = nullptr;
   }
   return *this;
@@ -112,6 +114,7 @@ bool File::open_read(const std::string& path) {
   close();
   if (!whole(path)) return false;
   handle_ = open_handle(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  take_mask(path, false);
   return handle_ != nullptr;
 }
 
@@ -143,6 +146,7 @@ bool File::create(const std::string& path, uint32_t) {
   close();
   if (!whole(path)) return false;
   handle_ = open_handle(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+  take_mask(path, true);
   return handle_ != nullptr;
 }
 
@@ -152,6 +156,7 @@ bool File::create_new(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   handle_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
+  take_mask(path, true);
   return handle_ != nullptr;
 }
 
@@ -159,15 +164,18 @@ bool File::open_read_write(const std::string& path) {
   close();
   if (!whole(path)) return false;
   handle_ = open_handle(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  take_mask(path, false);
   return handle_ != nullptr;
 }
 
 bool File::is_open() const { return handle_ != nullptr; }
 
 int64_t File::read(void* buffer, size_t size) {
+  int64_t at = mask_ ? position() : 0;
   DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
   DWORD got = 0;
   if (!ReadFile(as_handle(handle_), buffer, chunk, &got, nullptr)) return -1;
+  if (mask_ && got > 0) apply_mask(*mask_, at, static_cast<uint8_t*>(buffer), got);
   return got;
 }
 
@@ -183,7 +191,29 @@ bool File::read_at(int64_t offset, void* buffer, size_t size) {
   return true;
 }
 
-bool File::write(const void* buffer, size_t size) {
+#ifdef VANTOR_READING_ONLY
+// The self-extracting stub meets no masked folder and links no cipher.
+void File::take_mask(const std::string&, bool) {}
+bool File::write(const void* buffer, size_t size) { return write_plain(buffer, size); }
+void apply_mask(const FileMask&, int64_t, uint8_t*, size_t) {}
+#endif
+
+int64_t File::position() const {
+  LARGE_INTEGER zero = {}, at = {};
+  return SetFilePointerEx(as_handle(handle_), zero, &at, FILE_CURRENT) ? at.QuadPart : -1;
+}
+
+FileIdentity File::handle_identity() const {
+  FileIdentity id;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(as_handle(handle_), &info)) return id;
+  id.known = true;
+  id.volume = info.dwVolumeSerialNumber;
+  id.number = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return id;
+}
+
+bool File::write_plain(const void* buffer, size_t size) {
   const char* p = static_cast<const char*>(buffer);
   while (size > 0) {
     DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
@@ -218,6 +248,7 @@ void File::set_metadata(int64_t mtime_ns, uint32_t attributes) {
 }
 
 bool File::close() {
+  mask_.reset();
   if (!handle_) return true;
   BOOL ok = CloseHandle(as_handle(handle_));
   handle_ = nullptr;
@@ -521,6 +552,7 @@ bool Folder::create_file(const std::string& name, uint32_t, File& file) const {
     return false;
   }
   file.handle_ = h;
+  file.take_mask(child_path(path_, name), true);
   return true;
 }
 

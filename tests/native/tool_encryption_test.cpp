@@ -9,6 +9,8 @@
 #include <map>
 
 #include "archive/index_walk.h"
+#include "encrypted_run.h"
+#include "file_io.h"
 #include "seal.h"
 #include "tool_test_support.h"
 
@@ -308,6 +310,55 @@ TEST(Encryption, ThePlainArchiveReadInPlaceIsTheUnsealedOneFromAnyOffset) {
     }
     EXPECT_FALSE(at_random->read_at(static_cast<int64_t>(plain.size()) - 2, &got[0], 3));
   }
+}
+
+// What adding and deleting keep on the disk of the archive's plain form is masked: the working
+// copy holds none of a stored member's bytes as they are, yet reads back as the plain archive.
+TEST(Encryption, TheWorkingCopyOfAChangeReachesTheDiskMasked) {
+  ScratchFolder dir;
+  std::string marker;
+  for (int i = 0; i < 400; ++i) marker += "plain member text " + std::to_string(i) + "\n";
+  write_file(dir / "src/marker.txt", marker);
+  std::string archive = encrypted_archive(dir, "-m0");
+  ASSERT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK);
+  const std::string plain = read_file(dir / "plain.vnr");
+  ASSERT_NE(plain.find(marker.substr(0, 200)), std::string::npos);
+  std::string folder;
+  {
+    PlainCopy copy;
+    std::string problem;
+    Secret password;
+    std::copy_n("pw", 2, password.data());
+    password.resize(2);
+    ASSERT_TRUE(copy.unseal(archive, password, problem)) << problem;
+    folder = copy.path().substr(0, copy.path().rfind('/'));
+    std::string on_disk = read_file(copy.path());
+    EXPECT_EQ(on_disk.size(), plain.size());
+    EXPECT_EQ(on_disk.find(marker.substr(0, 40)), std::string::npos);
+    File through;
+    ASSERT_TRUE(through.open_read(copy.path()));
+    std::string back(plain.size(), '\0');
+    ASSERT_TRUE(through.read_at(0, &back[0], back.size()));
+    EXPECT_TRUE(back == plain);
+    // Another file there, written in odd pieces and read back in others, the same way.
+    File spill;
+    ASSERT_TRUE(spill.create_new(folder + "/spill"));
+    for (size_t at = 0; at < marker.size(); at += 77) ASSERT_TRUE(spill.write(&marker[at], std::min<size_t>(77, marker.size() - at)));
+    spill.close();
+    EXPECT_EQ(read_file(folder + "/spill").find(marker.substr(0, 40)), std::string::npos);
+    ASSERT_TRUE(spill.open_read(folder + "/spill"));
+    std::string again;
+    char piece[333];
+    for (int64_t n; (n = spill.read(piece, sizeof piece)) > 0;) again.append(piece, static_cast<size_t>(n));
+    EXPECT_TRUE(again == marker);
+  }
+  EXPECT_FALSE(exists(folder));
+  // Files elsewhere are written as they are.
+  File plain_file;
+  ASSERT_TRUE(plain_file.create(dir / "outside.txt"));
+  ASSERT_TRUE(plain_file.write(marker.data(), marker.size()));
+  plain_file.close();
+  EXPECT_EQ(read_file(dir / "outside.txt"), marker);
 }
 
 // Key parameters outside 64-256 MB and 1-16 passes are refused before anything is allocated: with
