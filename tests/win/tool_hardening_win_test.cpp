@@ -295,6 +295,17 @@ TEST(WindowsHardening, EncryptedArchiveWithThePasswordThroughAnInheritedPipe) {
       << test_files::read_file(dir + "x.txt");
   EXPECT_EQ(test_files::read_file(dir + "out\\a.txt"), text);
   EXPECT_EQ(test_files::read_file(dir + "out\\b.txt"), "bee");
+  // Changed through its masked working copy: a member added, another removed.
+  test_files::write_file(dir + "c.txt", "sea");
+  EXPECT_EQ(run_with_password("a -pw " + archive + " \"" + dir + "c.txt\"", "p\xc3\xa4ss", dir + "a2.txt"), 0u)
+      << test_files::read_file(dir + "a2.txt");
+  EXPECT_EQ(run_with_password("d -pw " + archive + " b.txt", "p\xc3\xa4ss", dir + "d.txt"), 0u)
+      << test_files::read_file(dir + "d.txt");
+  EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "out2\"", "p\xc3\xa4ss", dir + "x2.txt"), 0u)
+      << test_files::read_file(dir + "x2.txt");
+  EXPECT_EQ(test_files::read_file(dir + "out2\\a.txt"), text);
+  EXPECT_EQ(test_files::read_file(dir + "out2\\c.txt"), "sea");
+  EXPECT_FALSE(test_files::exists(dir + "out2\\b.txt"));
   EXPECT_EQ(run_with_password("x -pw " + archive + " \"" + dir + "wrong\"", "pass", dir + "wrong.txt"), 1u);
   EXPECT_NE(test_files::read_file(dir + "wrong.txt").find("wrong password for "), std::string::npos)
       << test_files::read_file(dir + "wrong.txt");
