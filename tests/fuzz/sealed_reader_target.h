@@ -1,7 +1,8 @@
 // One fuzz input through the unsealing of an encrypted archive: the walk over sealed entries, the
-// key parameters' checks, the secretstream and the plain entries it writes back. The key is a
-// fixed one in place of the Argon2id derivation (whose memory would make every input slow); the
-// seeds are archives sealed with it. Shared by the libFuzzer harness and the native corpus replay.
+// key parameters' checks, the secretstream and the plain entries it writes back, and the same
+// archive read in place. The key is a fixed one in place of the Argon2id derivation (whose memory
+// would make every input slow); the seeds are archives sealed with it. Shared by the libFuzzer
+// harness and the native corpus replay.
 #pragma once
 #include <sys/mman.h>
 #include <unistd.h>
@@ -40,6 +41,17 @@ inline bool sealed_reader_fuzz_one(const uint8_t* data, size_t size) {
     job.on_data = [](const uint8_t*, size_t) {};
     RunResult result = read_archive_with(job, nullptr);
     if (!result.ok && result.problems.empty()) held = false;
+    // Read in place, decrypted as it is read, the same archive tests the same.
+    SealKey again;
+    std::shared_ptr<SealedLayout> layout;
+    if (open_sealed_with("/proc/self/fd/" + std::to_string(in), sealed_fuzz_key, again, layout, problem) !=
+        UnsealOutcome::OK) {
+      held = false;
+    } else {
+      job.open_archive = [layout](bool for_index) { return sealed_source(layout, for_index); };
+      RunResult in_place = read_archive_with(job, nullptr);
+      if (in_place.ok != result.ok || in_place.members != result.members) held = false;
+    }
   }
   close(in);
   close(out);
