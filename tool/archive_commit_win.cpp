@@ -88,6 +88,10 @@ bool Replacement::create(const std::string& target, const std::string& token) {
   if (h == INVALID_HANDLE_VALUE) return false;
   file_.handle_ = h;
   file_.take_mask(temp_, true);
+  if (!file_.is_open()) {
+    DeleteFileA(temp_.c_str());
+    return false;
+  }
   named_ = true;
   // Deleted by the system if the run dies before commit; where that cannot be set, the next
   // run's sweep removes the file.

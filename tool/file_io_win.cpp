@@ -553,7 +553,7 @@ bool Folder::create_file(const std::string& name, uint32_t, File& file) const {
   }
   file.handle_ = h;
   file.take_mask(child_path(path_, name), true);
-  return true;
+  return file.is_open();
 }
 
 bool Folder::commit(File& file, const std::string&, const std::string& to) const {

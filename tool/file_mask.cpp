@@ -69,15 +69,20 @@ void unmask_files_under(const std::string& folder) {
   }
 }
 
-std::shared_ptr<const FileMask> mask_for_new_file(const std::string& path, const FileIdentity& id) {
+std::shared_ptr<const FileMask> mask_for_new_file(const std::string& path, const FileIdentity& id, bool& refused) {
   Registry& r = registry();
   std::lock_guard<std::mutex> hold(r.lock);
+  refused = false;
   if (r.folders.empty() || !masked_path(r, path)) return nullptr;
+  if (!id.known) {
+    refused = true;
+    return nullptr;
+  }
   // A fresh nonce each time: a number the system gives a new file after an old one went must not
   // bring back the old one's key stream.
   auto mask = std::make_shared<FileMask>();
   randombytes_buf(mask->nonce, sizeof mask->nonce);
-  if (id.known) r.by_identity[{id.volume, id.number}] = mask;
+  r.by_identity[{id.volume, id.number}] = mask;
   return mask;
 }
 
@@ -111,7 +116,13 @@ void File::take_mask(const std::string& path, bool created) {
   mask_.reset();
   if (!masking_active() || !is_open()) return;
   FileIdentity id = handle_identity();
-  mask_ = created ? mask_for_new_file(path, id) : mask_of_file(path, id);
+  if (!created) {
+    mask_ = mask_of_file(path, id);
+    return;
+  }
+  bool refused = false;
+  mask_ = mask_for_new_file(path, id, refused);
+  if (refused) close();  // never written plain where the run's files must be masked
 }
 
 bool File::write(const void* buffer, size_t size) { return mask_ ? write_masked(buffer, size) : write_plain(buffer, size); }

@@ -24,8 +24,9 @@ bool masking_active();
 void unmask_files_under(const std::string& folder);
 
 // The mask of a file just created at `path` (a new one) or opened there (the one it was created
-// with, found by its identity); null outside masked folders.
-std::shared_ptr<const FileMask> mask_for_new_file(const std::string& path, const FileIdentity& id);
+// with, found by its identity); null outside masked folders. A new file in a masked folder whose
+// identity is not known gets none and `refused`: it could not be read back.
+std::shared_ptr<const FileMask> mask_for_new_file(const std::string& path, const FileIdentity& id, bool& refused);
 std::shared_ptr<const FileMask> mask_of_file(const std::string& path, const FileIdentity& id);
 // XORs `size` bytes that lie at `offset` of the file with its key stream.
 void apply_mask(const FileMask& mask, int64_t offset, uint8_t* data, size_t size);

@@ -37,7 +37,7 @@ std::function<void()> extract_b() {
 }
 
 std::function<void()> press_ok_with_destination(const std::string& out) {
-  return when([] { return window_handle(2) != nullptr; }, [=] {
+  return in_extraction_window([=] {
     gadget_set_text(10, out);
     press(10, 2);
     press(12, 2);

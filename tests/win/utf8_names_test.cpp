@@ -112,11 +112,10 @@ TEST_F(Utf8Names, AddedOpenedExtractedThroughTheTreeAndLaunchedByteExact) {
          select_rows({CYRILLIC.c_str()});
          queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
        },
-       [&] {
-         if (!window_handle(2)) return retry_step();  // the extraction window opens slowly under emulation
+       in_extraction_window([&] {
          gadget_set_text(25, dest);  // the tree walks to the folder and selects it
          queue_event(EVENT_GADGET, 25, 2, EVENT_TYPE_LEFT_CLICK);
-       },
+       }),
        [&] {
          destination = gadget_get_text(10);
          if (!same_name_ignoring_case(destination, dest) && ++waits < 100) return retry_step();
@@ -166,12 +165,11 @@ TEST_F(Utf8Names, AnOldCode1252NameIsListedAndExtractedAsUtf8) {
          select_rows({"caf\xC3\xA9.txt"});
          queue_event(EVENT_GADGET, EXTRACT_BUTTON, 0, EVENT_TYPE_LEFT_CLICK);
        },
-       [&] {
-         if (!window_handle(2)) return retry_step();
+       in_extraction_window([&] {
          gadget_set_text(10, dest);
          queue_event(EVENT_GADGET, 10, 2, EVENT_TYPE_CHANGE);
          press(12, 2);
-       },
+       }),
        answer_box("Notice", &notice), [] { exit_menu(); }},
       [&] {
         shell.operation.archive_path = archive;
