@@ -98,6 +98,8 @@ struct ReadJob {
   // instead of the file at archive_path, which still names it in messages; null when it cannot.
   // `for_index`: only the index is read through it, never a member's data.
   std::function<std::unique_ptr<ArchiveSource>(bool for_index)> open_archive;
+  // What each source open_archive opens holds of the address space (buffers, its own thread).
+  int64_t source_memory = 0;
 };
 
 // The archive of a job opened for reading: its own source, or the file at its path; null when

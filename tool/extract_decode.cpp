@@ -369,7 +369,8 @@ int fit_decoding_workers(const Shared& shared, int workers, std::string& note) {
     if (known == largest.end()) largest.emplace_back(first.method, need);
     else known->second = std::max(known->second, need);
   }
-  uint64_t each = IN_CHUNK + OUT_CHUNK + (2 << 20);  // and a thread's stack
+  uint64_t each = IN_CHUNK + OUT_CHUNK + (2 << 20) +  // and a thread's stack
+                  static_cast<uint64_t>(std::max<int64_t>(shared.job.source_memory, 0));
   for (const auto& m : largest) each += m.second;
   int fitted = static_cast<int>(std::clamp<uint64_t>(static_cast<uint64_t>(shared.job.address_space) / each, 1,
                                                      static_cast<uint64_t>(workers)));

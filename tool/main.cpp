@@ -401,6 +401,7 @@ int read(const Options& o, ReadMode mode) {
     password.wipe();
     report_key_time(key);
     job.open_archive = [layout](bool for_index) { return sealed_source(layout, for_index); };
+    job.source_memory = SEALED_SOURCE_MEMORY;
     job.index_start = 0;
   } else if (o.password && !password_of(o, false, password)) {
     return 1;

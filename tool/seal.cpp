@@ -7,16 +7,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "file_io.h"
 #include "format/archive_format.h"
+#include "forward_io.h"
+#include "sealed_layout.h"
 
 namespace {
 
 constexpr size_t STREAM_HEADER = crypto_secretstream_xchacha20poly1305_HEADERBYTES;
-constexpr size_t TAG_BYTES = crypto_secretstream_xchacha20poly1305_ABYTES;
+constexpr size_t TAG_BYTES = SEAL_TAG_BYTES;
 constexpr size_t KEY_PARAMETERS = 1 + 4 + 4 + 16 + 16;
 constexpr const char* KEY_CHECK_TEXT = "vantor archive key check";
 // Own fields: the fixed ones and at most a 64 KB block of records.
@@ -43,24 +44,6 @@ std::vector<uint8_t> additional_data(const uint8_t* frozen, size_t frozen_size, 
   return ad;
 }
 
-// Writes through a buffer of a few chunks.
-struct Output {
-  File& file;
-  std::vector<uint8_t> buffer;
-  bool ok = true;
-  explicit Output(File& f) : file(f) { buffer.reserve(1 << 20); }
-  void write(const uint8_t* p, size_t n) {
-    if (buffer.size() + n > buffer.capacity() && !flush()) return;
-    if (n >= buffer.capacity()) ok = ok && file.write(p, n);
-    else buffer.insert(buffer.end(), p, p + n);
-  }
-  bool flush() {
-    if (!buffer.empty()) ok = ok && file.write(buffer.data(), buffer.size());
-    buffer.clear();
-    return ok;
-  }
-};
-
 // One entry of the plain archive, as its bytes lie.
 struct PlainEntry {
   std::vector<uint8_t> header;  // frozen part and own fields
@@ -69,7 +52,7 @@ struct PlainEntry {
   uint64_t compressed = 0;
 };
 
-bool read_plain_entry(File& in, int64_t at, int64_t end, PlainEntry& out, std::string& problem) {
+bool read_plain_entry(ArchiveSource& in, int64_t at, int64_t end, PlainEntry& out, std::string& problem) {
   size_t want = 4096;
   for (int round = 0; round < 4; ++round) {
     size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), end - at));
@@ -93,8 +76,8 @@ bool read_plain_entry(File& in, int64_t at, int64_t end, PlainEntry& out, std::s
 }
 
 // Seals `size` bytes of `in` from `at` as data messages after the own fields.
-bool seal_data(File& in, int64_t at, uint64_t size, crypto_secretstream_xchacha20poly1305_state& state, Output& out,
-               std::string& problem) {
+bool seal_data(ArchiveSource& in, int64_t at, uint64_t size, crypto_secretstream_xchacha20poly1305_state& state,
+               WriteBehind& out, std::string& problem) {
   std::vector<uint8_t> plain(SEAL_CHUNK), sealed(SEAL_CHUNK + TAG_BYTES);
   for (uint64_t done = 0; done < size;) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(SEAL_CHUNK, size - done));
@@ -113,8 +96,9 @@ bool seal_data(File& in, int64_t at, uint64_t size, crypto_secretstream_xchacha2
 
 // Seals one entry: `frozen` is the frozen part up to the mark with its flags and length to be set,
 // `own` the own fields, then `data_size` bytes of `in` from `data_at`.
-bool seal_entry(std::vector<uint8_t> frozen, uint8_t mark, const std::vector<uint8_t>& own, File& in, int64_t data_at,
-                uint64_t data_size, uint32_t place, bool last, uint8_t seal_flags, const SealKey& key, Output& out,
+bool seal_entry(std::vector<uint8_t> frozen, uint8_t mark, const std::vector<uint8_t>& own, ArchiveSource& in,
+                int64_t data_at,
+                uint64_t data_size, uint32_t place, bool last, uint8_t seal_flags, const SealKey& key, WriteBehind& out,
                 std::string& problem) {
   std::vector<uint8_t> head{SEAL_VERSION, seal_flags};
   if (seal_flags & SEAL_KEY_PARAMETERS) {
@@ -246,13 +230,15 @@ bool new_key(const Secret& password, SealKey& key, std::string& problem) {
 
 bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& key, bool whole_index,
                   std::string& problem) {
-  File in;
-  if (!in.open_read(plain_path)) {
+  // Reading (and unmasking) the plain archive, sealing it and writing the sealed one each take a
+  // thread, so sealing costs little more than its slowest step.
+  ForwardReader in;
+  if (!in.open(plain_path)) {
     problem = "cannot read the archive being sealed";
     return false;
   }
   int64_t end = in.length();
-  Output out(out_file);
+  WriteBehind out(out_file);
   if (whole_index) {
     EntryHeader h;
     h.flags = ENTRY_FLAG_UTF8_NAMES | ENTRY_FLAG_SEALED_INDEX;
@@ -264,7 +250,7 @@ bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& 
     if (!seal_entry(frozen, 0, own, in, 0, static_cast<uint64_t>(end), 0, true,
                     SEAL_KEY_PARAMETERS | SEAL_WHOLE_INDEX, key, out, problem))
       return false;
-    return out.flush() || (problem = "cannot write the archive: " + last_error_text(), false);
+    return out.flush() || (problem = "cannot write the archive: " + out.error(), false);
   }
   uint32_t place = 0;
   for (int64_t at = 0; at < end; ++place) {
@@ -278,62 +264,10 @@ bool seal_archive(const std::string& plain_path, File& out_file, const SealKey& 
       return false;
     at = next;
   }
-  return out.flush() || (problem = "cannot write the archive: " + last_error_text(), false);
+  return out.flush() || (problem = "cannot write the archive: " + out.error(), false);
 }
-
-using StreamState = crypto_secretstream_xchacha20poly1305_state;
-
-// Every so many chunks the readers leave the stream's state behind, so a read that goes back, or
-// a thread starting inside a long stream, decrypts at most that many chunks again.
-constexpr uint64_t CHECKPOINT_EVERY = 16;
-
-class SealedLayout {
- public:
-  // One entry: its plain header (none for a sealed index), then its data.
-  struct Piece {
-    std::string name;
-    std::vector<uint8_t> header;
-    int64_t plain_at = 0;   // where the header lies in the plain archive
-    uint64_t data_size = 0;
-    int64_t sealed_at = 0;  // where the first data message lies in the archive
-    std::vector<StreamState> checkpoints;  // [k]: the state before chunk k * CHECKPOINT_EVERY
-    int64_t data_at() const { return plain_at + static_cast<int64_t>(header.size()); }
-  };
-
-  ~SealedLayout() {
-    for (Piece& p : pieces) sodium_memzero(p.checkpoints.data(), p.checkpoints.size() * sizeof(StreamState));
-  }
-
-  // The state before chunk `chunk` or the nearest one before it that is known; `at` says which.
-  StreamState checkpoint(size_t piece, uint64_t chunk, uint64_t& at) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto& known = pieces[piece].checkpoints;
-    uint64_t k = std::min<uint64_t>(chunk / CHECKPOINT_EVERY, known.size() - 1);
-    at = k * CHECKPOINT_EVERY;
-    return known[static_cast<size_t>(k)];
-  }
-  // Keeps the state before `chunk` when it is the next checkpoint of the piece.
-  void reached(size_t piece, uint64_t chunk, const StreamState& state) {
-    if (chunk % CHECKPOINT_EVERY) return;
-    std::lock_guard<std::mutex> hold(lock_);
-    auto& known = pieces[piece].checkpoints;
-    if (known.size() == chunk / CHECKPOINT_EVERY) known.push_back(state);
-  }
-
-  std::string archive_path;
-  std::vector<Piece> pieces;
-  int64_t plain_length = 0;
-
- private:
-  std::mutex lock_;
-};
 
 namespace {
-
-std::string damaged_text(const std::string& archive_path, const std::string& name, const std::string& why) {
-  return archive_path + ": " + (name.empty() ? std::string() : "member " + name + " ") + why +
-         " (damaged or changed by someone without the password)";
-}
 
 // Walks the encrypted archive's entries: checks the key and every entry's head and own fields,
 // and lays out the plain archive without reading any data.
@@ -463,111 +397,8 @@ UnsealOutcome walk_sealed(File& in, const std::string& archive_path,
   return UnsealOutcome::OK;
 }
 
-// One reader of the plain archive: headers from the layout, data from the chunk it decrypted
-// last, the stream's state carried forward from one chunk to the next.
-class SealedReader : public ArchiveSource {
- public:
-  SealedReader(std::shared_ptr<SealedLayout> layout, bool for_index)
-      : layout_(std::move(layout)), for_index_(for_index) {}
-  ~SealedReader() override {
-    sodium_memzero(&state_, sizeof state_);
-    sodium_memzero(chunk_.data(), chunk_.size());
-  }
-  bool open() { return in_.open_read(layout_->archive_path); }
-
-  bool read_at(int64_t offset, void* buffer, size_t size) override {
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    if (offset < 0 || size > static_cast<uint64_t>(layout_->plain_length - std::min(offset, layout_->plain_length)))
-      return fail("cannot read the archive", false);
-    const auto& pieces = layout_->pieces;
-    auto it = std::upper_bound(pieces.begin(), pieces.end(), offset,
-                               [](int64_t at, const SealedLayout::Piece& p) { return at < p.plain_at; });
-    size_t piece = static_cast<size_t>(it - pieces.begin()) - 1;
-    while (size > 0) {
-      const SealedLayout::Piece& p = pieces[piece];
-      int64_t data_at = p.data_at();
-      size_t n = 0;
-      if (offset < data_at) {
-        n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), data_at - offset));
-        std::memcpy(out, p.header.data() + (offset - p.plain_at), n);
-      } else if (offset < data_at + static_cast<int64_t>(p.data_size) && for_index_ && !p.header.empty()) {
-        n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), data_at + static_cast<int64_t>(p.data_size) - offset));
-        std::memset(out, 0, n);
-      } else if (offset < data_at + static_cast<int64_t>(p.data_size)) {
-        uint64_t into = static_cast<uint64_t>(offset - data_at);
-        if (!decrypt(piece, into / SEAL_CHUNK)) return false;
-        size_t skip = static_cast<size_t>(into % SEAL_CHUNK);
-        n = std::min(size, chunk_size_ - skip);
-        std::memcpy(out, chunk_.data() + skip, n);
-      } else {
-        ++piece;
-        continue;
-      }
-      out += n;
-      offset += static_cast<int64_t>(n);
-      size -= n;
-    }
-    return true;
-  }
-  int64_t length() override { return layout_->plain_length; }
-  std::string read_problem() const override {
-    return tampered_ ? problem_ + " (damaged or changed by someone without the password)" : problem_;
-  }
-  // The whole sentence of the last failure, naming the archive and the member.
-  std::string whole_problem() const { return damaged_text(layout_->archive_path, failed_member_, problem_); }
-
- private:
-  bool fail(const std::string& why, bool tampered = true) {
-    problem_ = why;
-    tampered_ = tampered;
-    piece_ = SIZE_MAX;
-    return false;
-  }
-
-  // Makes chunk_ hold chunk `chunk` of the piece's data, decrypted and checked.
-  bool decrypt(size_t piece, uint64_t chunk) {
-    if (piece_ == piece && chunk_index_ == chunk && chunk_size_ > 0) return true;
-    if (piece_ != piece || next_chunk_ > chunk) {
-      state_ = layout_->checkpoint(piece, chunk, next_chunk_);
-      piece_ = piece;
-    }
-    const SealedLayout::Piece& p = layout_->pieces[piece];
-    uint64_t chunks = (p.data_size + SEAL_CHUNK - 1) / SEAL_CHUNK;
-    sealed_.resize(SEAL_CHUNK + TAG_BYTES);
-    chunk_.resize(SEAL_CHUNK);
-    chunk_size_ = 0;
-    for (; next_chunk_ <= chunk; ++next_chunk_) {
-      layout_->reached(piece, next_chunk_, state_);
-      size_t n = static_cast<size_t>(std::min<uint64_t>(SEAL_CHUNK, p.data_size - next_chunk_ * SEAL_CHUNK));
-      int64_t at = p.sealed_at + static_cast<int64_t>(next_chunk_ * (SEAL_CHUNK + TAG_BYTES));
-      uint8_t tag = 0;
-      failed_member_ = p.name;
-      if (!in_.read_at(at, sealed_.data(), n + TAG_BYTES)) return fail("cannot be read", false);
-      if (crypto_secretstream_xchacha20poly1305_pull(&state_, chunk_.data(), nullptr, &tag, sealed_.data(),
-                                                     n + TAG_BYTES, nullptr, 0) != 0)
-        return fail("does not match its seal");
-      if ((tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) != (next_chunk_ + 1 == chunks))
-        return fail("is cut short");
-      chunk_size_ = n;
-    }
-    chunk_index_ = chunk;
-    return true;
-  }
-
-  std::shared_ptr<SealedLayout> layout_;
-  bool for_index_;
-  File in_;
-  StreamState state_{};
-  size_t piece_ = SIZE_MAX;     // the piece the state belongs to
-  uint64_t next_chunk_ = 0;     // the chunk the state opens next
-  uint64_t chunk_index_ = 0;    // the chunk in chunk_
-  size_t chunk_size_ = 0;
-  std::vector<uint8_t> sealed_, chunk_;
-  std::string problem_ = "cannot read the archive", failed_member_;
-  bool tampered_ = false;
-};
-
 }  // namespace
+
 
 UnsealOutcome open_sealed(const std::string& archive_path, const Secret& password, SealKey& key,
                           std::shared_ptr<SealedLayout>& layout, std::string& problem) {
@@ -594,54 +425,8 @@ UnsealOutcome open_sealed_with(const std::string& archive_path,
   return outcome;
 }
 
-std::unique_ptr<ArchiveSource> sealed_source(const std::shared_ptr<SealedLayout>& layout, bool for_index) {
-  auto reader = std::make_unique<SealedReader>(layout, for_index);
-  if (!reader->open()) return nullptr;
-  return reader;
-}
-
 UnsealOutcome unseal_archive(const std::string& archive_path, const std::string& plain_path, const Secret& password,
                              SealKey& key, std::string& problem) {
   return unseal_archive_with(
       archive_path, plain_path, [&](SealKey& k, std::string& why) { return derive(password, k, why); }, key, problem);
-}
-
-UnsealOutcome unseal_archive_with(const std::string& archive_path, const std::string& plain_path,
-                                  const std::function<bool(SealKey&, std::string&)>& derive_key, SealKey& key,
-                                  std::string& problem) {
-  std::shared_ptr<SealedLayout> layout;
-  UnsealOutcome outcome = open_sealed_with(archive_path, derive_key, key, layout, problem);
-  if (outcome != UnsealOutcome::OK) return outcome;
-  SealedReader reader(layout, false);
-  File out;
-  if (!reader.open()) {
-    problem = "cannot open " + archive_path;
-    return UnsealOutcome::FAILED;
-  }
-  if (!out.create(plain_path)) {
-    problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
-    return UnsealOutcome::FAILED;
-  }
-  // Every byte is read and checked, in order: the readers' checkpoints are not needed here.
-  std::vector<uint8_t> plain(SEAL_CHUNK * 16);
-  for (int64_t at = 0; at < layout->plain_length;) {
-    size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(plain.size()), layout->plain_length - at));
-    if (!reader.read_at(at, plain.data(), n)) {
-      sodium_memzero(plain.data(), plain.size());
-      problem = reader.whole_problem();
-      return UnsealOutcome::DAMAGED;
-    }
-    if (!out.write(plain.data(), n)) {
-      sodium_memzero(plain.data(), plain.size());
-      problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
-      return UnsealOutcome::FAILED;
-    }
-    at += static_cast<int64_t>(n);
-  }
-  sodium_memzero(plain.data(), plain.size());
-  if (!out.close()) {
-    problem = "cannot write a temporary file beside " + archive_path + ": " + last_error_text();
-    return UnsealOutcome::FAILED;
-  }
-  return UnsealOutcome::OK;
 }

@@ -90,6 +90,9 @@ UnsealOutcome open_sealed_with(const std::string& archive_path,
 // `for_index`: for walking the index only, so members' data reads as zeros, never decrypted (a
 // sealed index is data and is decrypted).
 std::unique_ptr<ArchiveSource> sealed_source(const std::shared_ptr<SealedLayout>& layout, bool for_index = false);
+// What such a reader holds at most: two cursors' chunks, the stretch it reads ahead on a thread of
+// its own and that thread's stack.
+constexpr int64_t SEALED_SOURCE_MEMORY = (4 * SEAL_CHUNK) + (1 << 20) + (2 << 20);
 
 // Writes the encrypted form of the plain archive at `plain_path` to `out` (an open, empty file),
 // with `key`; with `whole_index` as one neutral entry.

@@ -6,12 +6,15 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 #include "archive/index_walk.h"
 #include "encrypted_run.h"
 #include "file_io.h"
 #include "seal.h"
+#include "sealed_layout.h"
 #include "tool_test_support.h"
 
 namespace {
@@ -309,7 +312,80 @@ TEST(Encryption, ThePlainArchiveReadInPlaceIsTheUnsealedOneFromAnyOffset) {
       ASSERT_TRUE(part == plain.substr(at, n)) << switches << " at " << at << ", " << n << " bytes";
     }
     EXPECT_FALSE(at_random->read_at(static_cast<int64_t>(plain.size()) - 2, &got[0], 3));
+    // Megabyte reads as the decoders make them, with the reads after them landing inside the
+    // stretch read ahead, right at its end, past it, and back before it.
+    std::unique_ptr<ArchiveSource> wandering = sealed_source(layout);
+    const size_t mb = 1 << 20;
+    for (auto [at, n] : std::vector<std::pair<size_t, size_t>>{{0, mb}, {mb + 100, 5000}, {mb + 5100, mb - 5100},
+                                                               {2 * mb, 300000}, {100, 70000}, {70100, mb},
+                                                               {70100 + mb, 40}, {2 * mb + 400000, 3}}) {
+      n = std::min(n, plain.size() - std::min(at, plain.size()));
+      std::string part(n, '\0');
+      ASSERT_TRUE(wandering->read_at(static_cast<int64_t>(at), &part[0], n)) << switches << " at " << at;
+      ASSERT_TRUE(part == plain.substr(at, n)) << switches << " at " << at << ", " << n << " bytes";
+    }
   }
+}
+
+// A reader decrypts the next stretch on its own thread; a damaged chunk met there is neither
+// handed out nor blamed on a read elsewhere, and is refused by name when it is read.
+TEST(Encryption, ADamagedChunkReadAheadIsRefusedOnlyWhenItIsRead) {
+  ScratchFolder dir;
+  write_file(dir / "src/long.bin", random_bytes(2600000, 7));
+  write_file(dir / "src/short.txt", sample_text(50000, 3));
+  std::string archive = encrypted_archive(dir, "-m0");
+  ASSERT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK);
+  const std::string plain = read_file(dir / "plain.vnr");
+  SealKey key;
+  std::shared_ptr<SealedLayout> layout;
+  std::string problem;
+  auto derive = [](SealKey& k, std::string&) {
+    k.key.resize(32);
+    return crypto_pwhash(k.key.data(), 32, "pw", 2, k.salt, k.ops, static_cast<size_t>(k.memory_kib) << 10,
+                         crypto_pwhash_ALG_ARGON2ID13) == 0;
+  };
+  ASSERT_EQ(open_sealed_with(archive, derive, key, layout, problem), UnsealOutcome::OK) << problem;
+  size_t long_piece = 0;
+  while (long_piece < layout->pieces.size() && layout->pieces[long_piece].name != "long.bin") ++long_piece;
+  ASSERT_LT(long_piece, layout->pieces.size());
+  const SealedLayout::Piece& piece = layout->pieces[long_piece];
+  // Chunk 20 of long.bin is damaged after the index was checked: the second megabyte's stretch.
+  std::string bytes = read_file(archive);
+  bytes[static_cast<size_t>(piece.sealed_at) + 20 * (SEAL_CHUNK + SEAL_TAG_BYTES) + 9] ^= 4;
+  write_file(archive, bytes);
+  const size_t data_at = static_cast<size_t>(piece.data_at());
+  const size_t mb = 1 << 20;
+  std::unique_ptr<ArchiveSource> reader = sealed_source(layout);
+  std::string part(mb, '\0');
+  ASSERT_TRUE(reader->read_at(static_cast<int64_t>(data_at), &part[0], mb));
+  EXPECT_TRUE(part == plain.substr(data_at, mb));
+  // Elsewhere (short.txt, before or after long.bin), while the stretch with the damage was read.
+  const SealedLayout::Piece& other = layout->pieces[long_piece == 0 ? 1 : long_piece - 1];
+  std::string text(static_cast<size_t>(other.data_size), '\0');
+  ASSERT_TRUE(reader->read_at(other.data_at(), &text[0], text.size()));
+  EXPECT_TRUE(text == plain.substr(static_cast<size_t>(other.data_at()), text.size()));
+  // The first megabyte again, then on into the damage: refused there, naming the member.
+  ASSERT_TRUE(reader->read_at(static_cast<int64_t>(data_at), &part[0], mb));
+  EXPECT_FALSE(reader->read_at(static_cast<int64_t>(data_at + mb), &part[0], mb));
+  EXPECT_NE(reader->read_problem().find("does not match its seal"), std::string::npos) << reader->read_problem();
+  // Before the damage everything still reads.
+  ASSERT_TRUE(reader->read_at(static_cast<int64_t>(data_at + mb), &part[0], 4 * SEAL_CHUNK));
+  EXPECT_TRUE(part.substr(0, 4 * SEAL_CHUNK) == plain.substr(data_at + mb, 4 * SEAL_CHUNK));
+}
+
+// Sealing writes on a thread of its own; a write that fails there still says why.
+TEST(Encryption, SealingOntoAFullDiskSaysWhy) {
+  ScratchFolder dir;
+  write_file(dir / "src/a.txt", sample_text(3 << 20, 5));
+  std::string archive = encrypted_archive(dir, "-m0");
+  ASSERT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK);
+  SealKey key;
+  key.key.resize(32);
+  File full;
+  ASSERT_TRUE(full.create("/dev/full"));
+  std::string problem;
+  EXPECT_FALSE(seal_archive(dir / "plain.vnr", full, key, false, problem));
+  EXPECT_EQ(problem, "cannot write the archive: " + std::string(std::strerror(ENOSPC)));
 }
 
 // What adding and deleting keep on the disk of the archive's plain form is masked: the working
