@@ -88,7 +88,9 @@ bool Replacement::create(const std::string& target, const std::string& token) {
 }
 
 bool Replacement::commit(std::string& problem) {
-  if (::fdatasync(file_.fd_) != 0) {
+  // A masked file is a working copy, removed when the run ends: nothing of it needs the disk.
+  const bool durable = !file_.mask_;
+  if (durable && ::fdatasync(file_.fd_) != 0) {
     problem = "cannot flush the new archive to the disk: " + last_error_text();
     return false;
   }
@@ -110,7 +112,7 @@ bool Replacement::commit(std::string& problem) {
   file_.close();
   // Without this the rename may still be only in memory when the machine stops. Some file
   // systems cannot flush a folder (EINVAL): they have nothing more to give.
-  if (::fsync(folder_fd_) != 0 && errno != EINVAL) {
+  if (durable && ::fsync(folder_fd_) != 0 && errno != EINVAL) {
     problem = "cannot flush the folder of the new archive to the disk: " + last_error_text();
     return false;
   }

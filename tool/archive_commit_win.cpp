@@ -104,7 +104,9 @@ bool Replacement::commit(std::string& problem) {
     problem = "cannot keep the new archive: " + last_error_text();
     return false;
   }
-  if (!FlushFileBuffers(static_cast<HANDLE>(file_.handle_))) {
+  // A masked file is a working copy, removed when the run ends: nothing of it needs the disk.
+  const bool durable = !file_.mask_;
+  if (durable && !FlushFileBuffers(static_cast<HANDLE>(file_.handle_))) {
     problem = "cannot flush the new archive to the disk: " + last_error_text();
     return false;
   }
@@ -114,7 +116,7 @@ bool Replacement::commit(std::string& problem) {
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) && !(old & FILE_ATTRIBUTE_DIRECTORY))
     SetFileAttributesA(target_.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
   // Write-through: the call returns once the rename is on the disk.
-  if (!MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0))) {
     problem = "cannot rename the finished archive to " + target_ + ": " + last_error_text();
     return false;
   }

@@ -390,7 +390,8 @@ bool Folder::commit(File& file, const std::string& from, const std::string& to) 
   struct stat written, placed;
   // The old file goes only for content that is on the disk: after a crash the name holds one
   // of the two whole, never a new name with data that never arrived.
-  bool ok = ::fdatasync(file.fd_) == 0 && ::fstat(file.fd_, &written) == 0 &&
+  // (A masked file is a working file of the run: it need not reach the disk.)
+  bool ok = (file.mask_ || ::fdatasync(file.fd_) == 0) && ::fstat(file.fd_, &written) == 0 &&
             ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0;
   // Someone who swapped the temporary name for a link must not get that link put in place.
   bool same = ok && ::fstatat(fd_, to.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 &&

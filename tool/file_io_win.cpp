@@ -572,7 +572,8 @@ bool Folder::commit(File& file, const std::string&, const std::string& to) const
                               static_cast<int>(target.size()) + 1);
   info->FileNameLength = static_cast<DWORD>(n * sizeof(WCHAR));
   // The old file goes only for content that is on the disk (see the POSIX side).
-  bool ok = n > 0 && FlushFileBuffers(as_handle(file.handle_)) &&
+  // (A masked file is a working file of the run: it need not reach the disk.)
+  bool ok = n > 0 && (file.mask_ || FlushFileBuffers(as_handle(file.handle_))) &&
             SetFileInformationByHandle(as_handle(file.handle_), FileRenameInfo, info,
                                        static_cast<DWORD>(buffer.size())) != 0;
   // Checked before, but the folder may have changed since: say so rather than report success.

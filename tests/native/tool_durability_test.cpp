@@ -280,3 +280,25 @@ TEST(ArchiveInTheAddedFolder, TheOldArchiveAndItsLockAreLeftOutByIdentity) {
 }
 
 }  // namespace
+
+// An encrypted archive is flushed like any other; its working copy, removed when the run ends and
+// noise on the disk, is not.
+TEST(MachineStops, AnEncryptedArchiveIsFlushedAndItsWorkingCopyIsNot) {
+  if (std::system("strace -qq -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace cannot trace here";
+  ScratchFolder dir;
+  write_file(dir / "a.txt", sample_text(200000, 1));
+  write_file(dir / "pw", "pw");
+  std::vector<std::string> add =
+      traced("a -pw:0 " + q(dir / "e.vnr") + " " + q(dir / "a.txt") + " <" + q(dir / "pw"));
+  long copy = find(add, "O_TMPFILE");
+  long sealed = find(add, "O_TMPFILE", copy + 1);
+  ASSERT_GE(copy, 0);
+  ASSERT_GT(sealed, copy) << "the working copy and the archive each get a new file";
+  long copy_named = find(add, "rename.*\"plain\\.vnr\"\\)\\s+= 0", copy);
+  long renamed = find(add, "rename.*\"e\\.vnr\"\\)\\s+= 0", sealed);
+  ASSERT_GT(copy_named, copy);
+  ASSERT_GT(renamed, sealed);
+  EXPECT_EQ(find(add, "f(data)?sync\\(" + result_of(add[copy]) + "\\)"), -1) << "the working copy is not flushed";
+  long flushed = find(add, "f(data)?sync\\(" + result_of(add[sealed]) + "\\)\\s+= 0", sealed);
+  EXPECT_TRUE(flushed > sealed && flushed < renamed) << "the archive is flushed before its rename";
+}
