@@ -94,6 +94,20 @@ UnsealOutcome unseal_remembering(const ScratchFolder& dir, const std::string& ar
   return unseal_archive_with(archive, dir / "plain.vnr", derive, key, problem);
 }
 
+// The checked layout of an archive sealed with "pw"; null when it does not open.
+std::shared_ptr<SealedLayout> sealed_layout_of(const std::string& archive) {
+  SealKey key;
+  std::shared_ptr<SealedLayout> layout;
+  std::string problem;
+  auto derive = [](SealKey& k, std::string&) {
+    k.key.resize(32);
+    return crypto_pwhash(k.key.data(), 32, "pw", 2, k.salt, k.ops, static_cast<size_t>(k.memory_kib) << 10,
+                         crypto_pwhash_ALG_ARGON2ID13) == 0;
+  };
+  EXPECT_EQ(open_sealed_with(archive, derive, key, layout, problem), UnsealOutcome::OK) << problem;
+  return layout;
+}
+
 std::vector<int64_t> mark_offsets(const std::string& archive) {
   std::vector<int64_t> marks;
   index_walk_file(archive, [&](const IndexEntry& e) { marks.push_back(e.mark_offset); });
@@ -286,15 +300,8 @@ TEST(Encryption, ThePlainArchiveReadInPlaceIsTheUnsealedOneFromAnyOffset) {
     std::string archive = encrypted_archive(dir, switches);
     ASSERT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK) << switches;
     const std::string plain = read_file(dir / "plain.vnr");
-    SealKey key;
-    std::shared_ptr<SealedLayout> layout;
-    std::string problem;
-    auto derive = [](SealKey& k, std::string&) {
-      k.key.resize(32);
-      return crypto_pwhash(k.key.data(), 32, "pw", 2, k.salt, k.ops, static_cast<size_t>(k.memory_kib) << 10,
-                           crypto_pwhash_ALG_ARGON2ID13) == 0;
-    };
-    ASSERT_EQ(open_sealed_with(archive, derive, key, layout, problem), UnsealOutcome::OK) << problem;
+    std::shared_ptr<SealedLayout> layout = sealed_layout_of(archive);
+    ASSERT_TRUE(layout);
     std::unique_ptr<ArchiveSource> in_order = sealed_source(layout), at_random = sealed_source(layout);
     ASSERT_EQ(in_order->length(), static_cast<int64_t>(plain.size()));
     std::string got(plain.size(), '\0');
@@ -336,15 +343,8 @@ TEST(Encryption, ADamagedChunkReadAheadIsRefusedOnlyWhenItIsRead) {
   std::string archive = encrypted_archive(dir, "-m0");
   ASSERT_EQ(unseal_remembering(dir, archive), UnsealOutcome::OK);
   const std::string plain = read_file(dir / "plain.vnr");
-  SealKey key;
-  std::shared_ptr<SealedLayout> layout;
-  std::string problem;
-  auto derive = [](SealKey& k, std::string&) {
-    k.key.resize(32);
-    return crypto_pwhash(k.key.data(), 32, "pw", 2, k.salt, k.ops, static_cast<size_t>(k.memory_kib) << 10,
-                         crypto_pwhash_ALG_ARGON2ID13) == 0;
-  };
-  ASSERT_EQ(open_sealed_with(archive, derive, key, layout, problem), UnsealOutcome::OK) << problem;
+  std::shared_ptr<SealedLayout> layout = sealed_layout_of(archive);
+  ASSERT_TRUE(layout);
   size_t long_piece = 0;
   while (long_piece < layout->pieces.size() && layout->pieces[long_piece].name != "long.bin") ++long_piece;
   ASSERT_LT(long_piece, layout->pieces.size());
