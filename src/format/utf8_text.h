@@ -24,6 +24,8 @@ std::string name_for_system(const std::string& text, bool system_utf8);
 // it, C.UTF-8's), not ASCII alone, so "É.txt" and "é.txt" are one name. Text that is not valid
 // UTF-8 has its ASCII letters folded.
 std::string name_case_key(const std::string& text);
+// The same key written over `key`, whose storage is reused: the opening asks it of every member.
+void name_case_key_into(const std::string& text, std::string& key);
 
 // True when the process's code page is UTF-8 (always, outside Windows).
 bool system_text_is_utf8();

@@ -19,6 +19,12 @@ const std::string COMBINING = "e\xCC\x81";                             // e + co
 TEST(Utf8Text, CaseKeyFoldsLettersOutsideAscii) {
   EXPECT_EQ(name_case_key("\xD0\x96.txt"), name_case_key("\xD0\xB6.TXT"));  // Ж, ж
   EXPECT_EQ(name_case_key("caf\xE9"), "CAF\xE9");                          // not UTF-8: ASCII letters only
+  // The opening reuses one key's storage from member to member: nothing of a longer one stays.
+  std::string key = "a longer key left from the name before";
+  name_case_key_into("ab\xC3\xA9", key);
+  EXPECT_EQ(key, "AB\xC3\x89");
+  name_case_key_into("ab", key);
+  EXPECT_EQ(key, "AB");
   MirrorNames names;
   EXPECT_EQ(names.check("C:\\", "", "\xC3\x89.txt"), MirrorSkip::none);
   EXPECT_EQ(names.check("C:\\", "", "\xC3\xA9.txt"), MirrorSkip::clash);
@@ -27,6 +33,13 @@ TEST(Utf8Text, CaseKeyFoldsLettersOutsideAscii) {
 TEST(Utf8Text, ValidityCutsLengthsAndCode1252) {
   for (const char* bad : {"caf\xE9", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF0\x9F\x98"})
     EXPECT_FALSE(utf8_valid(bad)) << bad;
+  // ASCII is passed eight bytes at a time: a byte after any run of it is still looked at.
+  for (size_t run = 0; run < 20; ++run) {
+    std::string ascii(run, 'a');
+    EXPECT_FALSE(utf8_valid(ascii + "\xE9" + std::string(9, 'b'))) << run;
+    EXPECT_FALSE(utf8_valid(ascii + "\xC3")) << run;
+    EXPECT_TRUE(utf8_valid(ascii + "\xC3\xA9" + std::string(run, 'b'))) << run;
+  }
   std::string text = "a" + JAPANESE + EMOJI + COMBINING;
   EXPECT_TRUE(utf8_valid(text));
   for (size_t max = 0; max <= text.size(); ++max) {

@@ -11,6 +11,7 @@
 #include "archive/index_walk.h"
 #include "archive/open_archive.h"
 #include "format/archive_format.h"
+#include "format/utf8_text.h"
 #include "operations/compression_window.h"
 #include "shell/browsing.h"
 #include "shell/globals.h"
@@ -36,6 +37,19 @@ std::vector<std::string> rows() {
   std::vector<std::string> names;
   for (int i = 0; i < gadget_count_items(FILE_LIST); ++i) names.push_back(gadget_get_item_text(FILE_LIST, i, 0));
   return names;
+}
+
+// A name of ASCII alone gets its case key without asking the system: the key the system's table
+// gives, seen where an "\xC3\xA9" after the same characters sends the name through the system.
+TEST(Utf8CaseKey, AsciiIsFoldedAsTheSystemFoldsIt) {
+  std::string ascii;
+  for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+  std::string through_system = name_case_key(ascii + "\xC3\xA9");
+  ASSERT_EQ(through_system.size(), (ascii.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(name_case_key(ascii), through_system.substr(0, ascii.size() * sizeof(wchar_t)));
+  std::string key = "a longer key left from the name before";
+  name_case_key_into("ab", key);
+  EXPECT_EQ(key, name_case_key("AB"));
 }
 
 class Utf8Names : public ::testing::Test {
