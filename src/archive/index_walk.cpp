@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "format/archive_format.h"
 #include "format/utf8_text.h"
@@ -33,6 +34,16 @@ size_t read_bytes(ByteSource& source, int64_t pos, int64_t want, std::vector<uin
 
 enum class Step { ok, bad };
 
+// A name ends at its first zero byte; names from archives written in code page 1252 are seen as
+// the archiver extracts them. Moved, not copied, where they are already what the system takes.
+void take_name(std::string& name, bool system_utf8, std::string& to) {
+  name.resize(std::strlen(name.c_str()));
+  if (system_utf8 && !utf8_valid(name))
+    to = utf8_from_1252(name);
+  else
+    to = std::move(name);
+}
+
 // Reads one entry at pos with the shared entry reader. The walk's own policy: foreign entries are
 // taken (without the signature there are no own fields), names end at their first zero byte,
 // sizes are signed. Nothing is read past the end of the file.
@@ -53,9 +64,8 @@ Step read_entry(ByteSource& source, int64_t pos, int64_t file_size, bool system_
   int64_t own = mark_offset(header) + 1;
   // An entry shorter than its own header would overlap the next one's fields.
   if (*entry_length <= 0 || *entry_length < own) return Step::bad;
-  // Names from archives written in code page 1252 are seen as the archiver extracts them.
-  entry->name = name_for_system(header.name.c_str(), system_utf8);
-  entry->folder = name_for_system(header.folder.c_str(), system_utf8);
+  take_name(header.name, system_utf8, entry->name);
+  take_name(header.folder, system_utf8, entry->folder);
   std::replace(entry->folder.begin(), entry->folder.end(), '/', '\\');
   entry->size = header.size;
   entry->position = pos;

@@ -142,7 +142,12 @@ MirrorSkip MirrorNames::check(const std::string& root, const std::string& folder
   }
   uint64_t key = 0, spelt = fnv1a(name, here.path_hash);
   if (!name.empty() && !clash) {
-    key = whole ? fnv1a(case_key(folder + name)) : fnv1a(name_case_key(name), here.key_hash);
+    if (whole) {
+      key = fnv1a(case_key(folder + name));
+    } else {
+      name_case_key_into(name, key_);
+      key = fnv1a(key_, here.key_hash);
+    }
     clash = clashes(files_, key, spelt) || folders_.find(fnv1a(separator_key(), key));
   }
   if (clash) return MirrorSkip::clash;

@@ -69,6 +69,7 @@ class MirrorNames {
   std::unordered_map<std::string, Folder> seen_;
   const std::string* current_path_ = nullptr;  // the folder of the member before, in seen_
   Folder* current_ = nullptr;
+  std::string key_;  // the last name's case key, its storage kept from member to member
 };
 
 // What an open could not show.

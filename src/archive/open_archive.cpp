@@ -51,41 +51,34 @@ MirrorSkip create_mirror_file(const std::string& path, size_t own_names, const I
   return MirrorSkip::not_created;
 }
 
-// The newest member time below each mirror folder. The newest of each folder's own members is
-// kept as they come; at the end it is carried up to the folders above. Folder names differ only
-// in case on the same disk folder, so they are gathered under their lower-case form then.
-class FolderTimes {
- public:
-  void add(const std::string& folder, int64_t ns) {
-    if (folder.empty()) return;  // the root needs no time
-    if (!current_ || folder != *current_path_) {
-      auto [it, fresh] = own_.try_emplace(folder, ns);
-      current_path_ = &it->first;
-      current_ = &it->second;
-    }
-    *current_ = std::max(*current_, ns);
-  }
-  // After every file is made: creating a file changes its folder's time.
-  void apply(const std::string& root) {
-    std::unordered_map<std::string, Newest> newest;
-    for (const auto& [folder, ns] : own_) {
-      for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
-        auto [it, fresh] = newest.try_emplace(to_lower_ascii(folder.substr(0, end + 1)), Newest{folder.substr(0, end + 1), ns});
-        if (!fresh) it->second.ns = std::max(it->second.ns, ns);
-      }
-    }
-    for (const auto& [key, n] : newest) set_folder_time(root + n.folder, n.ns);
-  }
+// What is kept of each members' folder as it was spelt: how many names of its path to check
+// (names_to_check), and the newest time of its own members.
+struct MadeFolder {
+  size_t names_to_check = 0;
+  bool dated = false;
+  int64_t newest = 0;
+};
+using MadeFolders = std::unordered_map<std::string, MadeFolder>;
 
- private:
+// After every file is made, since creating a file changes its folder's time: each folder gets the
+// newest member time below it, the folders' own carried up. Folder names that differ only in case
+// are one disk folder, gathered under their lower-case form.
+void apply_folder_times(const std::string& root, const MadeFolders& folders) {
   struct Newest {
     std::string folder;
     int64_t ns;
   };
-  std::unordered_map<std::string, int64_t> own_;  // a folder as spelt -> its newest member
-  const std::string* current_path_ = nullptr;       // the folder of the member before, in own_
-  int64_t* current_ = nullptr;
-};
+  std::unordered_map<std::string, Newest> newest;
+  for (const auto& [folder, made] : folders) {
+    if (!made.dated) continue;
+    for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
+      auto [it, fresh] =
+          newest.try_emplace(to_lower_ascii(folder.substr(0, end + 1)), Newest{folder.substr(0, end + 1), made.newest});
+      if (!fresh) it->second.ns = std::max(it->second.ns, made.newest);
+    }
+  }
+  for (const auto& [key, n] : newest) set_folder_time(root + n.folder, n.ns);
+}
 
 // One entry of the index: its mirror folder and empty file, and its row in the entry table. An
 // entry that gets no mirror file is still listed in the table, and counted in the report.
@@ -106,23 +99,28 @@ class MirrorBuilder {
     return entry_append(table_, std::move(path), e.size);
   }
 
-  void set_folder_times() { times_.apply(root_); }
+  void set_folder_times() { apply_folder_times(root_, folders_made_); }
 
  private:
   MirrorSkip create(const IndexEntry& e, const std::string& path) {
     if (!folder_ || e.folder != *folder_) {
-      auto [it, fresh] = folders_made_.try_emplace(e.folder, 0);
-      if (fresh) it->second = make_folder(e.folder);
+      auto [it, fresh] = folders_made_.try_emplace(e.folder);
+      if (fresh) it->second.names_to_check = make_folder(e.folder);
       folder_ = &it->first;
-      folder_names_ = it->second;
+      made_ = &it->second;
     }
     if (!e.name.empty()) {
       // The system's short names only reach another file through a name of their shape.
-      size_t own_names = folder_names_ > 0 ? folder_names_ + 1 : could_be_short_name(e.name) ? 1 : 0;
+      size_t names = made_->names_to_check;
+      size_t own_names = names > 0 ? names + 1 : could_be_short_name(e.name) ? 1 : 0;
       MirrorSkip why = create_mirror_file(path, own_names, e);
       if (why != MirrorSkip::none) return why;
     }
-    if (e.has_mtime) times_.add(e.folder, e.mtime_ns);
+    // The root needs no time.
+    if (e.has_mtime && !e.folder.empty()) {
+      made_->newest = made_->dated ? std::max(made_->newest, e.mtime_ns) : e.mtime_ns;
+      made_->dated = true;
+    }
     return MirrorSkip::none;
   }
 
@@ -131,12 +129,12 @@ class MirrorBuilder {
   size_t make_folder(const std::string& folder) {
     if (!root_made_) {
       root_made_ = true;
-      made_.insert("");
+      asked_.insert("");
       if (create_folder_chain(root_) == 1 && folder.empty()) note_created(folder);
     }
     for (size_t end = folder.find('\\'); end != std::string::npos; end = folder.find('\\', end + 1)) {
       std::string prefix = folder.substr(0, end + 1);
-      if (!made_.insert(prefix).second) continue;
+      if (!asked_.insert(prefix).second) continue;
       if (create_one_folder(root_ + prefix) && end + 1 == folder.size()) note_created(folder);
     }
     return names_to_check(folder, "");
@@ -150,13 +148,11 @@ class MirrorBuilder {
   EntryTable& table_;
   MirrorReport& report_;
   MirrorNames names_;
-  std::unordered_set<std::string> made_;  // folders asked for, made or not
+  std::unordered_set<std::string> asked_;  // folders asked for, made or not
   bool root_made_ = false;
-  // Members' folders made so far -> names_to_check of each.
-  std::unordered_map<std::string, size_t> folders_made_;
+  MadeFolders folders_made_;              // members' folders made so far
   const std::string* folder_ = nullptr;  // the folder of the last member made, in folders_made_
-  size_t folder_names_ = 0;              // names_to_check of that folder
-  FolderTimes times_;
+  MadeFolder* made_ = nullptr;           // and what is kept of it
 };
 
 }  // namespace

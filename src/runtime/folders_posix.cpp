@@ -69,7 +69,11 @@ bool create_one_folder(const std::string& path) {
 // These file systems give no second, short name: a path reaches no file but its own.
 EmptyFile create_empty_file(const std::string& path, size_t own_names, bool has_time, int64_t time_ns) {
   (void)own_names;
-  int fd = open(system_path(path).c_str(), O_WRONLY | O_CREAT, 0644);
+  // Called for every member: the copy's storage is kept from call to call.
+  thread_local std::string own;
+  own.assign(path);
+  for (size_t i = own.find('\\'); i != std::string::npos; i = own.find('\\', i + 1)) own[i] = '/';
+  int fd = open(own.c_str(), O_WRONLY | O_CREAT, 0644);
   if (fd < 0) return EmptyFile::refused;
   const timespec times[2] = {{0, UTIME_OMIT}, to_timespec(time_ns)};
   if (has_time) futimens(fd, times);
