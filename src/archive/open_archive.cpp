@@ -51,8 +51,8 @@ MirrorSkip create_mirror_file(const std::string& path, size_t own_names, const I
   return MirrorSkip::not_created;
 }
 
-// What is kept of each members' folder as it was spelt: how many names of its path to check
-// (names_to_check), and the newest time of its own members.
+// What is kept of each folder that holds members, as it was spelt: how many names of its path
+// to check (names_to_check), and the newest time of its own members.
 struct MadeFolder {
   size_t names_to_check = 0;
   bool dated = false;
