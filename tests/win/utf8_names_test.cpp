@@ -39,19 +39,6 @@ std::vector<std::string> rows() {
   return names;
 }
 
-// A name of ASCII alone gets its case key without asking the system: the key the system's table
-// gives, seen where an "\xC3\xA9" after the same characters sends the name through the system.
-TEST(Utf8CaseKey, AsciiIsFoldedAsTheSystemFoldsIt) {
-  std::string ascii;
-  for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
-  std::string through_system = name_case_key(ascii + "\xC3\xA9");
-  ASSERT_EQ(through_system.size(), (ascii.size() + 1) * sizeof(wchar_t));
-  EXPECT_EQ(name_case_key(ascii), through_system.substr(0, ascii.size() * sizeof(wchar_t)));
-  std::string key = "a longer key left from the name before";
-  name_case_key_into("ab", key);
-  EXPECT_EQ(key, name_case_key("AB"));
-}
-
 class Utf8Names : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -86,6 +73,19 @@ class Utf8Names : public ::testing::Test {
   std::string work_, data_;
   std::vector<std::string> files_;
 };
+
+// A name of ASCII alone gets its case key without asking the system: the key the system's table
+// gives, seen where an "\xC3\xA9" after the same characters sends the name through the system.
+TEST_F(Utf8Names, AsciiCaseKeysAreTheSystems) {
+  std::string ascii;
+  for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+  std::string through_system = name_case_key(ascii + "\xC3\xA9");
+  ASSERT_EQ(through_system.size(), (ascii.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(name_case_key(ascii), through_system.substr(0, ascii.size() * sizeof(wchar_t)));
+  std::string key = "a longer key left from the name before";
+  name_case_key_into("ab", key);
+  EXPECT_EQ(key, name_case_key("AB"));
+}
 
 TEST_F(Utf8Names, ListedAndSortedWithoutRegardToCase) {
   EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
