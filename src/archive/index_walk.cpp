@@ -35,13 +35,10 @@ size_t read_bytes(ByteSource& source, int64_t pos, int64_t want, std::vector<uin
 enum class Step { ok, bad };
 
 // A name ends at its first zero byte; names from archives written in code page 1252 are seen as
-// the archiver extracts them. Moved, not copied, where they are already what the system takes.
+// the archiver extracts them. Moved, not copied.
 void take_name(std::string& name, bool system_utf8, std::string& to) {
   name.resize(std::strlen(name.c_str()));
-  if (system_utf8 && !utf8_valid(name))
-    to = utf8_from_1252(name);
-  else
-    to = std::move(name);
+  to = name_for_system(std::move(name), system_utf8);
 }
 
 // Reads one entry at pos with the shared entry reader. The walk's own policy: foreign entries are

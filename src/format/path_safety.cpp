@@ -56,6 +56,13 @@ Fault shape_fault(std::string_view part) {
 }
 
 // What makes a single component unusable, without building any text.
+// What the end of a non-empty component or its whole as a device name makes unusable.
+Fault ending_fault(std::string_view part) {
+  if (part.back() == '.' || part.back() == ' ') return Fault::dot_or_blank;
+  if (device_name(part)) return Fault::device;
+  return Fault::none;
+}
+
 Fault component_fault(std::string_view part) {
   if (Fault shape = shape_fault(part); shape != Fault::none) return shape;
   for (unsigned char c : part) {
@@ -63,10 +70,7 @@ Fault component_fault(std::string_view part) {
     if (BYTES.kind[c] == COLON) return Fault::colon;
     if (BYTES.kind[c] == NOT_ALLOWED) return Fault::not_allowed;
   }
-  char last = part.back();
-  if (last == '.' || last == ' ') return Fault::dot_or_blank;
-  if (device_name(part)) return Fault::device;
-  return Fault::none;
+  return ending_fault(part);
 }
 
 // Returns the reason a single component is unusable, or "" when it is fine.
@@ -142,7 +146,7 @@ bool components_safe(std::string_view path) {
       if (kind != SEPARATOR) return false;
     }
     std::string_view part = path.substr(start, i - start);
-    if (shape_fault(part) != Fault::none || part.back() == '.' || part.back() == ' ' || device_name(part)) return false;
+    if (shape_fault(part) != Fault::none || ending_fault(part) != Fault::none) return false;
     if (i == path.size()) return true;
     start = i + 1;
   }

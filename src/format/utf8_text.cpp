@@ -98,7 +98,7 @@ std::string utf8_from_1252(const std::string& text) {
   return out;
 }
 
-std::string name_for_system(const std::string& text, bool system_utf8) {
+std::string name_for_system(std::string text, bool system_utf8) {
   if (!system_utf8 || utf8_valid(text)) return text;
   return utf8_from_1252(text);
 }

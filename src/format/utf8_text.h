@@ -17,7 +17,7 @@ size_t utf8_cut(const std::string& text, size_t max_bytes);
 std::string utf8_from_1252(const std::string& text);
 // A name as the system should see it: on a UTF-8 system, text that is not valid UTF-8 was
 // written in code page 1252 and is converted; otherwise the bytes stay as they are.
-std::string name_for_system(const std::string& text, bool system_utf8);
+std::string name_for_system(std::string text, bool system_utf8);
 
 // A key that is the same for two names the file system takes as one: every letter upper-cased by
 // the system's own table (on Windows the invariant one, which the file system's matches; outside

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "format/utf8_text.h"
@@ -14,8 +13,12 @@
 namespace {
 
 // Paths reach the runtime with "\" between names, as on the system the program is built for.
+void use_system_separators(std::string& path) {
+  for (size_t i = path.find('\\'); i != std::string::npos; i = path.find('\\', i + 1)) path[i] = '/';
+}
+
 std::string system_path(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
+  use_system_separators(path);
   return path;
 }
 
@@ -72,7 +75,7 @@ EmptyFile create_empty_file(const std::string& path, size_t own_names, bool has_
   // Called for every member: the copy's storage is kept from call to call.
   thread_local std::string own;
   own.assign(path);
-  for (size_t i = own.find('\\'); i != std::string::npos; i = own.find('\\', i + 1)) own[i] = '/';
+  use_system_separators(own);
   int fd = open(own.c_str(), O_WRONLY | O_CREAT, 0644);
   if (fd < 0) return EmptyFile::refused;
   const timespec times[2] = {{0, UTIME_OMIT}, to_timespec(time_ns)};
